@@ -1,0 +1,113 @@
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "engine/synth_state.h"
+
+// The sound controls of the front panel, without a toolkit: one table that says, for
+// every control, its kind, range and start position, the settings-file key that
+// stores it, what its handler writes into the synth state and its value-label text.
+// The Qt panel, the preset bank and the offline renderer are views of this one model;
+// none of them converts a value itself.
+namespace morvane {
+
+enum class ControlKind {
+    RadioGroup, // selected index -1 (nothing) .. items - 1
+    Slider,     // integer position within minimum..maximum
+    CheckBox,   // 0 unchecked, 1 checked
+    ModType,    // the LFO shape radio pair: -1 none checked, 0 triangle, 1 square
+};
+
+// The 28 preset controls in the order the settings file writes and reads them, then
+// the two echo sliders, which are in no preset.
+enum ControlId : int {
+    Wave1Type,
+    Wave2Type,
+    Wave1Octave,
+    Wave2Octave,
+    Wave1Vol,
+    Wave2Vol,
+    Wave1Width,
+    Wave2Width,
+    NoiseVol,
+    Wave2Detune,
+    ModDepth,
+    ModFreq,
+    ModType,
+    ModOn,
+    EnvAttack,
+    EnvDecay,
+    EnvSustain,
+    EnvRelease,
+    EnvVcfAttack,
+    EnvVcfDecay,
+    EnvVcfSustain,
+    EnvVcfRelease,
+    UseVcfEnvelope,
+    VcfCutoff,
+    VcfIntensity,
+    VcfResonance,
+    DistortionLevel,
+    DistortionVolume,
+    EchoDepth,
+    EchoTime,
+};
+inline constexpr int kPresetControlCount = 28;
+inline constexpr int kControlCount = 30;
+
+struct ControlDescription {
+    const char* key;     // settings-file key ("VCF_CUTOFF"); the echo sliders use the
+                         // offline renderer's names ("ECHO_DEPTH", "ECHO_TIME")
+    const char* control; // panel control name ("ScrollBarCutOff")
+    ControlKind kind;
+    int minimum;
+    int maximum;
+    int startPosition; // as the window is built, before start-up moves it
+    int presetDefault; // the value a preset takes when the file lacks the key
+    bool hasLabel;     // whether a value label shows the position
+};
+
+const ControlDescription& Describe(ControlId id);
+
+// Told of every change of a control's position and of its value label, so that a
+// view (the Qt panel) can follow changes made from code.
+class ControlListener {
+public:
+    virtual ~ControlListener() = default;
+    virtual void PositionChanged(ControlId id, int position) = 0;
+    virtual void LabelChanged(ControlId id, const std::string& text) = 0;
+};
+
+class SoundControls {
+public:
+    explicit SoundControls(SynthState& state);
+
+    void SetListener(ControlListener* listener) { listener_ = listener; }
+
+    int Position(ControlId id) const { return positions_[id]; }
+    const std::string& Label(ControlId id) const { return labels_[id]; }
+
+    // Sets the control as the user or code does: the value is clamped to the control's
+    // range and the handler runs only when the position really changes.
+    void Set(ControlId id, int value);
+
+    // Runs the control's handler on its current position (the preset loader does this
+    // after setting a control, so the engine follows even when the value was unchanged).
+    void RunHandler(ControlId id);
+
+    // Applies a value exactly as the preset loader does for the control's kind.
+    void ApplyPresetValue(ControlId id, int value);
+
+    // The slider moves of start-up: echo depth 10 then 0, echo time 100, distortion
+    // 100 then 0, distortion volume 50.
+    void MoveStartUpSliders();
+
+private:
+    SynthState& state_;
+    ControlListener* listener_ = nullptr;
+    std::array<int, kControlCount> positions_{};
+    std::array<std::string, kControlCount> labels_{};
+};
+
+} // namespace morvane

@@ -1,0 +1,131 @@
+#include "engine/voice_pool.h"
+
+#include <utility>
+
+namespace morvane {
+
+namespace {
+
+constexpr int kEmpty = -1;
+
+void SetKeyColour(SynthState& s, int key, bool pressed) {
+    if (s.KeyColours)
+        s.KeyColours->SetKeyColour(key, pressed);
+}
+
+TSynthVoice& VoiceAt(SynthState& s, int position) {
+    return s.Voices[s.VoiceOrder[position]];
+}
+
+// The first position whose voice plays the key, or -1.
+int PositionOfKey(const SynthState& s, int key) {
+    for (int i = 0; i < kVoiceCount; ++i) {
+        int v = s.VoiceOrder[i];
+        if (v != kEmpty && s.Voices[v].Key == key)
+            return i;
+    }
+    return -1;
+}
+
+// Positions i - 1 down to 0 each move one place back; position 0 becomes the voice.
+void MoveToFront(SynthState& s, int voice, int position) {
+    for (int i = position; i > 0; --i)
+        s.VoiceOrder[i] = s.VoiceOrder[i - 1];
+    s.VoiceOrder[0] = voice;
+}
+
+void StartVoice(SynthState& s, int voice, int key) {
+    TSynthVoice& v = s.Voices[voice];
+    v = TSynthVoice{};
+    v.Key = key;
+    v.VcaStage = StageAttack;
+    v.VcfStage = StageAttack;
+    SetKeyColour(s, key, true);
+    v.Active = 1;
+}
+
+int LowestFreeRecord(const SynthState& s) {
+    for (int k = 0; k < kVoiceCount; ++k) {
+        if (s.Voices[k].Active == 0)
+            return k;
+    }
+    return -1;
+}
+
+// Takes the voice at a position from another key: its button goes back to rest first.
+void Steal(SynthState& s, int position, int key) {
+    int v = s.VoiceOrder[position];
+    SetKeyColour(s, s.Voices[v].Key, false);
+    MoveToFront(s, v, position);
+    StartVoice(s, v, key);
+}
+
+} // namespace
+
+void NoteOn(SynthState& s, int key) {
+    int same = PositionOfKey(s, key);
+    if (same >= 0) {
+        // A key that still sounds (a held key's auto-repeat) is ignored; one in
+        // release restarts from silence on the same voice.
+        if (VoiceAt(s, same).VcaStage != StageRelease)
+            return;
+        int v = s.VoiceOrder[same];
+        MoveToFront(s, v, same);
+        StartVoice(s, v, key);
+        return;
+    }
+
+    for (int i = 0; i < kVoiceCount; ++i) {
+        if (s.VoiceOrder[i] != kEmpty)
+            continue;
+        int free = LowestFreeRecord(s);
+        if (free < 0)
+            break;
+        MoveToFront(s, free, i);
+        StartVoice(s, free, key);
+        return;
+    }
+
+    for (int j = kVoiceCount - 1; j >= 0; --j) {
+        if (s.VoiceOrder[j] != kEmpty &&
+            VoiceAt(s, j).VcaStage == StageRelease) {
+            Steal(s, j, key);
+            return;
+        }
+    }
+
+    Steal(s, kVoiceCount - 1, key);
+}
+
+void ReleaseNote(SynthState& s, int key) {
+    int i = PositionOfKey(s, key);
+    if (i < 0)
+        return;
+    TSynthVoice& v = VoiceAt(s, i);
+    v.VcaStage = StageRelease;
+    v.VcfStage = StageRelease;
+    SetKeyColour(s, key, false);
+    // Move the released voice back past the voices still held behind it, so that it
+    // becomes the first of the voices in release.
+    for (int p = i + 1; p < kVoiceCount; ++p) {
+        int d = s.VoiceOrder[p];
+        if (d != kEmpty && s.Voices[d].VcaStage < StageRelease)
+            std::swap(s.VoiceOrder[p - 1],
+                      s.VoiceOrder[p]);
+    }
+}
+
+void NoteOff(SynthState& s, int key) {
+    int i = PositionOfKey(s, key);
+    if (i < 0)
+        return;
+    TSynthVoice& v = VoiceAt(s, i);
+    v.Active = 0;
+    v.Key = -1;
+    SetKeyColour(s, key, false);
+    for (int p = i; p < kVoiceCount - 1; ++p)
+        s.VoiceOrder[p] = s.VoiceOrder[p + 1];
+    s.VoiceOrder[kVoiceCount - 1] = kEmpty;
+}
+
+} // namespace morvane

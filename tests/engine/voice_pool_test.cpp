@@ -1,0 +1,155 @@
+#include "engine/voice_pool.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <set>
+#include <utility>
+#include <vector>
+
+using namespace morvane;
+
+namespace {
+
+using Order = std::array<std::int32_t, kVoiceCount>;
+using ColourCall = std::pair<int, bool>; // key, pressed
+
+struct RecordingKeyboard : KeyColourListener {
+    std::vector<ColourCall> calls;
+    void SetKeyColour(int key, bool pressed) override { calls.emplace_back(key, pressed); }
+    std::vector<ColourCall> Take() { return std::exchange(calls, {}); }
+};
+
+class VoicePool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        s = std::make_unique<SynthState>();
+        InitialiseRunningState(*s);
+        s->KeyColours = &keyboard;
+    }
+    int KeyAtPosition(int p) const { return s->Voices[s->VoiceOrder[p]].Key; }
+
+    std::unique_ptr<SynthState> s;
+    RecordingKeyboard keyboard;
+};
+
+} // namespace
+
+TEST_F(VoicePool, SixthKeyStealsTheOldestHeldVoice) {
+    for (int key = 1; key <= 5; ++key)
+        NoteOn(*s, key);
+    EXPECT_EQ(s->VoiceOrder, (Order{4, 3, 2, 1, 0}));
+    keyboard.Take();
+
+    NoteOn(*s, 6);
+    EXPECT_EQ(keyboard.Take(), (std::vector<ColourCall>{{1, false}, {6, true}}));
+    EXPECT_EQ(s->VoiceOrder, (Order{0, 4, 3, 2, 1}));
+    EXPECT_EQ(KeyAtPosition(0), 6);
+    EXPECT_EQ(KeyAtPosition(4), 2);
+    // The stolen key's later release finds no voice.
+    ReleaseNote(*s, 1);
+    EXPECT_TRUE(keyboard.Take().empty());
+}
+
+TEST_F(VoicePool, ReleasedVoiceStaysBehindHeldOnesAndFreeRecordsAreTakenLowestFirst) {
+    NoteOn(*s, 10); // record 0
+    NoteOn(*s, 11); // record 1
+    NoteOn(*s, 12); // record 2
+    ReleaseNote(*s, 11);
+    EXPECT_EQ(s->VoiceOrder, (Order{2, 0, 1, -1, -1}));
+    NoteOn(*s, 13);
+    EXPECT_EQ(s->VoiceOrder, (Order{3, 2, 0, 1, -1}));
+    EXPECT_EQ(s->Voices[3].Key, 13);
+}
+
+TEST_F(VoicePool, AReleasedVoiceIsStolenBeforeAHeldOne) {
+    for (int key = 1; key <= 5; ++key)
+        NoteOn(*s, key);
+    ReleaseNote(*s, 3); // record 2
+    keyboard.Take();
+    NoteOn(*s, 9);
+    EXPECT_EQ(keyboard.Take(), (std::vector<ColourCall>{{3, false}, {9, true}}));
+    EXPECT_EQ(s->VoiceOrder[0], 2);
+    EXPECT_EQ(s->Voices[2].Key, 9);
+    EXPECT_EQ(s->Voices[2].VcaStage, StageAttack);
+}
+
+TEST_F(VoicePool, KeyPressedAgainInReleaseRestartsItsVoiceFromSilence) {
+    NoteOn(*s, 4);
+    NoteOn(*s, 7);
+    s->Voices[0].VcaLevel = 0.7f;
+    s->Voices[0].Osc1Phase = 0.3f;
+    ReleaseNote(*s, 4);
+    keyboard.Take();
+    NoteOn(*s, 4);
+    EXPECT_EQ(keyboard.Take(), (std::vector<ColourCall>{{4, true}}));
+    EXPECT_EQ(s->VoiceOrder, (Order{0, 1, -1, -1, -1}));
+    EXPECT_EQ(s->Voices[0].VcaLevel, 0.0f);
+    EXPECT_EQ(s->Voices[0].Osc1Phase, 0.0f);
+    EXPECT_EQ(s->Voices[0].VcaStage, StageAttack);
+    EXPECT_EQ(s->Voices[0].VcfStage, StageAttack);
+}
+
+TEST_F(VoicePool, RepeatedKeyDownAndUnknownKeysChangeNothing) {
+    NoteOn(*s, 4);
+    s->Voices[0].VcaLevel = 0.4f;
+    keyboard.Take();
+    Order before = s->VoiceOrder;
+    NoteOn(*s, 4); // auto-repeat of a held key
+    ReleaseNote(*s, 30);
+    NoteOff(*s, 30);
+    EXPECT_EQ(s->VoiceOrder, before);
+    EXPECT_EQ(s->Voices[0].VcaLevel, 0.4f);
+    EXPECT_TRUE(keyboard.Take().empty());
+}
+
+TEST_F(VoicePool, NoteOffAtTheFrontClosesTheGap) {
+    for (int key = 1; key <= 5; ++key)
+        NoteOn(*s, key);
+    s->Voices[4].VcaLevel = 0.25f;
+    keyboard.Take();
+    NoteOff(*s, 5);
+    EXPECT_EQ(keyboard.Take(), (std::vector<ColourCall>{{5, false}}));
+    EXPECT_EQ(s->VoiceOrder, (Order{3, 2, 1, 0, -1}));
+    EXPECT_EQ(s->Voices[4].Active, 0);
+    EXPECT_EQ(s->Voices[4].Key, -1);
+    EXPECT_EQ(s->Voices[4].VcaLevel, 0.25f) << "the other fields keep their values";
+}
+
+TEST_F(VoicePool, RandomPlayingKeepsEveryInvariant) {
+    std::mt19937 random(20261207);
+    std::uniform_int_distribution<int> key(0, 12); // few keys, so they collide often
+    std::uniform_int_distribution<int> operation(0, 9);
+    for (int step = 0; step < 20000; ++step) {
+        int k = key(random);
+        int op = operation(random);
+        if (op < 5)
+            NoteOn(*s, k);
+        else if (op < 9)
+            ReleaseNote(*s, k);
+        else
+            NoteOff(*s, k);
+
+        bool seenEmpty = false;
+        bool seenRelease = false;
+        std::set<int> voices, keys;
+        for (int p = 0; p < kVoiceCount; ++p) {
+            int v = s->VoiceOrder[p];
+            if (v == -1) {
+                seenEmpty = true;
+                continue;
+            }
+            ASSERT_FALSE(seenEmpty) << "occupied positions come first, step " << step;
+            ASSERT_TRUE(voices.insert(v).second) << "a voice occurs once";
+            const TSynthVoice& voice = s->Voices[v];
+            ASSERT_EQ(voice.Active, 1);
+            ASSERT_TRUE(keys.insert(voice.Key).second) << "no two voices share a key";
+            bool inRelease = voice.VcaStage == StageRelease;
+            ASSERT_FALSE(seenRelease && !inRelease) << "held voices stand before released ones";
+            seenRelease = seenRelease || inRelease;
+        }
+        for (int v = 0; v < kVoiceCount; ++v)
+            ASSERT_EQ(s->Voices[v].Active == 1, voices.count(v) == 1);
+    }
+}
