@@ -1,0 +1,131 @@
+#include "engine/block_renderer.h"
+
+#include <array>
+#include <cmath>
+
+#include "engine/filter.h"
+#include "engine/numbers.h"
+#include "engine/voice_renderer.h"
+#include "keyboard/keymap.h"
+
+namespace morvane {
+
+namespace {
+
+using X = long double;
+
+constexpr int kEmpty = -1;
+// The chorus lifts oscillator 2 by a tenth of a semitone.
+constexpr int kChorusDetune = 12;
+// Square LFO: +-ModDepth/800; triangle: ModDepth x t/400 with t in -1..+1.
+constexpr int kSquareLfoDivisor = 800;
+constexpr int kTriangleLfoDivisor = 400;
+// The LFO value is in octaves (a quarter at most): times 12 semitones of 120 steps.
+constexpr int kSemitonesPerOctave = 12;
+constexpr int kDistortionLevelDivisor = 5; // gain DistortionLevel/5 + 1: 1.2 to 21
+constexpr float kDistortionClip = 8191;
+constexpr int kPercent = 100;
+constexpr int kEchoDepthDivisor = 200; // feedback at most 0.5
+constexpr int kMillisecondsPerSecond = 1000;
+constexpr float kOutputClip = 32767; // symmetric: -32768 never occurs
+
+void RenderVoices(SynthState& s, std::array<VoiceSetup, kVoiceCount>& setups, int lfoOffset,
+                  float& mix) {
+    for (int position = 0; position < kVoiceCount; ++position) {
+        int v = s.VoiceOrder[position];
+        if (v == kEmpty)
+            continue;
+        // An ended voice closes the gap in VoiceOrder; the voices behind it lose this
+        // sample step and are rendered again from the next one.
+        if (RenderVoice(s, s.Voices[v], setups[v], lfoOffset, mix))
+            return;
+    }
+}
+
+} // namespace
+
+int AdvanceLfo(SynthState& s) {
+    s.LfoPhase = X(s.LfoPhase) + s.LfoIncrementTable[s.ModFreq];
+    if (s.LfoPhase >= 1)
+        s.LfoPhase = X(s.LfoPhase) - 1;
+    float value;
+    if (s.ModSquare) {
+        // Negative in the first half of the period, positive in the second.
+        value = s.LfoPhase >= 0.5f ? X(s.ModDepth) / kSquareLfoDivisor
+                                   : X(-s.ModDepth) / kSquareLfoDivisor;
+    } else {
+        float t = (std::fabs(X(s.LfoPhase) - 0.5L) - 0.25L) * 4; // +1 at 0, -1 at 0.5
+        value = X(s.ModDepth) * t / kTriangleLfoDivisor;
+    }
+    // The phase runs on while the gate is closed.
+    if (!s.CtrlHeld && !s.ModAlwaysOn)
+        value = 0;
+    return static_cast<int>(X(value) * kSemitonesPerOctave * kPitchStepsPerSemitone);
+}
+
+std::int16_t RenderMasterSample(SynthState& s, float mix, int echoLength) {
+    if (s.DistortionLevel != 0) {
+        mix = (X(s.DistortionLevel) / kDistortionLevelDivisor + 1) * mix;
+        if (mix > kDistortionClip)
+            mix = kDistortionClip;
+        else if (mix < -kDistortionClip)
+            mix = -kDistortionClip;
+        mix = X(CascadeFilter(DistortionCascade, s.DistortionFilterState, mix)) *
+              s.DistortionVolume / kPercent;
+    }
+
+    // A feedback echo: the line holds the final mix, echoes included, and it enters
+    // after the distortion so that echoes are not distorted again.
+    mix = X(s.EchoDepth) * s.EchoLine[s.EchoPos] / kEchoDepthDivisor + mix;
+
+    std::int16_t sample;
+    if (mix > kOutputClip) {
+        mix = kOutputClip;
+        sample = static_cast<std::int16_t>(kOutputClip);
+    } else if (mix < -kOutputClip) {
+        mix = -kOutputClip;
+        sample = static_cast<std::int16_t>(-kOutputClip);
+    } else {
+        sample = static_cast<std::int16_t>(mix);
+    }
+
+    s.EchoLine[s.EchoPos] = Flush(mix);
+    // A shortened echo time leaves EchoPos beyond the new length for one more sample.
+    if (++s.EchoPos >= echoLength)
+        s.EchoPos = 0;
+    return sample;
+}
+
+int EchoLength(int echoTimeMs) {
+    return echoTimeMs * kSampleRate / kMillisecondsPerSecond;
+}
+
+void RenderBlock(SynthState& s, std::int16_t* target) {
+    // Pitches are fixed per voice for the whole block, so a voice moved forward by the
+    // end of another keeps its own.
+    const bool chorus = s.ChorusChecked;
+    bool anyVoiceActive = false;
+    // Indexed by voice record, not by position.
+    std::array<VoiceSetup, kVoiceCount> setups;
+    for (int v : s.VoiceOrder) {
+        if (v == kEmpty)
+            continue;
+        anyVoiceActive = true;
+        const TSynthVoice& voice = s.Voices[v];
+        int n = KeyAt(voice.Key).Semitone * kPitchStepsPerSemitone;
+        int p1 = s.Osc1Octave * kPitchStepsPerOctave + n;
+        int p2 = s.Osc2Octave * kPitchStepsPerOctave + n + (chorus ? kChorusDetune : 0);
+        setups[v] = SetUpVoice(s, voice, p1, p2);
+    }
+    const int echoLength = EchoLength(s.EchoTimeMs);
+
+    for (int i = 0; i < kBlockSamples; ++i) {
+        float mix = 0;
+        // The LFO only runs in blocks that start with a voice, then to the block's end.
+        if (anyVoiceActive)
+            RenderVoices(s, setups, AdvanceLfo(s), mix);
+        target[i] = RenderMasterSample(s, mix, echoLength);
+    }
+}
+
+} // namespace morvane

@@ -11,4 +11,17 @@ namespace morvane {
 // the symmetric clip. The caller holds the AudioLock for the whole call.
 void RenderBlock(SynthState& s, std::int16_t* target);
 
+// Advances LfoPhase by one output sample and returns the LFO's pitch offset in
+// PitchTable steps, truncated toward zero; 0 while neither Ctrl nor ModAlwaysOn opens
+// the gate.
+int AdvanceLfo(SynthState& s);
+
+// The echo delay in samples for a delay in milliseconds, truncated: 1102 for 50 ms.
+int EchoLength(int echoTimeMs);
+
+// The master chain for one sample step: distortion with its low-pass (when on), the
+// feedback echo, the clip and the conversion to 16 bits. mix is the sum of the voices;
+// the echo line advances by one position, wrapping at echoLength.
+std::int16_t RenderMasterSample(SynthState& s, float mix, int echoLength);
+
 } // namespace morvane

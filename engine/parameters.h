@@ -1,7 +1,9 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "engine/synth_state.h"
 
@@ -56,19 +58,27 @@ enum ControlId : int {
 inline constexpr int kPresetControlCount = 28;
 inline constexpr int kControlCount = 30;
 
+// Radio groups and the LFO shape pair use this position while no item is selected.
+inline constexpr int kNothingSelected = -1;
+
 struct ControlDescription {
     const char* key;     // settings-file key ("VCF_CUTOFF"); the echo sliders use the
                          // offline renderer's names ("ECHO_DEPTH", "ECHO_TIME")
-    const char* control; // panel control name ("ScrollBarCutOff")
+    const char* control; // panel control name ("ScrollBarCutOff"); the LFO shape pair
+                         // is "RadioButtonModType" with 0 (triangle) or 1 (square) appended
     ControlKind kind;
-    int minimum;
+    int minimum; // the values a user can choose: radio items 0 .. count - 1, boxes 0..1
     int maximum;
     int startPosition; // as the window is built, before start-up moves it
-    int presetDefault; // the value a preset takes when the file lacks the key
+    int presetDefault; // the value a preset takes when the file lacks the key; for the
+                       // echo sliders, which are in no preset, their start-up value
     bool hasLabel;     // whether a value label shows the position
 };
 
 const ControlDescription& Describe(ControlId id);
+
+// The control whose key is the given name, in any letter case.
+std::optional<ControlId> FindControl(std::string_view key);
 
 // Told of every change of a control's position and of its value label, so that a
 // view (the Qt panel) can follow changes made from code.
@@ -96,7 +106,9 @@ public:
     // after setting a control, so the engine follows even when the value was unchanged).
     void RunHandler(ControlId id);
 
-    // Applies a value exactly as the preset loader does for the control's kind.
+    // Applies a value exactly as the preset loader does for the control's kind. A
+    // negative radio-group value takes the key's default instead: a group left with
+    // nothing selected would store octave 3 or waveform -1.
     void ApplyPresetValue(ControlId id, int value);
 
     // The slider moves of start-up: echo depth 10 then 0, echo time 100, distortion
@@ -104,6 +116,9 @@ public:
     void MoveStartUpSliders();
 
 private:
+    void StorePosition(ControlId id, int position);
+    void WriteLabel(ControlId id, std::string text);
+
     SynthState& state_;
     ControlListener* listener_ = nullptr;
     std::array<int, kControlCount> positions_{};

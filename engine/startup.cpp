@@ -1,0 +1,28 @@
+#include "engine/startup.h"
+
+#include "engine/tuning.h"
+
+namespace morvane {
+
+void StartEngine(SynthState& s, SoundControls& controls, int tuning) {
+    InitialiseRunningState(s);
+    controls.MoveStartUpSliders();
+    BuildLfoIncrementTable(s);
+    BuildPitchTable(s);
+    ApplyTuning(s, tuning);
+    BuildResonanceScaleTable(s);
+}
+
+PresetValues DefaultPresetValues() {
+    PresetValues values{};
+    for (int i = 0; i < kPresetControlCount; ++i)
+        values[i] = Describe(static_cast<ControlId>(i)).presetDefault;
+    return values;
+}
+
+void LoadPreset(SoundControls& controls, const PresetValues& values) {
+    for (int i = 0; i < kPresetControlCount; ++i)
+        controls.ApplyPresetValue(static_cast<ControlId>(i), values[i]);
+}
+
+} // namespace morvane
