@@ -1,0 +1,249 @@
+#include "settings/ini_file.h"
+
+#include <charconv>
+#include <climits>
+#include <cstdint>
+
+namespace morvane {
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+
+// Spaces and control characters; bytes from 0x80 up are left alone, since in the 8-bit
+// code page they begin or continue a double-byte character.
+bool IsBlank(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte <= 0x20 || byte == 0x7F;
+}
+
+std::string_view StripStart(std::string_view s) {
+    while (!s.empty() && IsBlank(s.front())) {
+        s.remove_prefix(1);
+    }
+    return s;
+}
+
+std::string_view StripEnd(std::string_view s) {
+    while (!s.empty() && IsBlank(s.back())) {
+        s.remove_suffix(1);
+    }
+    return s;
+}
+
+std::string_view Strip(std::string_view s) {
+    return StripEnd(StripStart(s));
+}
+
+std::string Lower(std::string_view s) {
+    std::string lower(s);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return lower;
+}
+
+bool IsSectionHeader(std::string_view line) {
+    return line.size() >= 2 && line.front() == '[' && line.back() == ']';
+}
+
+IniFile::Line MakeKeyLine(std::string_view key, std::string_view value) {
+    IniFile::Line line;
+    line.text.reserve(key.size() + 1 + value.size());
+    line.text.append(key).append("=").append(value);
+    line.equals = key.size();
+    return line;
+}
+
+IniFile::Line MakeLine(std::string_view stripped) {
+    const std::size_t equals = stripped.find('=');
+    if (equals == std::string_view::npos) {
+        return IniFile::Line{std::string(stripped)};
+    }
+    return MakeKeyLine(StripEnd(stripped.substr(0, equals)),
+                       StripStart(stripped.substr(equals + 1)));
+}
+
+// Calls visit for each line of text; CR LF, a lone CR and a lone LF each end a line.
+template <typename Visit> void ForEachLine(std::string_view text, Visit visit) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) {
+            visit(text.substr(start));
+            return;
+        }
+        visit(text.substr(start, end - start));
+        const bool crlf = text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n';
+        start = end + (crlf ? 2 : 1);
+    }
+}
+
+template <typename Integer> std::optional<Integer> ParseDigits(std::string_view digits, int base) {
+    Integer value{};
+    const char* last = digits.data() + digits.size();
+    const auto [end, error] = std::from_chars(digits.data(), last, value, base);
+    if (error != std::errc() || end != last) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+} // namespace
+
+IniFile IniFile::Parse(std::string_view text) {
+    IniFile file;
+    ForEachLine(text, [&file](std::string_view raw) {
+        const std::string_view line = Strip(raw);
+        if (line.empty() || line.front() == ';') {
+            return;
+        }
+        if (IsSectionHeader(line)) {
+            file.sections_.push_back(
+                Section{std::string(Strip(line.substr(1, line.size() - 2))), {}});
+        } else if (!file.sections_.empty()) {
+            file.sections_.back().lines.push_back(MakeLine(line));
+        }
+    });
+    return file;
+}
+
+std::string IniFile::Text() const {
+    std::string text;
+    for (const Section& section : sections_) {
+        text.append("[").append(section.name).append("]").append(kLineEnd);
+        for (const Line& line : section.lines) {
+            text.append(line.text).append(kLineEnd);
+        }
+        text.append(kLineEnd);
+    }
+    return text;
+}
+
+const IniFile::NameIndex& IniFile::SectionIndex() const {
+    if (!sectionIndex_) {
+        sectionIndex_ = std::make_unique<NameIndex>();
+        // Later sections overwrite earlier ones of the same name, so lookups find the
+        // later one.
+        for (std::size_t i = 0; i < sections_.size(); ++i) {
+            (*sectionIndex_)[Lower(sections_[i].name)] = i;
+        }
+    }
+    return *sectionIndex_;
+}
+
+const IniFile::NameIndex& IniFile::KeyIndex(std::size_t section) const {
+    const auto [found, inserted] = keyIndices_.try_emplace(section);
+    if (inserted) {
+        const std::vector<Line>& lines = sections_[section].lines;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            if (lines[i].HasKey()) {
+                found->second[Lower(lines[i].Key())] = i; // the last line of a key counts
+            }
+        }
+    }
+    return found->second;
+}
+
+std::optional<std::size_t> IniFile::FindSection(std::string_view name) const {
+    const NameIndex& index = SectionIndex();
+    const auto found = index.find(Lower(name));
+    if (found == index.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+std::optional<std::size_t> IniFile::FindKey(std::size_t section, std::string_view key) const {
+    const NameIndex& index = KeyIndex(section);
+    const auto found = index.find(Lower(key));
+    if (found == index.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+std::optional<std::string_view> IniFile::ReadString(std::string_view section,
+                                                    std::string_view key) const {
+    const std::optional<std::size_t> s = FindSection(section);
+    if (!s) {
+        return std::nullopt;
+    }
+    const std::optional<std::size_t> k = FindKey(*s, key);
+    if (!k) {
+        return std::nullopt;
+    }
+    return sections_[*s].lines[*k].Value();
+}
+
+int IniFile::ReadInteger(std::string_view section, std::string_view key, int defaultValue) const {
+    const std::optional<std::string_view> value = ReadString(section, key);
+    if (!value) {
+        return defaultValue;
+    }
+    return ParseIniInteger(*value).value_or(defaultValue);
+}
+
+bool IniFile::ReadBool(std::string_view section, std::string_view key, bool defaultValue) const {
+    return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
+}
+
+void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+    std::optional<std::size_t> s = FindSection(section);
+    if (!s) {
+        s = sections_.size();
+        sections_.push_back(Section{std::string(section), {}});
+        (*sectionIndex_)[Lower(section)] = *s;
+    }
+    std::vector<Line>& lines = sections_[*s].lines;
+    if (const std::optional<std::size_t> k = FindKey(*s, key)) {
+        lines[*k] = MakeKeyLine(key, value);
+    } else {
+        keyIndices_[*s][Lower(key)] = lines.size();
+        lines.push_back(MakeKeyLine(key, value));
+    }
+}
+
+void IniFile::WriteInteger(std::string_view section, std::string_view key, int value) {
+    WriteString(section, key, std::to_string(value));
+}
+
+void IniFile::WriteBool(std::string_view section, std::string_view key, bool value) {
+    WriteString(section, key, value ? "1" : "0");
+}
+
+std::filesystem::path SettingsFilePath(const std::filesystem::path& executableDirectory) {
+    return executableDirectory / kSettingsFileName;
+}
+
+std::optional<int> ParseIniInteger(std::string_view value) {
+    const bool hex = value.size() > 2 && value[0] == '0' && (value[1] == 'x' || value[1] == 'X');
+    if (hex) {
+        // Hexadecimal has no sign of its own: the digits must fit a non-negative int.
+        const std::optional<std::uint32_t> digits = ParseDigits<std::uint32_t>(value.substr(2), 16);
+        if (!digits || *digits > static_cast<std::uint32_t>(INT_MAX)) {
+            return std::nullopt;
+        }
+        return static_cast<int>(*digits);
+    }
+    if (value.size() > 1 && value[0] == '+' && value[1] != '-') {
+        value.remove_prefix(1);
+    }
+    return ParseDigits<int>(value, 10);
+}
+
+std::optional<FileError> ReadIniFile(const std::filesystem::path& path, IniFile& file) {
+    std::string text;
+    if (std::optional<FileError> error = ReadWholeFile(path, text)) {
+        return error;
+    }
+    file = IniFile::Parse(text);
+    return std::nullopt;
+}
+
+std::optional<FileError> WriteIniFile(const std::filesystem::path& path, const IniFile& file) {
+    return ReplaceWholeFile(path, file.Text());
+}
+
+} // namespace morvane
