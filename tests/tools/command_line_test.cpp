@@ -1,0 +1,55 @@
+#include "tools/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace morvane;
+
+namespace {
+
+CommandLine Parse(std::vector<std::string_view> arguments) {
+    return ParseCommandLine(arguments);
+}
+
+} // namespace
+
+TEST(CommandLine, OptionsAndTheTwoPaths) {
+    auto parsed = Parse({"--ini", "my.ini", "--preset", "3", "song.txt", "song.wav"});
+    ASSERT_TRUE(std::holds_alternative<RenderJob>(parsed));
+    RenderJob job = std::get<RenderJob>(parsed);
+    EXPECT_EQ(job.settingsFile, "my.ini");
+    EXPECT_EQ(job.presetSlot, 3);
+    EXPECT_EQ(job.score, "song.txt");
+    EXPECT_EQ(job.output, "song.wav");
+
+    job = std::get<RenderJob>(Parse({"-", "--preset=7", "-"}));
+    EXPECT_EQ(job.settingsFile, std::nullopt);
+    EXPECT_EQ(job.presetSlot, 7);
+    EXPECT_EQ(job.score, "-");
+    EXPECT_EQ(job.output, "-");
+
+    job = std::get<RenderJob>(Parse({"--", "-odd-name", "out"}));
+    EXPECT_EQ(job.score, "-odd-name");
+}
+
+TEST(CommandLine, HelpWinsOverEverythingElse) {
+    EXPECT_TRUE(std::holds_alternative<ShowHelp>(Parse({"-h"})));
+    EXPECT_TRUE(std::holds_alternative<ShowHelp>(Parse({"a", "--help", "b"})));
+}
+
+TEST(CommandLine, BadUseIsAUsageError) {
+    for (std::vector<std::string_view> bad : {
+             std::vector<std::string_view>{"--loud", "a", "b"},
+             {"--preset", "8", "a", "b"},
+             {"--preset", "-1", "a", "b"},
+             {"--preset", "x", "a", "b"},
+             {"a", "b", "--ini"},
+             {"--ini=", "a", "b"},
+             {"a"},
+             {"a", "b", "c"},
+             {},
+         }) {
+        EXPECT_TRUE(std::holds_alternative<UsageError>(Parse(bad))) << bad.size();
+    }
+}

@@ -1,0 +1,82 @@
+#include "tools/score.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "render_fixture.h"
+
+using namespace morvane;
+using namespace morvane::score;
+
+namespace {
+
+std::variant<Score, ScoreError> Read(const std::string& text) {
+    std::istringstream in(text);
+    return ReadScore(in);
+}
+
+} // namespace
+
+TEST(Score, TheChordReadsAsItsCommands) {
+    auto read = Read(render_fixture::kChordScore);
+    ASSERT_TRUE(std::holds_alternative<Score>(read));
+    const Score& score = std::get<Score>(read);
+    ASSERT_EQ(score.commands.size(), 10u);
+    EXPECT_EQ(score.blocks, 150u);
+    auto echo = std::get<SetControl>(score.commands[0]);
+    EXPECT_EQ(echo.control, EchoDepth);
+    EXPECT_EQ(echo.value, 60);
+    EXPECT_EQ(std::get<KeyDown>(score.commands[4]).key, 11);
+    EXPECT_EQ(std::get<KeyUp>(score.commands[6]).key, 4);
+    EXPECT_EQ(std::get<Render>(score.commands[9]).blocks, 100u);
+}
+
+TEST(Score, BlanksCommentsAndTheCaseOfNamesAreFree) {
+    auto read = Read("\n   # a comment line\n\t param  wave1_Octave\t0  # HIGH\r\n"
+                     "param tuning 4302\nctrl 1\nrender 0\n");
+    ASSERT_TRUE(std::holds_alternative<Score>(read));
+    const Score& score = std::get<Score>(read);
+    ASSERT_EQ(score.commands.size(), 4u);
+    auto octave = std::get<SetControl>(score.commands[0]);
+    EXPECT_EQ(octave.control, Wave1Octave);
+    EXPECT_EQ(octave.value, 0);
+    EXPECT_EQ(std::get<SetTuning>(score.commands[1]).tuning, 4302);
+    EXPECT_TRUE(std::get<SetCtrl>(score.commands[2]).held);
+    EXPECT_EQ(score.blocks, 0u);
+}
+
+TEST(Score, AWrongLineIsNamedWithWhatIsWrong) {
+    struct Case {
+        const char* line;
+        const char* message;
+    };
+    for (Case c : {
+             Case{"play 4", "unknown command 'play'"},
+             Case{"ON 4", "unknown command 'ON'"},
+             Case{"on", "'on' takes KEY"},
+             Case{"off 4 5", "'off' takes KEY"},
+             Case{"on 41", "key 41 is outside 0..40"},
+             Case{"on -1", "key -1 is outside 0..40"},
+             Case{"param WAVE1_TYPE", "'param' takes NAME VALUE"},
+             Case{"param WAVE1_TYPE 4", "WAVE1_TYPE 4 is outside 0..3"},
+             Case{"param wave1_octave -1", "WAVE1_OCTAVE -1 is outside 0..2"},
+             Case{"param VCF_RESONANCE 91", "VCF_RESONANCE 91 is outside 0..90"},
+             Case{"param MOD_FREQ 0", "MOD_FREQ 0 is outside 1..20"},
+             Case{"param MOD_ON 2", "MOD_ON 2 is outside 0..1"},
+             Case{"param ECHO_TIME 49", "ECHO_TIME 49 is outside 50..200"},
+             Case{"param TUNING 4701", "TUNING 4701 is outside 4300..4700"},
+             Case{"param VOLUME 3", "unknown parameter 'VOLUME'"},
+             Case{"param NOISE_VOL 0x10", "'0x10' is not a decimal integer"},
+             Case{"param NOISE_VOL 1.5", "'1.5' is not a decimal integer"},
+             Case{"render -1", "block count -1 is outside 0..2147483647"},
+             Case{"render 99999999999999999999", "block count 99999999999999999999 is outside"},
+             Case{"ctrl 2", "ctrl 2 is outside 0..1"},
+         }) {
+        auto read = Read(std::string("on 1\n\n") + c.line + "\nnot reached\n");
+        ASSERT_TRUE(std::holds_alternative<ScoreError>(read)) << c.line;
+        const ScoreError& error = std::get<ScoreError>(read);
+        EXPECT_EQ(error.line, 3) << c.line;
+        EXPECT_EQ(error.message.substr(0, std::string(c.message).size()), c.message) << c.line;
+    }
+}

@@ -1,0 +1,95 @@
+#include "tools/command_line.h"
+
+#include <charconv>
+#include <vector>
+
+#include "settings/presets.h"
+
+namespace morvane {
+
+const char* const kUsage = "usage: morvane-render [--ini FILE] [--preset N] SCORE OUT";
+
+const char* const kHelp =
+    "usage: morvane-render [--ini FILE] [--preset N] SCORE OUT\n"
+    "\n"
+    "Plays a score through the synthesizer's engine and writes the sound out:\n"
+    "22050 Hz, mono, signed 16-bit samples.\n"
+    "\n"
+    "  SCORE        score file, or - for standard input\n"
+    "  OUT          output file: a name ending in .wav gets a WAV file, any other\n"
+    "               name raw little-endian samples; - writes raw samples to\n"
+    "               standard output\n"
+    "  --ini FILE   settings file whose tuning and preset are loaded at start-up\n"
+    "  --preset N   preset slot 0..7 to load from it (default 0)\n"
+    "  -h, --help   show this help\n"
+    "\n"
+    "Score lines (# starts a comment):\n"
+    "  param NAME VALUE   set a preset key, ECHO_DEPTH, ECHO_TIME or TUNING\n"
+    "  on KEY / off KEY   press / release key 0..40\n"
+    "  ctrl 0|1           release / hold Ctrl (the LFO gate)\n"
+    "  render N           render N blocks of 441 samples\n";
+
+namespace {
+
+std::optional<int> PresetSlot(std::string_view text) {
+    int slot = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), slot);
+    if (error != std::errc{} || end != text.data() + text.size() || slot < 0 ||
+        slot >= kPresetSlotCount)
+        return std::nullopt;
+    return slot;
+}
+
+// The value of an option given as "--name VALUE" or "--name=VALUE", advancing i past it.
+std::optional<std::string_view> OptionValue(std::span<const std::string_view> arguments,
+                                            std::size_t& i, std::string_view name) {
+    std::string_view argument = arguments[i];
+    if (argument.size() > name.size() && argument.substr(0, name.size()) == name &&
+        argument[name.size()] == '=')
+        return argument.substr(name.size() + 1);
+    if (argument != name || i + 1 >= arguments.size())
+        return std::nullopt;
+    return arguments[++i];
+}
+
+bool IsOption(std::string_view argument, std::string_view name) {
+    return argument == name || (argument.starts_with(name) && argument[name.size()] == '=');
+}
+
+} // namespace
+
+CommandLine ParseCommandLine(std::span<const std::string_view> arguments) {
+    RenderJob job;
+    std::vector<std::string_view> positional;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        std::string_view a = arguments[i];
+        if (optionsEnded || a == "-" || !a.starts_with("-")) {
+            positional.push_back(a);
+        } else if (a == "--") {
+            optionsEnded = true;
+        } else if (a == "-h" || a == "--help") {
+            return ShowHelp{};
+        } else if (IsOption(a, "--ini")) {
+            std::optional<std::string_view> file = OptionValue(arguments, i, "--ini");
+            if (!file || file->empty())
+                return UsageError{"--ini needs a FILE"};
+            job.settingsFile = std::string(*file);
+        } else if (IsOption(a, "--preset")) {
+            std::optional<std::string_view> value = OptionValue(arguments, i, "--preset");
+            std::optional<int> slot = value ? PresetSlot(*value) : std::nullopt;
+            if (!slot)
+                return UsageError{"--preset needs a slot 0..7"};
+            job.presetSlot = *slot;
+        } else {
+            return UsageError{"unknown option '" + std::string(a) + "'"};
+        }
+    }
+    if (positional.size() != 2)
+        return UsageError{"needs SCORE and OUT"};
+    job.score = positional[0];
+    job.output = positional[1];
+    return job;
+}
+
+} // namespace morvane

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+
+// The command line of morvane-render.
+namespace morvane {
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 2;
+
+// Render a score to a file or to standard output.
+struct RenderJob {
+    std::optional<std::string> settingsFile; // --ini FILE
+    int presetSlot = 0;                      // --preset N
+    std::string score;                       // a path, or "-" for standard input
+    std::string output;                      // a path, or "-" for standard output
+};
+struct ShowHelp {};
+struct UsageError {
+    std::string message;
+};
+
+using CommandLine = std::variant<RenderJob, ShowHelp, UsageError>;
+
+// The arguments after the program's name.
+CommandLine ParseCommandLine(std::span<const std::string_view> arguments);
+
+// The one-line synopsis, and the full help that -h prints.
+extern const char* const kUsage;
+extern const char* const kHelp;
+
+} // namespace morvane

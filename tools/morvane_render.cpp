@@ -1,0 +1,22 @@
+#include <iostream>
+#include <string_view>
+#include <vector>
+
+#include "tools/command_line.h"
+#include "tools/render_job.h"
+
+using namespace morvane;
+
+int main(int argc, char** argv) {
+    std::vector<std::string_view> arguments(argv + 1, argv + argc);
+    CommandLine commandLine = ParseCommandLine(arguments);
+    if (auto* error = std::get_if<UsageError>(&commandLine)) {
+        std::cerr << "morvane-render: " << error->message << "; " << kUsage << '\n';
+        return kExitFailure;
+    }
+    if (std::holds_alternative<ShowHelp>(commandLine)) {
+        std::cout << kHelp;
+        return kExitSuccess;
+    }
+    return RunRenderJob(std::get<RenderJob>(commandLine), std::cin, std::cout, std::cerr);
+}
