@@ -1,0 +1,66 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#include "audio/wave_out_device.h"
+
+namespace morvane {
+
+// A wave-output device driven by hand, for tests: buffers finish playing when the test
+// says so, and each step can be made to fail.
+class ManualWaveOut : public WaveOutDevice {
+public:
+    enum class Step { Open, Prepare, Write, Unprepare, Count };
+
+    bool Open(CompletionListener& listener) override;
+    bool Prepare(WaveHeader& header) override;
+    bool Write(WaveHeader& header) override;
+    bool Unprepare(WaveHeader& header) override;
+    void Reset() override;
+    void Close() override;
+    // Time passes one buffer at a time: when nothing has finished, the oldest queued
+    // buffer finishes; then every finished buffer's completion is delivered.
+    void AwaitCompletions(std::chrono::milliseconds timeout) override;
+    void WaitUntilHeard() override {}
+
+    // The call of step that follows `succeeding` more successful ones fails, once.
+    void FailNext(Step step, int succeeding = 0);
+
+    // The oldest count queued buffers finish playing; their completions wait for
+    // DeliverCompletions.
+    void Finish(int count = 1);
+    // Delivers the waiting completions one at a time; a completion handler may call it
+    // again (as a modal box's event loop would).
+    void DeliverCompletions();
+    // Delivers only the oldest waiting completion.
+    void DeliverNext();
+    // count buffers finish one after the other, each completion delivered at once.
+    void Complete(int count = 1);
+
+    int QueuedCount() const { return static_cast<int>(queued_.size()); }
+    const WaveHeader* QueuedAt(int position) const { return queued_[position]; }
+    int ResetCount() const { return resets_; }
+    bool IsOpen() const { return open_; }
+    // Calls that reached the device while it was not open.
+    int CallsWhileClosed() const { return callsWhileClosed_; }
+    // The samples of every buffer written, in the order written.
+    const std::vector<std::vector<std::int16_t>>& Written() const { return written_; }
+
+private:
+    bool Fails(Step step);
+    void NoteCallWhileClosed();
+
+    CompletionListener* listener_ = nullptr;
+    bool open_ = false;
+    std::deque<WaveHeader*> queued_;
+    std::deque<WaveHeader*> finished_;
+    std::array<int, static_cast<int>(Step::Count)> failAfter_{-1, -1, -1, -1};
+    int resets_ = 0;
+    int callsWhileClosed_ = 0;
+    std::vector<std::vector<std::int16_t>> written_;
+};
+
+} // namespace morvane

@@ -1,0 +1,245 @@
+#include "audio/wave_out.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "audio/manual_wave_out.h"
+#include "audio/wav_recorder.h"
+#include "tests/audio/temporary_directory.h"
+
+using namespace morvane;
+using Step = ManualWaveOut::Step;
+
+namespace {
+
+// Fills block n (counting from 1) with the value n, so that a buffer tells which
+// rendering it holds.
+struct NumberedBlocks : BlockSource {
+    int rendered = 0;
+    bool RenderInto(std::int16_t* block) override {
+        ++rendered;
+        std::fill_n(block, kBlockSamples, static_cast<std::int16_t>(rendered));
+        return true;
+    }
+};
+
+struct ErrorBox : ErrorReporter {
+    std::vector<std::string> shown;
+    // What happens while the box is up: a modal box runs the event loop.
+    std::function<void()> whileShown;
+    void ShowError(const std::string& message) override {
+        shown.push_back(message);
+        if (whileShown)
+            whileShown();
+    }
+};
+
+// Behaves as the main window: a close request that is granted closes at once.
+struct Window : WaveOutOwner {
+    WaveOut* stream = nullptr;
+    int closeRequests = 0;
+    bool closed = false;
+    void RequestClose() override {
+        ++closeRequests;
+        if (stream->CloseQuery()) {
+            stream->Close();
+            closed = true;
+        }
+    }
+};
+
+// The stream with everything around it, as the window puts it together.
+struct Rig {
+    Rig() { window.stream = &stream; }
+    // After priming, the completions that only unprepare.
+    void CompleteSilentBuffers() { device.Complete(kPrimeCount - kMaxInFlight); }
+    std::int16_t FirstSampleOf(int buffer) const { return stream.Header(buffer).Data[0]; }
+    const WaveHeader* LastQueued() const { return device.QueuedAt(device.QueuedCount() - 1); }
+
+    ManualWaveOut device;
+    NumberedBlocks source;
+    ErrorBox errors;
+    Window window;
+    WaveOut stream{device, source, errors, window};
+};
+
+} // namespace
+
+TEST(Streaming, PrimesSilenceThenKeepsFiveQueuedRenderingFromThe22ndCompletion) {
+    Rig r;
+    ASSERT_TRUE(r.stream.OpenOutput());
+    EXPECT_EQ(r.stream.CurrentBuffer(), kPrimeCount);
+    EXPECT_EQ(r.stream.BuffersInFlight(), kPrimeCount);
+    EXPECT_EQ(r.device.QueuedCount(), kPrimeCount);
+    for (const auto& written : r.device.Written())
+        EXPECT_TRUE(std::all_of(written.begin(), written.end(), [](auto s) { return s == 0; }));
+    EXPECT_EQ(r.device.Written()[0].size(), static_cast<std::size_t>(kBlockSamples));
+
+    const WaveHeader* first = r.device.QueuedAt(0);
+    r.CompleteSilentBuffers();
+    EXPECT_EQ(r.source.rendered, 0);
+    EXPECT_EQ(r.stream.BuffersInFlight(), kMaxInFlight);
+    EXPECT_FALSE(first->Prepared); // the finished buffer was unprepared, nothing more
+
+    r.device.Complete();
+    EXPECT_EQ(r.source.rendered, 1);
+    EXPECT_EQ(r.LastQueued(), &r.stream.Header(kPrimeCount));
+    EXPECT_EQ(r.FirstSampleOf(kPrimeCount), 1);
+    EXPECT_EQ(r.stream.CurrentBuffer(), kPrimeCount + 1);
+    EXPECT_EQ(r.stream.BuffersInFlight(), kMaxInFlight);
+    EXPECT_TRUE(r.errors.shown.empty());
+}
+
+TEST(Streaming, RingWrapsFromTheLastBufferToTheFirst) {
+    Rig r;
+    r.stream.OpenOutput();
+    r.CompleteSilentBuffers();
+    r.device.Complete(kBufferCount - kPrimeCount); // renders into buffers 26 to 50
+    EXPECT_EQ(r.stream.CurrentBuffer(), 0);
+    EXPECT_EQ(r.FirstSampleOf(kBufferCount - 1), kBufferCount - kPrimeCount);
+
+    r.device.Complete();
+    EXPECT_EQ(r.FirstSampleOf(0), kBufferCount - kPrimeCount + 1);
+    EXPECT_EQ(r.stream.CurrentBuffer(), 1);
+    EXPECT_EQ(r.LastQueued(), &r.stream.Header(0));
+}
+
+TEST(Streaming, CloseRequestResetsAndIsRefusedThenTheLastReturnedBufferGrantsIt) {
+    Rig r;
+    r.stream.OpenOutput();
+    r.CompleteSilentBuffers();
+    r.device.Complete(3);
+
+    EXPECT_FALSE(r.stream.CloseQuery());
+    EXPECT_EQ(r.device.ResetCount(), 1);
+    EXPECT_TRUE(r.stream.Closing());
+    EXPECT_EQ(r.device.QueuedCount(), 0); // all sent back, completions not yet handled
+
+    int rendered = r.source.rendered;
+    for (int left = kMaxInFlight - 1; left > 0; --left) {
+        r.device.DeliverNext();
+        EXPECT_EQ(r.stream.BuffersInFlight(), left);
+        EXPECT_FALSE(r.stream.CloseAllowed());
+        EXPECT_FALSE(r.window.closed);
+    }
+    r.device.DeliverNext();
+    EXPECT_EQ(r.source.rendered, rendered);
+    EXPECT_TRUE(r.stream.CloseAllowed());
+    EXPECT_EQ(r.window.closeRequests, 1);
+    EXPECT_TRUE(r.window.closed);
+    EXPECT_FALSE(r.device.IsOpen());
+    EXPECT_EQ(r.device.CallsWhileClosed(), 0);
+}
+
+TEST(Streaming, DeviceThatCannotBeOpenedIsNeverTouchedAndTheWindowMayClose) {
+    Rig r;
+    r.device.FailNext(Step::Open);
+    EXPECT_FALSE(r.stream.OpenOutput());
+    EXPECT_EQ(r.errors.shown, std::vector<std::string>{"Problem creating play handle"});
+    EXPECT_TRUE(r.stream.CloseQuery());
+    r.stream.Close();
+    EXPECT_EQ(r.device.ResetCount(), 0);
+    EXPECT_EQ(r.device.CallsWhileClosed(), 0);
+    EXPECT_TRUE(r.device.Written().empty());
+}
+
+TEST(Streaming, FailedPrimingStopsButTheBuffersQueuedSoFarKeepStreaming) {
+    for (auto [step, message] : {std::pair{Step::Prepare, "Out Prepare error"},
+                                 std::pair{Step::Write, "Wave out error"}}) {
+        Rig r;
+        r.device.FailNext(step, 3);
+        EXPECT_FALSE(r.stream.OpenOutput());
+        EXPECT_EQ(r.errors.shown, std::vector<std::string>{message});
+        EXPECT_EQ(r.stream.CurrentBuffer(), 3);
+        EXPECT_EQ(r.stream.BuffersInFlight(), 3);
+
+        r.device.Complete(10);
+        EXPECT_EQ(r.device.QueuedCount(), 3);
+        EXPECT_EQ(r.stream.CurrentBuffer(), 13);
+    }
+}
+
+TEST(Streaming, FailedRequeueLeavesOneBufferFewerAndRendersTheSameBufferAgain) {
+    for (auto [step, message] : {std::pair{Step::Prepare, "Out Prepare error"},
+                                 std::pair{Step::Write, "Wave out error"}}) {
+        Rig r;
+        r.stream.OpenOutput();
+        r.CompleteSilentBuffers();
+
+        r.device.FailNext(step);
+        r.device.Complete();
+        EXPECT_EQ(r.errors.shown, std::vector<std::string>{message});
+        EXPECT_EQ(r.stream.CurrentBuffer(), kPrimeCount);
+        EXPECT_EQ(r.stream.BuffersInFlight(), kMaxInFlight - 1);
+
+        r.device.Complete();
+        EXPECT_EQ(r.FirstSampleOf(kPrimeCount), 2);
+        EXPECT_EQ(r.LastQueued(), &r.stream.Header(kPrimeCount));
+        EXPECT_EQ(r.stream.BuffersInFlight(), kMaxInFlight - 1);
+    }
+}
+
+TEST(Streaming, FailedUnprepareIsReportedAndTheBlockStillQueued) {
+    Rig r;
+    r.stream.OpenOutput();
+    r.CompleteSilentBuffers();
+    r.device.FailNext(Step::Unprepare);
+    r.device.Complete();
+    EXPECT_EQ(r.errors.shown, std::vector<std::string>{"Out Un Prepare error"});
+    EXPECT_EQ(r.source.rendered, 1);
+    EXPECT_EQ(r.stream.BuffersInFlight(), kMaxInFlight);
+}
+
+TEST(Streaming, WindowMayCloseWhenFailedRequeuesLeftNothingQueued) {
+    Rig r;
+    r.device.FailNext(Step::Write, 1);
+    r.stream.OpenOutput();
+    r.device.FailNext(Step::Write);
+    r.device.Complete();
+    EXPECT_EQ(r.stream.BuffersInFlight(), 0);
+    EXPECT_EQ(r.window.closeRequests, 0); // a failed requeue skips the close check
+
+    EXPECT_TRUE(r.stream.CloseQuery());
+}
+
+TEST(Streaming, CloseGrantedInsideAnErrorBoxLeavesTheOuterHandlerOffTheDevice) {
+    Rig r;
+    r.stream.OpenOutput();
+    r.stream.CloseQuery();
+    r.device.FailNext(Step::Unprepare);
+    r.errors.whileShown = [&r] { r.device.DeliverCompletions(); };
+    r.device.DeliverCompletions();
+
+    EXPECT_EQ(r.errors.shown, std::vector<std::string>{"Out Un Prepare error"});
+    EXPECT_TRUE(r.window.closed);
+    EXPECT_EQ(r.window.closeRequests, 1);
+    EXPECT_EQ(r.device.CallsWhileClosed(), 0);
+}
+
+TEST(Streaming, RecordsEveryRenderedBlockBeforeQueueingItEvenWhenTheDeviceRefusesIt) {
+    Rig r;
+    TemporaryDirectory dir;
+    WavRecorder recorder(dir.Path(), r.errors);
+    r.stream.SetRecorder(&recorder);
+    r.stream.OpenOutput();
+    r.CompleteSilentBuffers();
+    recorder.StartRecording();
+
+    r.device.Complete(2);
+    r.device.FailNext(Step::Write);
+    r.device.Complete();
+    EXPECT_EQ(recorder.RecordedBlocks(), 3);
+    EXPECT_EQ(r.source.rendered, 3);
+
+    r.stream.CloseQuery();
+    r.device.DeliverCompletions();
+    EXPECT_TRUE(r.window.closed);
+    EXPECT_FALSE(recorder.Recording()); // the close finished the file
+    EXPECT_EQ(std::filesystem::file_size(recorder.FilePath()),
+              static_cast<std::uintmax_t>(kWavHeaderBytes + 3 * kBlockBytes));
+}
