@@ -1,0 +1,102 @@
+#include "ui/Unit2.h"
+
+#include "ui/glyphs.h"
+
+#include <QFont>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+
+namespace morvane {
+
+namespace {
+
+constexpr QSize kClientSize(415, 249);
+constexpr QRect kPanelGeometry(8, 8, 401, 193);
+constexpr QRect kIconGeometry(24, 16, 33, 33);
+constexpr QRect kOkButtonGeometry(159, 212, 75, 25);
+constexpr int kLabelLeft = 80;
+constexpr int kFontPixels = 12;
+
+// The panel: a lowered outer bevel around a raised inner one. The inner bevel is a
+// frame of its own one pixel inside the outer one, made before the panel's other
+// children so it stays beneath them.
+QFrame* MakeBevelPanel(QWidget* parent) {
+    auto* outer = new QFrame(parent);
+    outer->setGeometry(kPanelGeometry);
+    outer->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    outer->setLineWidth(1);
+    auto* inner = new QFrame(outer);
+    inner->setGeometry(outer->rect().adjusted(1, 1, -1, -1));
+    inner->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    inner->setLineWidth(1);
+    return outer;
+}
+
+QLabel* MakeLabel(QWidget* panel, int top, const QString& text) {
+    auto* label = new QLabel(text, panel);
+    label->move(kLabelLeft, top);
+    label->adjustSize();
+    return label;
+}
+
+} // namespace
+
+TAboutBox::TAboutBox(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint) {
+    setWindowTitle(QStringLiteral("バージョン情報"));
+    // A top-level window does not take its owner's font, so the main window's is set here.
+    QFont font(QStringLiteral("Noto Sans CJK JP"));
+    font.setPixelSize(kFontPixels);
+    setFont(font);
+    setFixedSize(kClientSize);
+
+    Panel1 = MakeBevelPanel(this);
+    ProgramIcon = new QLabel(Panel1);
+    ProgramIcon->setGeometry(kIconGeometry);
+    ProgramIcon->setScaledContents(true);
+    ProductName = MakeLabel(Panel1, 16, QString());
+    Comments = MakeLabel(Panel1, 64, QString());
+    Label6 = MakeLabel(Panel1, 88, QStringLiteral("＜注意＞"));
+    Label2 = MakeLabel(Panel1, 104, QString());
+    Label3 = MakeLabel(Panel1, 120, QString());
+    Label4 = MakeLabel(Panel1, 136, QString());
+    Label5 = MakeLabel(Panel1, 160, QString());
+
+    OKButton = new QPushButton(QStringLiteral("OK"), this);
+    OKButton->setGeometry(kOkButtonGeometry);
+    OKButton->setDefault(true);
+    connect(OKButton, &QPushButton::clicked, this, &TAboutBox::OKButtonClick);
+
+    // Placed now, so that Qt does not centre the box over its owner when it is shown.
+    // The frame is not known before the first showing, so the client area is centred.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect client(QPoint(), kClientSize);
+        client.moveCenter(screen->availableGeometry().center());
+        setGeometry(client);
+    }
+
+    FormCreate();
+}
+
+void TAboutBox::FormCreate() {
+    ProgramIcon->setPixmap(QPixmap::fromImage(ProgramIconImage(kIconGeometry.width())));
+    ProductName->setText(QStringLiteral("Morvane v0.4"));
+    ProductName->adjustSize();
+}
+
+void TAboutBox::ShowInFront() {
+    show();
+    raise();
+    activateWindow();
+}
+
+// accept() hides the box; it is made once and kept for the next showing.
+void TAboutBox::OKButtonClick() {
+    accept();
+}
+
+} // namespace morvane

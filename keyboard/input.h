@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <set>
+
+#include "engine/synth_state.h"
+#include "keyboard/ColorButton.h"
+
+class QKeyEvent;
+class QWidget;
+
+namespace morvane {
+
+inline constexpr int kVkControl = 0x11;
+inline constexpr int kVkF1 = 0x70;
+inline constexpr int kVkF8 = 0x77;
+
+// The key table's virtual-key code for a Qt key event, by the key's physical position
+// where the event carries an X11 keycode, else by its Qt key; 0 for a key that has no
+// code here.
+int VirtualKeyFor(const QKeyEvent& event);
+
+// Plays the instrument from the computer keyboard and the on-screen key buttons, keeps
+// the Ctrl gate of the LFO, selects presets with F1 to F8 and, once a second, releases
+// notes whose key is no longer held.
+class KeyboardInput : public QObject {
+    Q_OBJECT
+public:
+    // setPresetSelection sets the preset group's selected index (-1 for none).
+    KeyboardInput(QWidget* window, SynthState& state, std::recursive_mutex& audioLock,
+                  TKeyButtons& keys, std::function<void(int)> setPresetSelection);
+    ~KeyboardInput() override;
+
+    // Each returns whether the key is consumed.
+    bool FormKeyDown(int virtualKey, bool ctrl);
+    bool FormKeyUp(int virtualKey, bool ctrl);
+    void Timer1Timer();
+
+    void StartSweep();
+    bool SweepRunning() const { return Timer1.isActive(); }
+
+    // Replaces the physical key-state query (nothing: unknown on this platform).
+    using KeyStateQuery = std::function<std::optional<bool>(int virtualKey)>;
+    void SetKeyStateQuery(KeyStateQuery query) { physicalKeyState_ = std::move(query); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    bool HandleKeyEvent(QKeyEvent& event);
+    bool IsKeyDown(int virtualKey) const;
+    bool WindowItselfHasFocus() const;
+    bool CtrlHeldNow(const QKeyEvent& event) const;
+
+    QWidget* window_;
+    SynthState& state_;
+    std::recursive_mutex& audioLock_;
+    TKeyButtons& keys_;
+    std::function<void(int)> setPresetSelection_;
+    KeyStateQuery physicalKeyState_;
+    // Where no physical query exists: the keys this window saw go down and not up.
+    std::set<int> keysSeenDown_;
+    // A key event that nobody accepts travels on to the parents, and the application
+    // filter sees it again at each; these recognise the repeats.
+    const QEvent* lastEvent_ = nullptr;
+    QPointer<QWidget> lastReceiver_;
+    QTimer Timer1;
+    int TimerTicks = 0;
+};
+
+} // namespace morvane

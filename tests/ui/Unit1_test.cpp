@@ -1,0 +1,406 @@
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <QtEndian>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "audio/manual_wave_out.h"
+#include "ui/Unit1.h"
+#include "ui/glyphs.h"
+#include "ui/panel_widgets.h"
+
+using namespace morvane;
+
+namespace {
+
+constexpr int kZ = 1;
+constexpr int kSilentCompletions = 21; // the primed buffers that come back before any render
+
+// The main window on a hand-driven audio device, with its files in a temporary folder.
+struct Window {
+    QTemporaryDir folder;
+    ManualWaveOut* device = nullptr;
+    std::vector<std::string> errors;
+    std::unique_ptr<TForm1> form;
+
+    Window() { Open(); }
+
+    void Open() {
+        auto manual = std::make_unique<ManualWaveOut>();
+        device = manual.get();
+        form = std::make_unique<TForm1>(
+            TForm1Setup{std::move(manual), SettingsFile(), folder.path().toStdString(),
+                        [this](const std::string& message) { errors.push_back(message); }});
+    }
+    std::filesystem::path SettingsFile() const {
+        return std::filesystem::path(folder.path().toStdString()) / "morvane.ini";
+    }
+    QString SettingsText() const {
+        QFile file(QString::fromStdString(SettingsFile().string()));
+        return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
+    }
+
+    template <typename T> T* Find(const char* name) const {
+        T* widget = form->findChild<T*>(name);
+        if (!widget)
+            qFatal("no widget %s", name);
+        return widget;
+    }
+    QString LabelText(const char* name) const { return Find<QLabel>(name)->text(); }
+    QScrollBar* Bar(const char* name) const { return Find<QScrollBar>(name); }
+
+    void Key(QEvent::Type type, int qtKey) {
+        QKeyEvent event(type, qtKey, Qt::NoModifier);
+        QApplication::sendEvent(form.get(), &event);
+    }
+    void Tap(int qtKey) {
+        Key(QEvent::KeyPress, qtKey);
+        Key(QEvent::KeyRelease, qtKey);
+    }
+    void ClickPresetItem(int slot) {
+        QTest::mouseClick(form->RadioPreset->Item(slot), Qt::LeftButton, {}, QPoint(5, 5));
+    }
+    // The device plays the primed silence and then this many rendered blocks.
+    void PlayBlocks(int blocks) { device->Complete(kSilentCompletions + blocks); }
+    void CloseWindow() {
+        form->close();
+        device->DeliverCompletions();
+    }
+};
+
+QImage Glyph(const QToolButton& button) {
+    return button.icon()
+        .pixmap(kGlyphSize)
+        .toImage()
+        .convertToFormat(RecordGlyph().toImage().format());
+}
+
+struct SliderExpectation {
+    const char* name;
+    int minimum, maximum, afterStartUp;
+};
+
+} // namespace
+
+class Unit1Test : public QObject {
+    Q_OBJECT
+private slots:
+    void windowLayout() {
+        Window w;
+        QCOMPARE(w.form->windowTitle(), QString("Morvane"));
+        QCOMPARE(w.form->size(), QSize(522, 461));
+        QCOMPARE(w.form->minimumSize(), w.form->maximumSize());
+        QCOMPARE(w.form->KeyButtons().LowerRowTop(), 391);
+        QCOMPARE(w.form->Panel1->geometry(), QRect(0, 0, 521, 321));
+        QCOMPARE(w.Find<QGroupBox>("GroupBox7")->geometry(), QRect(328, 96, 185, 105));
+        QCOMPARE(w.Find<QGroupBox>("GroupBox9")->geometry(), QRect(8, 280, 153, 33));
+        QCOMPARE(w.form->RadioPreset->geometry(), QRect(168, 280, 281, 33));
+        QCOMPARE(w.form->btnExit->geometry(), QRect(456, 400, 57, 25));
+        QCOMPARE(w.Bar("ScrollBarDistVol")->geometry(), QRect(64, 32, 81, 9));
+        QCOMPARE(w.Find<QLabel>("LabelDistVol")->pos(), QPoint(39, 29));
+        QCOMPARE(w.Find<QCheckBox>("CheckBoxUseVcfEnvelope")->geometry().topLeft(), QPoint(8, 80));
+        QCOMPARE(w.form->UpDownTuning->geometry(), QRect(57, 12, 32, 16));
+        QCOMPARE(w.form->btnTuningReset->text(), QString::fromUtf8("リセット"));
+        QCOMPARE(w.form->btnExit->text(), QString::fromUtf8("終了"));
+        QCOMPARE(w.form->btnOutput->text(), QString::fromUtf8("音量"));
+        QCOMPARE(w.form->btnRecord->text(), QString::fromUtf8("録音"));
+        QCOMPARE(w.form->font().family(), QString("Noto Sans CJK JP"));
+        QCOMPARE(w.form->font().pixelSize(), 12);
+    }
+
+    void slidersAfterStartUp() {
+        Window w;
+        const SliderExpectation sliders[] = {
+            {"ScrollBarVol1", 0, 100, 100},      {"ScrollBarWidth2", 0, 100, 50},
+            {"ScrollBarModDepth", 0, 100, 20},   {"ScrollBarModFreq", 1, 20, 10},
+            {"ScrollBarNoise", 0, 100, 0},       {"ScrollBarEchoDepth", 0, 100, 0},
+            {"ScrollBarEchoTime", 50, 200, 100}, {"ScrollBarDistortion", 0, 100, 0},
+            {"ScrollBarDistVol", 0, 100, 50},    {"ScrollBarAttack", 0, 100, 25},
+            {"ScrollBarVcfSustain", 0, 100, 50}, {"ScrollBarCutOff", 0, 100, 50},
+            {"ScrollBarIntensity", 0, 100, 50},  {"ScrollBarResonance", 0, 90, 50},
+        };
+        for (const SliderExpectation& s : sliders) {
+            QScrollBar* bar = w.Bar(s.name);
+            QCOMPARE(bar->minimum(), s.minimum);
+            QCOMPARE(bar->maximum(), s.maximum);
+            QCOMPARE(bar->value(), s.afterStartUp);
+            QCOMPARE(bar->singleStep(), 1);
+            QCOMPARE(bar->pageStep(), 1);
+            QCOMPARE(bar->height(), 9);
+        }
+    }
+
+    void labelsAndStateAfterStartUp() {
+        Window w;
+        QCOMPARE(w.LabelText("Label6"), QString("0%"));
+        QCOMPARE(w.LabelText("Label7"), QString("100ms"));
+        QCOMPARE(w.LabelText("LabelDistortion"), QString("0"));
+        QCOMPARE(w.LabelText("LabelDistVol"), QString("50"));
+        QCOMPARE(w.LabelText("Label4"), QString("20%"));
+        QCOMPARE(w.LabelText("Label5"), QString("10Hz"));
+        QCOMPARE(w.LabelText("LabelCutOff"), QString("348"));
+        QCOMPARE(w.LabelText("LabelResonance"), QString("0.50"));
+        QCOMPARE(w.LabelText("LabelAttack"), QString("25"));
+        QCOMPARE(w.LabelText("LabelTuning"), QString("440.0"));
+        QCOMPARE(w.Find<TRadioGroup>("RadioWaveSel1")->ItemIndex(), 1);
+        QCOMPARE(w.Find<TRadioGroup>("RadioOctave2")->ItemIndex(), 1);
+        QVERIFY(w.Find<QRadioButton>("RadioButtonModType0")->isChecked());
+        QCOMPARE(w.form->RadioPreset->ItemIndex(), 0);
+        QCOMPARE(w.form->RadioPreset->title(), QString::fromUtf8("音色プリセット"));
+        QCOMPARE(w.form->ButtonPresetSave->text(), QString::fromUtf8("音色保存"));
+        const SynthState& s = w.form->State();
+        QCOMPARE(s.CutoffHz, 348);
+        QCOMPARE(s.EchoTimeMs, 100);
+        QCOMPARE(s.TuningRatio, 1.0f);
+        QCOMPARE(w.device->QueuedCount(), 26);
+        QVERIFY(w.form->Input().SweepRunning());
+        QVERIFY(w.errors.empty());
+    }
+
+    void userMovesRunTheHandlerAndRerunsAgree() {
+        Window w;
+        QScrollBar* cutoff = w.Bar("ScrollBarCutOff");
+        cutoff->setValue(65);
+        QCOMPARE(w.LabelText("LabelCutOff"), QString("982"));
+        cutoff->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        QCOMPARE(cutoff->value(), 66);
+        QCOMPARE(w.form->State().CutoffHz, 1052);
+        QCOMPARE(w.LabelText("LabelCutOff"), QString("1.1k"));
+        w.form->Controls().RunHandler(VcfCutoff);
+        QCOMPARE(w.form->State().CutoffHz, 1052);
+        QCOMPARE(w.LabelText("LabelCutOff"), QString("1.1k"));
+
+        w.Bar("ScrollBarResonance")->setValue(100);
+        QCOMPARE(w.LabelText("LabelResonance"), QString("0.90"));
+        w.Bar("ScrollBarAttack")->setValue(0);
+        QCOMPARE(w.form->State().Vca.AttackTime, 220.5f);
+
+        auto* octave = w.Find<TRadioGroup>("RadioOctave1");
+        QTest::mouseClick(octave->Item(0), Qt::LeftButton, {}, QPoint(5, 5));
+        QCOMPARE(w.form->State().Osc1Octave, 2);
+
+        auto* square = w.Find<QRadioButton>("RadioButtonModType1");
+        QTest::mouseClick(square, Qt::LeftButton, {}, QPoint(5, 5));
+        QVERIFY(w.form->State().ModSquare);
+        QVERIFY(!w.Find<QRadioButton>("RadioButtonModType0")->isChecked());
+
+        QTest::mouseClick(w.Find<QCheckBox>("CheckBoxChorus"), Qt::LeftButton, {}, QPoint(5, 5));
+        QVERIFY(w.form->State().ChorusChecked);
+        QTest::mouseClick(w.Find<QCheckBox>("CheckBoxModOn"), Qt::LeftButton, {}, QPoint(5, 5));
+        QVERIFY(w.form->State().ModAlwaysOn);
+    }
+
+    void playingFromTheWindow() {
+        Window w;
+        w.Key(QEvent::KeyPress, Qt::Key_Z);
+        QCOMPARE(w.form->KeyButtons()[kZ]->Color(), QColor(255, 0, 0));
+        QCOMPARE(w.form->State().Voices[w.form->State().VoiceOrder[0]].Key, kZ);
+        w.Key(QEvent::KeyRelease, Qt::Key_Z);
+        QCOMPARE(w.form->KeyButtons()[kZ]->Color(), Qt::white);
+
+        TColorButton* key = w.form->KeyButtons()[20];
+        QTest::mousePress(key, Qt::LeftButton);
+        QCOMPARE(key->Color(), QColor(255, 0, 0));
+        QTest::mouseRelease(key, Qt::LeftButton);
+        QCOMPARE(key->Color(), Qt::black);
+    }
+
+    void functionKeyReloadsTheSelectedSlotWhileAClickDoesNothing() {
+        Window w;
+        QScrollBar* cutoff = w.Bar("ScrollBarCutOff");
+        cutoff->setValue(10);
+        w.ClickPresetItem(0);
+        QCOMPARE(cutoff->value(), 10);
+        w.Tap(Qt::Key_F1);
+        QCOMPARE(cutoff->value(), 50);
+        QCOMPARE(w.form->State().CutoffHz, 348);
+        // F3 twice loads slot 2 twice.
+        w.Tap(Qt::Key_F3);
+        cutoff->setValue(10);
+        w.Tap(Qt::Key_F3);
+        QCOMPARE(cutoff->value(), 50);
+        QCOMPARE(w.form->RadioPreset->ItemIndex(), 2);
+    }
+
+    void loadedPresetShowsInEveryKindOfControl() {
+        Window w;
+        QFile file(QString::fromStdString(w.SettingsFile().string()));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[PRESET1]\r\nWAVE1_TYPE=3\r\nWAVE1_OCTAVE=0\r\nMOD_TYPE=1\r\nMOD_ON=1\r\n"
+                   "WAVE2_DETUNE=1\r\nVCF_RESONANCE=100\r\n");
+        file.close();
+        w.Tap(Qt::Key_F2);
+        QCOMPARE(w.Find<TRadioGroup>("RadioWaveSel1")->ItemIndex(), 3);
+        QCOMPARE(w.Find<TRadioGroup>("RadioOctave1")->ItemIndex(), 0);
+        QVERIFY(w.Find<QRadioButton>("RadioButtonModType1")->isChecked());
+        QVERIFY(!w.Find<QRadioButton>("RadioButtonModType0")->isChecked());
+        QVERIFY(w.Find<QCheckBox>("CheckBoxModOn")->isChecked());
+        QVERIFY(w.Find<QCheckBox>("CheckBoxChorus")->isChecked());
+        QCOMPARE(w.Bar("ScrollBarResonance")->value(), 90);
+        QCOMPARE(w.LabelText("LabelResonance"), QString("0.90"));
+        QCOMPARE(w.form->State().Osc1Wave, 3);
+        QVERIFY(w.form->State().ModSquare);
+        // Back to slot 0: the shape pair follows the other way.
+        w.Tap(Qt::Key_F1);
+        QVERIFY(w.Find<QRadioButton>("RadioButtonModType0")->isChecked());
+        QVERIFY(!w.Find<QRadioButton>("RadioButtonModType1")->isChecked());
+        QVERIFY(!w.form->State().ModSquare);
+    }
+
+    void saveModeSavesOnTheNextSelection() {
+        Window w;
+        w.Bar("ScrollBarCutOff")->setValue(77);
+        QTest::mouseClick(w.form->ButtonPresetSave, Qt::LeftButton);
+        QCOMPARE(w.form->ButtonPresetSave->text(), QString::fromUtf8("キャンセル"));
+        QCOMPARE(w.form->RadioPreset->title(), QString::fromUtf8("保存先を選択してください"));
+        QCOMPARE(w.form->RadioPreset->ItemIndex(), -1);
+        w.Tap(Qt::Key_F3);
+        QVERIFY(w.SettingsText().contains("[PRESET2]\r\n"));
+        QVERIFY(w.SettingsText().contains("VCF_CUTOFF=77\r\n"));
+        QCOMPARE(w.form->ButtonPresetSave->text(), QString::fromUtf8("音色保存"));
+        QCOMPARE(w.form->RadioPreset->title(), QString::fromUtf8("音色プリセット"));
+        QCOMPARE(w.form->RadioPreset->ItemIndex(), 2);
+        QCOMPARE(w.Bar("ScrollBarCutOff")->value(), 77);
+
+        // Cancelling saves nothing, selects nothing and leaves the sound alone.
+        const QString fileBefore = w.SettingsText();
+        const int cutoffBefore = w.form->State().CutoffHz;
+        QTest::mouseClick(w.form->ButtonPresetSave, Qt::LeftButton);
+        QTest::mouseClick(w.form->ButtonPresetSave, Qt::LeftButton);
+        QCOMPARE(w.form->RadioPreset->ItemIndex(), -1);
+        QCOMPARE(w.form->ButtonPresetSave->text(), QString::fromUtf8("音色保存"));
+        QCOMPARE(w.form->State().CutoffHz, cutoffBefore);
+        QCOMPARE(w.SettingsText(), fileBefore);
+        // A click on the slot loaded last loads it again now that nothing is selected.
+        w.Bar("ScrollBarCutOff")->setValue(5);
+        w.ClickPresetItem(2);
+        QCOMPARE(w.Bar("ScrollBarCutOff")->value(), 77);
+    }
+
+    void unreadableSettingsFileIsReportedAndTheWindowStillPlays() {
+        QTemporaryDir folder;
+        QVERIFY(QDir(folder.path()).mkdir("morvane.ini"));
+        std::vector<std::string> errors;
+        TForm1 form({std::make_unique<ManualWaveOut>(),
+                     std::filesystem::path(folder.path().toStdString()) / "morvane.ini",
+                     folder.path().toStdString(),
+                     [&](const std::string& message) { errors.push_back(message); }});
+        QVERIFY(!errors.empty());
+        QVERIFY(QString::fromStdString(errors.front()).contains(QString::fromUtf8("は開けません")));
+        QCOMPARE(form.State().Tuning, 4400);
+        QVERIFY(form.Input().SweepRunning());
+    }
+
+    void tuningClicksAndWhenItIsSaved() {
+        {
+            Window w;
+            for (int click = 0; click < 3; ++click)
+                QTest::mouseClick(w.form->UpDownTuning->UpButton(), Qt::LeftButton);
+            QCOMPARE(w.LabelText("LabelTuning"), QString("440.6"));
+            QCOMPARE(w.form->State().Tuning, 4406);
+            w.CloseWindow();
+            QVERIFY(w.SettingsText().contains("[SETUP]\r\nTUNING=4406\r\n"));
+        }
+        {
+            Window w;
+            w.form->SetTuning(4700);
+            QTest::mouseClick(w.form->UpDownTuning->UpButton(), Qt::LeftButton);
+            QCOMPARE(w.LabelText("LabelTuning"), QString("470.0"));
+            QVERIFY(!w.form->State().TuningDirty);
+            w.CloseWindow();
+            QVERIFY(w.SettingsText().isEmpty()); // untouched: no file written
+        }
+        {
+            Window w;
+            QTest::mouseClick(w.form->btnTuningReset, Qt::LeftButton);
+            w.CloseWindow();
+            QVERIFY(w.SettingsText().contains("TUNING=4400\r\n"));
+        }
+    }
+
+    void closeWaitsForTheLastBuffer() {
+        Window w;
+        w.form->show();
+        QVERIFY(!w.form->close());
+        QVERIFY(w.form->isVisible());
+        QVERIFY(w.device->IsOpen());
+        // The device gives every buffer back; the last completion closes the window.
+        w.device->DeliverCompletions();
+        QVERIFY(!w.form->isVisible());
+        QVERIFY(!w.device->IsOpen());
+        // The exit button takes the same path.
+        Window again;
+        again.form->show();
+        QTest::mouseClick(again.form->btnExit, Qt::LeftButton);
+        QVERIFY(again.form->isVisible());
+        again.device->DeliverCompletions();
+        QVERIFY(!again.form->isVisible());
+    }
+
+    void withoutADeviceTheWindowWarnsAndClosesAtOnce() {
+        auto manual = std::make_unique<ManualWaveOut>();
+        manual->FailNext(ManualWaveOut::Step::Open);
+        std::vector<std::string> errors;
+        QTemporaryDir folder;
+        TForm1 form({std::move(manual),
+                     std::filesystem::path(folder.path().toStdString()) / "x.ini",
+                     folder.path().toStdString(),
+                     [&](const std::string& message) { errors.push_back(message); }});
+        QCOMPARE(errors, std::vector<std::string>{"Problem creating play handle"});
+        QVERIFY(!form.Input().SweepRunning());
+        form.show();
+        QVERIFY(form.close());
+    }
+
+    void recordingFromTheButton() {
+        Window w;
+        w.form->show();
+        QTest::mouseClick(w.form->btnRecord, Qt::LeftButton);
+        QCOMPARE(w.form->btnRecord->text(), QString::fromUtf8("中止"));
+        QCOMPARE(Glyph(*w.form->btnRecord), StopGlyph().toImage());
+        w.PlayBlocks(3);
+        w.CloseWindow(); // closing finishes the file
+        QCOMPARE(w.form->btnRecord->text(), QString::fromUtf8("録音"));
+        QCOMPARE(Glyph(*w.form->btnRecord), RecordGlyph().toImage());
+        const QStringList files = QDir(w.folder.path()).entryList({"*.wav"});
+        QCOMPARE(files.size(), 1);
+        QVERIFY(QRegularExpression("^\\d{8}-\\d{6}\\.wav$").match(files.front()).hasMatch());
+        QFile file(QDir(w.folder.path()).filePath(files.front()));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QCOMPARE(bytes.size(), 46 + 882 * 3);
+        const auto le32 = [&](int at) {
+            return qFromLittleEndian<quint32>(reinterpret_cast<const uchar*>(bytes.data() + at));
+        };
+        QCOMPARE(le32(4), 38u + 882 * 3);
+        QCOMPARE(le32(42), 882u * 3);
+        QCOMPARE(bytes.mid(0, 4), QByteArray("RIFF"));
+    }
+
+    void screenshotShowsTheJapaneseCaptions() {
+        Window w;
+        w.form->show();
+        w.Key(QEvent::KeyPress, Qt::Key_Z);
+        QTest::mousePress(w.form->KeyButtons()[20], Qt::LeftButton);
+        const QImage image = w.form->grab().toImage();
+        QCOMPARE(image.size(), QSize(522, 461));
+        QVERIFY(image.save(
+            QDir(QCoreApplication::applicationDirPath()).filePath("morvane-window.png")));
+        QTest::mouseRelease(w.form->KeyButtons()[20], Qt::LeftButton);
+    }
+};
+
+QTEST_MAIN(Unit1Test)
+#include "Unit1_test.moc"

@@ -1,0 +1,527 @@
+#include "ui/Unit1.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QToolButton>
+
+#include <initializer_list>
+
+#include "engine/block_renderer.h"
+#include "engine/startup.h"
+#include "ui/Unit2.h"
+#include "ui/glyphs.h"
+#include "ui/mixer.h"
+#include "ui/panel_widgets.h"
+
+namespace morvane {
+
+namespace {
+
+constexpr int kClientWidth = 522;
+constexpr int kPanelWidth = 521;
+constexpr int kPanelHeight = 321;
+constexpr int kCaptionPixels = 12;
+constexpr int kSliderHeight = 9;
+constexpr int kCheckBoxHeight = 17;
+constexpr int kLabelHeight = 14;
+constexpr int kLabelWidth = 40;
+
+const char* const kWindowCaption = "Morvane";
+const char* const kCaptionFont = "Noto Sans CJK JP";
+const char* const kErrorCaption = "エラー";
+const char* const kRecordCaption = "録音";
+const char* const kStopCaption = "中止";
+
+struct Rect {
+    int left, top, width, height;
+};
+
+// One slider row of a group: its caption (if any), the value label and the bar.
+struct SliderRow {
+    ControlId id;
+    int top;
+    const char* caption;   // nullptr: the row has no caption label
+    const char* labelName; // the value label's name
+    int labelTop = -1;     // -1: the row's top
+};
+
+struct SliderGroup {
+    const char* name;
+    const char* caption;
+    Rect rect;
+    int captionLeft;
+    int valueLeft;
+    int sliderLeft;
+    int sliderWidth;
+    std::initializer_list<SliderRow> rows;
+};
+
+const SliderGroup kSliderGroups[] = {
+    {"GroupBox6",
+     "VCO設定",
+     {8, 168, 153, 105},
+     8,
+     40,
+     64,
+     81,
+     {{Wave1Vol, 16, "音量1", "LabelVol1"},
+      {Wave2Vol, 32, "音量2", "LabelVol2"},
+      {Wave1Width, 48, "幅1", "LabelWidth1"},
+      {Wave2Width, 64, "幅2", "LabelWidth2"}}},
+    {"GroupBox1",
+     "モジュレーション",
+     {168, 8, 153, 89},
+     8,
+     8,
+     48,
+     97,
+     {{ModDepth, 16, nullptr, "Label4"}, {ModFreq, 32, nullptr, "Label5"}}},
+    {"GroupBox5",
+     "ノイズ",
+     {168, 104, 153, 33},
+     8,
+     8,
+     48,
+     97,
+     {{NoiseVol, 16, nullptr, "LabelNoise"}}},
+    {"GroupBox2",
+     "エコー",
+     {168, 144, 153, 49},
+     8,
+     8,
+     48,
+     97,
+     {{EchoDepth, 16, nullptr, "Label6"}, {EchoTime, 32, nullptr, "Label7"}}},
+    {"GroupBox8",
+     "ディストーション",
+     {168, 200, 153, 49},
+     9,
+     39,
+     64,
+     81,
+     {{DistortionLevel, 16, "効果", "LabelDistortion", 13},
+      {DistortionVolume, 32, "音量", "LabelDistVol", 29}}},
+    {"GroupBox3",
+     "VCAエンベロープ",
+     {328, 8, 185, 81},
+     8,
+     56,
+     80,
+     97,
+     {{EnvAttack, 16, "ｱﾀｯｸ", "LabelAttack"},
+      {EnvDecay, 32, "ﾃﾞｨｹｲ", "LabelDecay"},
+      {EnvSustain, 48, "ｻｽﾃｨﾝ", "LabelSustain"},
+      {EnvRelease, 64, "ﾘﾘｰｽ", "LabelRelease"}}},
+    {"GroupBox7",
+     "VCFエンベロープ",
+     {328, 96, 185, 105},
+     8,
+     56,
+     80,
+     97,
+     {{EnvVcfAttack, 16, "ｱﾀｯｸ", "LabelVcfAttack"},
+      {EnvVcfDecay, 32, "ﾃﾞｨｹｲ", "LabelVcfDecay"},
+      {EnvVcfSustain, 48, "ｻｽﾃｨﾝ", "LabelVcfSustain"},
+      {EnvVcfRelease, 64, "ﾘﾘｰｽ", "LabelVcfRelease"}}},
+    {"GroupBox4",
+     "VCF",
+     {328, 208, 185, 65},
+     8,
+     56,
+     80,
+     97,
+     {{VcfCutoff, 16, "ｶｯﾄｵﾌ", "LabelCutOff"},
+      {VcfIntensity, 32, "ｲﾝﾃﾝｼﾃｨ", "LabelIntensity"},
+      {VcfResonance, 48, "ﾚｿﾞﾅﾝｽ", "LabelResonance"}}},
+};
+
+struct RadioGroupSpec {
+    ControlId id;
+    const char* caption;
+    Rect rect;
+    bool octave;
+};
+
+const RadioGroupSpec kRadioGroups[] = {
+    {Wave1Type, "波形1", {8, 8, 73, 81}, false},
+    {Wave2Type, "波形2", {88, 8, 73, 81}, false},
+    {Wave1Octave, "ｵｸﾀｰﾌﾞ1", {8, 96, 73, 65}, true},
+    {Wave2Octave, "ｵｸﾀｰﾌﾞ2", {88, 96, 73, 65}, true},
+};
+
+struct CheckBoxSpec {
+    ControlId id;
+    const char* group;
+    const char* caption;
+    Rect rect;
+};
+
+const CheckBoxSpec kCheckBoxes[] = {
+    {Wave2Detune, "GroupBox6", "コーラス効果", {8, 80, 137, kCheckBoxHeight}},
+    {ModOn, "GroupBox1", "常にON", {8, 64, 137, kCheckBoxHeight}},
+    {UseVcfEnvelope, "GroupBox7", "VCFエンベロープを使用する", {8, 80, 169, kCheckBoxHeight}},
+};
+
+QString Text(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+void Place(QWidget* widget, const Rect& r) {
+    widget->setGeometry(r.left, r.top, r.width, r.height);
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* text, int left, int top) {
+    auto* label = new QLabel(Text(text), parent);
+    label->setGeometry(left, top, kLabelWidth, kLabelHeight);
+    return label;
+}
+
+QToolButton* MakeFlatButton(QWidget* parent, const char* name, const char* caption,
+                            const Rect& rect) {
+    auto* button = new QToolButton(parent);
+    button->setObjectName(name);
+    button->setText(Text(caption));
+    button->setAutoRaise(true);
+    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    button->setIconSize(QSize(kGlyphSize, kGlyphSize));
+    Place(button, rect);
+    return button;
+}
+
+void ShowModalError(QWidget* parent, const std::string& message) {
+    QMessageBox box(QMessageBox::Critical, Text(kErrorCaption), QString::fromStdString(message),
+                    QMessageBox::Ok, parent);
+    box.exec();
+}
+
+} // namespace
+
+TForm1::TForm1(TForm1Setup setup, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      state_(std::make_unique<SynthState>()), controls_(*state_), tuning_(*state_),
+      device_(std::move(setup.device)), settingsFile_(std::move(setup.settingsFile)),
+      showError_(std::move(setup.showError)) {
+    if (!showError_)
+        showError_ = [this](const std::string& message) { ShowModalError(this, message); };
+    BlockSource& source = *this;
+    ErrorReporter& errors = *this;
+    WaveOutOwner& owner = *this;
+    waveOut_ = std::make_unique<WaveOut>(*device_, source, errors, owner);
+    recorder_ = std::make_unique<WavRecorder>(setup.recordingDirectory.string(), errors);
+    recorder_->SetRecordingListener([this](bool recording) { ShowRecording(recording); });
+    waveOut_->SetRecorder(recorder_.get());
+    presets_ = std::make_unique<PresetBank>(controls_, settingsFile_);
+
+    QFont font(Text(kCaptionFont));
+    font.setPixelSize(kCaptionPixels);
+    setFont(font);
+    BuildPanel();
+    controls_.SetListener(this);
+    FormCreate();
+}
+
+TForm1::~TForm1() {
+    // A window destroyed without a close (the application told to quit) still finishes
+    // its recording, releases the device and keeps a changed tuning.
+    if (!closed_)
+        FormClose();
+    controls_.SetListener(nullptr);
+    state_->KeyColours = nullptr;
+}
+
+void TForm1::BuildPanel() {
+    Panel1 = new QFrame(this);
+    Panel1->setObjectName("Panel1");
+    Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    Panel1->setGeometry(0, 0, kPanelWidth, kPanelHeight);
+    BuildSoundGroups();
+    BuildTuningGroup();
+    BuildPresetGroup();
+    BuildFlatButtons();
+}
+
+void TForm1::BuildSoundGroups() {
+    const QStringList waves{"OFF", Text("ﾉｺｷﾞﾘ波"), Text("矩形波"), Text("三角波")};
+    const QStringList octaves{"HIGH", "MID", "LOW"};
+    for (const RadioGroupSpec& spec : kRadioGroups) {
+        auto* group = new TRadioGroup(Text(spec.caption), spec.octave ? octaves : waves, 1, Panel1);
+        group->setObjectName(Describe(spec.id).control);
+        Place(group, spec.rect);
+        connect(group, &TRadioGroup::ItemClicked, this,
+                [this, id = spec.id](int index) { controls_.Set(id, index); });
+        controlWidgets_[spec.id] = group;
+    }
+
+    for (const SliderGroup& spec : kSliderGroups) {
+        auto* group = new QGroupBox(Text(spec.caption), Panel1);
+        group->setObjectName(spec.name);
+        Place(group, spec.rect);
+        for (const SliderRow& row : spec.rows) {
+            const int labelTop = row.labelTop < 0 ? row.top : row.labelTop;
+            if (row.caption)
+                MakeLabel(group, row.caption, spec.captionLeft, labelTop);
+            QLabel* value = MakeLabel(group, "", spec.valueLeft, labelTop);
+            value->setObjectName(row.labelName);
+            valueLabels_[row.id] = value;
+
+            const ControlDescription& d = Describe(row.id);
+            auto* bar = new QScrollBar(Qt::Horizontal, group);
+            bar->setObjectName(d.control);
+            bar->setGeometry(spec.sliderLeft, row.top, spec.sliderWidth, kSliderHeight);
+            bar->setRange(d.minimum, d.maximum);
+            bar->setValue(d.startPosition);
+            // Arrows and trough clicks both move by one position.
+            bar->setSingleStep(1);
+            bar->setPageStep(1);
+            bar->setFocusPolicy(Qt::StrongFocus);
+            connect(bar, &QScrollBar::valueChanged, this,
+                    [this, id = row.id](int position) { controls_.Set(id, position); });
+            controlWidgets_[row.id] = bar;
+        }
+    }
+
+    for (const CheckBoxSpec& spec : kCheckBoxes) {
+        auto* box = new QCheckBox(Text(spec.caption), Panel1->findChild<QGroupBox*>(spec.group));
+        box->setObjectName(Describe(spec.id).control);
+        Place(box, spec.rect);
+        connect(box, &QCheckBox::toggled, this,
+                [this, id = spec.id](bool checked) { controls_.Set(id, checked ? 1 : 0); });
+        controlWidgets_[spec.id] = box;
+    }
+
+    // The LFO shape pair: checking one runs its handler, which unchecks the other.
+    auto* modulation = Panel1->findChild<QGroupBox*>("GroupBox1");
+    RadioButtonModType0 = new QRadioButton(Text("三角波"), modulation);
+    RadioButtonModType0->setObjectName("RadioButtonModType0");
+    RadioButtonModType0->setGeometry(8, 48, 64, kCheckBoxHeight);
+    RadioButtonModType1 = new QRadioButton(Text("矩形波"), modulation);
+    RadioButtonModType1->setObjectName("RadioButtonModType1");
+    RadioButtonModType1->setGeometry(72, 48, 64, kCheckBoxHeight);
+    int shape = 0;
+    for (QRadioButton* button : {RadioButtonModType0, RadioButtonModType1}) {
+        connect(button, &QRadioButton::toggled, this, [this, shape](bool checked) {
+            if (checked)
+                controls_.Set(ModType, shape);
+        });
+        ++shape;
+    }
+}
+
+void TForm1::BuildTuningGroup() {
+    GroupBox9 = new QGroupBox(Text("チューニング"), Panel1);
+    GroupBox9->setObjectName("GroupBox9");
+    GroupBox9->setGeometry(8, 280, 153, 33);
+    LabelTuning = new QLabel(GroupBox9);
+    LabelTuning->setObjectName("LabelTuning");
+    LabelTuning->setGeometry(16, 14, 33, 14);
+    LabelTuning->setAlignment(Qt::AlignCenter);
+    UpDownTuning = new TUpDown(GroupBox9);
+    UpDownTuning->setObjectName("UpDownTuning");
+    UpDownTuning->setGeometry(57, 12, 32, 16);
+    btnTuningReset = new QPushButton(Text("リセット"), GroupBox9);
+    btnTuningReset->setObjectName("btnTuningReset");
+    btnTuningReset->setGeometry(92, 12, 53, 17);
+    btnTuningReset->setAutoDefault(false);
+    connect(UpDownTuning, &TUpDown::Clicked, this, &TForm1::UpDownTuningClick);
+    connect(btnTuningReset, &QPushButton::clicked, this, &TForm1::btnTuningResetClick);
+}
+
+void TForm1::BuildPresetGroup() {
+    QStringList items;
+    for (int slot = 0; slot < kPresetSlotCount; ++slot)
+        items << QString("F%1").arg(slot + 1);
+    RadioPreset = new TRadioGroup(QString(), items, kPresetSlotCount, Panel1);
+    RadioPreset->setObjectName("RadioPreset");
+    RadioPreset->setGeometry(168, 280, 281, 33);
+    connect(RadioPreset, &TRadioGroup::ItemClicked, this, &TForm1::SetPresetSelection);
+    ButtonPresetSave = MakeFlatButton(Panel1, "ButtonPresetSave", "", {456, 288, 57, 25});
+    connect(ButtonPresetSave, &QToolButton::clicked, this, &TForm1::ButtonPresetSaveClick);
+    ShowPresetMode();
+}
+
+void TForm1::BuildFlatButtons() {
+    btnOutput = MakeFlatButton(this, "btnOutput", "音量", {456, 328, 57, 25});
+    btnOutput->setIcon(LoudspeakerGlyph());
+    btnRecord = MakeFlatButton(this, "btnRecord", kRecordCaption, {456, 352, 57, 25});
+    btnAbout = MakeFlatButton(this, "btnAbout", "About", {456, 376, 57, 25});
+    btnExit = MakeFlatButton(this, "btnExit", "終了", {456, 400, 57, 25});
+    connect(btnOutput, &QToolButton::clicked, this, [] { LaunchMixer(); });
+    connect(btnRecord, &QToolButton::clicked, this, &TForm1::btnRecordClick);
+    connect(btnAbout, &QToolButton::clicked, this, [this] { AboutBox->ShowInFront(); });
+    connect(btnExit, &QToolButton::clicked, this, &TForm1::close);
+}
+
+// The start-up order matters: the tables before the tuning, the key buttons before the
+// first preset, and the sweep only once the device plays.
+void TForm1::FormCreate() {
+    btnRecord->setIcon(RecordGlyph());
+    setWindowTitle(kWindowCaption);
+    setWindowIcon(ProgramIcon());
+    // An unreadable settings file is reported and the program plays at A = 440.0 Hz;
+    // the file is left alone at exit unless the user touches the tuning.
+    state_->Tuning = kDefaultTuning;
+    LoadSaveTuning(false);
+    StartEngine(*state_, controls_, state_->Tuning);
+    SetTuning(state_->Tuning);
+
+    keyButtons_ = std::make_unique<TKeyButtons>(this, kPanelHeight);
+    state_->KeyColours = keyButtons_.get();
+    input_ = std::make_unique<KeyboardInput>(this, *state_, waveOut_->AudioLock(), *keyButtons_,
+                                             [this](int slot) { SetPresetSelection(slot); });
+    Panel1->raise();
+    setFixedSize(kClientWidth, keyButtons_->LowerRowTop() + kRowHeight);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    AboutBox = new TAboutBox(this);
+
+    SetPresetSelection(0);
+    if (!waveOut_->OpenOutput())
+        return;
+    input_->StartSweep();
+}
+
+// The title-bar close, Alt+F4 and the exit button all come here. The first request only
+// starts the drain; the completion of the last buffer asks again and is granted.
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (!closed_ && !FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    if (!closed_)
+        FormClose();
+    event->accept();
+}
+
+bool TForm1::FormCloseQuery() {
+    return waveOut_->CloseQuery();
+}
+
+// The recording is finished and the device released before the tuning is written, so a
+// slow or failing settings file cannot keep the device.
+void TForm1::FormClose() {
+    closed_ = true;
+    waveOut_->Close();
+    if (state_->TuningDirty)
+        LoadSaveTuning(true);
+}
+
+void TForm1::RequestClose() {
+    close();
+}
+
+bool TForm1::RenderInto(std::int16_t* block) {
+    RenderBlock(*state_, block);
+    return true;
+}
+
+void TForm1::ShowError(const std::string& message) {
+    showError_(message);
+}
+
+void TForm1::ShowFileError(const std::optional<FileError>& error) {
+    if (error)
+        ShowError(error->message);
+}
+
+void TForm1::PositionChanged(ControlId id, int position) {
+    QWidget* widget = controlWidgets_[id];
+    const QSignalBlocker blocker(widget);
+    switch (Describe(id).kind) {
+    case ControlKind::Slider:
+        static_cast<QScrollBar*>(widget)->setValue(position);
+        break;
+    case ControlKind::RadioGroup:
+        static_cast<TRadioGroup*>(widget)->SetItemIndex(position);
+        break;
+    case ControlKind::CheckBox:
+        static_cast<QCheckBox*>(widget)->setChecked(position != 0);
+        break;
+    case ControlKind::ModType: {
+        int shape = 0;
+        for (QRadioButton* button : {RadioButtonModType0, RadioButtonModType1}) {
+            // An auto-exclusive button refuses to be unchecked, which "none" needs.
+            const QSignalBlocker buttonBlocker(button);
+            button->setAutoExclusive(false);
+            button->setChecked(position == shape++);
+            button->setAutoExclusive(true);
+        }
+        break;
+    }
+    }
+}
+
+void TForm1::LabelChanged(ControlId id, const std::string& text) {
+    if (QLabel* label = valueLabels_[id])
+        label->setText(QString::fromStdString(text));
+}
+
+// A mouse click, a function key and the start-up all select through the bank, which
+// loads or, in save mode, saves the slot whenever one becomes selected.
+void TForm1::SetPresetSelection(int slot) {
+    const std::optional<FileError> error = presets_->SelectSlot(slot);
+    ShowPresetMode();
+    ShowFileError(error);
+}
+
+void TForm1::ButtonPresetSaveClick() {
+    presets_->ButtonPresetSaveClick();
+    ShowPresetMode();
+}
+
+void TForm1::ShowPresetMode() {
+    RadioPreset->setTitle(Text(presets_->PresetGroupCaption()));
+    ButtonPresetSave->setText(Text(presets_->SaveButtonCaption()));
+    RadioPreset->SetItemIndex(presets_->SelectedSlot());
+}
+
+void TForm1::SetTuning(int value) {
+    tuning_.SetTuning(value);
+    ShowTuning();
+}
+
+void TForm1::ShowTuning() {
+    LabelTuning->setText(QString::fromStdString(tuning_.Label()));
+}
+
+void TForm1::LoadSaveTuning(bool save) {
+    ShowFileError(morvane::LoadSaveTuning(*state_, settingsFile_, save));
+}
+
+void TForm1::UpDownTuningClick(bool up) {
+    if (up)
+        tuning_.ClickUp();
+    else
+        tuning_.ClickDown();
+    ShowTuning();
+}
+
+void TForm1::btnTuningResetClick() {
+    tuning_.btnTuningResetClick();
+    ShowTuning();
+}
+
+void TForm1::btnRecordClick() {
+    if (recorder_->Recording())
+        recorder_->StopRecording();
+    else
+        recorder_->StartRecording();
+}
+
+void TForm1::ShowRecording(bool recording) {
+    btnRecord->setIcon(recording ? StopGlyph() : RecordGlyph());
+    btnRecord->setText(Text(recording ? kStopCaption : kRecordCaption));
+}
+
+} // namespace morvane

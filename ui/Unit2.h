@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QDialog>
+
+class QFrame;
+class QLabel;
+class QPushButton;
+
+namespace morvane {
+
+// The About box: created once at start-up beside the main window and hidden until
+// shown; OK and the title-bar close button hide it again.
+class TAboutBox : public QDialog {
+    Q_OBJECT
+public:
+    explicit TAboutBox(QWidget* parent = nullptr);
+
+    // Shows the box without blocking its owner; a box already shown comes to the front.
+    void ShowInFront();
+
+    QFrame* Panel1;
+    QLabel* ProgramIcon;
+    QLabel* ProductName;
+    QLabel* Comments;
+    QLabel* Label6;
+    QLabel* Label2;
+    QLabel* Label3;
+    QLabel* Label4;
+    QLabel* Label5;
+    QPushButton* OKButton;
+
+private:
+    void FormCreate();
+    void OKButtonClick();
+};
+
+} // namespace morvane

@@ -1,0 +1,65 @@
+// The program entry: one instance per user, the main window with its start-up, the
+// event loop, and the end once the window has closed.
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <filesystem>
+#include <memory>
+
+#include "audio/portaudio_wave_out.h"
+#include "ui/Unit1.h"
+#include "ui/single_instance.h"
+
+namespace {
+
+const char* const kSettingsFileName = "morvane.ini";
+
+std::filesystem::path ToPath(const QString& directory) {
+    return std::filesystem::path(QDir::toNativeSeparators(directory).toStdString());
+}
+
+// The settings file and the recordings live beside the executable. An installed program
+// cannot write there; it keeps them where the desktop keeps a user's settings and music.
+QString ExecutableDirectoryIfWritable() {
+    const QString directory = QCoreApplication::applicationDirPath();
+    return QFileInfo(directory).isWritable() ? directory : QString();
+}
+
+std::filesystem::path SettingsFile() {
+    QString directory = ExecutableDirectoryIfWritable();
+    if (directory.isEmpty()) {
+        directory = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+        QDir().mkpath(directory);
+    }
+    return ToPath(directory) / kSettingsFileName;
+}
+
+std::filesystem::path RecordingDirectory() {
+    QString directory = ExecutableDirectoryIfWritable();
+    if (directory.isEmpty())
+        directory = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    if (directory.isEmpty() || !QDir().mkpath(directory))
+        directory = QDir::homePath();
+    return ToPath(directory);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    QCoreApplication::setApplicationName("morvane");
+
+    morvane::SingleInstance instance;
+    if (!instance.Claim())
+        return 0;
+
+    auto device = std::make_unique<morvane::PortAudioWaveOut>();
+    device->DeliverThroughEventLoop();
+    morvane::TForm1 window({std::move(device), SettingsFile(), RecordingDirectory(), {}});
+    instance.SetShowRequestHandler([&window] { morvane::BringToFront(window); });
+    window.show();
+    return QApplication::exec();
+}
