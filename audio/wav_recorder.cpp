@@ -6,13 +6,10 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "engine/synth_state.h"
-
 namespace morvane {
 
 namespace {
 
-constexpr int kBlockBytes = kBlockSamples * static_cast<int>(sizeof(std::int16_t));
 // About once a second the header catches up with the samples and the file is synced.
 constexpr int kBlocksBetweenSyncs = 50;
 constexpr int kRiffSizeOffset = 4;

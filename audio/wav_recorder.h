@@ -7,8 +7,11 @@
 #include <string>
 
 #include "audio/error_reporter.h"
+#include "engine/synth_state.h"
 
 namespace morvane {
+
+inline constexpr int kBlockBytes = kBlockSamples * static_cast<int>(sizeof(std::int16_t));
 
 // 10 minutes of 20 ms blocks: the block that reaches it is the last one in the file.
 inline constexpr int kMaxRecordedBlocks = 30000;

@@ -1,7 +1,5 @@
 #include "audio/wave_out.h"
 
-#include "audio/wav_recorder.h"
-
 namespace morvane {
 
 WaveOut::WaveOut(WaveOutDevice& device, BlockSource& source, ErrorReporter& errors,
@@ -34,14 +32,14 @@ void WaveOut::WaveOutDone(WaveHeader& finished) {
     --buffersInFlight_;
     if (!device_.Unprepare(finished)) {
         errors_.ShowError(kUnprepareError);
+        // Completions handled inside the box may have granted the close meanwhile.
         if (closed_)
             return;
     }
     std::lock_guard lock(audioLock_);
     if (!closing_ && buffersInFlight_ < kMaxInFlight && !QueueCurrentBuffer())
         return;
-    // closed_ is checked too: a nested completion may already have granted the close.
-    if (buffersInFlight_ == 0 && !closed_) {
+    if (buffersInFlight_ == 0) {
         closeAllowed_ = true;
         owner_.RequestClose();
     }

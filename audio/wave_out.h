@@ -6,17 +6,14 @@
 #include <string>
 
 #include "audio/error_reporter.h"
+#include "audio/wav_recorder.h"
 #include "audio/wave_out_device.h"
-#include "engine/synth_state.h"
 
 namespace morvane {
-
-class WavRecorder;
 
 inline constexpr int kBufferCount = 51;
 inline constexpr int kPrimeCount = 26;
 inline constexpr int kMaxInFlight = 5;
-inline constexpr int kBlockBytes = kBlockSamples * static_cast<int>(sizeof(std::int16_t));
 // Two spare bytes per buffer, as the data areas have always had.
 inline constexpr int kDataAreaBytes = 884;
 

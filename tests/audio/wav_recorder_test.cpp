@@ -14,14 +14,12 @@
 #include <iterator>
 #include <vector>
 
-#include "engine/synth_state.h"
 #include "tests/audio/temporary_directory.h"
 
 using namespace morvane;
 
 namespace {
 
-constexpr int kBlockBytes = kBlockSamples * 2;
 constexpr std::time_t kSomeSecond = 1796660000; // 2026-12-07 16:13:20 UTC
 
 struct ErrorBox : ErrorReporter {
