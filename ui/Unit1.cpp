@@ -145,28 +145,28 @@ const SliderGroup kSliderGroups[] = {
       {VcfResonance, 48, "ﾚｿﾞﾅﾝｽ", "LabelResonance"}}},
 };
 
-struct RadioGroupSpec {
+struct RadioGroupLayout {
     ControlId id;
     const char* caption;
     Rect rect;
     bool octave;
 };
 
-const RadioGroupSpec kRadioGroups[] = {
+const RadioGroupLayout kRadioGroups[] = {
     {Wave1Type, "波形1", {8, 8, 73, 81}, false},
     {Wave2Type, "波形2", {88, 8, 73, 81}, false},
     {Wave1Octave, "ｵｸﾀｰﾌﾞ1", {8, 96, 73, 65}, true},
     {Wave2Octave, "ｵｸﾀｰﾌﾞ2", {88, 96, 73, 65}, true},
 };
 
-struct CheckBoxSpec {
+struct CheckBoxLayout {
     ControlId id;
     const char* group;
     const char* caption;
     Rect rect;
 };
 
-const CheckBoxSpec kCheckBoxes[] = {
+const CheckBoxLayout kCheckBoxes[] = {
     {Wave2Detune, "GroupBox6", "コーラス効果", {8, 80, 137, kCheckBoxHeight}},
     {ModOn, "GroupBox1", "常にON", {8, 64, 137, kCheckBoxHeight}},
     {UseVcfEnvelope, "GroupBox7", "VCFエンベロープを使用する", {8, 80, 169, kCheckBoxHeight}},
@@ -255,31 +255,31 @@ void TForm1::BuildPanel() {
 void TForm1::BuildSoundGroups() {
     const QStringList waves{"OFF", Text("ﾉｺｷﾞﾘ波"), Text("矩形波"), Text("三角波")};
     const QStringList octaves{"HIGH", "MID", "LOW"};
-    for (const RadioGroupSpec& spec : kRadioGroups) {
-        auto* group = new TRadioGroup(Text(spec.caption), spec.octave ? octaves : waves, 1, Panel1);
-        group->setObjectName(Describe(spec.id).control);
-        Place(group, spec.rect);
+    for (const RadioGroupLayout& layout : kRadioGroups) {
+        auto* group = new TRadioGroup(Text(layout.caption), layout.octave ? octaves : waves, 1, Panel1);
+        group->setObjectName(Describe(layout.id).control);
+        Place(group, layout.rect);
         connect(group, &TRadioGroup::ItemClicked, this,
-                [this, id = spec.id](int index) { controls_.Set(id, index); });
-        controlWidgets_[spec.id] = group;
+                [this, id = layout.id](int index) { controls_.Set(id, index); });
+        controlWidgets_[layout.id] = group;
     }
 
-    for (const SliderGroup& spec : kSliderGroups) {
-        auto* group = new QGroupBox(Text(spec.caption), Panel1);
-        group->setObjectName(spec.name);
-        Place(group, spec.rect);
-        for (const SliderRow& row : spec.rows) {
+    for (const SliderGroup& layout : kSliderGroups) {
+        auto* group = new QGroupBox(Text(layout.caption), Panel1);
+        group->setObjectName(layout.name);
+        Place(group, layout.rect);
+        for (const SliderRow& row : layout.rows) {
             const int labelTop = row.labelTop < 0 ? row.top : row.labelTop;
             if (row.caption)
-                MakeLabel(group, row.caption, spec.captionLeft, labelTop);
-            QLabel* value = MakeLabel(group, "", spec.valueLeft, labelTop);
+                MakeLabel(group, row.caption, layout.captionLeft, labelTop);
+            QLabel* value = MakeLabel(group, "", layout.valueLeft, labelTop);
             value->setObjectName(row.labelName);
             valueLabels_[row.id] = value;
 
             const ControlDescription& d = Describe(row.id);
             auto* bar = new QScrollBar(Qt::Horizontal, group);
             bar->setObjectName(d.control);
-            bar->setGeometry(spec.sliderLeft, row.top, spec.sliderWidth, kSliderHeight);
+            bar->setGeometry(layout.sliderLeft, row.top, layout.sliderWidth, kSliderHeight);
             bar->setRange(d.minimum, d.maximum);
             bar->setValue(d.startPosition);
             // Arrows and trough clicks both move by one position.
@@ -292,13 +292,13 @@ void TForm1::BuildSoundGroups() {
         }
     }
 
-    for (const CheckBoxSpec& spec : kCheckBoxes) {
-        auto* box = new QCheckBox(Text(spec.caption), Panel1->findChild<QGroupBox*>(spec.group));
-        box->setObjectName(Describe(spec.id).control);
-        Place(box, spec.rect);
+    for (const CheckBoxLayout& layout : kCheckBoxes) {
+        auto* box = new QCheckBox(Text(layout.caption), Panel1->findChild<QGroupBox*>(layout.group));
+        box->setObjectName(Describe(layout.id).control);
+        Place(box, layout.rect);
         connect(box, &QCheckBox::toggled, this,
-                [this, id = spec.id](bool checked) { controls_.Set(id, checked ? 1 : 0); });
-        controlWidgets_[spec.id] = box;
+                [this, id = layout.id](bool checked) { controls_.Set(id, checked ? 1 : 0); });
+        controlWidgets_[layout.id] = box;
     }
 
     // The LFO shape pair: checking one runs its handler, which unchecks the other.
