@@ -50,8 +50,7 @@ void BuildResonanceScaleTable(SynthState& s) {
         float u = static_cast<long double>(l) / 10000.0L;
         float k = (3.6L * u - (1.6L * u) * u) - 1;
         float p = (static_cast<long double>(k) + 1) * 0.5L;
-        s.ResonanceScaleTable[l] =
-            std::exp((1 - static_cast<long double>(p)) * kResonanceExponent);
+        s.ResonanceScaleTable[l] = std::exp((1 - static_cast<long double>(p)) * kResonanceExponent);
     }
 }
 

@@ -9,7 +9,7 @@
 namespace morvane {
 
 inline constexpr int kSampleRate = 22050;
-inline constexpr int kBlockSamples = 441; // 20 ms
+inline constexpr int kBlockSamples = 441;    // 20 ms
 inline constexpr int kEchoLineLength = 4410; // 200 ms, the longest echo time
 inline constexpr int kPitchTableSize = 8640; // six octaves of 1440 steps
 inline constexpr int kPitchStepsPerSemitone = 120;
@@ -40,10 +40,10 @@ struct SynthState {
     EnvelopeParameters Vca; // VcaAttackPos .. VcaReleaseTime
     EnvelopeParameters Vcf; // VcfAttackPos .. VcfReleaseTime
     bool UseVcfEnvelope = false;
-    std::int32_t CutoffHz = 0;     // 11..11025
-    std::int32_t VcfIntensity = 0; // 0..100
-    float Resonance = 0;           // 0..0.90
-    std::int32_t NoiseLevel = 0;   // 0..100
+    std::int32_t CutoffHz = 0;            // 11..11025
+    std::int32_t VcfIntensity = 0;        // 0..100
+    float Resonance = 0;                  // 0..0.90
+    std::int32_t NoiseLevel = 0;          // 0..100
     float Osc1Volume = 0, Osc2Volume = 0; // 0..1
     std::int32_t Osc1WidthPos = 0, Osc2WidthPos = 0;
     float Osc1Width = 0, Osc2Width = 0; // phase below which the square is high

@@ -87,8 +87,7 @@ void NoteOn(SynthState& s, int key) {
     }
 
     for (int j = kVoiceCount - 1; j >= 0; --j) {
-        if (s.VoiceOrder[j] != kEmpty &&
-            VoiceAt(s, j).VcaStage == StageRelease) {
+        if (s.VoiceOrder[j] != kEmpty && VoiceAt(s, j).VcaStage == StageRelease) {
             Steal(s, j, key);
             return;
         }
@@ -110,8 +109,7 @@ void ReleaseNote(SynthState& s, int key) {
     for (int p = i + 1; p < kVoiceCount; ++p) {
         int d = s.VoiceOrder[p];
         if (d != kEmpty && s.Voices[d].VcaStage < StageRelease)
-            std::swap(s.VoiceOrder[p - 1],
-                      s.VoiceOrder[p]);
+            std::swap(s.VoiceOrder[p - 1], s.VoiceOrder[p]);
     }
 }
 

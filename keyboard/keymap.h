@@ -11,10 +11,10 @@ namespace morvane {
 inline constexpr int kKeyCount = 41;
 
 struct TKeyTable {
-    int Row;        // 0 lower row, 1 upper row
-    int Black;      // 1 black key, 0 white key
-    int Semitone;   // 12 = C; the renderers derive pitch and key tracking from it
-    int VirtualKey; // Windows-style virtual-key code of the computer key that plays it
+    int Row;           // 0 lower row, 1 upper row
+    int Black;         // 1 black key, 0 white key
+    int Semitone;      // 12 = C; the renderers derive pitch and key tracking from it
+    int VirtualKey;    // Windows-style virtual-key code of the computer key that plays it
     const char* Label; // UTF-8 caption, or kCodeLabel: "the character of VirtualKey"
 };
 

@@ -256,7 +256,8 @@ void TForm1::BuildSoundGroups() {
     const QStringList waves{"OFF", Text("ﾉｺｷﾞﾘ波"), Text("矩形波"), Text("三角波")};
     const QStringList octaves{"HIGH", "MID", "LOW"};
     for (const RadioGroupLayout& layout : kRadioGroups) {
-        auto* group = new TRadioGroup(Text(layout.caption), layout.octave ? octaves : waves, 1, Panel1);
+        auto* group =
+            new TRadioGroup(Text(layout.caption), layout.octave ? octaves : waves, 1, Panel1);
         group->setObjectName(Describe(layout.id).control);
         Place(group, layout.rect);
         connect(group, &TRadioGroup::ItemClicked, this,
@@ -293,7 +294,8 @@ void TForm1::BuildSoundGroups() {
     }
 
     for (const CheckBoxLayout& layout : kCheckBoxes) {
-        auto* box = new QCheckBox(Text(layout.caption), Panel1->findChild<QGroupBox*>(layout.group));
+        auto* box =
+            new QCheckBox(Text(layout.caption), Panel1->findChild<QGroupBox*>(layout.group));
         box->setObjectName(Describe(layout.id).control);
         Place(box, layout.rect);
         connect(box, &QCheckBox::toggled, this,

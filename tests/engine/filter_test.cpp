@@ -27,11 +27,11 @@ float Settle(const TBiquadCascade& c, TBiquadState& state) {
 
 TEST(CascadeFilter, ImpulseResponsesToTheBit) {
     EXPECT_EQ(ImpulseResponse(DecimatorCascade, 6),
-              (std::vector<float>{0.024848951f, 0.06406744f, 0.12972541f, 0.18926767f,
-                                  0.23024432f, 0.2297167f}));
+              (std::vector<float>{0.024848951f, 0.06406744f, 0.12972541f, 0.18926767f, 0.23024432f,
+                                  0.2297167f}));
     EXPECT_EQ(ImpulseResponse(DistortionCascade, 6),
-              (std::vector<float>{0.03418733f, 0.1734743f, 0.36231437f, 0.38735777f,
-                                  0.18734434f, -0.03720849f}));
+              (std::vector<float>{0.03418733f, 0.1734743f, 0.36231437f, 0.38735777f, 0.18734434f,
+                                  -0.03720849f}));
 }
 
 TEST(CascadeFilter, ConstantInputSettles) {
