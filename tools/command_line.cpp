@@ -7,18 +7,23 @@
 
 namespace morvane {
 
-const char* const kUsage = "usage: morvane-render [--ini FILE] [--preset N] SCORE OUT";
+const char* const kUsage =
+    "usage: morvane-render [--ini FILE] [--preset N] (SCORE OUT | --play SCORE)";
 
 const char* const kHelp =
     "usage: morvane-render [--ini FILE] [--preset N] SCORE OUT\n"
+    "       morvane-render [--ini FILE] [--preset N] --play SCORE\n"
     "\n"
-    "Plays a score through the synthesizer's engine and writes the sound out:\n"
-    "22050 Hz, mono, signed 16-bit samples.\n"
+    "Plays a score through the synthesizer's engine and writes the sound out, or\n"
+    "plays it aloud in real time: 22050 Hz, mono, signed 16-bit samples.\n"
     "\n"
     "  SCORE        score file, or - for standard input\n"
     "  OUT          output file: a name ending in .wav gets a WAV file, any other\n"
     "               name raw little-endian samples; - writes raw samples to\n"
     "               standard output\n"
+    "  --play       play on the default sound output instead, the same samples\n"
+    "               behind the synthesizer's half second of silence at start;\n"
+    "               returns once the last one has been heard\n"
     "  --ini FILE   settings file whose tuning and preset are loaded at start-up\n"
     "  --preset N   preset slot 0..7 to load from it (default 0)\n"
     "  -h, --help   show this help\n"
@@ -27,7 +32,9 @@ const char* const kHelp =
     "  param NAME VALUE   set a preset key, ECHO_DEPTH, ECHO_TIME or TUNING\n"
     "  on KEY / off KEY   press / release key 0..40\n"
     "  ctrl 0|1           release / hold Ctrl (the LFO gate)\n"
-    "  render N           render N blocks of 441 samples\n";
+    "  render N           render N blocks of 441 samples\n"
+    "\n"
+    "Exit status: 0 done, 1 the sound device failed, 2 bad input or output.\n";
 
 namespace {
 
@@ -70,6 +77,8 @@ CommandLine ParseCommandLine(std::span<const std::string_view> arguments) {
             optionsEnded = true;
         } else if (a == "-h" || a == "--help") {
             return ShowHelp{};
+        } else if (a == "--play") {
+            job.play = true;
         } else if (IsOption(a, "--ini")) {
             std::optional<std::string_view> file = OptionValue(arguments, i, "--ini");
             if (!file || file->empty())
@@ -84,6 +93,12 @@ CommandLine ParseCommandLine(std::span<const std::string_view> arguments) {
         } else {
             return UsageError{"unknown option '" + std::string(a) + "'"};
         }
+    }
+    if (job.play) {
+        if (positional.size() != 1)
+            return UsageError{"--play needs SCORE alone"};
+        job.score = positional[0];
+        return job;
     }
     if (positional.size() != 2)
         return UsageError{"needs SCORE and OUT"};

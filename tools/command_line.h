@@ -10,14 +10,18 @@
 namespace morvane {
 
 inline constexpr int kExitSuccess = 0;
+// The sound device could not be opened or failed while playing.
+inline constexpr int kExitDeviceFailure = 1;
+// Bad input, or output that could not be written.
 inline constexpr int kExitFailure = 2;
 
-// Render a score to a file or to standard output.
+// Render a score to a file or to standard output, or play it aloud.
 struct RenderJob {
     std::optional<std::string> settingsFile; // --ini FILE
     int presetSlot = 0;                      // --preset N
+    bool play = false;                       // --play: to the default output device
     std::string score;                       // a path, or "-" for standard input
-    std::string output;                      // a path, or "-" for standard output
+    std::string output;                      // a path, or "-" for standard output; unused with play
 };
 struct ShowHelp {};
 struct UsageError {

@@ -1,15 +1,10 @@
 #include "tools/offline_renderer.h"
 
-#include <array>
-#include <cstdint>
-#include <ostream>
-
 #include "engine/block_renderer.h"
 #include "engine/tuning.h"
 #include "engine/voice_pool.h"
 #include "settings/presets.h"
 #include "settings/tuning.h"
-#include "tools/wav_header.h"
 
 namespace morvane {
 
@@ -36,16 +31,9 @@ std::optional<FileError> OfflineRenderer::StartWith(const std::filesystem::path&
     return PresetBank(controls_, settingsFile).PresetLoadSave(presetSlot, false);
 }
 
-void OfflineRenderer::Play(const score::Score& score, std::ostream& out) {
-    for (const score::Command& command : score.commands) {
-        if (!out)
-            return;
-        Apply(command, out);
-    }
-}
-
-void OfflineRenderer::Apply(const score::Command& command, std::ostream& out) {
+std::uint64_t OfflineRenderer::Apply(const score::Command& command) {
     SynthState& s = *state_;
+    std::uint64_t blocks = 0;
     std::visit(
         Overloaded{
             [&](const score::SetControl& c) { controls_.ApplyPresetValue(c.control, c.value); },
@@ -53,23 +41,14 @@ void OfflineRenderer::Apply(const score::Command& command, std::ostream& out) {
             [&](const score::KeyDown& c) { NoteOn(s, c.key); },
             [&](const score::KeyUp& c) { ReleaseNote(s, c.key); },
             [&](const score::SetCtrl& c) { s.CtrlHeld = c.held; },
-            [&](const score::Render& c) { RenderBlocks(c.blocks, out); },
+            [&](const score::Render& c) { blocks = c.blocks; },
         },
         command);
+    return blocks;
 }
 
-void OfflineRenderer::RenderBlocks(std::uint64_t count, std::ostream& out) {
-    std::array<std::int16_t, kBlockSamples> block{};
-    std::array<char, kBlockBytes> bytes{};
-    for (std::uint64_t i = 0; i < count && out; ++i) {
-        RenderBlock(*state_, block.data());
-        for (int n = 0; n < kBlockSamples; ++n) {
-            auto sample = static_cast<std::uint16_t>(block[n]);
-            bytes[2 * n] = static_cast<char>(sample & 0xFF);
-            bytes[2 * n + 1] = static_cast<char>(sample >> 8);
-        }
-        out.write(bytes.data(), bytes.size());
-    }
+void OfflineRenderer::RenderNextBlock(std::int16_t* block) {
+    RenderBlock(*state_, block);
 }
 
 } // namespace morvane

@@ -1,7 +1,7 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
-#include <iosfwd>
 #include <memory>
 #include <optional>
 
@@ -14,7 +14,7 @@
 namespace morvane {
 
 // The synthesizer as the program stands right after its start-up, without window or
-// audio device, played by a score.
+// audio device, played by the commands of a score (a ScorePlayer steps through them).
 class OfflineRenderer {
 public:
     OfflineRenderer();
@@ -26,17 +26,16 @@ public:
     [[nodiscard]] std::optional<FileError> StartWith(const std::filesystem::path& settingsFile,
                                                      int presetSlot);
 
-    // Plays the commands in order and appends every rendered block to out as signed
-    // 16-bit little-endian samples. Stops early when out fails; the caller checks it.
-    void Play(const score::Score& score, std::ostream& out);
+    // Carries out one command of a score, between two blocks, and returns how many blocks
+    // it asks for: the count of a render command, 0 for any other.
+    std::uint64_t Apply(const score::Command& command);
+    // Renders the next block of kBlockSamples samples.
+    void RenderNextBlock(std::int16_t* block);
 
     const SynthState& State() const { return *state_; }
     const SoundControls& Controls() const { return controls_; }
 
 private:
-    void Apply(const score::Command& command, std::ostream& out);
-    void RenderBlocks(std::uint64_t count, std::ostream& out);
-
     std::unique_ptr<SynthState> state_; // too large for the stack
     SoundControls controls_;
 };

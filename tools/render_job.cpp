@@ -5,12 +5,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <ostream>
 
+#include "audio/wav_recorder.h"
 #include "tools/offline_renderer.h"
 #include "tools/pending_file.h"
 #include "tools/score.h"
-#include "tools/wav_header.h"
+#include "tools/score_player.h"
 
 namespace morvane {
 
@@ -26,6 +28,14 @@ bool NamesWavFile(std::string_view path) {
     auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
     return std::ranges::equal(path.substr(path.size() - kWav.size()), kWav,
                               [&](char a, char b) { return lower(a) == b; });
+}
+
+// The RIFF size field is 32 bits wide: it must hold the header's 38 bytes after it and
+// every block.
+bool FitsInWav(std::uint64_t blocks) {
+    constexpr std::uint64_t kLargestRiffSize = std::numeric_limits<std::uint32_t>::max();
+    constexpr std::uint64_t kRiffSizeWithoutSamples = kWavHeaderBytes - 8;
+    return blocks <= (kLargestRiffSize - kRiffSizeWithoutSamples) / kBlockBytes;
 }
 
 std::variant<score::Score, std::string> ReadScoreOf(const RenderJob& job, std::istream& input) {
@@ -71,19 +81,36 @@ std::optional<std::string> RenderToFile(OfflineRenderer& renderer, const score::
     if (std::optional<std::string> error = file.Open(path))
         return std::string(kProgram) + *error;
     if (NamesWavFile(path)) {
-        WavHeader header = MakeWavHeader(score.blocks);
+        auto header = WavHeader(static_cast<std::uint32_t>(score.blocks * kBlockBytes));
         file.Stream().write(reinterpret_cast<const char*>(header.data()), header.size());
     }
-    renderer.Play(score, file.Stream());
+    ScorePlayer(renderer, score).PlayTo(file.Stream());
     if (std::optional<std::string> error = file.Commit())
         return std::string(kProgram) + *error;
     return std::nullopt;
 }
 
+int PlayAloud(OfflineRenderer& renderer, const score::Score& score,
+              const RealTimePlayer& realTimePlayer, std::ostream& errors) {
+    ScorePlayer player(renderer, score);
+    PlayOutcome outcome =
+        realTimePlayer([&](std::int16_t* block) { return player.NextBlock(block); });
+    for (const std::string& error : outcome.errors)
+        errors << kProgram << error << '\n';
+    if (!outcome.Played())
+        return kExitDeviceFailure;
+    // Every sample went out, but not in one piece: worth knowing when comparing a
+    // recording of it with the rendered file.
+    if (outcome.underruns > 0)
+        errors << kProgram << "the sound had " << outcome.underruns
+               << " gap(s): the computer did not keep up\n";
+    return kExitSuccess;
+}
+
 } // namespace
 
 int RunRenderJob(const RenderJob& job, std::istream& input, std::ostream& output,
-                 std::ostream& errors) {
+                 std::ostream& errors, const RealTimePlayer& player) {
     auto fail = [&](const std::string& message) {
         errors << message << '\n';
         return kExitFailure;
@@ -94,7 +121,7 @@ int RunRenderJob(const RenderJob& job, std::istream& input, std::ostream& output
     const score::Score& score = std::get<score::Score>(read);
 
     bool toStandardOutput = job.output == kStandardStream;
-    if (!toStandardOutput && NamesWavFile(job.output) && !FitsInWav(score.blocks))
+    if (!job.play && !toStandardOutput && NamesWavFile(job.output) && !FitsInWav(score.blocks))
         return fail(std::string(kProgram) + "the score's " + std::to_string(score.blocks) +
                     " blocks are too long for a WAV file");
 
@@ -102,8 +129,10 @@ int RunRenderJob(const RenderJob& job, std::istream& input, std::ostream& output
     if (std::optional<std::string> error = StartUp(renderer, job))
         return fail(*error);
 
+    if (job.play)
+        return PlayAloud(renderer, score, player, errors);
     if (toStandardOutput) {
-        renderer.Play(score, output);
+        ScorePlayer(renderer, score).PlayTo(output);
         if (!output.flush())
             return fail(std::string(kProgram) + "cannot write to standard output");
     } else if (std::optional<std::string> error = RenderToFile(renderer, score, job.output)) {

@@ -33,6 +33,19 @@ TEST(CommandLine, OptionsAndTheTwoPaths) {
     EXPECT_EQ(job.score, "-odd-name");
 }
 
+TEST(CommandLine, PlayTakesTheScoreAlone) {
+    auto parsed = Parse({"--preset", "2", "--play", "song.txt"});
+    ASSERT_TRUE(std::holds_alternative<RenderJob>(parsed));
+    RenderJob job = std::get<RenderJob>(parsed);
+    EXPECT_TRUE(job.play);
+    EXPECT_EQ(job.presetSlot, 2);
+    EXPECT_EQ(job.score, "song.txt");
+    EXPECT_FALSE(std::get<RenderJob>(Parse({"song.txt", "song.wav"})).play);
+
+    EXPECT_TRUE(std::holds_alternative<UsageError>(Parse({"--play"})));
+    EXPECT_TRUE(std::holds_alternative<UsageError>(Parse({"--play", "song.txt", "song.wav"})));
+}
+
 TEST(CommandLine, HelpWinsOverEverythingElse) {
     EXPECT_TRUE(std::holds_alternative<ShowHelp>(Parse({"-h"})));
     EXPECT_TRUE(std::holds_alternative<ShowHelp>(Parse({"a", "--help", "b"})));

@@ -11,16 +11,11 @@ using namespace morvane::render_fixture;
 
 namespace {
 
-score::Score ScoreOf(const std::string& text) {
-    std::istringstream in(text);
-    return std::get<score::Score>(score::ReadScore(in));
-}
-
 std::string PlayFresh(const std::string& text) {
     OfflineRenderer renderer;
     renderer.StartFresh();
     std::ostringstream out;
-    renderer.Play(ScoreOf(text), out);
+    PlayScore(renderer, text, out);
     return out.str();
 }
 
@@ -30,9 +25,10 @@ TEST(OfflineRenderer, CommandsReachTheEngineAsThePanelAndKeysWouldSend) {
     OfflineRenderer renderer;
     renderer.StartFresh();
     std::ostringstream out;
-    renderer.Play(ScoreOf("param TUNING 4700\nparam MOD_TYPE 1\nparam WAVE2_DETUNE 1\n"
-                          "param VCF_CUTOFF 66\nctrl 1\non 4\non 9\noff 9\n"),
-                  out);
+    PlayScore(renderer,
+              "param TUNING 4700\nparam MOD_TYPE 1\nparam WAVE2_DETUNE 1\n"
+              "param VCF_CUTOFF 66\nctrl 1\non 4\non 9\noff 9\n",
+              out);
     const SynthState& s = renderer.State();
     EXPECT_EQ(s.Tuning, 4700);
     EXPECT_EQ(s.TuningRatio, 1.0681819f);
@@ -46,7 +42,7 @@ TEST(OfflineRenderer, CommandsReachTheEngineAsThePanelAndKeysWouldSend) {
     EXPECT_TRUE(out.str().empty());
 
     // Released at once, key 9 falls silent within the first block and frees its voice.
-    renderer.Play(ScoreOf("render 2\n"), out);
+    PlayScore(renderer, "render 2\n", out);
     EXPECT_EQ(out.str().size(), 2u * 882u);
     EXPECT_EQ(s.VoiceOrder[1], -1);
 }

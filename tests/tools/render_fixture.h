@@ -11,7 +11,10 @@
 #include <vector>
 
 #include "tools/command_line.h"
+#include "tools/offline_renderer.h"
 #include "tools/render_job.h"
+#include "tools/score.h"
+#include "tools/score_player.h"
 
 // A scratch directory per test and a way to run morvane-render on it in-process, so a
 // test reads as the command line it checks.
@@ -73,9 +76,21 @@ struct ToolRun {
     std::string errors;
 };
 
-// Runs the command line with the text as standard input.
-inline ToolRun RenderTool(const std::vector<std::string>& arguments,
-                          const std::string& input = {}) {
+// The score of a text known to be right.
+inline score::Score ScoreOf(const std::string& text) {
+    std::istringstream in(text);
+    return std::get<score::Score>(score::ReadScore(in));
+}
+
+// Plays the whole score on the renderer, appending the samples to out.
+inline void PlayScore(OfflineRenderer& renderer, const std::string& text, std::ostream& out) {
+    score::Score score = ScoreOf(text);
+    ScorePlayer(renderer, score).PlayTo(out);
+}
+
+// Runs the command line with the text as standard input; --play plays through player.
+inline ToolRun RenderTool(const std::vector<std::string>& arguments, const std::string& input = {},
+                          const RealTimePlayer& player = RealTimePlayer()) {
     std::vector<std::string_view> views(arguments.begin(), arguments.end());
     CommandLine commandLine = ParseCommandLine(views);
     const auto* job = std::get_if<RenderJob>(&commandLine);
@@ -84,7 +99,7 @@ inline ToolRun RenderTool(const std::vector<std::string>& arguments,
     std::istringstream in(input);
     std::ostringstream out, err;
     ToolRun run;
-    run.status = RunRenderJob(*job, in, out, err);
+    run.status = RunRenderJob(*job, in, out, err, player);
     run.output = out.str();
     run.errors = err.str();
     return run;

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "audio/manual_wave_out.h"
+#include "audio/wave_out.h"
 #include "render_fixture.h"
 
 using namespace morvane;
@@ -17,6 +19,22 @@ std::uint32_t U32At(const std::string& bytes, std::size_t offset) {
     for (int i = 3; i >= 0; --i)
         v = (v << 8) | static_cast<std::uint8_t>(bytes[offset + i]);
     return v;
+}
+
+// Plays on a device the test drives: buffers finish as soon as the player waits.
+RealTimePlayer On(ManualWaveOut& device) {
+    return [&device](const NextBlock& nextBlock) { return PlayBlocks(device, nextBlock); };
+}
+
+// The samples of the written buffers from the first one on, as raw bytes.
+std::string WrittenBytes(const ManualWaveOut& device, std::size_t first) {
+    std::string bytes;
+    for (std::size_t i = first; i < device.Written().size(); ++i)
+        for (std::int16_t sample : device.Written()[i]) {
+            bytes += static_cast<char>(sample & 0xFF);
+            bytes += static_cast<char>(static_cast<std::uint16_t>(sample) >> 8);
+        }
+    return bytes;
 }
 
 std::uint16_t U16At(const std::string& bytes, std::size_t offset) {
@@ -118,4 +136,56 @@ TEST(RenderJob, SettingsFileGivesTheStartTuningAndPreset) {
     ToolRun typo = RenderTool({"--ini", dir / "morvane.inni", "-", "-"}, "render 1\n");
     EXPECT_EQ(typo.status, kExitFailure);
     EXPECT_EQ(typo.output, "");
+}
+
+TEST(RenderJobPlay, PlaysTheOfflineRenderingBehindThePrimingSilence) {
+    ScratchDirectory dir;
+    WriteBytes(dir / "morvane.ini", "[SETUP]\nTUNING=4600\n[PRESET1]\nWAVE1_TYPE=2\n");
+    const std::vector<std::string> options = {"--ini", dir / "morvane.ini", "--preset", "1"};
+    std::vector<std::string> toFile = options, aloud = options;
+    toFile.insert(toFile.end(), {"-", "-"});
+    aloud.insert(aloud.end(), {"--play", "-"});
+
+    ToolRun rendered = RenderTool(toFile, kChordScore);
+    ASSERT_EQ(rendered.status, kExitSuccess) << rendered.errors;
+    ManualWaveOut device;
+    ToolRun played = RenderTool(aloud, kChordScore, On(device));
+    ASSERT_EQ(played.status, kExitSuccess) << played.errors;
+    EXPECT_EQ(played.errors, "");
+    EXPECT_EQ(played.output, "");
+
+    ASSERT_EQ(device.Written().size(), kPrimeCount + 150u);
+    std::string bytes = WrittenBytes(device, 0);
+    EXPECT_EQ(bytes.substr(0, kPrimeCount * 882u), std::string(kPrimeCount * 882u, '\0'));
+    EXPECT_TRUE(WrittenBytes(device, kPrimeCount) == rendered.output);
+    EXPECT_FALSE(device.IsOpen());
+}
+
+TEST(RenderJobPlay, DeviceFailuresArePrintedAndEndTheJob) {
+    ManualWaveOut closed;
+    closed.FailNext(ManualWaveOut::Step::Open);
+    ToolRun run = RenderTool({"--play", "-"}, kChordScore, On(closed));
+    EXPECT_EQ(run.status, kExitDeviceFailure);
+    EXPECT_EQ(run.errors, "morvane-render: Problem creating play handle\n");
+    EXPECT_TRUE(closed.Written().empty());
+
+    // A device that refuses every buffer after the priming leaves nothing to wait for.
+    ManualWaveOut refusing;
+    refusing.FailNext(ManualWaveOut::Step::Prepare, kPrimeCount);
+    run = RenderTool({"--play", "-"}, "on 4\nrender 1000\n", On(refusing));
+    EXPECT_EQ(run.status, kExitDeviceFailure);
+    EXPECT_EQ(run.errors.substr(0, run.errors.find('\n')), "morvane-render: Out Prepare error");
+    EXPECT_FALSE(refusing.IsOpen());
+}
+
+TEST(RenderJobPlay, ABadScoreNeverReachesTheDevice) {
+    bool opened = false;
+    RealTimePlayer player = [&](const NextBlock&) {
+        opened = true;
+        return PlayOutcome{};
+    };
+    ToolRun run = RenderTool({"--play", "-"}, "on 4\nrender x\n", player);
+    EXPECT_EQ(run.status, kExitFailure);
+    EXPECT_EQ(run.errors, "<stdin>:2: 'x' is not a decimal integer\n");
+    EXPECT_FALSE(opened);
 }
