@@ -204,8 +204,6 @@ bool RenderVoiceWith(SynthState& s, TSynthVoice& voice, VoiceSetup& setup, int L
     return false;
 }
 
-using VoiceRoutine = bool (*)(SynthState&, TSynthVoice&, VoiceSetup&, int, float&);
-
 template <std::int32_t Wave1, std::size_t... Wave2>
 constexpr std::array<VoiceRoutine, kWaveCodes> RoutinesWithFirst(std::index_sequence<Wave2...>) {
     return {&RenderVoiceWith<Wave1, static_cast<std::int32_t>(Wave2)>...};

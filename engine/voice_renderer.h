@@ -15,6 +15,11 @@ struct LadderCoefficients {
     float r = 0;
 };
 
+struct VoiceSetup;
+
+// RenderVoice for one pair of waveforms: the voice, its setup, LfoOffset, the accumulator.
+using VoiceRoutine = bool (*)(SynthState&, TSynthVoice&, VoiceSetup&, int, float&);
+
 // What RenderVoice needs of a voice that holds for a whole block, worked out once at
 // the block's start: the voice's pitch-table indices, its key's semitone, the
 // renderer for the selected pair of waveforms, and the ladder tuning of the last
@@ -24,7 +29,7 @@ struct VoiceSetup {
     int P1 = 0;
     int P2 = 0;
     int Semitone = 0;
-    bool (*Render)(SynthState&, TSynthVoice&, VoiceSetup&, int, float&) = nullptr;
+    VoiceRoutine Render = nullptr;
     float TunedForEnvelope = 0;
     LadderCoefficients Tuning;
 };

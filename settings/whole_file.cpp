@@ -13,6 +13,7 @@ namespace {
 
 constexpr std::size_t kReadChunk = 64 * 1024;
 constexpr mode_t kPermissionBits = 07777;
+constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 constexpr mode_t kNewFileMode = 0666; // narrowed by the umask, as any new file is
 
 std::string FullPath(const std::filesystem::path& path) {
@@ -73,8 +74,11 @@ std::optional<mode_t> PermissionsForReplacement(const std::filesystem::path& pat
     struct stat status {};
     if (::stat(path.c_str(), &status) == 0) {
         // The rename would succeed over a read-only file, so its write permission is
-        // checked here: a file the user made read-only stays unchanged.
-        if (!S_ISREG(status.st_mode) || ::access(path.c_str(), W_OK) != 0) {
+        // checked here: a file the user made read-only stays unchanged. The superuser
+        // passes every access check, so a file without any write bit counts as
+        // read-only for everyone.
+        const bool readOnly = (status.st_mode & kWriteBits) == 0;
+        if (!S_ISREG(status.st_mode) || readOnly || ::access(path.c_str(), W_OK) != 0) {
             return std::nullopt;
         }
         return status.st_mode & kPermissionBits;
@@ -115,7 +119,7 @@ FileError CannotCreateError(const std::filesystem::path& path) {
 
 std::optional<FileError> ReadWholeFile(const std::filesystem::path& path, std::string& text) {
     text.clear();
-    // Non-blocking, so that a pipe in the file's place reads as empty instead of hanging.
+    // Non-blocking, so that opening a pipe in the file's place does not wait for a writer.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR) {
@@ -124,6 +128,11 @@ std::optional<FileError> ReadWholeFile(const std::filesystem::path& path, std::s
         return CannotOpenError(path);
     }
     const ReadDescriptor file(fd);
+    // A pipe or a device may never end: only a plain file is read.
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        return CannotOpenError(path);
+    }
     std::array<char, kReadChunk> chunk;
     for (;;) {
         const ssize_t n = ::read(file.get(), chunk.data(), chunk.size());

@@ -19,7 +19,8 @@ FileError CannotOpenError(const std::filesystem::path& path);
 FileError CannotCreateError(const std::filesystem::path& path);
 
 // Reads every byte of the file into text. A file that does not exist (nor its directory)
-// reads as empty; any other failure is a CannotOpenError.
+// reads as empty; something other than a plain file in its place (a directory, a pipe, a
+// device), like any other failure, is a CannotOpenError.
 [[nodiscard]] std::optional<FileError> ReadWholeFile(const std::filesystem::path& path,
                                                      std::string& text);
 

@@ -6,11 +6,17 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
 #include <vector>
 
+#include "engine/parameters.h"
+#include "engine/tuning.h"
 #include "engine/voice_renderer.h"
 #include "keyboard/keymap.h"
 #include "tests/engine/engine_fixture.h"
+#include "tests/engine/reference_renderer.h"
 
 using namespace morvane;
 using fixture::Fingerprint;
@@ -307,4 +313,167 @@ TEST_F(BlockRenderer, LongRendersKeepTheirFingerprints) {
     std::vector<std::int16_t> changed = Render(*plain, 300);
     EXPECT_EQ(Fingerprint(chord), 9965206488505081197u);
     EXPECT_EQ(Fingerprint(changed), 8454569563631626839u);
+}
+
+namespace {
+
+// The first difference between two engines in what they keep from block to block, or
+// nothing when they agree to the bit.
+std::string FirstDifference(const SynthState& a, const SynthState& b) {
+    auto same = [](const auto& x, const auto& y) { return std::memcmp(&x, &y, sizeof x) == 0; };
+    for (int v = 0; v < kVoiceCount; ++v) {
+        if (!same(a.Voices[v], b.Voices[v]))
+            return "voice record " + std::to_string(v);
+    }
+    if (a.VoiceOrder != b.VoiceOrder)
+        return "VoiceOrder";
+    if (!same(a.LfoPhase, b.LfoPhase))
+        return "LfoPhase";
+    if (!same(a.DistortionFilterState, b.DistortionFilterState))
+        return "DistortionFilterState";
+    if (!same(a.EchoLine, b.EchoLine) || a.EchoPos != b.EchoPos)
+        return "the echo line";
+    if (a.NoiseSeed != b.NoiseSeed)
+        return "NoiseSeed";
+    return {};
+}
+
+// Twin engines, one rendered by RenderBlock, the other by the plain reference; every
+// change between blocks is made to both.
+class AgainstReference : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fast = fixture::MakeSynth();
+        plain = std::make_unique<SynthState>(*fast);
+    }
+
+    template <typename Change> void Both(Change change) {
+        change(*fast);
+        change(*plain);
+    }
+
+    ::testing::AssertionResult RenderSame(int blocks) {
+        for (int b = 0; b < blocks; ++b, ++rendered) {
+            std::array<std::int16_t, kBlockSamples> got{}, expected{};
+            RenderBlock(*fast, got.data());
+            reference::RenderBlock(*plain, expected.data());
+            for (int n = 0; n < kBlockSamples; ++n) {
+                if (got[n] != expected[n])
+                    return ::testing::AssertionFailure()
+                           << "block " << rendered << " sample " << n << ": " << got[n]
+                           << " instead of " << expected[n];
+            }
+            if (std::string d = FirstDifference(*fast, *plain); !d.empty())
+                return ::testing::AssertionFailure() << "block " << rendered << ": " << d;
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    std::unique_ptr<SynthState> fast;
+    std::unique_ptr<SynthState> plain;
+    int rendered = 0;
+};
+
+} // namespace
+
+// With both sustain levels at 1 the envelopes stand still after the attack, so the ladder
+// tuning of one sample serves the next; each of its inputs changed between two blocks
+// must still be heard from the next block on.
+TEST_F(AgainstReference, EveryInputOfTheLadderTuningTakesEffectAtTheNextBlock) {
+    Both([](SynthState& s) {
+        fixture::SetEnvelope(s.Vca, 0, 0, 100, 0);
+        fixture::SetEnvelope(s.Vcf, 0, 30, 100, 0);
+        s.Resonance = 0.7f;
+        Press(s, {1, 30});
+    });
+    ASSERT_TRUE(RenderSame(3));
+    ASSERT_EQ(fast->Voices[0].VcaLevel, 1.0f);
+    ASSERT_EQ(fast->Voices[0].VcfLevel, 1.0f);
+
+    const std::vector<void (*)(SynthState&)> changes = {
+        [](SynthState& s) { s.CutoffHz = 1960; },
+        [](SynthState& s) { s.VcfIntensity = 10; },
+        [](SynthState& s) { s.Resonance = 0.2f; },
+        [](SynthState& s) { s.Resonance = 1.0f; }, // used as 0.9
+        [](SynthState& s) { fixture::SetEnvelope(s.Vcf, 0, 30, 0, 0); },
+        [](SynthState& s) { s.UseVcfEnvelope = true; },
+        [](SynthState& s) { s.UseVcfEnvelope = false; },
+        [](SynthState& s) { ReleaseNote(s, 30); }, // the cutoff follows the falling level
+        [](SynthState& s) { NoteOn(s, 30); },      // and the new attack
+        [](SynthState& s) {
+            fixture::SetEnvelope(s.Vca, 0, 0, 100, 2);
+            ReleaseNote(s, 1);
+            ReleaseNote(s, 30);
+            NoteOn(s, 40); // steals a releasing voice: another key, another key tracking
+        },
+    };
+    for (auto change : changes) {
+        Both(change);
+        ASSERT_TRUE(RenderSame(2));
+    }
+}
+
+TEST_F(AgainstReference, RandomPlayAndPanelMovesBetweenBlocks) {
+    // A few keys across the range, so that notes collide, retrigger and steal.
+    constexpr int kKeys[] = {0, 1, 5, 9, 13, 17, 20, 24, 29, 33, 37, 40};
+    for (std::uint32_t seed : {1u, 2u, 3u}) {
+        SetUp();
+        SoundControls fastControls(*fast), plainControls(*plain);
+        std::mt19937 random(seed);
+        auto pick = [&](int lowest, int highest) {
+            return std::uniform_int_distribution<int>(lowest, highest)(random);
+        };
+        for (int block = 0; block < 120; ++block) {
+            for (int events = pick(0, 4); events > 0; --events) {
+                const int key = kKeys[pick(0, static_cast<int>(std::size(kKeys)) - 1)];
+                switch (pick(0, 6)) {
+                case 0:
+                case 1:
+                    Both([&](SynthState& s) { NoteOn(s, key); });
+                    break;
+                case 2:
+                case 3:
+                    Both([&](SynthState& s) { ReleaseNote(s, key); });
+                    break;
+                case 4: {
+                    const auto id = static_cast<ControlId>(pick(0, kControlCount - 1));
+                    const ControlDescription& d = Describe(id);
+                    // Short envelopes, so that voices reach every stage and end often.
+                    const bool envelope = id >= EnvAttack && id <= EnvVcfRelease;
+                    const int value = pick(d.minimum, envelope ? 8 : d.maximum);
+                    fastControls.ApplyPresetValue(id, value);
+                    plainControls.ApplyPresetValue(id, value);
+                    break;
+                }
+                case 5: {
+                    const bool held = pick(0, 1) == 1;
+                    Both([&](SynthState& s) { s.CtrlHeld = held; });
+                    break;
+                }
+                case 6: {
+                    const int tuning = pick(kLowestTuning, kHighestTuning);
+                    Both([&](SynthState& s) { ApplyTuning(s, tuning); });
+                    break;
+                }
+                }
+            }
+            ASSERT_TRUE(RenderSame(1)) << "seed " << seed;
+        }
+    }
+}
+
+TEST_F(AgainstReference, WithoutVoicesOnlyTheEchoAndTheDistortionRingOut) {
+    Both([](SynthState& s) {
+        s.DistortionLevel = 50;
+        s.DistortionVolume = 80;
+        s.DistortionFilterState = {0, 900, -400, 0, 2500, 1200};
+        s.EchoDepth = 90;
+        s.EchoTimeMs = 50;
+        for (int n = 0; n < kEchoLineLength; n += 7)
+            s.EchoLine[n] = static_cast<float>(n % 300) - 150.5f;
+        s.LfoPhase = 0.375f;
+        s.ModAlwaysOn = true;
+    });
+    ASSERT_TRUE(RenderSame(4));
+    EXPECT_EQ(fast->LfoPhase, 0.375f);
 }

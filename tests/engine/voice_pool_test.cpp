@@ -56,11 +56,21 @@ TEST_F(VoicePool, ReleasedVoiceStaysBehindHeldOnesAndFreeRecordsAreTakenLowestFi
     NoteOn(*s, 10); // record 0
     NoteOn(*s, 11); // record 1
     NoteOn(*s, 12); // record 2
+    EXPECT_EQ(keyboard.Take(), (std::vector<ColourCall>{{10, true}, {11, true}, {12, true}}));
     ReleaseNote(*s, 11);
+    EXPECT_EQ(keyboard.Take(), (std::vector<ColourCall>{{11, false}}));
     EXPECT_EQ(s->VoiceOrder, (Order{2, 0, 1, -1, -1}));
     NoteOn(*s, 13);
+    EXPECT_EQ(keyboard.Take(), (std::vector<ColourCall>{{13, true}}));
     EXPECT_EQ(s->VoiceOrder, (Order{3, 2, 0, 1, -1}));
     EXPECT_EQ(s->Voices[3].Key, 13);
+
+    // A second release restores the colour again and moves nothing.
+    ReleaseNote(*s, 12);
+    keyboard.Take();
+    ReleaseNote(*s, 11);
+    EXPECT_EQ(keyboard.Take(), (std::vector<ColourCall>{{11, false}}));
+    EXPECT_EQ(s->VoiceOrder, (Order{3, 0, 2, 1, -1}));
 }
 
 TEST_F(VoicePool, AReleasedVoiceIsStolenBeforeAHeldOne) {
@@ -70,7 +80,7 @@ TEST_F(VoicePool, AReleasedVoiceIsStolenBeforeAHeldOne) {
     keyboard.Take();
     NoteOn(*s, 9);
     EXPECT_EQ(keyboard.Take(), (std::vector<ColourCall>{{3, false}, {9, true}}));
-    EXPECT_EQ(s->VoiceOrder[0], 2);
+    EXPECT_EQ(s->VoiceOrder, (Order{2, 4, 3, 1, 0}));
     EXPECT_EQ(s->Voices[2].Key, 9);
     EXPECT_EQ(s->Voices[2].VcaStage, StageAttack);
 }
@@ -121,15 +131,31 @@ TEST_F(VoicePool, RandomPlayingKeepsEveryInvariant) {
     std::mt19937 random(20261207);
     std::uniform_int_distribution<int> key(0, 12); // few keys, so they collide often
     std::uniform_int_distribution<int> operation(0, 9);
+    // When each voice was last started and when it last went into release, by a step
+    // count: the order of VoiceOrder must follow from them.
+    std::array<int, kVoiceCount> started{}, released{};
     for (int step = 0; step < 20000; ++step) {
         int k = key(random);
         int op = operation(random);
+        const std::array<TSynthVoice, kVoiceCount> before = s->Voices;
         if (op < 5)
             NoteOn(*s, k);
         else if (op < 9)
             ReleaseNote(*s, k);
         else
             NoteOff(*s, k);
+        for (int v = 0; v < kVoiceCount; ++v) {
+            const TSynthVoice& now = s->Voices[v];
+            // A (re)start zeroes the record and sets attack; a voice in attack for its
+            // own key before was left alone.
+            bool restarted = now.Active == 1 && now.VcaStage == StageAttack &&
+                             (before[v].Active == 0 || before[v].Key != now.Key ||
+                              before[v].VcaStage == StageRelease);
+            if (restarted)
+                started[v] = step;
+            if (now.VcaStage == StageRelease && before[v].VcaStage != StageRelease)
+                released[v] = step;
+        }
 
         bool seenEmpty = false;
         bool seenRelease = false;
@@ -148,6 +174,16 @@ TEST_F(VoicePool, RandomPlayingKeepsEveryInvariant) {
             bool inRelease = voice.VcaStage == StageRelease;
             ASSERT_FALSE(seenRelease && !inRelease) << "held voices stand before released ones";
             seenRelease = seenRelease || inRelease;
+            if (p > 0 && s->VoiceOrder[p - 1] != -1) {
+                int ahead = s->VoiceOrder[p - 1];
+                bool aheadInRelease = s->Voices[ahead].VcaStage == StageRelease;
+                if (inRelease && aheadInRelease) {
+                    ASSERT_GT(released[ahead], released[v]) << "most recently released first";
+                }
+                if (!inRelease && !aheadInRelease) {
+                    ASSERT_GT(started[ahead], started[v]) << "most recently started first";
+                }
+            }
         }
         for (int v = 0; v < kVoiceCount; ++v)
             ASSERT_EQ(s->Voices[v].Active == 1, voices.count(v) == 1);

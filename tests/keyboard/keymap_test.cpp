@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
+#include <string>
 
 using namespace morvane;
 
@@ -39,4 +41,30 @@ TEST(KeyTable, RowsSemitonesAndCodes) {
     EXPECT_EQ(KeyAt(33).Semitone, 33); // I, A at 440 Hz
     EXPECT_EQ(KeyAt(0).Black, 1);
     EXPECT_EQ(KeyAt(1).Black, 0);
+}
+
+// The whole table, column by column: the captions along both rows, the pitch rising a
+// semitone per key in each row (the rows overlap on semitones 20..27), black keys where
+// a piano has them, and the virtual-key codes of the keys that are not letters or digits.
+TEST(KeyTable, EveryRowAsThePianoRowsLieOnTheKeyboard) {
+    std::string captions;
+    for (int key = 0; key < kKeyCount; ++key)
+        captions += KeyCaption(key);
+    EXPECT_EQ(captions, "AZSXCFVGBNJMK,L./:\xEF\xBC\xBC]1Q2WE4R5TY7U8I9OP-@^[");
+
+    const std::map<int, int> punctuation = {{13, 0xBC}, {15, 0xBE}, {16, 0xBF}, {17, 0xBA},
+                                            {18, 0xE2}, {19, 0xDD}, {37, 0xBD}, {38, 0xC0},
+                                            {39, 0xDE}, {40, 0xDB}};
+    const std::set<int> blackNotes = {1, 3, 6, 8, 10}; // C#, D#, F#, G#, A#
+    for (int key = 0; key < kKeyCount; ++key) {
+        const TKeyTable& row = KeyAt(key);
+        EXPECT_EQ(row.Semitone, row.Row == 0 ? key + 8 : key) << key;
+        EXPECT_EQ(row.Black, blackNotes.count(row.Semitone % 12) ? 1 : 0) << key;
+        if (auto oem = punctuation.find(key); oem != punctuation.end()) {
+            EXPECT_EQ(row.VirtualKey, oem->second) << key;
+        } else {
+            EXPECT_STREQ(row.Label, kCodeLabel) << key;
+            EXPECT_EQ(KeyCaption(key), std::string(1, static_cast<char>(row.VirtualKey))) << key;
+        }
+    }
 }

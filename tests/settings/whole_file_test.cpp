@@ -1,5 +1,7 @@
 #include "settings/whole_file.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "tests/settings/settings_fixture.h"
@@ -25,6 +27,21 @@ TEST(WholeFile, UnreadableFileIsReportedWithItsFullPath) {
     const std::optional<FileError> error = ReadWholeFile(dir / "morvane.ini", text);
     ASSERT_TRUE(error);
     EXPECT_EQ(error->message, "ファイル " + (dir / "morvane.ini").string() + " は開けません.");
+}
+
+// A pipe or a device in the file's place may never end or never deliver: it is refused
+// at once instead of being read.
+TEST(WholeFile, WhatIsNoPlainFileIsNotRead) {
+    TemporaryDirectory dir;
+    ASSERT_EQ(::mkfifo((dir / "pipe.ini").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", dir / "endless.ini");
+    for (const char* name : {"pipe.ini", "endless.ini"}) {
+        std::string text;
+        const std::optional<FileError> error = ReadWholeFile(dir / name, text);
+        ASSERT_TRUE(error) << name;
+        EXPECT_EQ(error->message, "ファイル " + (dir / name).string() + " は開けません.");
+        EXPECT_EQ(text, "");
+    }
 }
 
 TEST(WholeFile, ReplacesTheContentKeepingPermissionsAndLeavingNoTemporaryFile) {
@@ -61,18 +78,27 @@ TEST(WholeFile, UnwritablePlaceIsReportedAndChangesNothing) {
     EXPECT_EQ(ReadBytes(dir / "plain"), "x");
 }
 
-TEST(WholeFile, ReadOnlyFileOrDirectoryIsNotReplaced) {
+// A file without any write permission was made read-only on purpose: it is kept also
+// when the superuser, whom permissions do not stop, saves.
+TEST(WholeFile, ReadOnlyFileIsNotReplaced) {
+    TemporaryDirectory dir;
+    const fs::path file = dir / "morvane.ini";
+    WriteBytes(file, "old");
+    fs::permissions(file, fs::perms::owner_read | fs::perms::group_read);
+    const std::optional<FileError> error = ReplaceWholeFile(file, "new");
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->message, "ファイル " + file.string() + " を作成できません.");
+    EXPECT_EQ(ReadBytes(file), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+TEST(WholeFile, ReadOnlyDirectoryTakesNoFile) {
     if (!PermissionsAreEnforced()) {
         GTEST_SKIP() << "permission checks do not apply to the superuser";
     }
     TemporaryDirectory dir;
     const fs::path file = dir / "morvane.ini";
     WriteBytes(file, "old");
-    fs::permissions(file, fs::perms::owner_read);
-    EXPECT_TRUE(ReplaceWholeFile(file, "new"));
-    EXPECT_EQ(ReadBytes(file), "old");
-
-    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
     fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec);
     EXPECT_TRUE(ReplaceWholeFile(file, "new"));
     EXPECT_TRUE(ReplaceWholeFile(dir / "other.ini", "new"));
