@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -19,6 +20,7 @@
 #include "engine/block_renderer.h"
 #include "engine/startup.h"
 #include "ui/Unit2.h"
+#include "ui/caption_font.h"
 #include "ui/glyphs.h"
 #include "ui/mixer.h"
 #include "ui/panel_widgets.h"
@@ -30,17 +32,45 @@ namespace {
 constexpr int kClientWidth = 522;
 constexpr int kPanelWidth = 521;
 constexpr int kPanelHeight = 321;
-constexpr int kCaptionPixels = 12;
 constexpr int kSliderHeight = 9;
 constexpr int kCheckBoxHeight = 17;
 constexpr int kLabelHeight = 14;
-constexpr int kLabelWidth = 40;
 
 const char* const kWindowCaption = "Morvane";
-const char* const kCaptionFont = "Noto Sans CJK JP";
 const char* const kErrorCaption = "エラー";
 const char* const kRecordCaption = "録音";
 const char* const kStopCaption = "中止";
+
+// The groups are small for a 12-pixel Japanese font: the frame's top line runs through
+// the middle of the title, so the title costs no row of its own and the first row of
+// controls clears the frame. Tight indicator spacing keeps the eight preset items and
+// the radio captions within their columns. A style sheet stops the window's font from
+// reaching the widgets it styles, so it names the font again.
+QString PanelStyle() {
+    return QString(R"(
+QWidget {
+    font-family: "%1";
+    font-size: %2px;
+}
+QGroupBox {
+    border: 1px solid palette(mid);
+    border-radius: 2px;
+    margin-top: 7px;
+}
+QGroupBox::title {
+    subcontrol-origin: margin;
+    subcontrol-position: top left;
+    left: 6px;
+    padding: 0px 2px;
+    background-color: palette(button);
+}
+QRadioButton, QCheckBox {
+    spacing: 3px;
+}
+)")
+        .arg(kCaptionFontFamily)
+        .arg(kCaptionFontPixels);
+}
 
 struct Rect {
     int left, top, width, height;
@@ -180,9 +210,9 @@ void Place(QWidget* widget, const Rect& r) {
     widget->setGeometry(r.left, r.top, r.width, r.height);
 }
 
-QLabel* MakeLabel(QWidget* parent, const char* text, int left, int top) {
+QLabel* MakeLabel(QWidget* parent, const char* text, int left, int top, int width) {
     auto* label = new QLabel(Text(text), parent);
-    label->setGeometry(left, top, kLabelWidth, kLabelHeight);
+    label->setGeometry(left, top, width, kLabelHeight);
     return label;
 }
 
@@ -224,9 +254,7 @@ TForm1::TForm1(TForm1Setup setup, QWidget* parent)
     waveOut_->SetRecorder(recorder_.get());
     presets_ = std::make_unique<PresetBank>(controls_, settingsFile_);
 
-    QFont font(Text(kCaptionFont));
-    font.setPixelSize(kCaptionPixels);
-    setFont(font);
+    setFont(CaptionFont());
     BuildPanel();
     controls_.SetListener(this);
     FormCreate();
@@ -246,6 +274,7 @@ void TForm1::BuildPanel() {
     Panel1->setObjectName("Panel1");
     Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
     Panel1->setGeometry(0, 0, kPanelWidth, kPanelHeight);
+    Panel1->setStyleSheet(PanelStyle());
     BuildSoundGroups();
     BuildTuningGroup();
     BuildPresetGroup();
@@ -272,8 +301,10 @@ void TForm1::BuildSoundGroups() {
         for (const SliderRow& row : layout.rows) {
             const int labelTop = row.labelTop < 0 ? row.top : row.labelTop;
             if (row.caption)
-                MakeLabel(group, row.caption, layout.captionLeft, labelTop);
-            QLabel* value = MakeLabel(group, "", layout.valueLeft, labelTop);
+                MakeLabel(group, row.caption, layout.captionLeft, labelTop,
+                          layout.valueLeft - layout.captionLeft);
+            QLabel* value = MakeLabel(group, "", layout.valueLeft, labelTop,
+                                      layout.sliderLeft - layout.valueLeft);
             value->setObjectName(row.labelName);
             valueLabels_[row.id] = value;
 
@@ -465,8 +496,17 @@ void TForm1::PositionChanged(ControlId id, int position) {
 }
 
 void TForm1::LabelChanged(ControlId id, const std::string& text) {
-    if (QLabel* label = valueLabels_[id])
-        label->setText(QString::fromStdString(text));
+    QLabel* label = valueLabels_[id];
+    if (!label)
+        return;
+    const QString shown = QString::fromStdString(text);
+    label->setText(shown);
+    // Values stand right-aligned against their sliders, clear of the row's caption. A
+    // text wider than the room (a cutoff of 10.3k) starts at the label's left instead,
+    // so that the slider hides its end and not its leading digits.
+    // Measured in the window's font: the label takes it only once it is polished.
+    const bool fits = QFontMetrics(font()).horizontalAdvance(shown) <= label->width();
+    label->setAlignment((fits ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
 }
 
 // A mouse click, a function key and the start-up all select through the bank, which

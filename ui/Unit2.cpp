@@ -1,8 +1,8 @@
 #include "ui/Unit2.h"
 
+#include "ui/caption_font.h"
 #include "ui/glyphs.h"
 
-#include <QFont>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
@@ -18,7 +18,6 @@ constexpr QRect kPanelGeometry(8, 8, 401, 193);
 constexpr QRect kIconGeometry(24, 16, 33, 33);
 constexpr QRect kOkButtonGeometry(159, 212, 75, 25);
 constexpr int kLabelLeft = 80;
-constexpr int kFontPixels = 12;
 
 // The panel: a lowered outer bevel around a raised inner one. The inner bevel is a
 // frame of its own one pixel inside the outer one, made before the panel's other
@@ -49,9 +48,7 @@ TAboutBox::TAboutBox(QWidget* parent)
                           Qt::WindowCloseButtonHint) {
     setWindowTitle(QStringLiteral("バージョン情報"));
     // A top-level window does not take its owner's font, so the main window's is set here.
-    QFont font(QStringLiteral("Noto Sans CJK JP"));
-    font.setPixelSize(kFontPixels);
-    setFont(font);
+    setFont(CaptionFont());
     setFixedSize(kClientSize);
 
     Panel1 = MakeBevelPanel(this);

@@ -169,11 +169,20 @@ private slots:
 
     void mouseOnAKeyButtonPlaysIt() {
         auto rig = std::make_unique<Rig>();
-        QTest::mousePress(rig->keys[kC], Qt::LeftButton);
+        TColorButton* key = rig->keys[kC];
+        QTest::mousePress(key, Qt::LeftButton);
         QVERIFY(rig->Sounding(kC));
-        QVERIFY(rig->keys[kC]->isDown());
-        QTest::mouseRelease(rig->keys[kC], Qt::LeftButton);
+        // Drawn sunken: a black outline around a red face, and Pressed set.
+        QImage drawn = key->grab().toImage();
+        QCOMPARE(drawn.pixelColor(0, 10), QColor(Qt::black));
+        QCOMPARE(drawn.pixelColor(key->width() / 2, 10), QColor(255, 0, 0));
+        QVERIFY(key->Pressed());
+        QTest::mouseRelease(key, Qt::LeftButton);
         QVERIFY(!rig->Sounding(kC));
+        drawn = key->grab().toImage();
+        QCOMPARE(drawn.pixelColor(0, 10), QColor(0xC0, 0xC0, 0xC0));
+        QCOMPARE(drawn.pixelColor(key->width() / 2, 10), QColor(Qt::white));
+        QVERIFY(!key->Pressed());
     }
 
     void sweepReleasesLostKeyUpsButNotMouseHeldKeys() {

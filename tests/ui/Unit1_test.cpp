@@ -12,8 +12,11 @@
 #include <QToolButton>
 #include <QtEndian>
 
+#include <iterator>
 #include <memory>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "audio/manual_wave_out.h"
@@ -87,6 +90,69 @@ QImage Glyph(const QToolButton& button) {
         .convertToFormat(RecordGlyph().toImage().format());
 }
 
+// The synth-state fields that the panel's handlers write, as one comparable value.
+auto PanelFieldsOf(const SynthState& s) {
+    const EnvelopeParameters& a = s.Vca;
+    const EnvelopeParameters& f = s.Vcf;
+    return std::make_tuple(
+        a.AttackPos, a.DecayPos, a.SustainPos, a.ReleasePos, a.AttackTime, a.DecayTime,
+        a.SustainLevel, a.ReleaseTime, f.AttackPos, f.DecayPos, f.SustainPos, f.ReleasePos,
+        f.AttackTime, f.DecayTime, f.SustainLevel, f.ReleaseTime, s.UseVcfEnvelope, s.CutoffHz,
+        s.VcfIntensity, s.Resonance, s.NoiseLevel, s.Osc1Volume, s.Osc2Volume, s.Osc1WidthPos,
+        s.Osc2WidthPos, s.Osc1Width, s.Osc2Width, s.DistortionLevel, s.DistortionVolume, s.Osc1Wave,
+        s.Osc2Wave, s.Osc1Octave, s.Osc2Octave, s.ModDepth, s.ModFreq, s.ModAlwaysOn, s.ModSquare,
+        s.EchoDepth, s.EchoTimeMs, s.ChorusChecked);
+}
+
+// One step of the control away from where it stands, by mouse or arrow as a user would.
+void MoveAsTheUser(TForm1& form, ControlId id) {
+    QWidget* widget = form.ControlWidget(id);
+    switch (Describe(id).kind) {
+    case ControlKind::Slider: {
+        auto* bar = static_cast<QScrollBar*>(widget);
+        bar->triggerAction(bar->value() < bar->maximum() ? QAbstractSlider::SliderSingleStepAdd
+                                                         : QAbstractSlider::SliderSingleStepSub);
+        break;
+    }
+    case ControlKind::RadioGroup: {
+        auto* group = static_cast<TRadioGroup*>(widget);
+        const int item = (group->ItemIndex() + 1) % group->Count();
+        QTest::mouseClick(group->Item(item), Qt::LeftButton, {}, QPoint(5, 5));
+        break;
+    }
+    case ControlKind::CheckBox:
+        QTest::mouseClick(widget, Qt::LeftButton, {}, QPoint(5, 5));
+        break;
+    case ControlKind::ModType: {
+        const bool square = form.findChild<QRadioButton*>("RadioButtonModType1")->isChecked();
+        const char* other = square ? "RadioButtonModType0" : "RadioButtonModType1";
+        QTest::mouseClick(form.findChild<QRadioButton*>(other), Qt::LeftButton, {}, QPoint(5, 5));
+        break;
+    }
+    }
+}
+
+// The position the widget shows, in the terms of the control's model.
+int ShownPosition(TForm1& form, ControlId id) {
+    QWidget* widget = form.ControlWidget(id);
+    switch (Describe(id).kind) {
+    case ControlKind::Slider:
+        return static_cast<QScrollBar*>(widget)->value();
+    case ControlKind::RadioGroup:
+        return static_cast<TRadioGroup*>(widget)->ItemIndex();
+    case ControlKind::CheckBox:
+        return static_cast<QCheckBox*>(widget)->isChecked() ? 1 : 0;
+    case ControlKind::ModType:
+        return form.findChild<QRadioButton*>("RadioButtonModType1")->isChecked() ? 1 : 0;
+    }
+    return kNothingSelected;
+}
+
+QString LabelOf(TForm1& form, ControlId id) {
+    const QLabel* label = form.ValueLabel(id);
+    return label ? label->text() : QString();
+}
+
 struct SliderExpectation {
     const char* name;
     int minimum, maximum, afterStartUp;
@@ -123,14 +189,19 @@ private slots:
     void slidersAfterStartUp() {
         Window w;
         const SliderExpectation sliders[] = {
-            {"ScrollBarVol1", 0, 100, 100},      {"ScrollBarWidth2", 0, 100, 50},
+            {"ScrollBarVol1", 0, 100, 100},      {"ScrollBarVol2", 0, 100, 100},
+            {"ScrollBarWidth1", 0, 100, 50},     {"ScrollBarWidth2", 0, 100, 50},
             {"ScrollBarModDepth", 0, 100, 20},   {"ScrollBarModFreq", 1, 20, 10},
             {"ScrollBarNoise", 0, 100, 0},       {"ScrollBarEchoDepth", 0, 100, 0},
             {"ScrollBarEchoTime", 50, 200, 100}, {"ScrollBarDistortion", 0, 100, 0},
             {"ScrollBarDistVol", 0, 100, 50},    {"ScrollBarAttack", 0, 100, 25},
-            {"ScrollBarVcfSustain", 0, 100, 50}, {"ScrollBarCutOff", 0, 100, 50},
+            {"ScrollBarDecay", 0, 100, 25},      {"ScrollBarSustain", 0, 100, 50},
+            {"ScrollBarRelease", 0, 100, 50},    {"ScrollBarVcfAttack", 0, 100, 25},
+            {"ScrollBarVcfDecay", 0, 100, 25},   {"ScrollBarVcfSustain", 0, 100, 50},
+            {"ScrollBarVcfRelease", 0, 100, 50}, {"ScrollBarCutOff", 0, 100, 50},
             {"ScrollBarIntensity", 0, 100, 50},  {"ScrollBarResonance", 0, 90, 50},
         };
+        QCOMPARE(w.form->findChildren<QScrollBar*>().size(), std::size(sliders));
         for (const SliderExpectation& s : sliders) {
             QScrollBar* bar = w.Bar(s.name);
             QCOMPARE(bar->minimum(), s.minimum);
@@ -200,6 +271,29 @@ private slots:
         QVERIFY(w.form->State().ChorusChecked);
         QTest::mouseClick(w.Find<QCheckBox>("CheckBoxModOn"), Qt::LeftButton, {}, QPoint(5, 5));
         QVERIFY(w.form->State().ModAlwaysOn);
+    }
+
+    // Every control, moved as a user moves it, reaches the engine and its label at once,
+    // and its handler run again (as the preset loader does) changes nothing.
+    void everyControlWritesAtOnceAndRerunsAlike() {
+        Window w;
+        for (int i = 0; i < kControlCount; ++i) {
+            const auto id = static_cast<ControlId>(i);
+            const int before = w.form->Controls().Position(id);
+            const auto fieldsBefore = PanelFieldsOf(w.form->State());
+            MoveAsTheUser(*w.form, id);
+            const int after = w.form->Controls().Position(id);
+            QVERIFY2(after != before, Describe(id).control);
+            QCOMPARE(ShownPosition(*w.form, id), after);
+            const auto written = PanelFieldsOf(w.form->State());
+            QVERIFY2(written != fieldsBefore, Describe(id).control);
+            const QString label = LabelOf(*w.form, id);
+            if (Describe(id).hasLabel)
+                QCOMPARE(label, QString::fromStdString(w.form->Controls().Label(id)));
+            w.form->Controls().RunHandler(id);
+            QVERIFY2(PanelFieldsOf(w.form->State()) == written, Describe(id).control);
+            QCOMPARE(LabelOf(*w.form, id), label);
+        }
     }
 
     void playingFromTheWindow() {
@@ -349,19 +443,27 @@ private slots:
         QVERIFY(!again.form->isVisible());
     }
 
-    void withoutADeviceTheWindowWarnsAndClosesAtOnce() {
-        auto manual = std::make_unique<ManualWaveOut>();
-        manual->FailNext(ManualWaveOut::Step::Open);
-        std::vector<std::string> errors;
-        QTemporaryDir folder;
-        TForm1 form({std::move(manual),
-                     std::filesystem::path(folder.path().toStdString()) / "x.ini",
-                     folder.path().toStdString(),
-                     [&](const std::string& message) { errors.push_back(message); }});
-        QCOMPARE(errors, std::vector<std::string>{"Problem creating play handle"});
-        QVERIFY(!form.Input().SweepRunning());
-        form.show();
-        QVERIFY(form.close());
+    // A device that cannot be opened, or refuses the first silent buffer: the box says
+    // why, the sweep stays off, and with nothing queued the window closes at once.
+    void withoutSoundTheWindowWarnsAndClosesAtOnce() {
+        const std::pair<ManualWaveOut::Step, std::string> failures[] = {
+            {ManualWaveOut::Step::Open, "Problem creating play handle"},
+            {ManualWaveOut::Step::Prepare, "Out Prepare error"},
+        };
+        for (const auto& [step, message] : failures) {
+            auto manual = std::make_unique<ManualWaveOut>();
+            manual->FailNext(step);
+            std::vector<std::string> errors;
+            QTemporaryDir folder;
+            TForm1 form({std::move(manual),
+                         std::filesystem::path(folder.path().toStdString()) / "x.ini",
+                         folder.path().toStdString(),
+                         [&](const std::string& shown) { errors.push_back(shown); }});
+            QCOMPARE(errors, std::vector<std::string>{message});
+            QVERIFY(!form.Input().SweepRunning());
+            form.show();
+            QVERIFY(form.close());
+        }
     }
 
     void recordingFromTheButton() {
@@ -387,6 +489,24 @@ private slots:
         QCOMPARE(le32(4), 38u + 882 * 3);
         QCOMPARE(le32(42), 882u * 3);
         QCOMPARE(bytes.mid(0, 4), QByteArray("RIFF"));
+    }
+
+    // Every caption and value label of the panel is set in the Japanese font at 12 px
+    // and shows its whole text within its box.
+    void panelTextsKeepTheirFontAndFit() {
+        Window w;
+        w.form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.form.get()));
+        const auto widgets = w.form->Panel1->findChildren<QWidget*>();
+        for (QWidget* widget : widgets) {
+            const QFontInfo font(widget->font());
+            QVERIFY2(font.family() == "Noto Sans CJK JP", qPrintable(widget->objectName()));
+            QCOMPARE(font.pixelSize(), 12);
+            if (auto* label = qobject_cast<QLabel*>(widget)) {
+                const int width = label->fontMetrics().horizontalAdvance(label->text());
+                QVERIFY2(width <= label->contentsRect().width(), qPrintable(label->text()));
+            }
+        }
     }
 
     void screenshotShowsTheJapaneseCaptions() {
