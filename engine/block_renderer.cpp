@@ -6,7 +6,7 @@
 #include "engine/filter.h"
 #include "engine/numbers.h"
 #include "engine/voice_renderer.h"
-#include "keyboard/keymap.h"
+#include "engine/keymap.h"
 
 namespace morvane {
 

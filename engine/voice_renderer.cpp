@@ -9,7 +9,7 @@
 
 #include "engine/numbers.h"
 #include "engine/voice_pool.h"
-#include "keyboard/keymap.h"
+#include "engine/keymap.h"
 
 namespace morvane {
 

@@ -8,7 +8,7 @@
 
 #include "engine/voice_pool.h"
 #include "keyboard/key_state.h"
-#include "keyboard/keymap.h"
+#include "engine/keymap.h"
 
 namespace morvane {
 

@@ -10,7 +10,7 @@
 #include <set>
 
 #include "engine/synth_state.h"
-#include "keyboard/ColorButton.h"
+#include "keyboard/onscreen_keyboard.h"
 
 class QKeyEvent;
 class QWidget;

@@ -4,7 +4,7 @@
 #include "engine/tuning.h"
 #include "engine/voice_pool.h"
 #include "settings/presets.h"
-#include "settings/tuning.h"
+#include "settings/tuning_file.h"
 
 namespace morvane {
 

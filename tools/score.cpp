@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "engine/tuning.h"
-#include "keyboard/keymap.h"
+#include "engine/keymap.h"
 
 namespace morvane::score {
 

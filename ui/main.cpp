@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "audio/portaudio_wave_out.h"
-#include "ui/Unit1.h"
+#include "ui/main_window.h"
 #include "ui/single_instance.h"
 
 namespace {

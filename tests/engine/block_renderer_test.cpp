@@ -14,7 +14,7 @@
 #include "engine/parameters.h"
 #include "engine/tuning.h"
 #include "engine/voice_renderer.h"
-#include "keyboard/keymap.h"
+#include "engine/keymap.h"
 #include "tests/engine/engine_fixture.h"
 #include "tests/engine/reference_renderer.h"
 

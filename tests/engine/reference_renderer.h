@@ -7,7 +7,7 @@
 #include "engine/filter.h"
 #include "engine/synth_state.h"
 #include "engine/voice_pool.h"
-#include "keyboard/keymap.h"
+#include "engine/keymap.h"
 
 // RenderBlock written the plain way, one step after the other as the arithmetic reads:
 // no per-block voice set-up, no cached ladder tuning, no routine per waveform pair, the

@@ -10,7 +10,7 @@
 
 #include "engine/filter.h"
 #include "engine/voice_pool.h"
-#include "keyboard/keymap.h"
+#include "engine/keymap.h"
 #include "tests/engine/engine_fixture.h"
 
 using namespace morvane;

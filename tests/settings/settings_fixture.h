@@ -15,7 +15,7 @@
 #include "engine/parameters.h"
 #include "engine/startup.h"
 #include "settings/presets.h"
-#include "settings/tuning.h"
+#include "settings/tuning_file.h"
 
 // A scratch directory per test, and whole-file helpers that see the bytes as they are.
 namespace morvane::fixture {

@@ -1,4 +1,4 @@
-#include "ui/Unit2.h"
+#include "ui/about_box.h"
 #include "ui/glyphs.h"
 #include "ui/mixer.h"
 #include "ui/single_instance.h"

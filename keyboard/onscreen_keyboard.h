@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "engine/synth_state.h"
-#include "keyboard/keymap.h"
+#include "engine/keymap.h"
 
 class QPainter;
 

@@ -1,4 +1,4 @@
-#include "settings/tuning.h"
+#include "settings/tuning_file.h"
 
 #include <gtest/gtest.h>
 

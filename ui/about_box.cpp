@@ -1,4 +1,4 @@
-#include "ui/Unit2.h"
+#include "ui/about_box.h"
 
 #include "ui/caption_font.h"
 #include "ui/glyphs.h"

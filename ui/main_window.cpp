@@ -1,4 +1,4 @@
-#include "ui/Unit1.h"
+#include "ui/main_window.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -19,7 +19,7 @@
 
 #include "engine/block_renderer.h"
 #include "engine/startup.h"
-#include "ui/Unit2.h"
+#include "ui/about_box.h"
 #include "ui/caption_font.h"
 #include "ui/glyphs.h"
 #include "ui/mixer.h"

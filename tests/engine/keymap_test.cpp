@@ -1,4 +1,4 @@
-#include "keyboard/keymap.h"
+#include "engine/keymap.h"
 
 #include <gtest/gtest.h>
 

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "audio/manual_wave_out.h"
-#include "ui/Unit1.h"
+#include "ui/main_window.h"
 #include "ui/glyphs.h"
 #include "ui/panel_widgets.h"
 
@@ -160,7 +160,7 @@ struct SliderExpectation {
 
 } // namespace
 
-class Unit1Test : public QObject {
+class MainWindowTest : public QObject {
     Q_OBJECT
 private slots:
     void windowLayout() {
@@ -522,5 +522,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(Unit1Test)
-#include "Unit1_test.moc"
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"

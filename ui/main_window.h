@@ -14,10 +14,10 @@
 #include "audio/wave_out.h"
 #include "engine/parameters.h"
 #include "engine/synth_state.h"
-#include "keyboard/ColorButton.h"
+#include "keyboard/onscreen_keyboard.h"
 #include "keyboard/input.h"
 #include "settings/presets.h"
-#include "settings/tuning.h"
+#include "settings/tuning_file.h"
 #include "settings/whole_file.h"
 
 class QCheckBox;

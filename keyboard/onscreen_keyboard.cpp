@@ -1,4 +1,4 @@
-#include "keyboard/ColorButton.h"
+#include "keyboard/onscreen_keyboard.h"
 
 #include <QFontMetrics>
 #include <QMouseEvent>

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "keyboard/ColorButton.h"
+#include "keyboard/onscreen_keyboard.h"
 
 using namespace morvane;
 
@@ -163,4 +163,4 @@ private slots:
 };
 
 QTEST_MAIN(ColorButtonTest)
-#include "ColorButton_test.moc"
+#include "onscreen_keyboard_test.moc"
