@@ -341,10 +341,13 @@ def find_reference(reference, captured):
     offset = at // 2 - lead
     piece = captured[offset * 2:offset * 2 + len(reference)]
     if offset < 0 or piece != reference:
-        same = next((i for i in range(0, min(len(piece), len(reference)), 2)
-                     if piece[i:i + 2] != reference[i:i + 2]), min(len(piece), len(reference)))
+        end = min(len(piece), len(reference))
+        differ = next((i for i in range(0, end, 2) if piece[i:i + 2] != reference[i:i + 2]), end)
+        # Silence where sound was due is the mark of an underrun: a machine too busy to feed
+        # the device in time, rather than wrong samples.
+        hint = ' (silence there: an underrun?)' if piece[differ:differ + 8] == bytes(8) else ''
         raise E2eError('the capture from sample %d differs from the reference at its sample %d '
-                       'of %d' % (offset, same // 2, len(reference) // 2))
+                       'of %d%s' % (offset, differ // 2, len(reference) // 2, hint))
     return offset
 
 
