@@ -262,7 +262,9 @@ class Session:
         """Starts the synthesizer with a settings file of its own and gives it the keyboard.
 
         The program keeps morvane.ini and its recordings beside its executable: a link to the
-        binary in a fresh directory gives each test a clean one (or the given file's text)."""
+        binary in a fresh directory gives each test a clean one (or the given file's text).
+        Returns the process, its window's id and that directory, which also keeps what the
+        program wrote to its standard output and error (in "output")."""
         home = tempfile.mkdtemp(prefix='morvane-', dir=self.directory)
         binary = os.path.join(home, 'morvane')
         try:
@@ -272,11 +274,27 @@ class Session:
         if settings is not None:
             with open(os.path.join(home, 'morvane.ini'), 'w') as f:
                 f.write(settings)
-        program = self.start([binary], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        window = self.run(['xdotool', 'search', '--sync', '--onlyvisible', '--pid',
-                           str(program.pid), '--name', '^Morvane$']).stdout.split()[0]
+        with open(os.path.join(home, 'output'), 'wb') as output:
+            program = self.start([binary], stdout=output, stderr=output)
+        window = self.wait_for_window(program, '^Morvane$')
         self.run(['xdotool', 'windowfocus', '--sync', window])
         return program, window, home
+
+    def wait_for_window(self, program, title):
+        """The id of the program's visible window whose title matches; fails at once if the
+        program ends first."""
+        found = []
+
+        def shown():
+            if program.poll() is not None:
+                raise E2eError('the program ended (status %d) before showing "%s"'
+                               % (program.returncode, title))
+            found[:] = self.run(['xdotool', 'search', '--onlyvisible', '--pid', str(program.pid),
+                                 '--name', title], check=False).stdout.split()
+            return bool(found)
+
+        wait_until(shown, 'a window "%s"' % title)
+        return found[0]
 
     def render(self, score, *options):
         """The offline rendering of a score: raw samples."""
