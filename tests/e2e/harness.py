@@ -258,12 +258,15 @@ class Session:
 
     # --- the synthesizer ---------------------------------------------------------------
 
-    def start_morvane(self, settings=None):
+    def start_morvane(self, settings=None, first_window='^Morvane$'):
         """Starts the synthesizer with a settings file of its own and gives it the keyboard.
 
         The program keeps morvane.ini and its recordings beside its executable: a link to the
-        binary in a fresh directory gives each test a clean one (or the given file's text).
-        Returns the process, its window's id and that directory, which also keeps what the
+        binary in a fresh directory gives each test a clean one. settings is the text of the
+        file to start with, or a function that makes something at its path (a directory, a
+        FIFO, ...). first_window is the title of the window that takes the keyboard: the main
+        window, or a message box shown before it.
+        Returns the process, that window's id and the directory, which also keeps what the
         program wrote to its standard output and error (in "output")."""
         home = tempfile.mkdtemp(prefix='morvane-', dir=self.directory)
         binary = os.path.join(home, 'morvane')
@@ -271,12 +274,15 @@ class Session:
             os.link(os.environ['MORVANE'], binary)
         except OSError:
             shutil.copy2(os.environ['MORVANE'], binary)
-        if settings is not None:
-            with open(os.path.join(home, 'morvane.ini'), 'w') as f:
+        ini = os.path.join(home, 'morvane.ini')
+        if callable(settings):
+            settings(ini)
+        elif settings is not None:
+            with open(ini, 'w') as f:
                 f.write(settings)
         with open(os.path.join(home, 'output'), 'wb') as output:
             program = self.start([binary], stdout=output, stderr=output)
-        window = self.wait_for_window(program, '^Morvane$')
+        window = self.wait_for_window(program, first_window)
         self.run(['xdotool', 'windowfocus', '--sync', window])
         return program, window, home
 
