@@ -51,6 +51,11 @@ struct RateCase {
     int delayFrames;
 };
 
+// Names the case in test listings.
+void PrintTo(const RateCase& c, std::ostream* os) {
+    *os << c.deviceRate << "Hz";
+}
+
 class ResamplerAtRate : public testing::TestWithParam<RateCase> {};
 
 } // namespace
