@@ -30,11 +30,11 @@ namespace morvane {
 //   One stream per instance, used by one thread at a time.
 class Resampler {
 public:
-    // speexdsp's "desktop" quality: an 80-tap windowed sinc with about 100 dB of stopband,
-    // which puts the images of the upsampling below the int16 noise floor (96 dB), passes
-    // up to 10.1 kHz of the engine's 11 kHz, and costs 40 input samples (1.8 ms) of delay.
-    // Higher qualities widen the passband by a few hundred hertz for up to three times the
-    // taps and the delay; lower ones let images through above the noise floor.
+    // speexdsp's "desktop" quality, an 80-tap windowed sinc. Measured at 44100 and
+    // 48000 Hz: flat to 9 kHz, 3 dB down at 10.2 kHz of the engine's 11 kHz, images more
+    // than 100 dB down, under the 96 dB floor of the int16 samples; 40 input samples
+    // (1.8 ms) of delay. Higher qualities widen the passband by a few hundred hertz for up
+    // to three times the taps and the delay; lower ones let images through above the floor.
     static constexpr int kQuality = 5;
 
     static Result<Resampler> Create(int deviceRate);
