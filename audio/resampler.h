@@ -23,9 +23,9 @@ namespace morvane {
 //   needs; the caller offers the rest again next time. A real-time caller can so fill
 //   exactly one device buffer per callback and carry the rest of an engine block over.
 // - Input is the engine's int16. Output is float for JACK, or int16 for a PortAudio
-//   stream, whose own float conversion would neither scale by 32768 nor leave out
-//   dither, and so would break the exact 22050 Hz path. Both share one internal scale,
-//   so they may even be mixed on one stream.
+//   stream: PortAudio's own conversion from float scales by 32767 and dithers unless
+//   told not to, which would break the exact 22050 Hz path. Both outputs share one
+//   internal scale, so they may even be mixed on one stream.
 // - Nothing is allocated, locked or logged after Create: the audio callback calls it.
 //   One stream per instance, used by one thread at a time.
 class Resampler {
@@ -48,7 +48,8 @@ public:
 
     int DeviceRate() const { return deviceRate_; }
     // How many output frames the output lags behind the input (0 at 22050 Hz): what a
-    // host is told as latency.
+    // host is told as latency. The end of a stream comes out only behind as much input
+    // again; a silent block is plenty.
     int DelayFrames() const;
 
 private:
