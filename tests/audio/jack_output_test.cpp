@@ -186,6 +186,10 @@ TEST_P(JackOutputOnServer, PlaysTheSourceUnchangedAtTheServersRate) {
     EXPECT_EQ((*output)->PortName(), "Morvane:out");
     EXPECT_EQ((*output)->SampleRate(), c.rate);
     EXPECT_EQ((*output)->BufferSize(), c.period);
+    Ramp other;
+    auto second = JackOutput::Open(other, false);
+    ASSERT_TRUE(second.ok()) << second.error().message;
+    EXPECT_EQ((*second)->ClientName(), "Morvane-01");
 
     const int takeFrames = 20 * c.period;
     Recorder recorder(takeFrames);
