@@ -419,7 +419,7 @@ void TForm1::FormCreate() {
         move(screen->availableGeometry().center() - rect().center());
     AboutBox = new TAboutBox(this);
 
-    SetPresetSelection(0);
+    LoadFirstPreset();
     if (!waveOut_->OpenOutput())
         return;
     input_->StartSweep();
@@ -513,6 +513,17 @@ void TForm1::LabelChanged(ControlId id, const std::string& text) {
 // loads or, in save mode, saves the slot whenever one becomes selected.
 void TForm1::SetPresetSelection(int slot) {
     const std::optional<FileError> error = presets_->SelectSlot(slot);
+    ShowPresetMode();
+    ShowFileError(error);
+}
+
+// The sound parameters get their values only from a preset load: when the settings file
+// cannot be read, the fresh installation's sound stands in, so that the panel is drawn and
+// the engine never renders from values no control has set.
+void TForm1::LoadFirstPreset() {
+    const std::optional<FileError> error = presets_->SelectSlot(0);
+    if (error)
+        LoadPreset(controls_, DefaultPresetValues());
     ShowPresetMode();
     ShowFileError(error);
 }

@@ -14,8 +14,8 @@
 #include "audio/wave_out.h"
 #include "engine/parameters.h"
 #include "engine/synth_state.h"
-#include "keyboard/onscreen_keyboard.h"
 #include "keyboard/input.h"
+#include "keyboard/onscreen_keyboard.h"
 #include "settings/presets.h"
 #include "settings/tuning_file.h"
 #include "settings/whole_file.h"
@@ -102,6 +102,7 @@ private:
 
     void ButtonPresetSaveClick();
     void SetPresetSelection(int slot);
+    void LoadFirstPreset();
     void ShowPresetMode();
     void UpDownTuningClick(bool up);
     void btnTuningResetClick();
