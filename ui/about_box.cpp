@@ -2,6 +2,7 @@
 
 #include "ui/caption_font.h"
 #include "ui/glyphs.h"
+#include "ui/version.h"
 
 #include <QFrame>
 #include <QGuiApplication>
@@ -81,7 +82,7 @@ TAboutBox::TAboutBox(QWidget* parent)
 
 void TAboutBox::FormCreate() {
     ProgramIcon->setPixmap(QPixmap::fromImage(ProgramIconImage(kIconGeometry.width())));
-    ProductName->setText(QStringLiteral("Morvane v0.4"));
+    ProductName->setText(QStringLiteral("Morvane v") + QString::fromLatin1(kProgramVersion));
     ProductName->adjustSize();
 }
 

@@ -1,5 +1,5 @@
-// The program entry: one instance per user, the main window with its start-up, the
-// event loop, and the end once the window has closed.
+// The program entry: the command line, one instance per user, the main window with its
+// start-up, the event loop, and the end once the window has closed.
 
 #include <QApplication>
 #include <QDir>
@@ -7,10 +7,15 @@
 #include <QStandardPaths>
 
 #include <filesystem>
+#include <iostream>
 #include <memory>
+#include <string_view>
+#include <variant>
+#include <vector>
 
 #include "audio/portaudio_wave_out.h"
 #include "ui/main_window.h"
+#include "ui/program_options.h"
 #include "ui/single_instance.h"
 
 namespace {
@@ -49,6 +54,21 @@ std::filesystem::path RecordingDirectory() {
 } // namespace
 
 int main(int argc, char** argv) {
+    const std::vector<std::string_view> arguments(argv + 1, argv + argc);
+    const morvane::ProgramCommandLine commandLine = morvane::ParseProgramCommandLine(arguments);
+    if (const auto* error = std::get_if<morvane::OptionError>(&commandLine)) {
+        std::cerr << "morvane: " << error->message << "\n\n" << morvane::ProgramUsage();
+        return morvane::kExitUsage;
+    }
+    if (std::holds_alternative<morvane::PrintUsage>(commandLine)) {
+        std::cout << morvane::ProgramUsage();
+        return morvane::kExitSuccess;
+    }
+    if (std::holds_alternative<morvane::PrintVersion>(commandLine)) {
+        std::cout << morvane::ProgramVersion() << '\n';
+        return morvane::kExitSuccess;
+    }
+
     QApplication application(argc, argv);
     QCoreApplication::setApplicationName("morvane");
 
