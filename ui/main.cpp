@@ -16,6 +16,7 @@
 #include "audio/portaudio_wave_out.h"
 #include "ui/main_window.h"
 #include "ui/program_options.h"
+#include "ui/signal_close.h"
 #include "ui/single_instance.h"
 
 namespace {
@@ -80,6 +81,9 @@ int main(int argc, char** argv) {
     device->DeliverThroughEventLoop();
     morvane::TForm1 window({std::move(device), SettingsFile(), RecordingDirectory(), {}});
     instance.SetShowRequestHandler([&window] { morvane::BringToFront(window); });
+    morvane::SignalClose signalClose([&window] { morvane::CloseOnSignal(window); });
+    if (const morvane::Status caught = signalClose.Install(); !caught)
+        std::cerr << "morvane: " << caught.error().message << '\n';
     window.show();
     return QApplication::exec();
 }

@@ -13,6 +13,7 @@
 #include <QToolButton>
 #include <QtEndian>
 
+#include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +29,7 @@
 #include "ui/glyphs.h"
 #include "ui/main_window.h"
 #include "ui/panel_widgets.h"
+#include "ui/signal_close.h"
 
 using namespace morvane;
 
@@ -517,6 +519,50 @@ private slots:
             form.show();
             QVERIFY(form.close());
         }
+    }
+
+    // A close signal closes as the exit button does, also when another one comes while
+    // the buffers drain: the recording's header gives its exact sizes, the tuning is kept.
+    void closeSignalClosesAsTheExitButton_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+    void closeSignalClosesAsTheExitButton() {
+        QFETCH(int, signal);
+        Window w;
+        w.form->show();
+        int requests = 0;
+        SignalClose closer([&] {
+            ++requests;
+            CloseOnSignal(*w.form);
+        });
+        QVERIFY(closer.Install().ok());
+        QTest::mouseClick(w.form->btnRecord, Qt::LeftButton);
+        QTest::mouseClick(w.form->UpDownTuning->UpButton(), Qt::LeftButton);
+        w.PlayBlocks(3);
+
+        QCOMPARE(raise(signal), 0);
+        QTRY_COMPARE(requests, 1);
+        QVERIFY(w.form->isVisible()); // draining
+        QCOMPARE(raise(signal), 0);
+        QTRY_COMPARE(requests, 2);
+        w.device->DeliverCompletions();
+        QVERIFY(!w.form->isVisible());
+
+        QVERIFY(w.SettingsText().contains("[SETUP]\r\nTUNING=4402\r\n"));
+        const QStringList files = QDir(w.folder.path()).entryList({"*.wav"});
+        QCOMPARE(files.size(), 1);
+        QFile file(QDir(w.folder.path()).filePath(files.front()));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QCOMPARE(bytes.size(), 46 + 882 * 3);
+        const auto le32 = [&](int at) {
+            return qFromLittleEndian<quint32>(reinterpret_cast<const uchar*>(bytes.data() + at));
+        };
+        QCOMPARE(le32(4), quint32(bytes.size() - 8));
+        QCOMPARE(le32(42), quint32(bytes.size() - 46));
     }
 
     void recordingFromTheButton() {
