@@ -14,14 +14,13 @@
 #include <vector>
 
 #include "audio/portaudio_wave_out.h"
+#include "settings/ini_file.h"
 #include "ui/main_window.h"
 #include "ui/program_options.h"
 #include "ui/signal_close.h"
 #include "ui/single_instance.h"
 
 namespace {
-
-const char* const kSettingsFileName = "morvane.ini";
 
 std::filesystem::path ToPath(const QString& directory) {
     return std::filesystem::path(QDir::toNativeSeparators(directory).toStdString());
@@ -40,7 +39,7 @@ std::filesystem::path SettingsFile() {
         directory = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
         QDir().mkpath(directory);
     }
-    return ToPath(directory) / kSettingsFileName;
+    return morvane::SettingsFilePath(ToPath(directory));
 }
 
 std::filesystem::path RecordingDirectory() {
