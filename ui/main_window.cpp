@@ -242,6 +242,7 @@ TForm1::TForm1(TForm1Setup setup, QWidget* parent)
                           Qt::WindowCloseButtonHint),
       state_(std::make_unique<SynthState>()), controls_(*state_), tuning_(*state_),
       device_(std::move(setup.device)), settingsFile_(std::move(setup.settingsFile)),
+      recordingDirectory_(std::move(setup.recordingDirectory)),
       showError_(std::move(setup.showError)) {
     if (!showError_)
         showError_ = [this](const std::string& message) { ShowModalError(this, message); };
@@ -249,7 +250,7 @@ TForm1::TForm1(TForm1Setup setup, QWidget* parent)
     ErrorReporter& errors = *this;
     WaveOutOwner& owner = *this;
     waveOut_ = std::make_unique<WaveOut>(*device_, source, errors, owner);
-    recorder_ = std::make_unique<WavRecorder>(setup.recordingDirectory.string(), errors);
+    recorder_ = std::make_unique<WavRecorder>(recordingDirectory_.string(), errors);
     recorder_->SetRecordingListener([this](bool recording) { ShowRecording(recording); });
     waveOut_->SetRecorder(recorder_.get());
     presets_ = std::make_unique<PresetBank>(controls_, settingsFile_);
@@ -418,6 +419,7 @@ void TForm1::FormCreate() {
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     AboutBox = new TAboutBox(this);
+    AboutBox->ShowFileLocations(settingsFile_, recordingDirectory_);
 
     LoadFirstPreset();
     if (!waveOut_->OpenOutput())

@@ -123,6 +123,7 @@ private:
     TuningControl tuning_;
     std::unique_ptr<WaveOutDevice> device_;
     std::filesystem::path settingsFile_;
+    std::filesystem::path recordingDirectory_;
     std::function<void(const std::string&)> showError_;
     std::unique_ptr<WaveOut> waveOut_;
     std::unique_ptr<WavRecorder> recorder_;
