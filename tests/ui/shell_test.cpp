@@ -4,6 +4,7 @@
 #include "ui/single_instance.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QProcess>
@@ -82,6 +83,7 @@ private slots:
 
     void secondInstanceIsRefusedAndShowsTheFirst();
     void instanceCanStartAgainAfterTheFirstEnds();
+    void socketThatCannotBeServedIsToldAndTheInstanceRuns();
     void lockOfADeadProcessDoesNotBlock();
     void killedInstanceDoesNotBlock();
     void bringToFrontRestoresAMinimisedWindow();
@@ -231,6 +233,17 @@ void ShellTest::instanceCanStartAgainAfterTheFirstEnds() {
     QVERIFY(!QFile::exists(lockPath));
     SingleInstance next(name);
     QVERIFY(next.Claim());
+}
+
+void ShellTest::socketThatCannotBeServedIsToldAndTheInstanceRuns() {
+    SingleInstance first(TestInstanceName());
+    // A directory with something in it where the socket goes can be neither removed
+    // nor listened on.
+    QVERIFY(QDir().mkpath(first.SocketPath() + "/occupied"));
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression("^morvane: a later start cannot show this window: "));
+    QVERIFY(first.Claim());
+    QVERIFY(QDir(first.SocketPath()).removeRecursively());
 }
 
 void ShellTest::lockOfADeadProcessDoesNotBlock() {
