@@ -84,5 +84,7 @@ int main(int argc, char** argv) {
     if (const morvane::Status caught = signalClose.Install(); !caught)
         std::cerr << "morvane: " << caught.error().message << '\n';
     window.show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    signalClose.IgnoreFromNow();
+    return status;
 }

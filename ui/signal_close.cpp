@@ -73,6 +73,12 @@ Status SignalClose::Install() {
     return {};
 }
 
+void SignalClose::IgnoreFromNow() {
+    for (int number : kCloseSignals)
+        std::signal(number, SIG_IGN);
+    installed_ = false;
+}
+
 void SignalClose::ReadSignals() {
     unsigned char bytes[64];
     while (read(pipe_[0], bytes, sizeof bytes) > 0) {

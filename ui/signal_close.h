@@ -29,6 +29,11 @@ public:
     // Catches the signals from now on. Only one SignalClose may be installed at a time.
     [[nodiscard]] Status Install();
 
+    // Once the window has closed, a late signal must not cut short the rest of the end
+    // (the device released, the instance's lock removed): the signals are ignored for the
+    // rest of the process, also after this object is gone.
+    void IgnoreFromNow();
+
 private:
     void ReadSignals();
 
