@@ -93,6 +93,10 @@ protected:
 private:
     void BuildPanel();
     void BuildSoundGroups();
+    void BuildRadioGroups();
+    void BuildSliderGroups();
+    void BuildCheckBoxes();
+    void BuildModTypePair();
     void BuildTuningGroup();
     void BuildPresetGroup();
     void BuildFlatButtons();
@@ -132,8 +136,8 @@ private:
     std::unique_ptr<KeyboardInput> input_;
     std::array<QWidget*, kControlCount> controlWidgets_{};
     std::array<QLabel*, kControlCount> valueLabels_{};
-    QRadioButton* RadioButtonModType0 = nullptr;
-    QRadioButton* RadioButtonModType1 = nullptr;
+    // RadioButtonModType0 (triangle) and RadioButtonModType1 (square).
+    std::array<QRadioButton*, 2> modTypeButtons_{};
     bool closed_ = false;
 };
 

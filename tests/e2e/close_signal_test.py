@@ -11,10 +11,11 @@ import unittest
 
 import harness
 
-# Window coordinates of what is clicked: the up arrow (right half) of the tuning control and
-# the record button.
-TUNING_UP = ['89', '300']
-RECORD = ['484', '364']
+# Window coordinates of what is clicked, from the window's layout tables: the tuning group
+# stands at (8, 280), its up-down at (57, 12) inside it, 32 by 16, the up arrow its right
+# half; the record button at (456, 352), 57 by 25.
+TUNING_UP = [str(8 + 57 + 24), str(280 + 12 + 8)]
+RECORD = [str(456 + 28), str(352 + 12)]
 HEADER = 46  # bytes before a recording's samples
 
 # The signals sent, one after the other; a second one arrives while the close drains.
