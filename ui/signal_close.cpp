@@ -29,7 +29,7 @@ extern "C" void WriteSignalToPipe(int signal) {
 }
 
 Error SystemError(const char* what) {
-    return Error{std::string("Cannot catch the close signals (") + what +
+    return Error{std::string("cannot catch the close signals (") + what +
                  "): " + std::strerror(errno)};
 }
 

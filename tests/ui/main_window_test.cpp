@@ -1,4 +1,5 @@
 #include <QCheckBox>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -525,14 +526,20 @@ private slots:
     // the buffers drain: the recording's header gives its exact sizes, the tuning is kept.
     void closeSignalClosesAsTheExitButton_data() {
         QTest::addColumn<int>("signal");
-        QTest::newRow("SIGTERM") << SIGTERM;
-        QTest::newRow("SIGINT") << SIGINT;
-        QTest::newRow("SIGHUP") << SIGHUP;
+        QTest::addColumn<bool>("boxWaiting");
+        QTest::newRow("SIGTERM") << SIGTERM << false;
+        QTest::newRow("SIGINT") << SIGINT << false;
+        QTest::newRow("SIGHUP") << SIGHUP << false;
+        QTest::newRow("SIGTERM while a box waits for its OK") << SIGTERM << true;
     }
     void closeSignalClosesAsTheExitButton() {
         QFETCH(int, signal);
+        QFETCH(bool, boxWaiting);
         Window w;
         w.form->show();
+        QDialog box(w.form.get());
+        if (boxWaiting)
+            box.open();
         int requests = 0;
         SignalClose closer([&] {
             ++requests;
@@ -545,6 +552,7 @@ private slots:
 
         QCOMPARE(raise(signal), 0);
         QTRY_COMPARE(requests, 1);
+        QVERIFY(!box.isVisible());
         QVERIFY(w.form->isVisible()); // draining
         QCOMPARE(raise(signal), 0);
         QTRY_COMPARE(requests, 2);
