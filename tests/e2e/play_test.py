@@ -2,7 +2,6 @@
 also while a JACK server runs beside the sound server."""
 
 import os
-import subprocess
 import unittest
 
 import harness
@@ -28,19 +27,22 @@ SETUPS = [('sound server alone', False), ('beside a JACK server', True)]
 class Play(unittest.TestCase):
     def test_the_played_score_is_its_offline_rendering(self):
         for what, jack in SETUPS:
-            with self.subTest(what), harness.Session(pulse=True, jack=jack) as session:
-                score = os.path.join(session.directory, 'chord.score')
-                with open(score, 'w') as f:
-                    f.write(SCORE)
-                with session.capture() as capture:
-                    played = session.run([os.environ['MORVANE_RENDER'], '--play', score],
-                                         check=False)
-                self.assertEqual(played.returncode, 0, played.stderr)
-                harness.find_reference(session.render(SCORE), capture.samples)
-                if jack:
-                    # The JACK server outlived the player, and stops cleanly by its PID.
-                    session.server('jack').check_alive()
-                    session.server('jack').stop()
+            with self.subTest(what):
+                harness.allowing_an_underrun(lambda: self.play(jack))
+
+    def play(self, jack):
+        with harness.Session(pulse=True, jack=jack) as session:
+            score = os.path.join(session.directory, 'chord.score')
+            with open(score, 'w') as f:
+                f.write(SCORE)
+            with session.capture() as capture:
+                played = session.run([os.environ['MORVANE_RENDER'], '--play', score], check=False)
+            self.assertEqual(played.returncode, 0, played.stderr)
+            harness.find_reference(session.render(SCORE), capture.samples)
+            if jack:
+                # The JACK server outlived the player, and stops cleanly by its PID.
+                session.server('jack').check_alive()
+                session.server('jack').stop()
 
 
 if __name__ == '__main__':
