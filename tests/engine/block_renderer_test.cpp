@@ -15,7 +15,7 @@
 #include "engine/tuning.h"
 #include "engine/voice_renderer.h"
 #include "engine/keymap.h"
-#include "tests/engine/engine_fixture.h"
+#include "tests/support/engine_fixture.h"
 #include "tests/engine/reference_renderer.h"
 
 using namespace morvane;

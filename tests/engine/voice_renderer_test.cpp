@@ -11,7 +11,7 @@
 #include "engine/filter.h"
 #include "engine/voice_pool.h"
 #include "engine/keymap.h"
-#include "tests/engine/engine_fixture.h"
+#include "tests/support/engine_fixture.h"
 
 using namespace morvane;
 
