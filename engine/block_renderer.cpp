@@ -4,9 +4,9 @@
 #include <cmath>
 
 #include "engine/filter.h"
+#include "engine/keymap.h"
 #include "engine/numbers.h"
 #include "engine/voice_renderer.h"
-#include "engine/keymap.h"
 
 namespace morvane {
 
@@ -14,7 +14,6 @@ namespace {
 
 using X = long double;
 
-constexpr int kEmpty = -1;
 // The chorus lifts oscillator 2 by a tenth of a semitone.
 constexpr int kChorusDetune = 12;
 // Square LFO: +-ModDepth/800; triangle: ModDepth x t/400 with t in -1..+1.
@@ -30,22 +29,24 @@ constexpr int kMillisecondsPerSecond = 1000;
 constexpr float kOutputClip = 32767; // symmetric: -32768 never occurs
 
 void RenderVoices(SynthState& s, std::array<VoiceSetup, kVoiceCount>& setups, int lfoOffset,
-                  float& mix) {
+                  float& mix, KeySet& endedKeys) {
     for (int position = 0; position < kVoiceCount; ++position) {
         int v = s.VoiceOrder[position];
-        if (v == kEmpty)
+        if (v == kNoVoice)
             continue;
         // An ended voice closes the gap in VoiceOrder; the voices behind it lose this
         // sample step and are rendered again from the next one.
-        if (RenderVoice(s, s.Voices[v], setups[v], lfoOffset, mix))
+        if (RenderVoice(s, s.Voices[v], setups[v], lfoOffset, mix)) {
+            endedKeys[setups[v].Key] = true;
             return;
+        }
     }
 }
 
 } // namespace
 
 int AdvanceLfo(SynthState& s) {
-    s.LfoPhase = X(s.LfoPhase) + s.LfoIncrementTable[s.ModFreq];
+    s.LfoPhase = X(s.LfoPhase) + s.Tables->LfoIncrementTable[s.ModFreq];
     if (s.LfoPhase >= 1)
         s.LfoPhase = X(s.LfoPhase) - 1;
     float value;
@@ -100,7 +101,7 @@ int EchoLength(int echoTimeMs) {
     return echoTimeMs * kSampleRate / kMillisecondsPerSecond;
 }
 
-void RenderBlock(SynthState& s, std::int16_t* target) {
+BlockResult RenderBlock(SynthState& s, std::int16_t* target) {
     // Pitches are fixed per voice for the whole block, so a voice moved forward by the
     // end of another keeps its own.
     const bool chorus = s.ChorusChecked;
@@ -108,7 +109,7 @@ void RenderBlock(SynthState& s, std::int16_t* target) {
     // Indexed by voice record, not by position.
     std::array<VoiceSetup, kVoiceCount> setups;
     for (int v : s.VoiceOrder) {
-        if (v == kEmpty)
+        if (v == kNoVoice)
             continue;
         anyVoiceActive = true;
         const TSynthVoice& voice = s.Voices[v];
@@ -119,13 +120,15 @@ void RenderBlock(SynthState& s, std::int16_t* target) {
     }
     const int echoLength = EchoLength(s.EchoTimeMs);
 
+    BlockResult result;
     for (int i = 0; i < kBlockSamples; ++i) {
         float mix = 0;
         // The LFO only runs in blocks that start with a voice, then to the block's end.
         if (anyVoiceActive)
-            RenderVoices(s, setups, AdvanceLfo(s), mix);
+            RenderVoices(s, setups, AdvanceLfo(s), mix, result.EndedKeys);
         target[i] = RenderMasterSample(s, mix, echoLength);
     }
+    return result;
 }
 
 } // namespace morvane

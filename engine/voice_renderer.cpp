@@ -7,9 +7,9 @@
 #include <limits>
 #include <utility>
 
+#include "engine/keymap.h"
 #include "engine/numbers.h"
 #include "engine/voice_pool.h"
-#include "engine/keymap.h"
 
 namespace morvane {
 
@@ -184,8 +184,8 @@ bool RenderVoiceWith(SynthState& s, TSynthVoice& voice, VoiceSetup& setup, int L
     if (AdvanceEnvelope(s.Vcf, voice.VcfLevel, voice.VcfStage))
         voice.VcfLevel = 0; // the filter envelope rests at 0; the voice goes on
 
-    float inc1 = X(s.TuningRatio) * s.PitchTable[setup.P1 + L];
-    float inc2 = X(s.TuningRatio) * s.PitchTable[setup.P2 + L];
+    float inc1 = X(s.TuningRatio) * setup.Pitch1[L];
+    float inc2 = X(s.TuningRatio) * setup.Pitch2[L];
     float signal = RenderOscillatorPair<Wave1, Wave2>(s, voice, inc1, inc2);
 
     if (s.NoiseLevel > 0) {
@@ -223,7 +223,7 @@ std::size_t RoutineIndex(std::int32_t wave) {
 
 } // namespace
 
-std::uint32_t DrawNoise(SynthState& s) {
+std::uint32_t DrawNoise(RunningState& s) {
     s.NoiseSeed = s.NoiseSeed * 134775813u + 1u;
     // The upper half of seed x 1000 spreads the 32-bit seed evenly over 0..999.
     return static_cast<std::uint32_t>((std::uint64_t{s.NoiseSeed} * 1000u) >> 32);
@@ -276,14 +276,15 @@ LadderCoefficients ComputeLadderCoefficients(const SynthState& s, float env, int
     float res = s.Resonance;
     if (res >= 1)
         res = kMaxResonance;
-    c.r = X(s.ResonanceScaleTable[j]) * res;
+    c.r = X(s.Tables->ResonanceScaleTable[j]) * res;
     return c;
 }
 
 VoiceSetup SetUpVoice(const SynthState& s, const TSynthVoice& voice, int P1, int P2) {
     VoiceSetup setup;
-    setup.P1 = P1;
-    setup.P2 = P2;
+    setup.Pitch1 = &s.Tables->PitchTable[P1];
+    setup.Pitch2 = &s.Tables->PitchTable[P2];
+    setup.Key = voice.Key;
     setup.Semitone = KeyAt(voice.Key).Semitone;
     setup.Render = kVoiceRoutines[RoutineIndex(s.Osc1Wave)][RoutineIndex(s.Osc2Wave)];
     // No envelope level is NaN, so the first sample works the tuning out.

@@ -6,7 +6,7 @@
 #include <array>
 #include <functional>
 
-#include "engine/synth_state.h"
+#include "engine/key_colours.h"
 #include "engine/keymap.h"
 
 class QPainter;

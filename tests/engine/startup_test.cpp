@@ -24,9 +24,9 @@ struct FreshStart : ::testing::Test {
 TEST_F(FreshStart, TablesTuningAndRunningStateAreReady) {
     EXPECT_EQ(s->EchoLine[5], 0.0f);
     EXPECT_EQ(s->VoiceOrder[0], -1);
-    EXPECT_EQ(s->LfoIncrementTable[1], 4.5351473e-05f);
-    EXPECT_EQ(s->PitchTable[5400], 0.004988662f);
-    EXPECT_EQ(s->ResonanceScaleTable[10000], 1.0f);
+    EXPECT_EQ(s->Tables->LfoIncrementTable[1], 4.5351473e-05f);
+    EXPECT_EQ(s->Tables->PitchTable[5400], 0.004988662f);
+    EXPECT_EQ(s->Tables->ResonanceScaleTable[10000], 1.0f);
     EXPECT_EQ(s->Tuning, 4400);
     EXPECT_EQ(s->TuningRatio, 1.0f);
 }

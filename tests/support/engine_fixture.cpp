@@ -20,7 +20,7 @@ void SetEnvelope(EnvelopeParameters& e, int attack, int decay, int sustain, int 
     e.ReleaseTime = EnvelopeTime(release);
 }
 
-void SetDefaultSound(SynthState& s) {
+void SetDefaultSound(SoundParameters& s) {
     s.Osc1Wave = 1;
     s.Osc2Wave = 0;
     s.Osc1Octave = s.Osc2Octave = 1;
@@ -47,7 +47,7 @@ void SetDefaultSound(SynthState& s) {
     s.TuningRatio = 1.0f;
 }
 
-void SetWorstCaseSound(SynthState& s) {
+void SetWorstCaseSound(SoundParameters& s) {
     SetDefaultSound(s);
     s.Osc2Wave = 2;
     s.ChorusChecked = true;
@@ -67,9 +67,6 @@ void SetWorstCaseSound(SynthState& s) {
 std::unique_ptr<SynthState> MakeSynth() {
     auto s = std::make_unique<SynthState>();
     InitialiseRunningState(*s);
-    BuildLfoIncrementTable(*s);
-    BuildPitchTable(*s);
-    BuildResonanceScaleTable(*s);
     SetDefaultSound(*s);
     return s;
 }

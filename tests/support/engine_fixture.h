@@ -19,16 +19,16 @@ void SetEnvelope(EnvelopeParameters& e, int attack, int decay, int sustain, int 
 
 // A sawtooth on oscillator 1 through a half-open filter, a slow triangle LFO behind
 // the Ctrl gate, no distortion, no echo.
-void SetDefaultSound(SynthState& s);
+void SetDefaultSound(SoundParameters& s);
 
 // Everything that costs time switched on: both oscillators, chorus, noise, the filter
 // envelope at full intensity and high resonance, distortion, a long echo and the LFO.
-void SetWorstCaseSound(SynthState& s);
+void SetWorstCaseSound(SoundParameters& s);
 
 // The five keys of the worst-case chord, all voices busy.
 inline constexpr int kWorstCaseChord[] = {4, 8, 11, 16, 23};
 
-// A freshly started engine with its tables built, playing the default sound.
+// A freshly started engine with its tables, playing the default sound.
 std::unique_ptr<SynthState> MakeSynth();
 
 void Press(SynthState& s, std::initializer_list<int> keys);
