@@ -1,11 +1,11 @@
 #include "engine/block_renderer.h"
 
 #include <array>
-#include <cmath>
 
 #include "engine/filter.h"
 #include "engine/keymap.h"
 #include "engine/numbers.h"
+#include "engine/triangle.h"
 #include "engine/voice_renderer.h"
 
 namespace morvane {
@@ -55,8 +55,7 @@ int AdvanceLfo(SynthState& s) {
         value = s.LfoPhase >= 0.5f ? X(s.ModDepth) / kSquareLfoDivisor
                                    : X(-s.ModDepth) / kSquareLfoDivisor;
     } else {
-        float t = (std::fabs(X(s.LfoPhase) - 0.5L) - 0.25L) * 4; // +1 at 0, -1 at 0.5
-        value = X(s.ModDepth) * t / kTriangleLfoDivisor;
+        value = X(s.ModDepth) * TriangleShape(s.LfoPhase) / kTriangleLfoDivisor;
     }
     // The phase runs on while the gate is closed.
     if (!s.CtrlHeld && !s.ModAlwaysOn)

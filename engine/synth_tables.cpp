@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "engine/ladder_tuning.h"
+
 namespace morvane {
 
 namespace {
@@ -32,8 +34,7 @@ void BuildPitchTable(SynthTables& t) {
 void BuildResonanceScaleTable(SynthTables& t) {
     for (int l = 0; l < kResonanceScaleTableSize; ++l) {
         float u = static_cast<long double>(l) / 10000.0L;
-        float k = (3.6L * u - (1.6L * u) * u) - 1;
-        float p = (static_cast<long double>(k) + 1) * 0.5L;
+        float p = TuneLadder(u).p;
         t.ResonanceScaleTable[l] = std::exp((1 - static_cast<long double>(p)) * kResonanceExponent);
     }
 }

@@ -8,7 +8,9 @@
 #include <utility>
 
 #include "engine/keymap.h"
+#include "engine/ladder_tuning.h"
 #include "engine/numbers.h"
+#include "engine/triangle.h"
 #include "engine/voice_pool.h"
 
 namespace morvane {
@@ -22,9 +24,6 @@ constexpr int kNeutralSemitone = 9;
 // An envelope in release below this level has died away (an extended constant: the
 // single nearest 0.001 lies just above it and does not end the voice).
 constexpr X kSilentLevel = 0.001L;
-// The ladder's empirical tuning: k = 3.6 fc - 1.6 fc^2 - 1.
-constexpr X kLadderLinear = 3.6L;
-constexpr X kLadderQuadratic = 1.6L;
 // A resonance of 1 would let the ladder ring for ever; the largest panel value is used.
 constexpr float kMaxResonance = 0.9f;
 constexpr float kLadderClamp = 2.0f;
@@ -69,7 +68,7 @@ template <std::int32_t Wave> float WaveValue(float t, float width) {
     } else if constexpr (Wave == Square) {
         return t < width ? 0.5f : -0.5f;
     } else if constexpr (Wave == Triangle) {
-        return (std::fabs(X(t) - 0.5L) - 0.25L) * 4; // twice the peak of the others
+        return TriangleShape(t); // twice the peak of the others
     } else {
         (void)t, (void)width;
         return 0;
@@ -269,8 +268,9 @@ LadderCoefficients ComputeLadderCoefficients(const SynthState& s, float env, int
     if (c.fc >= 1)
         c.fc = 1;
 
-    c.k = (kLadderLinear * c.fc - kLadderQuadratic * c.fc * c.fc) - 1;
-    c.p = (X(c.k) + 1) * 0.5L;
+    const LadderTuning tuning = TuneLadder(c.fc);
+    c.k = tuning.k;
+    c.p = tuning.p;
     int j = static_cast<int>(X(c.fc) * kResonanceSteps); // truncated, not rounded
 
     float res = s.Resonance;
