@@ -29,18 +29,26 @@ constexpr int kMillisecondsPerSecond = 1000;
 constexpr float kOutputClip = 32767; // symmetric: -32768 never occurs
 
 void RenderVoices(SynthState& s, std::array<VoiceSetup, kVoiceCount>& setups, int lfoOffset,
-                  float& mix, KeySet& endedKeys) {
+                  float& mix) {
     for (int position = 0; position < kVoiceCount; ++position) {
         int v = s.VoiceOrder[position];
         if (v == kNoVoice)
             continue;
         // An ended voice closes the gap in VoiceOrder; the voices behind it lose this
         // sample step and are rendered again from the next one.
-        if (RenderVoice(s, s.Voices[v], setups[v], lfoOffset, mix)) {
-            endedKeys[setups[v].Key] = true;
+        if (RenderVoice(s, s.Voices[v], setups[v], lfoOffset, mix))
             return;
-        }
     }
+}
+
+// The keys of the voices in VoiceOrder.
+KeySet SoundingKeys(const RunningState& s) {
+    KeySet keys;
+    for (int v : s.VoiceOrder) {
+        if (v != kNoVoice)
+            keys[s.Voices[v].Key] = true;
+    }
+    return keys;
 }
 
 } // namespace
@@ -118,15 +126,20 @@ BlockResult RenderBlock(SynthState& s, std::int16_t* target) {
         setups[v] = SetUpVoice(s, voice, p1, p2);
     }
     const int echoLength = EchoLength(s.EchoTimeMs);
+    // Within a block voices only end, none starts: the keys sounding at its start that
+    // no longer sound at its end are those whose voices ended, found without a cost
+    // per sample.
+    const KeySet soundingAtStart = SoundingKeys(s);
 
-    BlockResult result;
     for (int i = 0; i < kBlockSamples; ++i) {
         float mix = 0;
         // The LFO only runs in blocks that start with a voice, then to the block's end.
         if (anyVoiceActive)
-            RenderVoices(s, setups, AdvanceLfo(s), mix, result.EndedKeys);
+            RenderVoices(s, setups, AdvanceLfo(s), mix);
         target[i] = RenderMasterSample(s, mix, echoLength);
     }
+    BlockResult result;
+    result.EndedKeys = soundingAtStart & ~SoundingKeys(s);
     return result;
 }
 

@@ -284,7 +284,6 @@ VoiceSetup SetUpVoice(const SynthState& s, const TSynthVoice& voice, int P1, int
     VoiceSetup setup;
     setup.Pitch1 = &s.Tables->PitchTable[P1];
     setup.Pitch2 = &s.Tables->PitchTable[P2];
-    setup.Key = voice.Key;
     setup.Semitone = KeyAt(voice.Key).Semitone;
     setup.Render = kVoiceRoutines[RoutineIndex(s.Osc1Wave)][RoutineIndex(s.Osc2Wave)];
     // No envelope level is NaN, so the first sample works the tuning out.

@@ -22,14 +22,13 @@ using VoiceRoutine = bool (*)(SynthState&, TSynthVoice&, VoiceSetup&, int, float
 
 // What RenderVoice needs of a voice that holds for a whole block, worked out once at
 // the block's start: the pitch-table entries at the voice's two pitches (the LFO offset
-// indexes from there), its key and the key's semitone, the renderer for the selected
+// indexes from there), its key's semitone, the renderer for the selected
 // pair of waveforms, and the ladder tuning of the last sample with the envelope level
 // it was worked out for (the tuning changes only with that level while the parameters
 // hold).
 struct VoiceSetup {
     const float* Pitch1 = nullptr;
     const float* Pitch2 = nullptr;
-    int Key = 0;
     int Semitone = 0;
     VoiceRoutine Render = nullptr;
     float TunedForEnvelope = 0;
