@@ -233,7 +233,7 @@ std::optional<ControlId> FindControl(std::string_view key) {
     return std::nullopt;
 }
 
-SoundControls::SoundControls(SoundParameters& state) : state_(state) {
+SoundControls::SoundControls(SoundParameters& parameters) : parameters_(parameters) {
     for (int i = 0; i < kControlCount; ++i)
         positions_[i] = kRows[i].description.startPosition;
 }
@@ -255,9 +255,9 @@ void SoundControls::RunHandler(ControlId id) {
     // handlers would store 3, beyond the pitch table.
     if (HasSelection(row.description.kind) && p == kNothingSelected)
         return;
-    row.write(state_, p);
+    row.write(parameters_, p);
     if (row.label != LabelFormat::None)
-        WriteLabel(id, FormatLabel(row.label, state_, p));
+        WriteLabel(id, FormatLabel(row.label, parameters_, p));
 }
 
 void SoundControls::ApplyPresetValue(ControlId id, int value) {

@@ -91,7 +91,7 @@ public:
 
 class SoundControls {
 public:
-    explicit SoundControls(SoundParameters& state);
+    explicit SoundControls(SoundParameters& parameters);
 
     void SetListener(ControlListener* listener) { listener_ = listener; }
 
@@ -119,7 +119,7 @@ private:
     void StorePosition(ControlId id, int position);
     void WriteLabel(ControlId id, std::string text);
 
-    SoundParameters& state_;
+    SoundParameters& parameters_;
     ControlListener* listener_ = nullptr;
     std::array<int, kControlCount> positions_{};
     std::array<std::string, kControlCount> labels_{};
