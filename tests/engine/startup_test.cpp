@@ -82,3 +82,19 @@ TEST_F(FreshStart, APresetLeavesTheEchoAlone) {
     EXPECT_EQ(s->EchoDepth, 60);
     EXPECT_EQ(s->EchoTimeMs, 100);
 }
+
+// Everything a preset leaves to the sound is set by it: two players that played other
+// sounds before sound alike once they load the same preset.
+TEST_F(FreshStart, APresetSetsTheWholeSoundButTheEcho) {
+    auto other = std::make_unique<SynthState>();
+    SoundControls otherControls{*other};
+    StartEngine(*other, otherControls, kDefaultTuning);
+    PresetValues highest{};
+    for (int i = 0; i < kPresetControlCount; ++i)
+        highest[i] = Describe(static_cast<ControlId>(i)).maximum;
+    LoadPreset(otherControls, highest);
+    ASSERT_FALSE(static_cast<const SoundParameters&>(*other) == *s);
+
+    LoadPreset(otherControls, DefaultPresetValues());
+    EXPECT_TRUE(static_cast<const SoundParameters&>(*other) == *s);
+}
