@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 namespace morvane {
 
@@ -49,5 +50,8 @@ struct SoundParameters {
 
     bool operator==(const SoundParameters&) const = default;
 };
+
+// Plain bytes, so that a whole sound can be handed to another thread by copying it.
+static_assert(std::is_trivially_copyable_v<SoundParameters>);
 
 } // namespace morvane
