@@ -6,8 +6,8 @@
 #include <array>
 #include <functional>
 
+#include "engine/key_colours.h"
 #include "engine/keymap.h"
-#include "engine/synth_state.h"
 
 class QPainter;
 

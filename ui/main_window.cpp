@@ -328,7 +328,6 @@ TForm1::~TForm1() {
     if (!closed_)
         FormClose();
     controls_.SetListener(nullptr);
-    state_->KeyColours = nullptr;
 }
 
 void TForm1::BuildPanel() {
@@ -465,7 +464,6 @@ void TForm1::FormCreate() {
     SetTuning(state_->Tuning);
 
     keyButtons_ = std::make_unique<TKeyButtons>(this, kPanelHeight);
-    state_->KeyColours = keyButtons_.get();
     input_ = std::make_unique<KeyboardInput>(this, *state_, waveOut_->AudioLock(), *keyButtons_,
                                              [this](int slot) { SetPresetSelection(slot); });
     Panel1->raise();
@@ -511,7 +509,9 @@ void TForm1::RequestClose() {
 }
 
 bool TForm1::RenderInto(std::int16_t* block) {
-    RenderBlock(*state_, block);
+    KeyColourChanges changes;
+    changes.Resting = RenderBlock(*state_, block).EndedKeys;
+    ShowKeyColours(changes, *keyButtons_);
     return true;
 }
 
