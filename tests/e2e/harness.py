@@ -11,7 +11,6 @@ Run as a program, this module starts the servers around one command:
 """
 
 import argparse
-import contextlib
 import os
 import shutil
 import signal
@@ -113,7 +112,7 @@ class PulseAudio(Server):
     name = 'pulse'
 
     def start(self):
-        runtime = os.path.join(self.directory, 'runtime')
+        runtime = os.path.join(self.session.runtime_directory, 'pulse')
         os.makedirs(runtime, mode=0o700, exist_ok=True)
         config = os.path.join(self.directory, 'config')
         os.makedirs(config, exist_ok=True)
@@ -137,8 +136,7 @@ class PulseAudio(Server):
                     'set-sink-volume %s 65536\nset-sink-mute %s 0\n'
                     % (SINK, RATE, SINK, SINK, SINK, SINK))
         env = self.session.env
-        env.update(XDG_RUNTIME_DIR=self.session.runtime_directory,
-                   PULSE_SERVER='unix:' + os.path.join(runtime, 'native'),
+        env.update(PULSE_SERVER='unix:' + os.path.join(runtime, 'native'),
                    PULSE_CLIENTCONFIG=client_conf,
                    PULSE_COOKIE=os.path.join(config, 'cookie'))
         daemon_env = dict(env, PULSE_RUNTIME_PATH=runtime, PULSE_STATE_PATH=self.directory,
@@ -197,8 +195,9 @@ class Session:
         if base:
             os.makedirs(base, exist_ok=True)
         self.directory = tempfile.mkdtemp(prefix='e2e-', dir=base)
-        self.runtime_directory = os.path.join(self.directory, 'runtime')
-        os.makedirs(self.runtime_directory, mode=0o700)
+        # The sockets live apart, in the system's temporary directory: a socket's path may not
+        # be longer than about 100 bytes, and a build tree can lie deep.
+        self.runtime_directory = tempfile.mkdtemp(prefix='morvane-e2e-')
         # Nothing of the caller's desktop leaks in, and nothing is written outside the session.
         self.env = {k: v for k, v in os.environ.items()
                     if not k.startswith(('DISPLAY', 'WAYLAND', 'PULSE', 'JACK', 'XDG_'))}
@@ -217,7 +216,7 @@ class Session:
                 self.servers[cls.name] = server
                 server.start()
         except BaseException:
-            self.__exit__(None, None, None)
+            self.__exit__(*sys.exc_info())
             raise
         return self
 
@@ -230,6 +229,7 @@ class Session:
                 server.stop()
             except E2eError as error:
                 errors.append(error)
+        shutil.rmtree(self.runtime_directory, ignore_errors=True)
         if kind is None and not errors:
             shutil.rmtree(self.directory, ignore_errors=True)
         else:
@@ -258,12 +258,15 @@ class Session:
 
     # --- the synthesizer ---------------------------------------------------------------
 
-    def start_morvane(self, settings=None):
+    def start_morvane(self, settings=None, first_window='^Morvane$'):
         """Starts the synthesizer with a settings file of its own and gives it the keyboard.
 
         The program keeps morvane.ini and its recordings beside its executable: a link to the
-        binary in a fresh directory gives each test a clean one (or the given file's text).
-        Returns the process, its window's id and that directory, which also keeps what the
+        binary in a fresh directory gives each test a clean one. settings is the text of the
+        file to start with, or a function that makes something at its path (a directory, a
+        FIFO, ...). first_window is the title of the window that takes the keyboard: the main
+        window, or a message box shown before it.
+        Returns the process, that window's id and the directory, which also keeps what the
         program wrote to its standard output and error (in "output")."""
         home = tempfile.mkdtemp(prefix='morvane-', dir=self.directory)
         binary = os.path.join(home, 'morvane')
@@ -271,12 +274,15 @@ class Session:
             os.link(os.environ['MORVANE'], binary)
         except OSError:
             shutil.copy2(os.environ['MORVANE'], binary)
-        if settings is not None:
-            with open(os.path.join(home, 'morvane.ini'), 'w') as f:
+        ini = os.path.join(home, 'morvane.ini')
+        if callable(settings):
+            settings(ini)
+        elif settings is not None:
+            with open(ini, 'w') as f:
                 f.write(settings)
         with open(os.path.join(home, 'output'), 'wb') as output:
             program = self.start([binary], stdout=output, stderr=output)
-        window = self.wait_for_window(program, '^Morvane$')
+        window = self.wait_for_window(program, first_window)
         self.run(['xdotool', 'windowfocus', '--sync', window])
         return program, window, home
 

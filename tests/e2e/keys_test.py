@@ -15,25 +15,29 @@ HOLD = 1.0
 COMPARED_BLOCKS = 30
 
 Z_DOWN, Z_UP = ['keydown', '52'], ['keyup', '52']
-# A tuning and a first preset the program must take from its own settings file.
-TUNED = '[SETUP]\nTUNING=4520\n[PRESET0]\nWAVE1_TYPE=2\nVCF_CUTOFF=40\n'
+F2 = ['key', '68']
+# A tuning and two presets the program must take from its own settings file.
+SETTINGS = ('[SETUP]\nTUNING=4520\n[PRESET0]\nWAVE1_TYPE=2\nVCF_CUTOFF=40\n'
+            '[PRESET1]\nWAVE1_TYPE=1\nVCF_CUTOFF=70\nVCF_RESONANCE=80\n')
 
 # What the person does, the instrument key (0..40) it must sound, and the settings file the
-# program starts with (None: a fresh installation). Keys are sent as X keycodes: the instrument
-# reads positions, whatever the layout. {window} is the window id.
+# program starts with (None: a fresh installation) with the preset then sounding. Keys are
+# sent as X keycodes: the instrument reads positions, whatever the layout. {window} is the
+# window id.
 PRESSES = [
-    ('Z, lowest white key', Z_DOWN, Z_UP, 1, None),
-    ('1, upper row black key', ['keydown', '10'], ['keyup', '10'], 20, None),
-    ('[, highest key', ['keydown', '35'], ['keyup', '35'], 40, None),
+    ('Z, lowest white key', Z_DOWN, Z_UP, 1, None, 0),
+    ('1, upper row black key', ['keydown', '10'], ['keyup', '10'], 20, None, 0),
+    ('[, highest key', ['keydown', '35'], ['keyup', '35'], 40, None, 0),
     ('click on the on-screen Z', ['mousemove', '--window', '{window}', '40', '450', 'mousedown', '1'],
-     ['mouseup', '1'], 1, None),
-    ('Z with the tuning and preset of the settings file', Z_DOWN, Z_UP, 1, TUNED),
+     ['mouseup', '1'], 1, None, 0),
+    ('Z with the tuning and first preset of the settings file', Z_DOWN, Z_UP, 1, SETTINGS, 0),
+    ('F2 for the second preset, then Z', F2 + Z_DOWN, Z_UP, 1, SETTINGS, 1),
 ]
 
 
 class HeldNote(unittest.TestCase):
     def test_the_held_note_is_its_offline_rendering(self):
-        for what, press, release, key, settings in PRESSES:
+        for what, press, release, key, settings, preset in PRESSES:
             with self.subTest(what), harness.Session(x=True, pulse=True) as session:
                 program, window, home = session.start_morvane(settings)
                 with session.capture() as capture:
@@ -41,7 +45,8 @@ class HeldNote(unittest.TestCase):
                     time.sleep(HOLD)
                     session.run(['xdotool'] + release)
                 self.assertIsNone(program.poll(), 'the program ended')
-                options = ['--ini', os.path.join(home, 'morvane.ini')] if settings else []
+                ini = os.path.join(home, 'morvane.ini')
+                options = ['--ini', ini, '--preset', str(preset)] if settings else []
                 reference = session.render('on %d\nrender %d\n' % (key, COMPARED_BLOCKS), *options)
                 harness.find_reference(reference, capture.samples)
 
