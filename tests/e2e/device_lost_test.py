@@ -1,6 +1,8 @@
 """The sound server goes away while a note is held, and comes back: the program says so once
 and plays on by itself, without a restart."""
 
+import glob
+import os
 import time
 import unittest
 
@@ -13,6 +15,8 @@ BOXES_SETTLE = 2.0
 # The program tries the server again once a second and starts with half a second of
 # silence; this leaves room for a busy machine.
 BACK_WITHIN = 5.0
+# The middle of the record button, in the window.
+RECORD_BUTTON = ['484', '364']
 
 
 def sounding(samples):
@@ -27,6 +31,15 @@ def error_boxes(session, program):
     return [window for window in windows
             if session.run(['xdotool', 'getwindowname', window],
                            check=False).stdout.strip() == ERROR_CAPTION]
+
+
+def dismiss(session, program, window):
+    """OK on the error box, and the keyboard back to the main window."""
+    (box,) = error_boxes(session, program)
+    session.run(['xdotool', 'windowfocus', '--sync', box])
+    session.run(['xdotool', 'key', 'Return'])
+    harness.wait_until(lambda: not error_boxes(session, program), 'the box to go')
+    session.run(['xdotool', 'windowfocus', '--sync', window])
 
 
 class DeviceLostAndBack(unittest.TestCase):
@@ -47,6 +60,15 @@ class DeviceLostAndBack(unittest.TestCase):
                 harness.wait_until(lambda: error_boxes(session, program), 'an error box')
                 time.sleep(BOXES_SETTLE)
                 self.assertEqual(len(error_boxes(session, program)), 1, 'one box for one loss')
+
+                # The panel still answers, and a recording without a device says so instead
+                # of writing an empty file.
+                dismiss(session, program, window)
+                session.run(['xdotool', 'mousemove', '--window', window] + RECORD_BUTTON +
+                            ['click', '1'])
+                harness.wait_until(lambda: error_boxes(session, program), 'the recording box')
+                self.assertEqual(glob.glob(os.path.join(home, '*.wav')), [])
+                dismiss(session, program, window)
 
                 pulse.start()  # in the same private directory, at the same address
                 with session.capture() as after:
