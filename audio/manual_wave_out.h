@@ -11,7 +11,7 @@
 namespace morvane {
 
 // A wave-output device driven by hand, for tests: buffers finish playing when the test
-// says so, and each step can be made to fail.
+// says so, each step can be made to fail, and the device can go away and come back.
 class ManualWaveOut : public WaveOutDevice {
 public:
     enum class Step { Open, Prepare, Write, Unprepare, Count };
