@@ -624,6 +624,8 @@ void TForm1::btnTuningResetClick() {
 void TForm1::btnRecordClick() {
     if (recorder_->Recording())
         recorder_->StopRecording();
+    else if (Status ready = waveOut_->ReadyToRecord(); !ready)
+        ShowError(ready.error().message);
     else
         recorder_->StartRecording();
 }
