@@ -15,22 +15,21 @@ constexpr int kTuningStep = 2; // 0.2 Hz per arrow click
 
 } // namespace
 
-std::optional<FileError> LoadSaveTuning(SynthState& s, const std::filesystem::path& settingsFile,
-                                        bool save) {
-    IniFile file;
-    if (std::optional<FileError> error = ReadIniFile(settingsFile, file)) {
-        return error;
+Status LoadSaveTuning(SynthState& s, const std::filesystem::path& settingsFile, bool save) {
+    Result<IniFile> file = ReadIniFile(settingsFile);
+    if (!file) {
+        return file.error();
     }
     if (save) {
-        file.WriteInteger(kSetupSection, kTuningKey, s.Tuning);
-        if (std::optional<FileError> error = WriteIniFile(settingsFile, file)) {
-            return error;
+        file->WriteInteger(kSetupSection, kTuningKey, s.Tuning);
+        if (Status written = WriteIniFile(settingsFile, *file); !written) {
+            return written;
         }
     } else {
-        s.Tuning = file.ReadInteger(kSetupSection, kTuningKey, kDefaultTuning);
+        s.Tuning = file->ReadInteger(kSetupSection, kTuningKey, kDefaultTuning);
     }
     s.TuningDirty = false;
-    return std::nullopt;
+    return {};
 }
 
 TuningControl::TuningControl(SynthState& s)

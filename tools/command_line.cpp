@@ -3,6 +3,7 @@
 #include <charconv>
 #include <vector>
 
+#include "base/ascii.h"
 #include "settings/presets.h"
 
 namespace morvane {
@@ -91,7 +92,7 @@ CommandLine ParseCommandLine(std::span<const std::string_view> arguments) {
                 return UsageError{"--preset needs a slot 0..7"};
             job.presetSlot = *slot;
         } else {
-            return UsageError{"unknown option '" + std::string(a) + "'"};
+            return UsageError{"unknown option '" + Excerpt(a) + "'"};
         }
     }
     if (job.play) {

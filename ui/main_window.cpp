@@ -463,9 +463,9 @@ void TForm1::ShowError(const std::string& message) {
     showError_(message);
 }
 
-void TForm1::ShowFileError(const std::optional<FileError>& error) {
-    if (error)
-        ShowError(error->message);
+void TForm1::ShowFileError(const Status& status) {
+    if (!status)
+        ShowError(status.error().message);
 }
 
 void TForm1::PositionChanged(ControlId id, int position) {
@@ -512,7 +512,7 @@ void TForm1::LabelChanged(ControlId id, const std::string& text) {
 // A mouse click, a function key and the start-up all select through the bank, which
 // loads or, in save mode, saves the slot whenever one becomes selected.
 void TForm1::SetPresetSelection(int slot) {
-    const std::optional<FileError> error = presets_->SelectSlot(slot);
+    const Status error = presets_->SelectSlot(slot);
     ShowPresetMode();
     ShowFileError(error);
 }
@@ -558,7 +558,7 @@ void TForm1::btnRecordClick() {
     if (recorder_->Recording())
         recorder_->StopRecording();
     else
-        recorder_->StartRecording();
+        ShowFileError(recorder_->StartRecording());
 }
 
 void TForm1::ShowRecording(bool recording) {

@@ -76,7 +76,7 @@ TEST(MasterTuning, ResetAt440StillMarksTheTuningChanged) {
     EXPECT_EQ(program.state->Tuning, 4400);
     EXPECT_TRUE(program.state->TuningDirty);
 
-    ASSERT_EQ(LoadSaveTuning(*program.state, dir / "morvane.ini", true), std::nullopt);
+    ASSERT_TRUE(LoadSaveTuning(*program.state, dir / "morvane.ini", true).ok());
     EXPECT_FALSE(program.state->TuningDirty);
     EXPECT_EQ(ReadBytes(dir / "morvane.ini"), "[SETUP]\r\nTUNING=4400\r\n\r\n");
 }
@@ -87,9 +87,9 @@ TEST(MasterTuning, SavingAtExitKeepsPresetsSavedMeanwhile) {
     StartedProgram program(dir / "morvane.ini");
     program.tuning.ClickUp();
     program.controls.Set(NoiseVol, 9);
-    ASSERT_EQ(program.presets.PresetLoadSave(3, true), std::nullopt);
+    ASSERT_TRUE(program.presets.PresetLoadSave(3, true).ok());
 
-    ASSERT_EQ(LoadSaveTuning(*program.state, dir / "morvane.ini", true), std::nullopt);
+    ASSERT_TRUE(LoadSaveTuning(*program.state, dir / "morvane.ini", true).ok());
     const IniFile file = IniFile::Parse(ReadBytes(dir / "morvane.ini"));
     EXPECT_EQ(file.ReadInteger("SETUP", "TUNING", -1), 4502);
     EXPECT_EQ(file.ReadInteger("SETUP", "OTHER", -1), 1);
@@ -102,9 +102,9 @@ TEST(MasterTuning, FailedSaveKeepsTheTuningMarkedChanged) {
     const fs::path unwritable = dir / "plain" / "morvane.ini";
     StartedProgram program(unwritable);
     program.tuning.ClickDown();
-    const std::optional<FileError> error = LoadSaveTuning(*program.state, unwritable, true);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->message, "ファイル " + unwritable.string() + " を作成できません.");
+    const Status error = LoadSaveTuning(*program.state, unwritable, true);
+    ASSERT_FALSE(error.ok());
+    EXPECT_EQ(error.error().message, "ファイル " + unwritable.string() + " を作成できません.");
     EXPECT_TRUE(program.state->TuningDirty);
     EXPECT_EQ(ReadBytes(dir / "plain"), "x");
 }

@@ -133,6 +133,7 @@ TEST(RenderJob, SettingsFileGivesTheStartTuningAndPreset) {
     EXPECT_EQ(tuned.output, retuned.output);
     EXPECT_NE(squared.output, tuned.output);
 
+
     ToolRun typo = RenderTool({"--ini", dir / "morvane.inni", "-", "-"}, "render 1\n");
     EXPECT_EQ(typo.status, kExitFailure);
     EXPECT_EQ(typo.output, "");

@@ -1,0 +1,48 @@
+#include "tools/termination_cleanup.h"
+
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <unistd.h>
+
+namespace morvane {
+
+namespace {
+
+// A handler may only touch plain memory and call async-signal-safe functions: the name
+// lives in a fixed buffer, and a flag says whether it is complete.
+char pendingPath[PATH_MAX];
+volatile std::sig_atomic_t pathSet = 0;
+
+void RemoveAndDie(int signal) {
+    if (pathSet)
+        ::unlink(pendingPath);
+    // Blocked while this handler runs, the signal takes its default course on return.
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+} // namespace
+
+void InstallTerminationCleanup() {
+    struct sigaction action {};
+    action.sa_handler = RemoveAndDie;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+void RemoveOnTermination(const std::string& path) {
+    pathSet = 0;
+    if (path.size() >= sizeof pendingPath)
+        return;
+    std::memcpy(pendingPath, path.c_str(), path.size() + 1);
+    pathSet = 1;
+}
+
+void KeepOnTermination() {
+    pathSet = 0;
+}
+
+} // namespace morvane
