@@ -13,6 +13,16 @@ constexpr const char* kSetupSection = "SETUP";
 constexpr const char* kTuningKey = "TUNING";
 constexpr int kTuningStep = 2; // 0.2 Hz per arrow click
 
+// A hand-edited value far outside the control's range would show a nonsense label and
+// play out of tune; zero or below would stop the oscillators.
+int TuningFromFile(const IniFile& file) {
+    const int tuning = file.ReadInteger(kSetupSection, kTuningKey, kDefaultTuning);
+    if (tuning <= 0) {
+        return kDefaultTuning;
+    }
+    return std::clamp(tuning, kLowestTuning, kHighestTuning);
+}
+
 } // namespace
 
 Status LoadSaveTuning(SynthState& s, const std::filesystem::path& settingsFile, bool save) {
@@ -26,7 +36,7 @@ Status LoadSaveTuning(SynthState& s, const std::filesystem::path& settingsFile, 
             return written;
         }
     } else {
-        s.Tuning = file->ReadInteger(kSetupSection, kTuningKey, kDefaultTuning);
+        s.Tuning = TuningFromFile(*file);
     }
     s.TuningDirty = false;
     return {};

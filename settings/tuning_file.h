@@ -14,6 +14,9 @@ namespace morvane {
 // Reads Tuning from the file (save false) or writes it there (save true), and clears
 // TuningDirty. It does not apply the tuning: the caller runs SetTuning. A failure leaves
 // Tuning, TuningDirty and the file as they were.
+//
+// A file's value reads as the tuning control could have set it: beyond 4300..4700 it is
+// taken to the nearer end; missing, not an integer, zero or below it is 440.0 Hz.
 Status LoadSaveTuning(SynthState& s, const std::filesystem::path& settingsFile, bool save);
 
 class TuningControl {
