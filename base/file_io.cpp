@@ -13,6 +13,7 @@ namespace morvane {
 namespace {
 
 constexpr mode_t kNewFileMode = 0666;
+constexpr mode_t kPermissionBits = 07777;
 // The kernel gives up on a chain of links at this length too.
 constexpr int kMostLinksFollowed = 40;
 
@@ -43,6 +44,17 @@ mode_t NewFileMode() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return kNewFileMode & ~mask;
+}
+
+Result<mode_t> ReplacementMode(const std::filesystem::path& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return errno == ENOENT ? Result<mode_t>(NewFileMode()) : Result<mode_t>(SystemError());
+    if (S_ISDIR(status.st_mode))
+        return Error{std::strerror(EISDIR)};
+    if (!S_ISREG(status.st_mode))
+        return Error{"not a plain file"};
+    return status.st_mode & kPermissionBits;
 }
 
 Result<std::filesystem::path> FollowLinks(const std::filesystem::path& path) {

@@ -26,6 +26,11 @@ inline Status WriteAll(int fd, std::string_view bytes) {
 // The permission bits a file created now gets: 0666 narrowed by the process's umask.
 mode_t NewFileMode();
 
+// The permission bits the file that replaces path is to get: those of the plain file
+// there, or NewFileMode when there is none. Anything else in its place (a directory, a
+// device) is not to be replaced and is an error.
+Result<mode_t> ReplacementMode(const std::filesystem::path& path);
+
 // Where the path leads once the symbolic links in its last part are followed, also when
 // the final target does not exist yet. Replacing that path instead of the link keeps the
 // link a link. A loop of links is an error.

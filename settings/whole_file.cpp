@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <optional>
 #include <system_error>
 
 #include "base/file_io.h"
@@ -15,7 +14,6 @@ namespace morvane {
 namespace {
 
 constexpr std::size_t kReadChunk = 64 * 1024;
-constexpr mode_t kPermissionBits = 07777;
 constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 
 std::string FullPath(const std::filesystem::path& path) {
@@ -37,25 +35,15 @@ private:
     int fd_;
 };
 
-// The permissions the replaced file is to have: those of the old file, or those of a new
-// file; nothing when the old file may not be written or its directory cannot be reached.
-std::optional<mode_t> PermissionsForReplacement(const std::filesystem::path& path) {
+// The rename would succeed over a read-only file, so its write permission is checked
+// here: a file the user made read-only stays unchanged. The superuser passes every
+// access check, so a file without any write bit counts as read-only for everyone.
+bool MayBeReplaced(const std::filesystem::path& path) {
     struct stat status {};
-    if (::stat(path.c_str(), &status) == 0) {
-        // The rename would succeed over a read-only file, so its write permission is
-        // checked here: a file the user made read-only stays unchanged. The superuser
-        // passes every access check, so a file without any write bit counts as
-        // read-only for everyone.
-        const bool readOnly = (status.st_mode & kWriteBits) == 0;
-        if (!S_ISREG(status.st_mode) || readOnly || ::access(path.c_str(), W_OK) != 0) {
-            return std::nullopt;
-        }
-        return status.st_mode & kPermissionBits;
+    if (::stat(path.c_str(), &status) != 0) {
+        return errno == ENOENT;
     }
-    if (errno != ENOENT) {
-        return std::nullopt;
-    }
-    return NewFileMode();
+    return (status.st_mode & kWriteBits) != 0 && ::access(path.c_str(), W_OK) == 0;
 }
 
 } // namespace
@@ -105,8 +93,8 @@ Status ReplaceWholeFile(const std::filesystem::path& path, const std::string& te
     if (!target) {
         return CannotCreateError(path);
     }
-    const std::optional<mode_t> mode = PermissionsForReplacement(*target);
-    if (!mode) {
+    const Result<mode_t> mode = ReplacementMode(*target);
+    if (!mode || !MayBeReplaced(*target)) {
         return CannotCreateError(path);
     }
     Result<FileReplacement> replacement = FileReplacement::Begin(*target, *mode);

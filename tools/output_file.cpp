@@ -4,8 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <utility>
 
 #include "tools/termination_cleanup.h"
@@ -15,7 +13,6 @@ namespace morvane {
 namespace {
 
 constexpr std::size_t kWriteChunk = 64 * 1024;
-constexpr mode_t kPermissionBits = 07777;
 
 Error CannotWrite(const std::filesystem::path& path, const Error& why) {
     return Error{"cannot write '" + path.string() + "': " + why.message};
@@ -23,20 +20,6 @@ Error CannotWrite(const std::filesystem::path& path, const Error& why) {
 
 bool IsStream(const struct stat& status) {
     return S_ISCHR(status.st_mode) || S_ISFIFO(status.st_mode);
-}
-
-// The permission bits of the file that is to replace target: those of the older file,
-// or those any new file gets.
-Result<mode_t> ModeFor(const std::filesystem::path& target) {
-    struct stat status {};
-    if (::stat(target.c_str(), &status) != 0)
-        return errno == ENOENT ? Result<mode_t>(NewFileMode()) : Result<mode_t>(SystemError());
-    if (S_ISDIR(status.st_mode))
-        return Error{std::strerror(EISDIR)};
-    // A block device or a socket is no place for samples, and is not to be replaced.
-    if (!S_ISREG(status.st_mode))
-        return Error{"neither a file nor a character device nor a pipe"};
-    return status.st_mode & kPermissionBits;
 }
 
 } // namespace
@@ -52,7 +35,7 @@ Result<OutputFile> OutputFile::Open(const std::filesystem::path& path) {
     const Result<std::filesystem::path> target = FollowLinks(path);
     if (!target)
         return CannotWrite(path, target.error());
-    const Result<mode_t> mode = ModeFor(*target);
+    const Result<mode_t> mode = ReplacementMode(*target);
     if (!mode)
         return CannotWrite(path, mode.error());
     Result<FileReplacement> file = FileReplacement::Begin(*target, *mode);
