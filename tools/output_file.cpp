@@ -38,6 +38,7 @@ Result<OutputFile> OutputFile::Open(const std::filesystem::path& path) {
     const Result<mode_t> mode = ReplacementMode(*target);
     if (!mode)
         return CannotWrite(path, mode.error());
+    const TerminationHeld held;
     Result<FileReplacement> file = FileReplacement::Begin(*target, *mode);
     if (!file)
         return CannotWrite(path, file.error());
@@ -55,9 +56,10 @@ OutputFile::OutputFile(OutputFile&& other) noexcept
 OutputFile::~OutputFile() {
     if (device_ >= 0)
         ::close(device_);
+    // Removed before it is forgotten, so that no signal finds it in between.
     if (file_) {
-        KeepOnTermination();
         file_.reset();
+        KeepOnTermination();
     }
 }
 
@@ -79,8 +81,8 @@ Status OutputFile::Commit() {
         return flushed;
     if (file_) {
         const Status committed = file_->Commit();
-        KeepOnTermination();
         file_.reset();
+        KeepOnTermination();
         return committed ? committed : CannotWrite(path_, committed.error());
     }
     const bool closed = ::close(std::exchange(device_, -1)) == 0;

@@ -14,6 +14,8 @@ namespace {
 char pendingPath[PATH_MAX];
 volatile std::sig_atomic_t pathSet = 0;
 
+constexpr int kTerminatingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 void RemoveAndDie(int signal) {
     if (pathSet)
         ::unlink(pendingPath);
@@ -28,7 +30,7 @@ void InstallTerminationCleanup() {
     struct sigaction action {};
     action.sa_handler = RemoveAndDie;
     sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+    for (int signal : kTerminatingSignals)
         sigaction(signal, &action, nullptr);
     std::signal(SIGXFSZ, SIG_IGN);
 }
@@ -43,6 +45,18 @@ void RemoveOnTermination(const std::string& path) {
 
 void KeepOnTermination() {
     pathSet = 0;
+}
+
+TerminationHeld::TerminationHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signal : kTerminatingSignals)
+        sigaddset(&held, signal);
+    pthread_sigmask(SIG_BLOCK, &held, &previous_);
+}
+
+TerminationHeld::~TerminationHeld() {
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
 }
 
 } // namespace morvane

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <signal.h>
+
 #include <string>
 
 // morvane-render stopped by a signal (Ctrl+C, kill, a log-out) removes the temporary
@@ -15,5 +17,18 @@ void InstallTerminationCleanup();
 void RemoveOnTermination(const std::string& path);
 // From now on a signal removes nothing.
 void KeepOnTermination();
+
+// Holds SIGINT, SIGTERM and SIGHUP back while it lives, so that a file can be created and
+// named for removal as one step; a signal that came meanwhile arrives at its end.
+class TerminationHeld {
+public:
+    TerminationHeld();
+    ~TerminationHeld();
+    TerminationHeld(const TerminationHeld&) = delete;
+    TerminationHeld& operator=(const TerminationHeld&) = delete;
+
+private:
+    sigset_t previous_;
+};
 
 } // namespace morvane
