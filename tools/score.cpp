@@ -65,13 +65,6 @@ template <class Make> LineResult Then(const Result<int>& value, Make make) {
     return std::optional<Command>(make(*value));
 }
 
-Status ExpectArguments(const std::vector<std::string_view>& tokens, std::size_t count,
-                       std::string_view usage) {
-    if (tokens.size() != count + 1)
-        return Error{Quoted(tokens[0]) + " takes " + std::string(usage)};
-    return {};
-}
-
 LineResult Param(std::string_view name, std::string_view value) {
     if (EqualsIgnoringAsciiCase(name, kTuningName))
         return Then(IntegerIn(value, kLowestTuning, kHighestTuning, kTuningName),
@@ -89,42 +82,43 @@ Result<int> KeyIndex(std::string_view token) {
     return IntegerIn(token, 0, kKeyCount - 1, "key");
 }
 
-LineResult CommandOf(const std::vector<std::string_view>& t) {
-    std::string_view command = t[0];
-    if (command == "param")
-        return Param(t[1], t[2]);
-    if (command == "on")
-        return Then(KeyIndex(t[1]), [](int key) { return KeyDown{key}; });
-    if (command == "off")
-        return Then(KeyIndex(t[1]), [](int key) { return KeyUp{key}; });
-    if (command == "ctrl")
-        return Then(IntegerIn(t[1], 0, 1, "ctrl"), [](int held) { return SetCtrl{held == 1}; });
-    return Then(IntegerIn(t[1], 0, kMostBlocksPerCommand, "block count"),
-                [](int blocks) { return Render{static_cast<std::uint64_t>(blocks)}; });
-}
+using TokenList = std::vector<std::string_view>;
+
+// What each command takes after its name, and how its arguments become the command.
+struct CommandForm {
+    std::string_view name;
+    std::size_t arguments;
+    std::string_view usage;
+    LineResult (*make)(const TokenList& tokens);
+};
+
+constexpr std::array<CommandForm, 5> kCommandForms = {{
+    {"param", 2, "NAME VALUE", [](const TokenList& t) { return Param(t[1], t[2]); }},
+    {"on", 1, "KEY",
+     [](const TokenList& t) { return Then(KeyIndex(t[1]), [](int key) { return KeyDown{key}; }); }},
+    {"off", 1, "KEY",
+     [](const TokenList& t) { return Then(KeyIndex(t[1]), [](int key) { return KeyUp{key}; }); }},
+    {"ctrl", 1, "0 or 1",
+     [](const TokenList& t) {
+         return Then(IntegerIn(t[1], 0, 1, "ctrl"), [](int held) { return SetCtrl{held == 1}; });
+     }},
+    {"render", 1, "N",
+     [](const TokenList& t) {
+         return Then(IntegerIn(t[1], 0, kMostBlocksPerCommand, "block count"),
+                     [](int blocks) { return Render{static_cast<std::uint64_t>(blocks)}; });
+     }},
+}};
 
 LineResult ParseLine(std::string_view line) {
-    std::vector<std::string_view> t = Tokens(line);
+    const TokenList t = Tokens(line);
     if (t.empty())
         return std::optional<Command>();
-    struct Usage {
-        std::string_view command;
-        std::size_t arguments;
-        std::string_view usage;
-    };
-    static constexpr std::array<Usage, 5> kUsages = {{
-        {"param", 2, "NAME VALUE"},
-        {"on", 1, "KEY"},
-        {"off", 1, "KEY"},
-        {"ctrl", 1, "0 or 1"},
-        {"render", 1, "N"},
-    }};
-    for (const Usage& u : kUsages) {
-        if (t[0] != u.command)
+    for (const CommandForm& form : kCommandForms) {
+        if (t[0] != form.name)
             continue;
-        if (Status arguments = ExpectArguments(t, u.arguments, u.usage); !arguments)
-            return arguments.error();
-        return CommandOf(t);
+        if (t.size() != form.arguments + 1)
+            return Error{Quoted(t[0]) + " takes " + std::string(form.usage)};
+        return form.make(t);
     }
     return Error{"unknown command " + Quoted(t[0])};
 }
