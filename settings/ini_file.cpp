@@ -206,6 +206,10 @@ void IniFile::WriteBool(std::string_view section, std::string_view key, bool val
     WriteString(section, key, value ? "1" : "0");
 }
 
+std::filesystem::path SettingsFilePath(const std::filesystem::path& directory) {
+    return directory / kSettingsFileName;
+}
+
 std::optional<int> ParseIniInteger(std::string_view value) {
     const bool hex = value.size() > 2 && value[0] == '0' && (value[1] == 'x' || value[1] == 'X');
     if (hex) {

@@ -72,8 +72,10 @@ private:
     mutable std::unordered_map<std::size_t, NameIndex> keyIndices_;
 };
 
-// The settings file's name, wherever the program keeps it.
 inline constexpr const char* kSettingsFileName = "morvane.ini";
+
+// The settings file in the directory where the program keeps it.
+std::filesystem::path SettingsFilePath(const std::filesystem::path& directory);
 
 // Parses an integer value: decimal with an optional sign, or hexadecimal after "0x" or
 // "0X" when the value is longer than two characters. Anything else is not an integer.

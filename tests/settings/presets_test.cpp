@@ -66,7 +66,7 @@ void ExpectDefaultPreset(const SoundControls& controls) {
 
 TEST(PresetBank, FreshSaveOfSlotZeroWritesTheDefaults) {
     TemporaryDirectory dir;
-    StartedProgram program(dir / kSettingsFileName);
+    StartedProgram program(SettingsFilePath(dir.path()));
     EXPECT_FALSE(fs::exists(dir / "morvane.ini")) << "a load never writes the file";
     ExpectDefaultPreset(program.controls);
 
