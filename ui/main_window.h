@@ -14,8 +14,8 @@
 #include "audio/wave_out.h"
 #include "engine/parameters.h"
 #include "engine/synth_state.h"
-#include "keyboard/onscreen_keyboard.h"
 #include "keyboard/input.h"
+#include "keyboard/onscreen_keyboard.h"
 #include "settings/presets.h"
 #include "settings/tuning_file.h"
 #include "base/result.h"
@@ -93,6 +93,10 @@ protected:
 private:
     void BuildPanel();
     void BuildSoundGroups();
+    void BuildRadioGroups();
+    void BuildSliderGroups();
+    void BuildCheckBoxes();
+    void BuildModTypePair();
     void BuildTuningGroup();
     void BuildPresetGroup();
     void BuildFlatButtons();
@@ -102,6 +106,7 @@ private:
 
     void ButtonPresetSaveClick();
     void SetPresetSelection(int slot);
+    void LoadFirstPreset();
     void ShowPresetMode();
     void UpDownTuningClick(bool up);
     void btnTuningResetClick();
@@ -122,6 +127,7 @@ private:
     TuningControl tuning_;
     std::unique_ptr<WaveOutDevice> device_;
     std::filesystem::path settingsFile_;
+    std::filesystem::path recordingDirectory_;
     std::function<void(const std::string&)> showError_;
     std::unique_ptr<WaveOut> waveOut_;
     std::unique_ptr<WavRecorder> recorder_;
@@ -130,8 +136,8 @@ private:
     std::unique_ptr<KeyboardInput> input_;
     std::array<QWidget*, kControlCount> controlWidgets_{};
     std::array<QLabel*, kControlCount> valueLabels_{};
-    QRadioButton* RadioButtonModType0 = nullptr;
-    QRadioButton* RadioButtonModType1 = nullptr;
+    // RadioButtonModType0 (triangle) and RadioButtonModType1 (square).
+    std::array<QRadioButton*, 2> modTypeButtons_{};
     bool closed_ = false;
 };
 
