@@ -20,6 +20,7 @@ namespace {
 
 constexpr std::string_view kStandardStream = "-";
 constexpr std::string_view kProgram = "morvane-render: ";
+constexpr const char* kStandardInputFile = "/dev/stdin";
 
 bool NamesWavFile(std::string_view path) {
     return EndsWithIgnoringAsciiCase(path, ".wav");
@@ -60,10 +61,12 @@ Status StartUp(OfflineRenderer& renderer, const RenderJob& job) {
 }
 
 // Samples written over their own score would lose it, the one thing not to be lost.
+// A score read from standard input may be a file redirected there.
 Status CheckOutputIsNotTheScore(const RenderJob& job) {
-    if (job.score != kStandardStream && SameFile(job.score, job.output))
-        return Error{std::string(kProgram) + "'" + job.output + "' is the score '" + job.score +
-                     "' itself; it is left as it is"};
+    const std::string score = job.score == kStandardStream ? kStandardInputFile : job.score;
+    if (SameFile(score, job.output))
+        return Error{std::string(kProgram) + "'" + job.output +
+                     "' is the score itself; it is left as it is"};
     return {};
 }
 

@@ -35,10 +35,11 @@ struct ProgramRun {
 };
 
 // How the run goes: to its end, ended by a signal once its temporary file exists, or
-// under a file-size limit.
-struct Ending {
+// under a file-size limit; the score named or on standard input.
+struct Circumstances {
     int signal = 0;
     rlim_t sizeLimit = RLIM_INFINITY;
+    bool scoreOnStandardInput = false;
 };
 
 bool HoldsTemporaryFile(const ScratchDirectory& dir) {
@@ -49,26 +50,31 @@ bool HoldsTemporaryFile(const ScratchDirectory& dir) {
 }
 
 ProgramRun RenderProgram(const ScratchDirectory& dir, const std::string& score,
-                         const std::string& out, Ending ending) {
+                         const std::string& out, Circumstances circumstances) {
     int output[2], errors[2];
     if (::pipe(output) != 0 || ::pipe(errors) != 0)
         return {};
     const pid_t child = ::fork();
     if (child == 0) {
-        const rlimit limit{ending.sizeLimit, ending.sizeLimit};
+        const rlimit limit{circumstances.sizeLimit, circumstances.sizeLimit};
         ::setrlimit(RLIMIT_FSIZE, &limit);
         ::dup2(output[1], STDOUT_FILENO);
         ::dup2(errors[1], STDERR_FILENO);
-        ::execl(MORVANE_RENDER, MORVANE_RENDER, score.c_str(), out.c_str(), nullptr);
+        const char* scoreArgument = score.c_str();
+        if (circumstances.scoreOnStandardInput) {
+            ::dup2(::open(score.c_str(), O_RDONLY), STDIN_FILENO);
+            scoreArgument = "-";
+        }
+        ::execl(MORVANE_RENDER, MORVANE_RENDER, scoreArgument, out.c_str(), nullptr);
         ::_exit(127);
     }
     ::close(output[1]);
     ::close(errors[1]);
-    if (ending.signal != 0) {
+    if (circumstances.signal != 0) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (!HoldsTemporaryFile(dir) && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        ::kill(child, ending.signal);
+        ::kill(child, circumstances.signal);
     }
     ProgramRun run;
     auto drain = [](int fd, std::string& into) {
@@ -100,7 +106,7 @@ TEST(OutputPaths, TheProgramWritesWhereOutLeadsAndLeavesNothingHalfDone) {
         const char* name;
         // Prepares the directory and gives OUT.
         std::function<std::string(const ScratchDirectory&)> prepare;
-        Ending ending;
+        Circumstances circumstances;
         int status;
         int signal;
         std::function<void(const ScratchDirectory&, const ProgramRun&)> check;
@@ -205,13 +211,14 @@ TEST(OutputPaths, TheProgramWritesWhereOutLeadsAndLeavesNothingHalfDone) {
         if (std::string(c.name) == "character device" && ::geteuid() != 0)
             continue; // only the superuser makes device nodes
         ScratchDirectory dir;
-        const bool endless = c.ending.signal != 0 || c.ending.sizeLimit != RLIM_INFINITY;
+        const bool endless =
+            c.circumstances.signal != 0 || c.circumstances.sizeLimit != RLIM_INFINITY;
         const std::string score = endless ? kEndlessScore : kShortScore;
         WriteBytes(dir / "score", score);
         const std::string out = c.prepare(dir);
         const std::vector<std::string> prepared = dir.Names();
 
-        const ProgramRun run = RenderProgram(dir, dir / "score", out, c.ending);
+        const ProgramRun run = RenderProgram(dir, dir / "score", out, c.circumstances);
         EXPECT_EQ(run.status, c.status) << run.errors;
         EXPECT_EQ(run.signal, c.signal);
         EXPECT_TRUE(ReadBytes(dir / "score") == score) << "the score was overwritten";
