@@ -5,6 +5,8 @@
 #include <cmath>
 #include <utility>
 
+#include "base/ascii.h"
+
 namespace morvane {
 
 namespace {
@@ -211,14 +213,6 @@ std::string FormatLabel(LabelFormat format, const SoundParameters& s, int p) {
     return {};
 }
 
-char Upper(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool SameKey(std::string_view a, std::string_view b) {
-    return std::ranges::equal(a, b, [](char x, char y) { return Upper(x) == Upper(y); });
-}
-
 } // namespace
 
 const ControlDescription& Describe(ControlId id) {
@@ -227,7 +221,7 @@ const ControlDescription& Describe(ControlId id) {
 
 std::optional<ControlId> FindControl(std::string_view key) {
     for (int i = 0; i < kControlCount; ++i) {
-        if (SameKey(kRows[i].description.key, key))
+        if (EqualsIgnoringAsciiCase(kRows[i].description.key, key))
             return static_cast<ControlId>(i);
     }
     return std::nullopt;

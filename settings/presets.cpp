@@ -55,35 +55,35 @@ std::string PresetSectionName(int slot) {
 PresetBank::PresetBank(SoundControls& controls, std::filesystem::path settingsFile)
     : controls_(controls), settingsFile_(std::move(settingsFile)) {}
 
-std::optional<FileError> PresetBank::PresetLoadSave(int slot, bool save) {
-    IniFile file;
-    if (std::optional<FileError> error = ReadIniFile(settingsFile_, file)) {
-        return error;
+Status PresetBank::PresetLoadSave(int slot, bool save) {
+    Result<IniFile> file = ReadIniFile(settingsFile_);
+    if (!file) {
+        return file.error();
     }
     const std::string section = PresetSectionName(slot);
     if (!save) {
-        LoadPreset(controls_, ReadPreset(file, section));
-        return std::nullopt;
+        LoadPreset(controls_, ReadPreset(*file, section));
+        return {};
     }
     for (int i = 0; i < kPresetControlCount; ++i) {
         const auto id = static_cast<ControlId>(i);
-        WriteControl(file, section, id, controls_.Position(id));
+        WriteControl(*file, section, id, controls_.Position(id));
     }
-    return WriteIniFile(settingsFile_, file);
+    return WriteIniFile(settingsFile_, *file);
 }
 
-std::optional<FileError> PresetBank::SelectSlot(int slot) {
+Status PresetBank::SelectSlot(int slot) {
     if (slot == selectedSlot_) {
-        return std::nullopt;
+        return {};
     }
     selectedSlot_ = slot;
     if (slot == kNothingSelected) {
-        return std::nullopt;
+        return {};
     }
     return RadioPresetClick();
 }
 
-std::optional<FileError> PresetBank::RadioPresetClick() {
+Status PresetBank::RadioPresetClick() {
     if (saveMode_) {
         // Save mode ends before the save, so that a failure is shown with the mode off.
         saveMode_ = false;

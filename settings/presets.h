@@ -1,11 +1,10 @@
 #pragma once
 
 #include <filesystem>
-#include <optional>
 #include <string>
 
+#include "base/result.h"
 #include "engine/parameters.h"
-#include "settings/whole_file.h"
 
 // The eight sound presets of the settings file and the save mode of the preset group.
 // The panel shows the selection and the two captions and calls the click handlers; the
@@ -24,14 +23,14 @@ public:
 
     // Loads the slot into the controls (save false), or writes the controls into the
     // slot and the file back (save true). A load never writes the file.
-    [[nodiscard]] std::optional<FileError> PresetLoadSave(int slot, bool save);
+    Status PresetLoadSave(int slot, bool save);
 
     // Changes the selection of the preset group, as a mouse click or code does: the
     // click handler runs only when a slot becomes selected, so a click on the selected
     // slot does nothing, and the function keys select nothing first to load again. A
     // failed save has already left save mode: refresh the captions before showing the
     // error.
-    [[nodiscard]] std::optional<FileError> SelectSlot(int slot);
+    Status SelectSlot(int slot);
     int SelectedSlot() const { return selectedSlot_; }
 
     // Toggles save mode; turning it on selects nothing, so any slot can then be chosen.
@@ -44,7 +43,7 @@ public:
     const char* PresetGroupCaption() const;
 
 private:
-    std::optional<FileError> RadioPresetClick();
+    Status RadioPresetClick();
 
     SoundControls& controls_;
     std::filesystem::path settingsFile_;

@@ -13,24 +13,33 @@ constexpr const char* kSetupSection = "SETUP";
 constexpr const char* kTuningKey = "TUNING";
 constexpr int kTuningStep = 2; // 0.2 Hz per arrow click
 
+// A hand-edited value far outside the control's range would show a nonsense label and
+// play out of tune; zero or below would stop the oscillators.
+int TuningFromFile(const IniFile& file) {
+    const int tuning = file.ReadInteger(kSetupSection, kTuningKey, kDefaultTuning);
+    if (tuning <= 0) {
+        return kDefaultTuning;
+    }
+    return std::clamp(tuning, kLowestTuning, kHighestTuning);
+}
+
 } // namespace
 
-std::optional<FileError> LoadSaveTuning(SynthState& s, const std::filesystem::path& settingsFile,
-                                        bool save) {
-    IniFile file;
-    if (std::optional<FileError> error = ReadIniFile(settingsFile, file)) {
-        return error;
+Status LoadSaveTuning(SynthState& s, const std::filesystem::path& settingsFile, bool save) {
+    Result<IniFile> file = ReadIniFile(settingsFile);
+    if (!file) {
+        return file.error();
     }
     if (save) {
-        file.WriteInteger(kSetupSection, kTuningKey, s.Tuning);
-        if (std::optional<FileError> error = WriteIniFile(settingsFile, file)) {
-            return error;
+        file->WriteInteger(kSetupSection, kTuningKey, s.Tuning);
+        if (Status written = WriteIniFile(settingsFile, *file); !written) {
+            return written;
         }
     } else {
-        s.Tuning = file.ReadInteger(kSetupSection, kTuningKey, kDefaultTuning);
+        s.Tuning = TuningFromFile(*file);
     }
     s.TuningDirty = false;
-    return std::nullopt;
+    return {};
 }
 
 TuningControl::TuningControl(SynthState& s)

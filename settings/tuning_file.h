@@ -1,11 +1,10 @@
 #pragma once
 
 #include <filesystem>
-#include <optional>
 #include <string>
 
+#include "base/result.h"
 #include "engine/synth_state.h"
-#include "settings/whole_file.h"
 
 // The master tuning's place in the settings file, and the tuning controls without a
 // toolkit: the up-down control with its own position, its label and the reset button.
@@ -15,8 +14,10 @@ namespace morvane {
 // Reads Tuning from the file (save false) or writes it there (save true), and clears
 // TuningDirty. It does not apply the tuning: the caller runs SetTuning. A failure leaves
 // Tuning, TuningDirty and the file as they were.
-[[nodiscard]] std::optional<FileError>
-LoadSaveTuning(SynthState& s, const std::filesystem::path& settingsFile, bool save);
+//
+// A file's value reads as the tuning control could have set it: beyond 4300..4700 it is
+// taken to the nearer end; missing, not an integer, zero or below it is 440.0 Hz.
+Status LoadSaveTuning(SynthState& s, const std::filesystem::path& settingsFile, bool save);
 
 class TuningControl {
 public:

@@ -519,9 +519,9 @@ void TForm1::ShowError(const std::string& message) {
     showError_(message);
 }
 
-void TForm1::ShowFileError(const std::optional<FileError>& error) {
-    if (error)
-        ShowError(error->message);
+void TForm1::ShowFileError(const Status& status) {
+    if (!status)
+        ShowError(status.error().message);
 }
 
 void TForm1::PositionChanged(ControlId id, int position) {
@@ -568,7 +568,7 @@ void TForm1::LabelChanged(ControlId id, const std::string& text) {
 // A mouse click, a function key and the start-up all select through the bank, which
 // loads or, in save mode, saves the slot whenever one becomes selected.
 void TForm1::SetPresetSelection(int slot) {
-    const std::optional<FileError> error = presets_->SelectSlot(slot);
+    const Status error = presets_->SelectSlot(slot);
     ShowPresetMode();
     ShowFileError(error);
 }
@@ -577,11 +577,11 @@ void TForm1::SetPresetSelection(int slot) {
 // cannot be read, the fresh installation's sound stands in, so that the panel is drawn and
 // the engine never renders from values no control has set.
 void TForm1::LoadFirstPreset() {
-    const std::optional<FileError> error = presets_->SelectSlot(0);
-    if (error)
+    const Status loaded = presets_->SelectSlot(0);
+    if (!loaded)
         LoadPreset(controls_, DefaultPresetValues());
     ShowPresetMode();
-    ShowFileError(error);
+    ShowFileError(loaded);
 }
 
 void TForm1::ButtonPresetSaveClick() {
@@ -627,7 +627,7 @@ void TForm1::btnRecordClick() {
     else if (Status ready = waveOut_->ReadyToRecord(); !ready)
         ShowError(ready.error().message);
     else
-        recorder_->StartRecording();
+        ShowFileError(recorder_->StartRecording());
 }
 
 void TForm1::ShowRecording(bool recording) {

@@ -18,7 +18,7 @@
 #include "keyboard/onscreen_keyboard.h"
 #include "settings/presets.h"
 #include "settings/tuning_file.h"
-#include "settings/whole_file.h"
+#include "base/result.h"
 
 class QCheckBox;
 class QFrame;
@@ -120,7 +120,7 @@ private:
     bool RenderInto(std::int16_t* block) override;
     void RequestClose() override;
     void ShowError(const std::string& message) override;
-    void ShowFileError(const std::optional<FileError>& error);
+    void ShowFileError(const Status& status);
 
     std::unique_ptr<SynthState> state_;
     SoundControls controls_;

@@ -236,7 +236,7 @@ TEST(Streaming, RecordsEveryRenderedBlockBeforeQueueingItEvenWhenTheDeviceRefuse
     r.stream.SetRecorder(&recorder);
     r.stream.OpenOutput();
     r.CompleteSilentBuffers();
-    recorder.StartRecording();
+    ASSERT_TRUE(recorder.StartRecording().ok());
 
     r.device.Complete(2);
     r.device.FailNext(Step::Write);

@@ -70,7 +70,7 @@ TEST(PresetBank, FreshSaveOfSlotZeroWritesTheDefaults) {
     EXPECT_FALSE(fs::exists(dir / "morvane.ini")) << "a load never writes the file";
     ExpectDefaultPreset(program.controls);
 
-    ASSERT_EQ(program.presets.PresetLoadSave(0, true), std::nullopt);
+    ASSERT_TRUE(program.presets.PresetLoadSave(0, true).ok());
     std::vector<std::string> lines = {"[PRESET0]"};
     lines.insert(lines.end(), kFreshPresetLines.begin(), kFreshPresetLines.end());
     lines.push_back("");
@@ -85,10 +85,10 @@ TEST(PresetBank, SaveThenLoadRestoresEveryControlAndTheSound) {
     for (int i = 0; i < kPresetControlCount; ++i) {
         saver.controls.Set(static_cast<ControlId>(i), values[i]);
     }
-    ASSERT_EQ(saver.presets.PresetLoadSave(5, true), std::nullopt);
+    ASSERT_TRUE(saver.presets.PresetLoadSave(5, true).ok());
 
     StartedProgram loader(dir / "morvane.ini");
-    ASSERT_EQ(loader.PressFunctionKey(5), std::nullopt);
+    ASSERT_TRUE(loader.PressFunctionKey(5).ok());
     for (int i = 0; i < kPresetControlCount; ++i) {
         const auto id = static_cast<ControlId>(i);
         EXPECT_EQ(loader.controls.Position(id), values[i]) << Describe(id).key;
@@ -111,7 +111,7 @@ TEST(PresetBank, SavingKeepsOtherSectionsAndDropsCommentsAndBlankLines) {
                                     "  mine = kept  \n");
     StartedProgram program(dir / "morvane.ini");
     EXPECT_EQ(program.controls.Position(Wave1Type), 2);
-    ASSERT_EQ(program.presets.PresetLoadSave(0, true), std::nullopt);
+    ASSERT_TRUE(program.presets.PresetLoadSave(0, true).ok());
 
     std::vector<std::string> preset0 = kFreshPresetLines;
     preset0[0] = "WAVE1_TYPE=2";
@@ -134,7 +134,7 @@ TEST(PresetBank, LoadingReadsAnyLetterCaseAndLetsTheControlsClamp) {
                                     "MOD_ON=2\r\n"
                                     "VCF_RESONANCE=100\r\n");
     StartedProgram program(dir / "morvane.ini");
-    ASSERT_EQ(program.PressFunctionKey(2), std::nullopt);
+    ASSERT_TRUE(program.PressFunctionKey(2).ok());
     const SoundControls& c = program.controls;
     const SynthState& s = *program.state;
     EXPECT_EQ(c.Position(Wave1Type), 3);
@@ -158,7 +158,7 @@ TEST(PresetBank, MissingSectionLoadsTheDefaultsAndLoadsNeverWrite) {
     WriteBytes(dir / "morvane.ini", text);
     StartedProgram program(dir / "morvane.ini");
     EXPECT_EQ(program.controls.Position(EnvAttack), 99);
-    ASSERT_EQ(program.PressFunctionKey(6), std::nullopt);
+    ASSERT_TRUE(program.PressFunctionKey(6).ok());
     ExpectDefaultPreset(program.controls);
     EXPECT_FALSE(program.state->ModAlwaysOn);
     EXPECT_EQ(ReadBytes(dir / "morvane.ini"), text);
@@ -180,7 +180,7 @@ TEST(PresetBank, SaveModeCaptionsSelectionAndCancel) {
 
     // F3 in save mode writes the panel into slot 2 and ends save mode.
     program.controls.Set(NoiseVol, 42);
-    ASSERT_EQ(program.PressFunctionKey(2), std::nullopt);
+    ASSERT_TRUE(program.PressFunctionKey(2).ok());
     EXPECT_FALSE(bank.SaveMode());
     EXPECT_STREQ(bank.SaveButtonCaption(), "音色保存");
     EXPECT_EQ(bank.SelectedSlot(), 2);
@@ -204,13 +204,13 @@ TEST(PresetBank, ClickOnTheSelectedSlotDoesNothingButItsFunctionKeyReloads) {
     TemporaryDirectory dir;
     WriteBytes(dir / "morvane.ini", "[PRESET4]\nNOISE_VOL=30\n");
     StartedProgram program(dir / "morvane.ini");
-    ASSERT_EQ(program.presets.SelectSlot(4), std::nullopt);
+    ASSERT_TRUE(program.presets.SelectSlot(4).ok());
     EXPECT_EQ(program.state->NoiseLevel, 30);
 
     program.controls.Set(NoiseVol, 80);
-    ASSERT_EQ(program.presets.SelectSlot(4), std::nullopt);
+    ASSERT_TRUE(program.presets.SelectSlot(4).ok());
     EXPECT_EQ(program.state->NoiseLevel, 80);
-    ASSERT_EQ(program.PressFunctionKey(4), std::nullopt);
+    ASSERT_TRUE(program.PressFunctionKey(4).ok());
     EXPECT_EQ(program.state->NoiseLevel, 30);
 }
 
@@ -220,9 +220,9 @@ TEST(PresetBank, FailedSaveIsReportedWithSaveModeAlreadyOff) {
     const fs::path unwritable = dir / "plain" / "morvane.ini";
     StartedProgram program(unwritable);
     program.presets.ButtonPresetSaveClick();
-    const std::optional<FileError> error = program.presets.SelectSlot(1);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->message, "ファイル " + unwritable.string() + " を作成できません.");
+    const Status error = program.presets.SelectSlot(1);
+    ASSERT_FALSE(error.ok());
+    EXPECT_EQ(error.error().message, "ファイル " + unwritable.string() + " を作成できません.");
     EXPECT_FALSE(program.presets.SaveMode());
 }
 
@@ -233,14 +233,14 @@ TEST(PresetBank, UnreadableFileStopsLoadAndSaveBeforeAnyChange) {
     fs::create_directory(dir / "morvane.ini");
     const std::string message = "ファイル " + (dir / "morvane.ini").string() + " は開けません.";
 
-    const std::optional<FileError> load = program.PressFunctionKey(1);
-    ASSERT_TRUE(load);
-    EXPECT_EQ(load->message, message);
+    const Status load = program.PressFunctionKey(1);
+    ASSERT_FALSE(load.ok());
+    EXPECT_EQ(load.error().message, message);
     EXPECT_EQ(program.controls.Position(EnvDecay), 3);
 
-    const std::optional<FileError> save = program.presets.PresetLoadSave(1, true);
-    ASSERT_TRUE(save);
-    EXPECT_EQ(save->message, message);
+    const Status save = program.presets.PresetLoadSave(1, true);
+    ASSERT_FALSE(save.ok());
+    EXPECT_EQ(save.error().message, message);
 }
 
 TEST(PresetBank, ReadOnlyFileIsLeftByteForByte) {
@@ -250,8 +250,8 @@ TEST(PresetBank, ReadOnlyFileIsLeftByteForByte) {
     WriteBytes(file, text);
     fs::permissions(file, fs::perms::owner_read);
     StartedProgram program(file);
-    const std::optional<FileError> error = program.presets.PresetLoadSave(0, true);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->message, "ファイル " + file.string() + " を作成できません.");
+    const Status error = program.presets.PresetLoadSave(0, true);
+    ASSERT_FALSE(error.ok());
+    EXPECT_EQ(error.error().message, "ファイル " + file.string() + " を作成できません.");
     EXPECT_EQ(ReadBytes(file), text);
 }

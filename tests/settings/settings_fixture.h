@@ -62,15 +62,15 @@ struct StartedProgram {
     explicit StartedProgram(const std::filesystem::path& settingsFile)
         : state(std::make_unique<SynthState>()), controls(*state), tuning(*state),
           presets(controls, settingsFile) {
-        EXPECT_EQ(LoadSaveTuning(*state, settingsFile, false), std::nullopt);
+        EXPECT_TRUE(LoadSaveTuning(*state, settingsFile, false).ok());
         StartEngine(*state, controls, state->Tuning);
         tuning.SetTuning(state->Tuning);
-        EXPECT_EQ(presets.SelectSlot(0), std::nullopt);
+        EXPECT_TRUE(presets.SelectSlot(0).ok());
     }
 
     // A function key: nothing selected, then the slot, so the slot's handler always runs.
-    std::optional<FileError> PressFunctionKey(int slot) {
-        EXPECT_EQ(presets.SelectSlot(kNothingSelected), std::nullopt);
+    Status PressFunctionKey(int slot) {
+        EXPECT_TRUE(presets.SelectSlot(kNothingSelected).ok());
         return presets.SelectSlot(slot);
     }
 
