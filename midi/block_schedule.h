@@ -13,8 +13,7 @@
 // that block, and every time is compared exactly.
 namespace morvane {
 
-inline constexpr std::int64_t kBlockMicroseconds = 20000;
-inline constexpr int kBlocksPerSecond = 50;
+inline constexpr std::int64_t kBlockMicroseconds = 20000; // 441 samples at 22050 Hz
 
 // The first block that starts at or after the time, given in the file's unit
 // (microseconds times ticks per quarter note).
