@@ -308,13 +308,17 @@ Result<MidiFile> LoadMidiFile(const std::filesystem::path& path) {
                                                                  std::fclose);
     if (!stream)
         return Error{name + ": " + std::strerror(errno)};
-    // One byte past the cap tells a file at the cap from a larger one, also for a pipe,
-    // whose size nobody knows beforehand.
-    std::vector<std::uint8_t> bytes(kLargestMidiFile + 1);
-    const std::size_t size = std::fread(bytes.data(), 1, bytes.size(), stream.get());
-    if (std::ferror(stream.get()))
-        return Error{name + ": " + std::strerror(errno)};
-    bytes.resize(size);
+    // Read in pieces up to one byte past the cap, which tells a file at the cap from a
+    // larger one, also for a pipe, whose size nobody knows beforehand.
+    constexpr std::size_t kPiece = 64 * 1024;
+    std::vector<std::uint8_t> bytes;
+    while (bytes.size() <= kLargestMidiFile && !std::feof(stream.get())) {
+        const std::size_t had = bytes.size();
+        bytes.resize(std::min(had + kPiece, kLargestMidiFile + 1));
+        bytes.resize(had + std::fread(bytes.data() + had, 1, bytes.size() - had, stream.get()));
+        if (std::ferror(stream.get()))
+            return Error{name + ": " + std::strerror(errno)};
+    }
     Result<MidiFile> file = ReadMidiFile(bytes);
     if (!file)
         return Error{name + ": " + file.error().message};
