@@ -2,6 +2,7 @@
 #include "midi/midi_file.h"
 #include "midi/midi_mapping.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -9,7 +10,8 @@
 
 // Feeds arbitrary bytes to the MIDI file reader: it must return a file or an error naming
 // a byte, never crash or run away; a file it returns must be in order and within its end,
-// and its events played through the mapping must yield only keys of the keyboard.
+// and its events played through the mapping must yield only keys of the keyboard. The
+// same bytes go to the mapping as raw messages too.
 namespace {
 
 using namespace morvane;
@@ -31,9 +33,22 @@ void CheckActions(const MidiActions& actions) {
     }
 }
 
+// Live input delivers whatever a device sends: the bytes as messages of a status byte's
+// length, broken ones included.
+void PlayAsMessages(const std::uint8_t* data, std::size_t size) {
+    MidiMapping mapping;
+    (void)mapping.ArmLearn(EnvSustain);
+    for (std::size_t i = 0; i < size;) {
+        const std::size_t length = std::min<std::size_t>(1 + DataByteCount(data[i]), size - i);
+        CheckActions(mapping.Apply({data + i, length}));
+        i += length;
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    PlayAsMessages(data, size);
     const Result<MidiFile> file = ReadMidiFile({data, size});
     if (!file) {
         Check(file.error().message.rfind("byte ", 0) == 0, "an error without its byte");
