@@ -8,7 +8,6 @@
 
 using namespace morvane;
 using namespace morvane::fixture;
-namespace fs = std::filesystem;
 
 // The file's value as the control could have set it: out-of-range values go to the
 // nearer end, and what would stop the oscillators or is no number at all is 440.0 Hz.
