@@ -8,11 +8,6 @@
 namespace morvane {
 namespace {
 
-constexpr const char* kSaveCaption = "音色保存";
-constexpr const char* kCancelCaption = "キャンセル";
-constexpr const char* kPresetGroupCaption = "音色プリセット";
-constexpr const char* kChooseSlotCaption = "保存先を選択してください";
-
 // The file stores the LFO shape as 0 for the triangle and 1 for anything else.
 constexpr int kModTypeTriangle = 0;
 constexpr int kModTypeSquare = 1;
@@ -70,44 +65,6 @@ Status PresetBank::PresetLoadSave(int slot, bool save) {
         WriteControl(*file, section, id, controls_.Position(id));
     }
     return WriteIniFile(settingsFile_, *file);
-}
-
-Status PresetBank::SelectSlot(int slot) {
-    if (slot == selectedSlot_) {
-        return {};
-    }
-    selectedSlot_ = slot;
-    if (slot == kNothingSelected) {
-        return {};
-    }
-    return RadioPresetClick();
-}
-
-Status PresetBank::RadioPresetClick() {
-    if (saveMode_) {
-        // Save mode ends before the save, so that a failure is shown with the mode off.
-        saveMode_ = false;
-        return PresetLoadSave(selectedSlot_, true);
-    }
-    return PresetLoadSave(selectedSlot_, false);
-}
-
-void PresetBank::ButtonPresetSaveClick() {
-    if (saveMode_) {
-        // The selection stays empty: after a cancel no slot is shown selected.
-        saveMode_ = false;
-        return;
-    }
-    saveMode_ = true;
-    selectedSlot_ = kNothingSelected;
-}
-
-const char* PresetBank::SaveButtonCaption() const {
-    return saveMode_ ? kCancelCaption : kSaveCaption;
-}
-
-const char* PresetBank::PresetGroupCaption() const {
-    return saveMode_ ? kChooseSlotCaption : kPresetGroupCaption;
 }
 
 } // namespace morvane

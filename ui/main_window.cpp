@@ -314,7 +314,7 @@ TForm1::TForm1(TForm1Setup setup, QWidget* parent)
     recorder_ = std::make_unique<WavRecorder>(recordingDirectory_.string(), errors);
     recorder_->SetRecordingListener([this](bool recording) { ShowRecording(recording); });
     waveOut_->SetRecorder(recorder_.get());
-    presets_ = std::make_unique<PresetBank>(controls_, settingsFile_);
+    presets_ = std::make_unique<PresetGroup>(controls_, settingsFile_);
 
     setFont(CaptionFont());
     BuildPanel();
@@ -605,7 +605,7 @@ void TForm1::ShowTuning() {
 }
 
 void TForm1::LoadSaveTuning(bool save) {
-    ShowFileError(morvane::LoadSaveTuning(*state_, settingsFile_, save));
+    ShowFileError(tuning_.LoadSaveTuning(settingsFile_, save));
 }
 
 void TForm1::UpDownTuningClick(bool up) {

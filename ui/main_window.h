@@ -12,13 +12,13 @@
 #include "audio/error_reporter.h"
 #include "audio/wav_recorder.h"
 #include "audio/wave_out.h"
+#include "base/result.h"
 #include "engine/parameters.h"
 #include "engine/synth_state.h"
 #include "keyboard/input.h"
 #include "keyboard/onscreen_keyboard.h"
-#include "settings/presets.h"
-#include "settings/tuning_file.h"
-#include "base/result.h"
+#include "ui/preset_group.h"
+#include "ui/tuning_control.h"
 
 class QCheckBox;
 class QFrame;
@@ -64,7 +64,7 @@ public:
     TKeyButtons& KeyButtons() { return *keyButtons_; }
     WaveOut& Stream() { return *waveOut_; }
     WavRecorder& Recorder() { return *recorder_; }
-    PresetBank& Presets() { return *presets_; }
+    PresetGroup& Presets() { return *presets_; }
     TuningControl& Tuning() { return tuning_; }
     WaveOutDevice& Device() { return *device_; }
 
@@ -131,7 +131,7 @@ private:
     std::function<void(const std::string&)> showError_;
     std::unique_ptr<WaveOut> waveOut_;
     std::unique_ptr<WavRecorder> recorder_;
-    std::unique_ptr<PresetBank> presets_;
+    std::unique_ptr<PresetGroup> presets_;
     std::unique_ptr<TKeyButtons> keyButtons_;
     std::unique_ptr<KeyboardInput> input_;
     std::array<QWidget*, kControlCount> controlWidgets_{};
