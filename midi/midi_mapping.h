@@ -19,8 +19,9 @@ namespace morvane {
 
 inline constexpr int kMidiChannelCount = 16;
 
-// The key a MIDI note plays: note n plays semitone n - 48, so the keyboard's semitones
-// 8..40 are notes 56..88, and notes outside them move by whole octaves into them.
+// The key a MIDI note plays: note n plays semitone n - 36, so that note 69 sounds A at
+// 440 Hz with the octave switches at MID, the keyboard's semitones 8..40 are notes 44..76,
+// and notes outside them move by whole octaves into them.
 // Semitones 8..27 take the lower row, 28..40 the upper row: where the rows overlap, the
 // lower row plays.
 int KeyForNote(int note);

@@ -63,7 +63,7 @@ Message Program(int slot) {
 TEST(MidiNotes, EveryNoteLandsOnAKeyOfItsPitchInTheKeyTable) {
     for (int note = 0; note < 128; ++note) {
         const TKeyTable& key = KeyAt(KeyForNote(note));
-        EXPECT_EQ((key.Semitone - (note - 48)) % 12, 0) << note;
+        EXPECT_EQ((key.Semitone - (note - 36)) % 12, 0) << note;
         EXPECT_EQ(key.Row, key.Semitone <= 27 ? 0 : 1) << note;
     }
     struct Case {
@@ -71,15 +71,16 @@ TEST(MidiNotes, EveryNoteLandsOnAKeyOfItsPitchInTheKeyTable) {
         int key;
     };
     const Case cases[] = {
-        {69, 13},  // semitone 21, the lower row's ","
-        {56, 0},   // the lowest key
-        {75, 19},  // semitone 27, the top of the lower row
-        {76, 28},  // semitone 28, the first upper-row key of its own
-        {88, 40},  // the highest key
-        {55, 11},  // one below the keyboard: up an octave
-        {89, 29},  // one above: down an octave
-        {0, 4},    // up five octaves
-        {127, 31}, // down four octaves
+        {69, 33},  // A at 440 Hz: the upper row's "I"
+        {57, 13},  // an octave below it, the lower row's ","
+        {44, 0},   // the lowest key
+        {63, 19},  // semitone 27, the top of the lower row
+        {64, 28},  // semitone 28, the first upper-row key of its own
+        {76, 40},  // the highest key
+        {43, 11},  // one below the keyboard: up an octave
+        {77, 29},  // one above: down an octave
+        {0, 4},    // up four octaves
+        {127, 31}, // down five octaves
     };
     for (const Case& c : cases)
         EXPECT_EQ(KeyForNote(c.note), c.key) << c.note;
@@ -92,25 +93,25 @@ TEST(MidiMapping, Scenarios) {
         std::vector<std::string> actions;
     };
     const Case cases[] = {
-        {"a note and its note-off", {On(69), Off(69)}, {"down 13", "up 13"}},
-        {"velocity 0 is a note-off", {On(69), On(69, 0)}, {"down 13", "up 13"}},
-        {"any velocity plays alike", {On(69, 1)}, {"down 13"}},
-        {"a note-off of a note not on", {Off(69)}, {}},
-        {"a repeated note-on of a sounding note", {On(69), On(69), Off(69)}, {"down 13", "up 13"}},
+        {"a note and its note-off", {On(57), Off(57)}, {"down 13", "up 13"}},
+        {"velocity 0 is a note-off", {On(57), On(57, 0)}, {"down 13", "up 13"}},
+        {"any velocity plays alike", {On(57, 1)}, {"down 13"}},
+        {"a note-off of a note not on", {Off(57)}, {}},
+        {"a repeated note-on of a sounding note", {On(57), On(57), Off(57)}, {"down 13", "up 13"}},
         {"two notes on one key: up with the last",
-         {On(52), On(64), Off(52), Off(64)},
+         {On(40), On(52), Off(40), Off(52)},
          {"down 8", "up 8"}},
         {"one note on two channels holds its key twice",
-         {On(69), {0x91, 69, 100}, Off(69), {0x81, 69, 0}},
+         {On(57), {0x91, 57, 100}, Off(57), {0x81, 57, 0}},
          {"down 13", "up 13"}},
         {"sustain releases held-back keys in the order of their note-offs",
-         {Cc(64, 127), On(60), On(64), On(67), Off(64), Off(67), Off(60), Cc(64, 0)},
+         {Cc(64, 127), On(48), On(52), On(55), Off(52), Off(55), Off(48), Cc(64, 0)},
          {"down 4", "down 8", "down 11", "up 8", "up 11", "up 4"}},
         {"the pedal is down from 64",
-         {Cc(64, 63), On(60), Off(60), Cc(64, 64), On(62), Off(62), Cc(64, 63)},
+         {Cc(64, 63), On(48), Off(48), Cc(64, 64), On(50), Off(50), Cc(64, 63)},
          {"down 4", "up 4", "down 6", "up 6"}},
         {"a held-back key pressed again starts afresh and leaves the held-back list",
-         {Cc(64, 100), On(60), On(62), Off(60), Off(62), On(60), Cc(64, 0), Off(60)},
+         {Cc(64, 100), On(48), On(50), Off(48), Off(50), On(48), Cc(64, 0), Off(48)},
          {"down 4", "down 6", "up 4", "down 4", "up 6", "up 4"}},
         {"the mod wheel holds the gate above 0 and reports changes only",
          {Cc(1, 0), Cc(1, 1), Cc(1, 127), Cc(1, 0), Cc(1, 0)},
@@ -119,9 +120,9 @@ TEST(MidiMapping, Scenarios) {
          {Program(0), Program(7), Program(8), Program(127)},
          {"preset 0", "preset 7"}},
         {"all notes off: every key up in ascending order, held-back keys too",
-         {On(88), On(56), Cc(64, 127), On(69), Off(69), Cc(123, 0), Off(88), Cc(64, 0)},
+         {On(76), On(44), Cc(64, 127), On(57), Off(57), Cc(123, 0), Off(76), Cc(64, 0)},
          {"down 40", "down 0", "down 13", "up 0", "up 13", "up 40"}},
-        {"all sound off does the same", {On(60), Cc(120, 0), Off(60)}, {"down 4", "up 4"}},
+        {"all sound off does the same", {On(48), Cc(120, 0), Off(48)}, {"down 4", "up 4"}},
         {"default controllers move their sliders",
          {Cc(74, 64), Cc(71, 127), Cc(73, 0), Cc(75, 1), Cc(72, 126), Cc(20, 64)},
          {"VCF_CUTOFF 50", "VCF_RESONANCE 90", "ENV_ATTACK 0", "ENV_DECAY 1", "ENV_RELEASE 99"}},
@@ -138,12 +139,12 @@ TEST(MidiMapping, Scenarios) {
 TEST(MidiMapping, ListensToOneChannelOrAll) {
     MidiMapping mapping;
     ASSERT_TRUE(mapping.ListenToChannel(2));
-    EXPECT_EQ(Play(mapping, {On(60), {0x91, 62, 100}, {0x9F, 64, 100}}),
+    EXPECT_EQ(Play(mapping, {On(48), {0x91, 50, 100}, {0x9F, 52, 100}}),
               std::vector<std::string>{"down 6"});
     EXPECT_FALSE(mapping.ListenToChannel(0));
     EXPECT_FALSE(mapping.ListenToChannel(17));
     mapping.ListenToAllChannels();
-    EXPECT_EQ(Play(mapping, {{0x9F, 64, 100}}), std::vector<std::string>{"down 8"});
+    EXPECT_EQ(Play(mapping, {{0x9F, 52, 100}}), std::vector<std::string>{"down 8"});
 }
 
 // Rounded to nearest in integers: the travel times the value over 127.
