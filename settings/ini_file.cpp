@@ -206,6 +206,17 @@ void IniFile::WriteBool(std::string_view section, std::string_view key, bool val
     WriteString(section, key, value ? "1" : "0");
 }
 
+void IniFile::ClearSection(std::string_view section) {
+    std::optional<std::size_t> s = FindSection(section);
+    if (!s) {
+        s = sections_.size();
+        sections_.push_back(Section{std::string(section), {}});
+        (*sectionIndex_)[AsciiLowered(section)] = *s;
+    }
+    sections_[*s].lines.clear();
+    keyIndices_.erase(*s);
+}
+
 std::filesystem::path SettingsFilePath(const std::filesystem::path& directory) {
     return directory / kSettingsFileName;
 }

@@ -56,6 +56,9 @@ public:
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
     void WriteInteger(std::string_view section, std::string_view key, int value);
     void WriteBool(std::string_view section, std::string_view key, bool value);
+    // Empties the section of its lines, or appends it empty: a section whose keys are
+    // all rewritten loses the keys no longer wanted.
+    void ClearSection(std::string_view section);
 
 private:
     using NameIndex = std::unordered_map<std::string, std::size_t>;
