@@ -4,7 +4,9 @@
 #include <vector>
 
 #include "base/ascii.h"
+#include "midi/block_schedule.h"
 #include "settings/presets.h"
+#include "tools/midi_score.h"
 
 namespace morvane {
 
@@ -29,6 +31,9 @@ const char* const kHelp =
     "               returns once the last one has been heard\n"
     "  --ini FILE   settings file whose tuning and preset are loaded at start-up\n"
     "  --preset N   preset slot 0..7 to load from it (default 0)\n"
+    "  --tail SECONDS\n"
+    "               how long a MIDI file renders past its end (default 2; 0\n"
+    "               stops at the end)\n"
     "  -h, --help   show this help\n"
     "\n"
     "Score lines (# starts a comment):\n"
@@ -36,6 +41,16 @@ const char* const kHelp =
     "  on KEY / off KEY   press / release key 0..40\n"
     "  ctrl 0|1           release / hold Ctrl (the LFO gate)\n"
     "  render N           render N blocks of 441 samples\n"
+    "\n"
+    "A SCORE ending in .mid or .midi (any case) is a Standard MIDI File, format 0\n"
+    "or 1. Notes play keys (note 69 is A at 440 Hz; notes beyond the keyboard move\n"
+    "by octaves), CC64 is the sustain pedal, CC1 holds the LFO gate, CC120 and\n"
+    "CC123 release every key, program changes 0..7 load presets from the --ini\n"
+    "file (the defaults without one), and controllers move the sliders its MIDI\n"
+    "section binds them to (by default CC74 cutoff, CC71 resonance, CC73 attack,\n"
+    "CC75 decay, CC72 release). An event applies before the first 20 ms block that\n"
+    "starts at or after it. The file and its tail may last 24 hours at most, which\n"
+    "keeps a mistaken tempo from filling the disk and still fits a WAV file.\n"
     "\n"
     "Exit status: 0 done, 1 the sound device failed, 2 bad input or output.\n";
 
@@ -87,6 +102,12 @@ CommandLine ParseCommandLine(std::span<const std::string_view> arguments) {
             if (!file || file->empty())
                 return UsageError{"--ini needs a FILE"};
             job.settingsFile = std::string(*file);
+        } else if (IsOption(a, "--tail")) {
+            std::optional<std::string_view> value = OptionValue(arguments, i, "--tail");
+            Result<std::int64_t> blocks = value ? TailBlocks(*value) : Error{"no SECONDS"};
+            if (!blocks)
+                return UsageError{"--tail needs SECONDS, 0 to 86400"};
+            job.tailBlocks = *blocks;
         } else if (IsOption(a, "--preset")) {
             std::optional<std::string_view> value = OptionValue(arguments, i, "--preset");
             std::optional<int> slot = value ? PresetSlot(*value) : std::nullopt;
@@ -97,6 +118,8 @@ CommandLine ParseCommandLine(std::span<const std::string_view> arguments) {
             return UsageError{"unknown option '" + Excerpt(a) + "'"};
         }
     }
+    if (job.tailBlocks && (positional.empty() || !NamesMidiFile(positional[0])))
+        return UsageError{"--tail is for a MIDI file (.mid, .midi)"};
     if (job.play) {
         if (positional.size() != 1)
             return UsageError{"--play needs SCORE alone"};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -20,6 +21,7 @@ struct RenderJob {
     std::optional<std::string> settingsFile; // --ini FILE
     int presetSlot = 0;                      // --preset N
     bool play = false;                       // --play: to the default output device
+    std::optional<std::int64_t> tailBlocks;  // --tail SECONDS, for a MIDI file
     std::string score;                       // a path, or "-" for standard input
     std::string output;                      // a path, or "-" for standard output; unused with play
 };

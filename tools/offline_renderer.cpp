@@ -17,6 +17,7 @@ template <typename... Handlers> struct Overloaded : Handlers... { using Handlers
 OfflineRenderer::OfflineRenderer() : state_(std::make_unique<SynthState>()), controls_(*state_) {}
 
 void OfflineRenderer::StartFresh() {
+    settingsFile_.reset();
     StartEngine(*state_, controls_, kDefaultTuning);
     LoadPreset(controls_, DefaultPresetValues());
 }
@@ -27,6 +28,7 @@ Status OfflineRenderer::StartWith(const std::filesystem::path& settingsFile, int
     if (Status tuning = LoadSaveTuning(*state_, settingsFile, false); !tuning)
         return tuning;
     StartEngine(*state_, controls_, state_->Tuning);
+    settingsFile_ = settingsFile;
     return PresetBank(controls_, settingsFile).PresetLoadSave(presetSlot, false);
 }
 
@@ -41,9 +43,21 @@ std::uint64_t OfflineRenderer::Apply(const score::Command& command) {
             [&](const score::KeyUp& c) { ReleaseNote(s, c.key); },
             [&](const score::SetCtrl& c) { s.CtrlHeld = c.held; },
             [&](const score::Render& c) { blocks = c.blocks; },
+            [&](const score::MoveControl& c) { controls_.Set(c.control, c.position); },
+            [&](const score::LoadPreset& c) { LoadPresetSlot(c.slot); },
         },
         command);
     return blocks;
+}
+
+void OfflineRenderer::LoadPresetSlot(int slot) {
+    if (!settingsFile_) {
+        LoadPreset(controls_, DefaultPresetValues());
+        return;
+    }
+    Status loaded = PresetBank(controls_, *settingsFile_).PresetLoadSave(slot, false);
+    if (!loaded && !fault_)
+        fault_ = loaded.error();
 }
 
 void OfflineRenderer::RenderNextBlock(std::int16_t* block) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "base/result.h"
 #include "engine/parameters.h"
@@ -27,6 +28,9 @@ public:
     // Carries out one command of a score, between two blocks, and returns how many blocks
     // it asks for: the count of a render command, 0 for any other.
     std::uint64_t Apply(const score::Command& command);
+    // The first preset that could not be loaded while playing, the settings file having
+    // become unreadable since start-up; the playing goes on as the program's would.
+    const std::optional<Error>& Fault() const { return fault_; }
     // Renders the next block of kBlockSamples samples.
     void RenderNextBlock(std::int16_t* block);
 
@@ -34,8 +38,13 @@ public:
     const SoundControls& Controls() const { return controls_; }
 
 private:
+    void LoadPresetSlot(int slot);
+
     std::unique_ptr<SynthState> state_; // too large for the stack
     SoundControls controls_;
+    // Where program changes load presets from; a fresh installation loads the defaults.
+    std::optional<std::filesystem::path> settingsFile_;
+    std::optional<Error> fault_;
 };
 
 } // namespace morvane

@@ -9,6 +9,8 @@
 
 #include "audio/wav_recorder.h"
 #include "base/ascii.h"
+#include "settings/midi_bindings_file.h"
+#include "tools/midi_score.h"
 #include "tools/offline_renderer.h"
 #include "tools/output_file.h"
 #include "tools/score.h"
@@ -34,7 +36,19 @@ bool FitsInWav(std::uint64_t blocks) {
     return blocks <= (kLargestRiffSize - kRiffSizeWithoutSamples) / kBlockBytes;
 }
 
+// Controllers move the sliders that the settings file binds them to, as in the program.
+Result<score::Score> ReadMidiScoreOf(const RenderJob& job) {
+    Result<ControllerBindings> bindings = ControllerBindings::Defaults();
+    if (job.settingsFile)
+        bindings = LoadControllerBindings(*job.settingsFile);
+    if (!bindings)
+        return Error{std::string(kProgram) + bindings.error().message};
+    return ReadMidiScore(job.score, job.tailBlocks.value_or(kDefaultTailBlocks), *bindings);
+}
+
 Result<score::Score> ReadScoreOf(const RenderJob& job, std::istream& input) {
+    if (NamesMidiFile(job.score))
+        return ReadMidiScoreOf(job);
     if (job.score == kStandardStream)
         return score::ReadScore(input, "<stdin>");
     errno = 0;
@@ -86,6 +100,8 @@ Status RenderToFile(OfflineRenderer& renderer, const score::Score& score, const 
     });
     if (!played)
         return failed(played.error());
+    if (renderer.Fault())
+        return failed(*renderer.Fault());
     if (Status committed = file->Commit(); !committed)
         return failed(committed.error());
     return {};
@@ -141,6 +157,8 @@ int RunRenderJob(const RenderJob& job, std::istream& input, std::ostream& output
         ScorePlayer(renderer, score).PlayTo(output);
         if (!output.flush())
             return fail(Error{std::string(kProgram) + "cannot write to standard output"});
+        if (renderer.Fault())
+            return fail(Error{std::string(kProgram) + renderer.Fault()->message});
     } else if (Status rendered = RenderToFile(renderer, score, job.output); !rendered) {
         return fail(rendered.error());
     }

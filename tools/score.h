@@ -11,7 +11,8 @@
 #include "engine/parameters.h"
 
 // A score for the offline renderer: one command a line, played in order through the
-// engine; every command but render takes effect between two blocks.
+// engine; every command but render takes effect between two blocks. A MIDI file is
+// turned into the same commands, with two of its own.
 namespace morvane::score {
 
 // param NAME VALUE for a panel control, as the preset loader applies it.
@@ -36,8 +37,19 @@ struct SetCtrl {
 struct Render {
     std::uint64_t blocks;
 };
+// A MIDI file's controller moves a slider as a drag does: unlike param, the handler
+// runs only when the position changes.
+struct MoveControl {
+    ControlId control;
+    int position;
+};
+// A MIDI file's program change loads a preset slot as F1..F8 do outside save mode.
+struct LoadPreset {
+    int slot;
+};
 
-using Command = std::variant<SetControl, SetTuning, KeyDown, KeyUp, SetCtrl, Render>;
+using Command =
+    std::variant<SetControl, SetTuning, KeyDown, KeyUp, SetCtrl, Render, MoveControl, LoadPreset>;
 
 struct Score {
     std::vector<Command> commands;

@@ -31,6 +31,10 @@ TEST(CommandLine, OptionsAndTheTwoPaths) {
 
     job = std::get<RenderJob>(Parse({"--", "-odd-name", "out"}));
     EXPECT_EQ(job.score, "-odd-name");
+    EXPECT_EQ(job.tailBlocks, std::nullopt);
+
+    EXPECT_EQ(std::get<RenderJob>(Parse({"--tail=0.25", "song.MIDI", "out"})).tailBlocks, 13);
+    EXPECT_EQ(std::get<RenderJob>(Parse({"song.mid", "--tail", "0", "out"})).tailBlocks, 0);
 }
 
 TEST(CommandLine, PlayTakesTheScoreAlone) {
@@ -61,6 +65,10 @@ TEST(CommandLine, BadUseIsAUsageError) {
              {"--ini=", "a", "b"},
              {"a"},
              {"a", "b", "c"},
+             {"--tail", "1", "a.txt", "b"},
+             {"--tail", "-1", "a.mid", "b"},
+             {"--tail", "1e3", "a.mid", "b"},
+             {"a.mid", "b", "--tail"},
              {},
          }) {
         EXPECT_TRUE(std::holds_alternative<UsageError>(Parse(bad))) << bad.size();
