@@ -73,3 +73,22 @@ TEST(OfflineRenderer, StartsWithTheTuningAndPresetOfASettingsFile) {
     OfflineRenderer unreadable;
     EXPECT_FALSE(unreadable.StartWith(dir / "", 0).ok());
 }
+
+// Program changes load from the settings file named at start-up, read at the time as
+// F1..F8 read it; one that can no longer be read is kept as the renderer's fault.
+TEST(OfflineRenderer, ProgramChangesLoadPresetsFromTheSettingsFile) {
+    ScratchDirectory dir;
+    std::string ini = dir / "morvane.ini";
+    WriteBytes(ini, "[PRESET5]\nVCF_CUTOFF=100\n");
+    OfflineRenderer renderer;
+    ASSERT_TRUE(renderer.StartWith(ini, 0).ok());
+    renderer.Apply(score::LoadPreset{5});
+    EXPECT_EQ(renderer.State().CutoffHz, 11025);
+    EXPECT_FALSE(renderer.Fault());
+
+    std::filesystem::remove(ini);
+    std::filesystem::create_directory(ini);
+    renderer.Apply(score::LoadPreset{0});
+    EXPECT_EQ(renderer.State().CutoffHz, 11025);
+    EXPECT_TRUE(renderer.Fault());
+}
