@@ -1,16 +1,19 @@
 #include "audio/manual_wave_out.h"
 
+#include <utility>
+
 namespace morvane {
 
-void ManualWaveOut::FailNext(Step step, int succeeding) {
+void ManualWaveOut::FailNext(Step step, int succeeding, std::string reason) {
     failAfter_[static_cast<int>(step)] = succeeding;
+    failReason_[static_cast<int>(step)] = std::move(reason);
 }
 
-bool ManualWaveOut::Fails(Step step) {
+Status ManualWaveOut::Outcome(Step step) {
     int& remaining = failAfter_[static_cast<int>(step)];
-    if (remaining < 0)
-        return false;
-    return remaining-- == 0;
+    if (remaining < 0 || remaining-- != 0)
+        return {};
+    return Error{failReason_[static_cast<int>(step)]};
 }
 
 void ManualWaveOut::NoteCallWhileClosed() {
@@ -18,39 +21,45 @@ void ManualWaveOut::NoteCallWhileClosed() {
         ++callsWhileClosed_;
 }
 
-bool ManualWaveOut::Open(CompletionListener& listener) {
-    if (Fails(Step::Open))
-        return false;
+Status ManualWaveOut::Open(CompletionListener& listener) {
+    if (Status opened = Outcome(Step::Open); !opened)
+        return opened;
     listener_ = &listener;
     open_ = true;
-    return true;
+    return {};
 }
 
-bool ManualWaveOut::Prepare(WaveHeader& header) {
+Status ManualWaveOut::Prepare(WaveHeader& header) {
     NoteCallWhileClosed();
-    if (Fails(Step::Prepare))
-        return false;
+    if (Status prepared = Outcome(Step::Prepare); !prepared)
+        return prepared;
     header.Prepared = true;
-    return true;
+    return {};
 }
 
-bool ManualWaveOut::Write(WaveHeader& header) {
+Status ManualWaveOut::Write(WaveHeader& header) {
     NoteCallWhileClosed();
-    if (!header.Prepared || header.Queued || Fails(Step::Write))
-        return false;
+    if (!header.Prepared || header.Queued)
+        return Error{"the buffer is not prepared, or queued already"};
+    if (lost_)
+        return Error{"the device is gone"};
+    if (Status written = Outcome(Step::Write); !written)
+        return written;
     header.Queued = true;
     queued_.push_back(&header);
     auto samples = static_cast<std::size_t>(header.BufferLength) / sizeof(std::int16_t);
     written_.emplace_back(header.Data, header.Data + samples);
-    return true;
+    return {};
 }
 
-bool ManualWaveOut::Unprepare(WaveHeader& header) {
+Status ManualWaveOut::Unprepare(WaveHeader& header) {
     NoteCallWhileClosed();
-    if (header.Queued || Fails(Step::Unprepare))
-        return false;
+    if (header.Queued)
+        return Error{"the buffer is still queued"};
+    if (Status unprepared = Outcome(Step::Unprepare); !unprepared)
+        return unprepared;
     header.Prepared = false;
-    return true;
+    return {};
 }
 
 void ManualWaveOut::Reset() {
@@ -62,6 +71,17 @@ void ManualWaveOut::Reset() {
 void ManualWaveOut::Close() {
     NoteCallWhileClosed();
     open_ = false;
+}
+
+void ManualWaveOut::Lose(std::string reason) {
+    lost_ = true;
+    Finish(QueuedCount());
+    listener_->WaveOutLost(Error{std::move(reason)});
+}
+
+void ManualWaveOut::ComeBack() {
+    lost_ = false;
+    listener_->WaveOutBack();
 }
 
 void ManualWaveOut::Finish(int count) {

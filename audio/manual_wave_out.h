@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <string>
 #include <vector>
 
 #include "audio/wave_out_device.h"
@@ -10,15 +11,15 @@
 namespace morvane {
 
 // A wave-output device driven by hand, for tests: buffers finish playing when the test
-// says so, and each step can be made to fail.
+// says so, each step can be made to fail, and the device can go away and come back.
 class ManualWaveOut : public WaveOutDevice {
 public:
     enum class Step { Open, Prepare, Write, Unprepare, Count };
 
-    bool Open(CompletionListener& listener) override;
-    bool Prepare(WaveHeader& header) override;
-    bool Write(WaveHeader& header) override;
-    bool Unprepare(WaveHeader& header) override;
+    Status Open(CompletionListener& listener) override;
+    Status Prepare(WaveHeader& header) override;
+    Status Write(WaveHeader& header) override;
+    Status Unprepare(WaveHeader& header) override;
     void Reset() override;
     void Close() override;
     // Time passes one buffer at a time: when nothing has finished, the oldest queued
@@ -26,8 +27,16 @@ public:
     void AwaitCompletions(std::chrono::milliseconds timeout) override;
     void WaitUntilHeard() override {}
 
-    // The call of step that follows `succeeding` more successful ones fails, once.
-    void FailNext(Step step, int succeeding = 0);
+    // The call of step that follows `succeeding` more successful ones fails, once, giving
+    // reason (none by default).
+    void FailNext(Step step, int succeeding = 0, std::string reason = {});
+
+    // The device goes away: every queued buffer finishes at once, the listener hears of
+    // the loss (given reason), and writes fail until ComeBack. The completions wait for
+    // DeliverCompletions, as after a reset.
+    void Lose(std::string reason);
+    // The device plays again; deliver the completions of the loss first.
+    void ComeBack();
 
     // The oldest count queued buffers finish playing; their completions wait for
     // DeliverCompletions.
@@ -50,14 +59,16 @@ public:
     const std::vector<std::vector<std::int16_t>>& Written() const { return written_; }
 
 private:
-    bool Fails(Step step);
+    Status Outcome(Step step);
     void NoteCallWhileClosed();
 
     CompletionListener* listener_ = nullptr;
     bool open_ = false;
     std::deque<WaveHeader*> queued_;
     std::deque<WaveHeader*> finished_;
+    bool lost_ = false;
     std::array<int, static_cast<int>(Step::Count)> failAfter_{-1, -1, -1, -1};
+    std::array<std::string, static_cast<int>(Step::Count)> failReason_;
     int resets_ = 0;
     int callsWhileClosed_ = 0;
     std::vector<std::vector<std::int16_t>> written_;

@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
 #include <thread>
 
 #include "engine/synth_state.h"
@@ -21,23 +23,35 @@ namespace {
 // ALSA reports every device it probes and fails to open; none of that concerns the user.
 void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
 
+// PortAudio's text for the error, and the host API's own where PortAudio only says that
+// the host failed.
+Error PortAudioError(PaError error) {
+    std::string reason = Pa_GetErrorText(error);
+    const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
+    if (error == paUnanticipatedHostError && host && host->errorText && *host->errorText)
+        reason += std::string(" (") + host->errorText + ")";
+    return Error{reason};
+}
+
 // The JACK client library prints its failed probe for a server straight to stderr, so
 // stderr points at /dev/null while PortAudio starts.
-bool InitialiseQuietly() {
+Status InitialiseQuietly() {
     snd_lib_error_set_handler(IgnoreAlsaError);
     std::fflush(stderr);
     int savedStderr = ::dup(STDERR_FILENO);
     int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (savedStderr >= 0 && devNull >= 0)
         ::dup2(devNull, STDERR_FILENO);
-    bool initialised = Pa_Initialize() == paNoError;
+    PaError initialised = Pa_Initialize();
     if (savedStderr >= 0 && devNull >= 0)
         ::dup2(savedStderr, STDERR_FILENO);
     if (devNull >= 0)
         ::close(devNull);
     if (savedStderr >= 0)
         ::close(savedStderr);
-    return initialised;
+    if (initialised != paNoError)
+        return PortAudioError(initialised);
+    return {};
 }
 
 } // namespace
@@ -48,43 +62,64 @@ PortAudioWaveOut::PortAudioWaveOut(double suggestedLatencySeconds)
 
 PortAudioWaveOut::~PortAudioWaveOut() {
     Close();
+    reopenTimer_.reset();
     notifier_.reset();
     if (wakeFd_ >= 0)
         ::close(wakeFd_);
 }
 
-bool PortAudioWaveOut::Open(CompletionListener& listener) {
-    if (stream_ || wakeFd_ < 0 || !InitialiseQuietly())
-        return false;
+Status PortAudioWaveOut::Open(CompletionListener& listener) {
+    if (listener_)
+        return Error{"the device is open already"};
+    if (wakeFd_ < 0)
+        return Error{"no eventfd to wake the owner with"};
+    if (Status started = StartStream(); !started)
+        return started;
+    listener_ = &listener;
+    lost_ = false;
+    backPending_ = false;
+    return {};
+}
+
+// The stream runs from open to close, playing silence while nothing is queued, so
+// that queueing never has to wait for a device to start.
+Status PortAudioWaveOut::StartStream() {
+    if (Status initialised = InitialiseQuietly(); !initialised)
+        return initialised;
     PaStreamParameters output{};
     output.device = Pa_GetDefaultOutputDevice();
     output.channelCount = 1;
     output.sampleFormat = paInt16;
     output.suggestedLatency = suggestedLatency_;
-    if (output.device == paNoDevice ||
-        Pa_OpenStream(&stream_, nullptr, &output, kSampleRate, kBlockSamples, paNoFlag, Callback,
-                      this) != paNoError) {
-        stream_ = nullptr;
-        Pa_Terminate();
-        return false;
+    PaError failure = paDeviceUnavailable;
+    if (output.device != paNoDevice)
+        failure = Pa_OpenStream(&stream_, nullptr, &output, kSampleRate, kBlockSamples, paNoFlag,
+                                Callback, this);
+    if (failure == paNoError) {
+        failure = Pa_SetStreamFinishedCallback(stream_, StreamFinished);
+        lastSampleHeardAt_ = 0;
+        if (failure == paNoError)
+            failure = Pa_StartStream(stream_);
+        if (failure != paNoError)
+            Pa_CloseStream(stream_);
     }
-    Pa_SetStreamFinishedCallback(stream_, StreamFinished);
-    listener_ = &listener;
-    dead_ = false;
-    if (!StartStream()) {
-        Close();
-        return false;
-    }
-    return true;
+    if (failure == paNoError)
+        return {};
+    Error reason = PortAudioError(failure);
+    stream_ = nullptr;
+    Pa_Terminate();
+    return reason;
 }
 
-// The stream runs from open to close, playing silence while nothing is queued, so
-// that queueing never has to wait for a device to start.
-bool PortAudioWaveOut::StartStream() {
-    return Pa_StartStream(stream_) == paNoError;
+// Teardown has no second way: what these calls return changes nothing.
+void PortAudioWaveOut::EndStream() {
+    StopCallbacks();
+    Pa_CloseStream(stream_);
+    stream_ = nullptr;
+    Pa_Terminate();
 }
 
-void PortAudioWaveOut::StopStream() {
+void PortAudioWaveOut::StopCallbacks() {
     // Our own stop also ends in the finished callback, which must not take it for a
     // dying stream.
     stopping_ = true;
@@ -92,30 +127,37 @@ void PortAudioWaveOut::StopStream() {
     stopping_ = false;
 }
 
-bool PortAudioWaveOut::Prepare(WaveHeader& header) {
-    if (!stream_)
-        return false;
+Status PortAudioWaveOut::Prepare(WaveHeader& header) {
+    if (!listener_)
+        return Error{"the device is not open"};
     header.Prepared = true;
-    return true;
+    return {};
 }
 
-bool PortAudioWaveOut::Write(WaveHeader& header) {
-    if (!stream_ || dead_ || !header.Prepared || header.Queued)
-        return false;
+Status PortAudioWaveOut::Write(WaveHeader& header) {
+    if (!listener_)
+        return Error{"the device is not open"};
+    if (!stream_)
+        return Error{"the sound device is gone"};
+    if (!header.Prepared || header.Queued)
+        return Error{"the buffer is not prepared, or queued already"};
+    // Bounding what is out by the capacity keeps the queue to the callback from ever
+    // being full as well.
+    if (writtenCount_ - deliveredCount_ == kRingCapacity || !queued_.Push(&header))
+        return Error{"too many buffers queued"};
     header.Queued = true;
-    if (!queued_.Push(&header)) {
-        header.Queued = false;
-        return false;
-    }
+    outstanding_[writtenCount_ % kRingCapacity] = &header;
     ++writtenCount_;
-    return true;
+    return {};
 }
 
-bool PortAudioWaveOut::Unprepare(WaveHeader& header) {
-    if (!stream_ || header.Queued)
-        return false;
+Status PortAudioWaveOut::Unprepare(WaveHeader& header) {
+    if (!listener_)
+        return Error{"the device is not open"};
+    if (header.Queued)
+        return Error{"the buffer is still queued"};
     header.Prepared = false;
-    return true;
+    return {};
 }
 
 void PortAudioWaveOut::Reset() {
@@ -123,43 +165,41 @@ void PortAudioWaveOut::Reset() {
     // device, which the player waits to hear out.
     if (!stream_ || writtenCount_ == returnedCount_.load(std::memory_order_acquire))
         return;
-    StopStream();
+    StopCallbacks();
     ReturnQueuedBuffers();
-    if (!dead_ && !StartStream())
-        dead_ = true;
+    // A stream that will not start again is as good as dead.
+    if (Pa_StartStream(stream_) != paNoError)
+        died_ = true;
 }
 
 void PortAudioWaveOut::Close() {
-    if (!stream_)
+    if (!listener_)
         return;
-    StopStream();
-    Pa_CloseStream(stream_);
-    stream_ = nullptr;
-    Pa_Terminate();
+    if (reopenTimer_)
+        reopenTimer_->stop();
+    if (stream_)
+        EndStream();
     ReturnQueuedBuffers();
     // Completions still undelivered are dropped with the device.
-    while (auto header = returned_.Pop())
-        (*header)->Queued = false;
+    for (; deliveredCount_ < writtenCount_; ++deliveredCount_)
+        outstanding_[deliveredCount_ % kRingCapacity]->Queued = false;
     listener_ = nullptr;
+    lost_ = false;
+    backPending_ = false;
     if (notifier_)
         notifier_->setEnabled(false);
 }
 
 void PortAudioWaveOut::ReturnQueuedBuffers() {
-    if (playing_)
-        Return(playing_);
+    std::size_t returned = playing_ ? 1 : 0;
     playing_ = nullptr;
     playedSamples_ = 0;
     playedAny_ = false;
     silenceSincePlaying_ = false;
-    while (auto header = queued_.Pop())
-        Return(*header);
+    while (queued_.Pop())
+        ++returned;
+    returnedCount_.fetch_add(returned, std::memory_order_release);
     Wake();
-}
-
-void PortAudioWaveOut::Return(WaveHeader* header) {
-    returned_.Push(header);
-    returnedCount_.fetch_add(1, std::memory_order_release);
 }
 
 void PortAudioWaveOut::Wake() {
@@ -200,8 +240,8 @@ void PortAudioWaveOut::Play(std::int16_t* out, unsigned long frames, double dacT
             playedAny_ = true;
             lastSampleHeardAt_.store(dacTime + double(callbackFrames - frames) / kSampleRate,
                                      std::memory_order_relaxed);
-            Return(playing_);
             playing_ = nullptr;
+            returnedCount_.fetch_add(1, std::memory_order_release);
             Wake();
         }
     }
@@ -221,22 +261,44 @@ void PortAudioWaveOut::StreamFinished(void* self) {
     }
 }
 
+// The callbacks have ended; the stop only joins the thread that ran them. A server
+// that was only restarted takes the stream again at once and the ring goes on;
+// otherwise the owner is told, once, before the buffers come home.
+void PortAudioWaveOut::LoseStream() {
+    EndStream();
+    ReturnQueuedBuffers();
+    Status restarted = StartStream();
+    if (restarted)
+        return;
+    lost_ = true;
+    if (reopenTimer_)
+        reopenTimer_->start();
+    listener_->WaveOutLost(restarted.error());
+}
+
+void PortAudioWaveOut::TryReopen() {
+    if (!lost_ || !StartStream())
+        return;
+    lost_ = false;
+    reopenTimer_->stop();
+    backPending_ = true;
+    Wake();
+}
+
 void PortAudioWaveOut::DeliverCompletions() {
     std::uint64_t count;
     [[maybe_unused]] ssize_t n = ::read(wakeFd_, &count, sizeof count);
-    if (stream_ && died_.exchange(false)) {
-        // The callbacks have ended; the stop only joins the thread that ran them.
-        StopStream();
-        dead_ = true;
-        ReturnQueuedBuffers();
-    }
+    if (listener_ && stream_ && died_.exchange(false))
+        LoseStream();
     // A completion may close the device, or run further deliveries nested in a box.
-    while (listener_) {
-        auto header = returned_.Pop();
-        if (!header)
-            break;
-        (*header)->Queued = false;
-        listener_->WaveOutDone(**header);
+    while (listener_ && deliveredCount_ < returnedCount_.load(std::memory_order_acquire)) {
+        WaveHeader* header = outstanding_[deliveredCount_++ % kRingCapacity];
+        header->Queued = false;
+        listener_->WaveOutDone(*header);
+    }
+    if (listener_ && backPending_ && deliveredCount_ == writtenCount_) {
+        backPending_ = false;
+        listener_->WaveOutBack();
     }
 }
 
@@ -244,6 +306,9 @@ void PortAudioWaveOut::DeliverThroughEventLoop() {
     notifier_ = std::make_unique<QSocketNotifier>(wakeFd_, QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated,
                      [this] { DeliverCompletions(); });
+    reopenTimer_ = std::make_unique<QTimer>();
+    reopenTimer_->setInterval(kReopenInterval);
+    QObject::connect(reopenTimer_.get(), &QTimer::timeout, [this] { TryReopen(); });
 }
 
 void PortAudioWaveOut::AwaitCompletions(std::chrono::milliseconds timeout) {
@@ -264,11 +329,6 @@ void PortAudioWaveOut::WaitUntilHeard() {
     for (double now = Pa_GetStreamTime(stream_); now < until && now < giveUpAt;
          now = Pa_GetStreamTime(stream_))
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-}
-
-double PortAudioWaveOut::OutputLatency() const {
-    const PaStreamInfo* info = stream_ ? Pa_GetStreamInfo(stream_) : nullptr;
-    return info ? info->outputLatency : 0.0;
 }
 
 } // namespace morvane

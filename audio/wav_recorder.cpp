@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
+
+#include "base/file_io.h"
+#include "base/little_endian.h"
 
 namespace morvane {
 
@@ -29,40 +31,20 @@ public:
         for (int i = 0; i < 4; ++i)
             bytes_[at_++] = static_cast<std::uint8_t>(four[i]);
     }
-    void U16(std::uint16_t v) { LittleEndian(v, 2); }
-    void U32(std::uint32_t v) { LittleEndian(v, 4); }
+    void U16(std::uint16_t v) { Put(v); }
+    void U32(std::uint32_t v) { Put(v); }
 
 private:
-    void LittleEndian(std::uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i)
-            bytes_[at_++] = static_cast<std::uint8_t>(v >> (8 * i));
+    template <class T> void Put(T v) {
+        StoreLittleEndian(v, bytes_.data() + at_);
+        at_ += sizeof(T);
     }
     std::array<std::uint8_t, kWavHeaderBytes>& bytes_;
-    int at_ = 0;
+    std::size_t at_ = 0;
 };
 
-std::array<std::uint8_t, 4> LittleEndian32(std::uint32_t v) {
-    return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
-            static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
-}
-
-// write() may write less than asked; a disk that fills up does that first.
-bool WriteAll(int fd, const void* data, std::size_t size) {
-    auto* bytes = static_cast<const std::uint8_t*>(data);
-    while (size > 0) {
-        ssize_t n = ::write(fd, bytes, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 bool WriteAt(int fd, off_t offset, std::uint32_t value) {
-    auto bytes = LittleEndian32(value);
+    auto bytes = LittleEndianBytes(value);
     return ::pwrite(fd, bytes.data(), bytes.size(), offset) == static_cast<ssize_t>(bytes.size());
 }
 
@@ -110,9 +92,9 @@ std::string WavRecorder::FileNameFor(std::time_t start) const {
     return directory_ + "/" + name;
 }
 
-bool WavRecorder::StartRecording() {
+Status WavRecorder::StartRecording() {
     if (Recording())
-        return true;
+        return {};
     path_ = FileNameFor(clock_());
     int fd = opener_(path_);
     // A header that promises no samples yet: the file is a valid empty WAV from the start.
@@ -122,15 +104,13 @@ bool WavRecorder::StartRecording() {
         ::unlink(path_.c_str());
         fd = -1;
     }
-    if (fd < 0) {
-        errors_.ShowError("ファイル " + path_ + " を作成できません。");
-        return false;
-    }
+    if (fd < 0)
+        return Error{"ファイル " + path_ + " を作成できません。"};
     file_ = fd;
     recordedBlocks_ = 0;
     if (listener_)
         listener_(true);
-    return true;
+    return {};
 }
 
 void WavRecorder::RecordBlock(const std::int16_t* block) {

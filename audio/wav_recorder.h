@@ -7,6 +7,7 @@
 #include <string>
 
 #include "audio/error_reporter.h"
+#include "base/result.h"
 #include "engine/synth_state.h"
 
 namespace morvane {
@@ -43,8 +44,9 @@ public:
     void SetFileOpener(FileOpener opener) { opener_ = std::move(opener); }
     void SetClock(Clock clock) { clock_ = std::move(clock); }
 
-    // False, with the user told, when the file cannot be created.
-    bool StartRecording();
+    // The message for the user when the file cannot be created. Failures once the
+    // recording runs come later, from the audio path, and go to the error reporter.
+    Status StartRecording();
     // Appends one block of kBlockSamples samples; stops at kMaxRecordedBlocks, and when
     // the write fails (the user is told).
     void RecordBlock(const std::int16_t* block);

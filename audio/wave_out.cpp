@@ -2,16 +2,32 @@
 
 namespace morvane {
 
+namespace {
+
+// The fixed message says which step failed; the device's reason, where it gives one,
+// says why.
+std::string WithReason(const char* failure, const Error& reason) {
+    if (reason.message.empty())
+        return failure;
+    return std::string(failure) + ": " + reason.message;
+}
+
+} // namespace
+
 WaveOut::WaveOut(WaveOutDevice& device, BlockSource& source, ErrorReporter& errors,
                  WaveOutOwner& owner)
     : device_(device), source_(source), errors_(errors), owner_(owner) {}
 
 bool WaveOut::OpenOutput() {
-    if (!device_.Open(*this)) {
-        errors_.ShowError(kOpenError);
+    if (Status opened = device_.Open(*this); !opened) {
+        errors_.ShowError(WithReason(kOpenError, opened.error()));
         return false;
     }
     open_ = true;
+    return Prime();
+}
+
+bool WaveOut::Prime() {
     buffersInFlight_ = 0;
     for (int i = 0; i < kBufferCount; ++i) {
         dataAreas_[i].fill(0);
@@ -19,8 +35,10 @@ bool WaveOut::OpenOutput() {
     }
     currentBuffer_ = 0;
     for (int i = 0; i < kPrimeCount; ++i) {
-        if (!PrepareAndWrite(headers_[currentBuffer_]))
+        if (Status queued = PrepareAndWrite(headers_[currentBuffer_]); !queued) {
+            errors_.ShowError(queued.error().message);
             return false;
+        }
         Advance();
     }
     return true;
@@ -30,19 +48,39 @@ void WaveOut::WaveOutDone(WaveHeader& finished) {
     if (closed_)
         return;
     --buffersInFlight_;
-    if (!device_.Unprepare(finished)) {
-        errors_.ShowError(kUnprepareError);
+    if (Status unprepared = device_.Unprepare(finished); !unprepared) {
+        errors_.ShowError(WithReason(kUnprepareError, unprepared.error()));
         // Completions handled inside the box may have granted the close meanwhile.
         if (closed_)
             return;
     }
     std::lock_guard lock(audioLock_);
+    // The buffers a lost device sends back only come home; the ring starts again when
+    // the device is back.
+    if (lost_ && !closing_)
+        return;
     if (!closing_ && buffersInFlight_ < kMaxInFlight && !QueueCurrentBuffer())
         return;
     if (buffersInFlight_ == 0) {
         closeAllowed_ = true;
         owner_.RequestClose();
     }
+}
+
+// Set before the box goes up: the buffers coming back while it is shown must not be
+// queued again, each failing with a box of its own.
+void WaveOut::WaveOutLost(const Error& reason) {
+    if (closed_)
+        return;
+    lost_ = true;
+    errors_.ShowError(WithReason(kWriteError, reason));
+}
+
+void WaveOut::WaveOutBack() {
+    lost_ = false;
+    if (closed_ || closing_)
+        return;
+    Prime();
 }
 
 bool WaveOut::QueueCurrentBuffer() {
@@ -55,26 +93,24 @@ bool WaveOut::QueueCurrentBuffer() {
     if (recorder_ && recorder_->Recording()) {
         recorder_->RecordBlock(block);
         // The recorder may have shown a box, and completions handled inside it may have
-        // taken this buffer already or closed the device.
-        if (closed_ || currentBuffer_ != buffer)
+        // taken this buffer already, closed the device or found it gone.
+        if (closed_ || lost_ || currentBuffer_ != buffer)
             return false;
     }
-    if (!PrepareAndWrite(headers_[buffer]))
+    if (Status queued = PrepareAndWrite(headers_[buffer]); !queued) {
+        errors_.ShowError(queued.error().message);
         return false;
+    }
     Advance();
     return true;
 }
 
-bool WaveOut::PrepareAndWrite(WaveHeader& header) {
-    if (!device_.Prepare(header)) {
-        errors_.ShowError(kPrepareError);
-        return false;
-    }
-    if (!device_.Write(header)) {
-        errors_.ShowError(kWriteError);
-        return false;
-    }
-    return true;
+Status WaveOut::PrepareAndWrite(WaveHeader& header) {
+    if (Status prepared = device_.Prepare(header); !prepared)
+        return Error{WithReason(kPrepareError, prepared.error())};
+    if (Status written = device_.Write(header); !written)
+        return Error{WithReason(kWriteError, written.error())};
+    return {};
 }
 
 void WaveOut::Advance() {
@@ -88,7 +124,7 @@ bool WaveOut::CloseQuery() {
         device_.Reset();
     closing_ = true;
     // With nothing queued no completion will come to finish the handshake: the device
-    // never opened, or failed re-queues have emptied it.
+    // never opened, failed re-queues have emptied it, or it went away.
     if (buffersInFlight_ == 0)
         closeAllowed_ = true;
     return closeAllowed_;
@@ -105,6 +141,12 @@ void WaveOut::Close() {
         device_.Close();
         open_ = false;
     }
+}
+
+Status WaveOut::ReadyToRecord() const {
+    if (!open_ || lost_)
+        return Error{kNoDeviceToRecord};
+    return {};
 }
 
 } // namespace morvane

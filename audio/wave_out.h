@@ -21,6 +21,8 @@ inline constexpr const char* kOpenError = "Problem creating play handle";
 inline constexpr const char* kPrepareError = "Out Prepare error";
 inline constexpr const char* kWriteError = "Wave out error";
 inline constexpr const char* kUnprepareError = "Out Un Prepare error";
+// Recording takes the blocks on their way to the device: without one nothing is rendered.
+inline constexpr const char* kNoDeviceToRecord = "No sound device: nothing can be recorded";
 
 // Fills one block of kBlockSamples samples. Returns false when there is nothing more to
 // play: the stream then drains as on a close, but lets the queued buffers play out.
@@ -45,8 +47,10 @@ protected:
 
 // Streams rendered blocks to a wave-output device through a ring of kBufferCount
 // buffers, keeping kMaxInFlight queued, and carries out the close handshake: the owner
-// may close only when the device has returned every buffer. Every call runs on the
-// owner's thread, completions included.
+// may close only when the device has returned every buffer. A device that goes away is
+// reported once; the stream then waits, and when the device is back the ring starts
+// again as when it was opened. Every call runs on the owner's thread, completions
+// included.
 class WaveOut : private CompletionListener {
 public:
     WaveOut(WaveOutDevice& device, BlockSource& source, ErrorReporter& errors, WaveOutOwner& owner);
@@ -64,6 +68,8 @@ public:
     bool CloseQuery();
     // Once the close was granted: stops the recording and releases the device.
     void Close();
+    // Whether a recording would get the blocks: only while a device plays them.
+    Status ReadyToRecord() const;
 
     // Taken by every voice operation of the owner; held by the completion handler for a
     // whole block.
@@ -77,9 +83,14 @@ public:
 
 private:
     void WaveOutDone(WaveHeader& finished) override;
+    void WaveOutLost(const Error& reason) override;
+    void WaveOutBack() override;
+    // Queues kPrimeCount silent buffers from the start of the ring. True when all were
+    // queued.
+    bool Prime();
     // Renders, records and queues the current buffer. False when it was not queued.
     bool QueueCurrentBuffer();
-    bool PrepareAndWrite(WaveHeader& header);
+    Status PrepareAndWrite(WaveHeader& header);
     void Advance();
 
     WaveOutDevice& device_;
@@ -93,6 +104,9 @@ private:
     std::array<std::array<std::int16_t, kDataAreaBytes / sizeof(std::int16_t)>, kBufferCount>
         dataAreas_{};
     bool open_ = false;
+    // The device went away: completions only come home, nothing is queued until it is
+    // back.
+    bool lost_ = false;
     // Set by Close: completions handled nested inside an error box may have closed the
     // device while an outer handler still waits for its box.
     bool closed_ = false;

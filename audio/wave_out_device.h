@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdint>
 
+#include "base/result.h"
+
 namespace morvane {
 
 // One buffer of the ring as the device sees it. The owner sets Data and BufferLength
@@ -15,27 +17,35 @@ struct WaveHeader {
 };
 
 // Receives one completion per queued buffer, on the owner's thread, in the order the
-// buffers were queued.
+// buffers were queued, and hears when the device goes away and comes back.
 class CompletionListener {
 public:
     virtual void WaveOutDone(WaveHeader& finished) = 0;
+    // The device went away and could not be opened again at once. It has stopped
+    // playing; every queued buffer comes back after this call, and writes fail until
+    // WaveOutBack.
+    virtual void WaveOutLost(const Error& reason) = 0;
+    // The device plays again, with nothing queued. It comes only after the completion of
+    // every buffer that the loss sent back.
+    virtual void WaveOutBack() = 0;
 
 protected:
     ~CompletionListener() = default;
 };
 
 // A wave-output device for 22050 Hz mono 16-bit PCM that plays queued buffers in queue
-// order. Every call that can fail says so; a failed call changes nothing.
+// order. Every call that can fail says so, with the audio library's own reason where it
+// gives one; a failed call changes nothing.
 class WaveOutDevice {
 public:
     virtual ~WaveOutDevice() = default;
 
-    virtual bool Open(CompletionListener& listener) = 0;
-    virtual bool Prepare(WaveHeader& header) = 0;
+    virtual Status Open(CompletionListener& listener) = 0;
+    virtual Status Prepare(WaveHeader& header) = 0;
     // Queues the prepared buffer behind those already queued.
-    virtual bool Write(WaveHeader& header) = 0;
+    virtual Status Write(WaveHeader& header) = 0;
     // Fails while the buffer is still queued.
-    virtual bool Unprepare(WaveHeader& header) = 0;
+    virtual Status Unprepare(WaveHeader& header) = 0;
     // Stops playing and sends every queued buffer back, each with its completion, in
     // queue order. The completions arrive later, like any other.
     virtual void Reset() = 0;

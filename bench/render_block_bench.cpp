@@ -4,7 +4,9 @@
 #include <chrono>
 #include <cstdint>
 
-#include "tests/engine/engine_fixture.h"
+#include "engine/block_renderer.h"
+#include "engine/voice_pool.h"
+#include "tests/support/engine_fixture.h"
 
 using namespace morvane;
 

@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <string_view>
 
-#include "tests/engine/engine_fixture.h"
+#include "engine/block_renderer.h"
+#include "engine/voice_pool.h"
+#include "tests/support/engine_fixture.h"
 
 using namespace morvane;
 

@@ -1,12 +1,12 @@
 #include "engine/block_renderer.h"
 
 #include <array>
-#include <cmath>
 
 #include "engine/filter.h"
-#include "engine/numbers.h"
-#include "engine/voice_renderer.h"
 #include "engine/keymap.h"
+#include "engine/numbers.h"
+#include "engine/triangle.h"
+#include "engine/voice_renderer.h"
 
 namespace morvane {
 
@@ -14,7 +14,6 @@ namespace {
 
 using X = long double;
 
-constexpr int kEmpty = -1;
 // The chorus lifts oscillator 2 by a tenth of a semitone.
 constexpr int kChorusDetune = 12;
 // Square LFO: +-ModDepth/800; triangle: ModDepth x t/400 with t in -1..+1.
@@ -33,7 +32,7 @@ void RenderVoices(SynthState& s, std::array<VoiceSetup, kVoiceCount>& setups, in
                   float& mix) {
     for (int position = 0; position < kVoiceCount; ++position) {
         int v = s.VoiceOrder[position];
-        if (v == kEmpty)
+        if (v == kNoVoice)
             continue;
         // An ended voice closes the gap in VoiceOrder; the voices behind it lose this
         // sample step and are rendered again from the next one.
@@ -42,10 +41,20 @@ void RenderVoices(SynthState& s, std::array<VoiceSetup, kVoiceCount>& setups, in
     }
 }
 
+// The keys of the voices in VoiceOrder.
+KeySet SoundingKeys(const RunningState& s) {
+    KeySet keys;
+    for (int v : s.VoiceOrder) {
+        if (v != kNoVoice)
+            keys[s.Voices[v].Key] = true;
+    }
+    return keys;
+}
+
 } // namespace
 
 int AdvanceLfo(SynthState& s) {
-    s.LfoPhase = X(s.LfoPhase) + s.LfoIncrementTable[s.ModFreq];
+    s.LfoPhase = X(s.LfoPhase) + s.Tables->LfoIncrementTable[s.ModFreq];
     if (s.LfoPhase >= 1)
         s.LfoPhase = X(s.LfoPhase) - 1;
     float value;
@@ -54,8 +63,7 @@ int AdvanceLfo(SynthState& s) {
         value = s.LfoPhase >= 0.5f ? X(s.ModDepth) / kSquareLfoDivisor
                                    : X(-s.ModDepth) / kSquareLfoDivisor;
     } else {
-        float t = (std::fabs(X(s.LfoPhase) - 0.5L) - 0.25L) * 4; // +1 at 0, -1 at 0.5
-        value = X(s.ModDepth) * t / kTriangleLfoDivisor;
+        value = X(s.ModDepth) * TriangleShape(s.LfoPhase) / kTriangleLfoDivisor;
     }
     // The phase runs on while the gate is closed.
     if (!s.CtrlHeld && !s.ModAlwaysOn)
@@ -100,7 +108,7 @@ int EchoLength(int echoTimeMs) {
     return echoTimeMs * kSampleRate / kMillisecondsPerSecond;
 }
 
-void RenderBlock(SynthState& s, std::int16_t* target) {
+BlockResult RenderBlock(SynthState& s, std::int16_t* target) {
     // Pitches are fixed per voice for the whole block, so a voice moved forward by the
     // end of another keeps its own.
     const bool chorus = s.ChorusChecked;
@@ -108,7 +116,7 @@ void RenderBlock(SynthState& s, std::int16_t* target) {
     // Indexed by voice record, not by position.
     std::array<VoiceSetup, kVoiceCount> setups;
     for (int v : s.VoiceOrder) {
-        if (v == kEmpty)
+        if (v == kNoVoice)
             continue;
         anyVoiceActive = true;
         const TSynthVoice& voice = s.Voices[v];
@@ -118,6 +126,10 @@ void RenderBlock(SynthState& s, std::int16_t* target) {
         setups[v] = SetUpVoice(s, voice, p1, p2);
     }
     const int echoLength = EchoLength(s.EchoTimeMs);
+    // Within a block voices only end, none starts: the keys sounding at its start that
+    // no longer sound at its end are those whose voices ended, found without a cost
+    // per sample.
+    const KeySet soundingAtStart = SoundingKeys(s);
 
     for (int i = 0; i < kBlockSamples; ++i) {
         float mix = 0;
@@ -126,6 +138,9 @@ void RenderBlock(SynthState& s, std::int16_t* target) {
             RenderVoices(s, setups, AdvanceLfo(s), mix);
         target[i] = RenderMasterSample(s, mix, echoLength);
     }
+    BlockResult result;
+    result.EndedKeys = soundingAtStart & ~SoundingKeys(s);
+    return result;
 }
 
 } // namespace morvane

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <utility>
 
+#include "base/ascii.h"
+
 namespace morvane {
 
 namespace {
@@ -12,8 +14,8 @@ namespace {
 constexpr long double kLn10 = 2.302585092994045684017991454684364208L;
 constexpr long double kNyquistDecade = 11.025L; // 11025 Hz / 1000: the cutoff at r = 1000
 
-// Writes the converted position into the synth state.
-using Writer = void (*)(SynthState& s, int p);
+// Writes the converted position into the sound parameters.
+using Writer = void (*)(SoundParameters& s, int p);
 
 enum class LabelFormat {
     None,
@@ -80,96 +82,96 @@ constexpr int kHighestOctave = 2;
 // The order of the first 28 rows is the order in which a preset is written and read,
 // and so the order in which a preset load changes the engine.
 const std::array<Row, kControlCount> kRows = {{
-    Radio("WAVE1_TYPE", "RadioWaveSel1", 4, 1, [](SynthState& s, int p) { s.Osc1Wave = p; }),
-    Radio("WAVE2_TYPE", "RadioWaveSel2", 4, 0, [](SynthState& s, int p) { s.Osc2Wave = p; }),
+    Radio("WAVE1_TYPE", "RadioWaveSel1", 4, 1, [](SoundParameters& s, int p) { s.Osc1Wave = p; }),
+    Radio("WAVE2_TYPE", "RadioWaveSel2", 4, 0, [](SoundParameters& s, int p) { s.Osc2Wave = p; }),
     Radio("WAVE1_OCTAVE", "RadioOctave1", 3, 1,
-          [](SynthState& s, int p) { s.Osc1Octave = kHighestOctave - p; }),
+          [](SoundParameters& s, int p) { s.Osc1Octave = kHighestOctave - p; }),
     Radio("WAVE2_OCTAVE", "RadioOctave2", 3, 1,
-          [](SynthState& s, int p) { s.Osc2Octave = kHighestOctave - p; }),
+          [](SoundParameters& s, int p) { s.Osc2Octave = kHighestOctave - p; }),
     Slider("WAVE1_VOL", "ScrollBarVol1", 0, 100, 0, 100, LabelFormat::Number,
-           [](SynthState& s, int p) { s.Osc1Volume = Fraction(p); }),
+           [](SoundParameters& s, int p) { s.Osc1Volume = Fraction(p); }),
     Slider("WAVE2_VOL", "ScrollBarVol2", 0, 100, 0, 100, LabelFormat::Number,
-           [](SynthState& s, int p) { s.Osc2Volume = Fraction(p); }),
+           [](SoundParameters& s, int p) { s.Osc2Volume = Fraction(p); }),
     Slider("WAVE1_WIDTH", "ScrollBarWidth1", 0, 100, 0, 50, LabelFormat::Number,
-           [](SynthState& s, int p) {
+           [](SoundParameters& s, int p) {
                s.Osc1WidthPos = p;
                s.Osc1Width = Fraction(p);
            }),
     Slider("WAVE2_WIDTH", "ScrollBarWidth2", 0, 100, 0, 50, LabelFormat::Number,
-           [](SynthState& s, int p) {
+           [](SoundParameters& s, int p) {
                s.Osc2WidthPos = p;
                s.Osc2Width = Fraction(p);
            }),
     Slider("NOISE_VOL", "ScrollBarNoise", 0, 100, 0, 0, LabelFormat::Number,
-           [](SynthState& s, int p) { s.NoiseLevel = p; }),
+           [](SoundParameters& s, int p) { s.NoiseLevel = p; }),
     // The chorus box has no handler; this only keeps the copy of its state that the
     // block renderer reads in step with the box.
     CheckBox("WAVE2_DETUNE", "CheckBoxChorus",
-             [](SynthState& s, int p) { s.ChorusChecked = p != 0; }),
+             [](SoundParameters& s, int p) { s.ChorusChecked = p != 0; }),
     Slider("MOD_DEPTH", "ScrollBarModDepth", 0, 100, 0, 20, LabelFormat::Percent,
-           [](SynthState& s, int p) { s.ModDepth = p; }),
+           [](SoundParameters& s, int p) { s.ModDepth = p; }),
     Slider("MOD_FREQ", "ScrollBarModFreq", 1, 20, 1, 10, LabelFormat::Hertz,
-           [](SynthState& s, int p) { s.ModFreq = p; }),
+           [](SoundParameters& s, int p) { s.ModFreq = p; }),
     {{"MOD_TYPE", "RadioButtonModType", ControlKind::ModType, 0, 1, kNothingSelected, 0, false},
-     [](SynthState& s, int p) { s.ModSquare = p == 1; },
+     [](SoundParameters& s, int p) { s.ModSquare = p == 1; },
      LabelFormat::None},
-    CheckBox("MOD_ON", "CheckBoxModOn", [](SynthState& s, int p) { s.ModAlwaysOn = p != 0; }),
+    CheckBox("MOD_ON", "CheckBoxModOn", [](SoundParameters& s, int p) { s.ModAlwaysOn = p != 0; }),
     Slider("ENV_ATTACK", "ScrollBarAttack", 0, 100, 0, 25, LabelFormat::Number,
-           [](SynthState& s, int p) {
+           [](SoundParameters& s, int p) {
                s.Vca.AttackPos = p;
                s.Vca.AttackTime = EnvelopeTime(p);
            }),
     Slider("ENV_DECAY", "ScrollBarDecay", 0, 100, 0, 25, LabelFormat::Number,
-           [](SynthState& s, int p) {
+           [](SoundParameters& s, int p) {
                s.Vca.DecayPos = p;
                s.Vca.DecayTime = EnvelopeTime(p);
            }),
     Slider("ENV_SUSTAIN", "ScrollBarSustain", 0, 100, 0, 50, LabelFormat::Number,
-           [](SynthState& s, int p) {
+           [](SoundParameters& s, int p) {
                s.Vca.SustainPos = p;
                s.Vca.SustainLevel = Fraction(p);
            }),
     Slider("ENV_RELEASE", "ScrollBarRelease", 0, 100, 0, 50, LabelFormat::Number,
-           [](SynthState& s, int p) {
+           [](SoundParameters& s, int p) {
                s.Vca.ReleasePos = p;
                s.Vca.ReleaseTime = EnvelopeTime(p);
            }),
     Slider("ENV_VCF_ATTACK", "ScrollBarVcfAttack", 0, 100, 0, 25, LabelFormat::Number,
-           [](SynthState& s, int p) {
+           [](SoundParameters& s, int p) {
                s.Vcf.AttackPos = p;
                s.Vcf.AttackTime = EnvelopeTime(p);
            }),
     Slider("ENV_VCF_DECAY", "ScrollBarVcfDecay", 0, 100, 0, 25, LabelFormat::Number,
-           [](SynthState& s, int p) {
+           [](SoundParameters& s, int p) {
                s.Vcf.DecayPos = p;
                s.Vcf.DecayTime = EnvelopeTime(p);
            }),
     Slider("ENV_VCF_SUSTAIN", "ScrollBarVcfSustain", 0, 100, 0, 50, LabelFormat::Number,
-           [](SynthState& s, int p) {
+           [](SoundParameters& s, int p) {
                s.Vcf.SustainPos = p;
                s.Vcf.SustainLevel = Fraction(p);
            }),
     Slider("ENV_VCF_RELEASE", "ScrollBarVcfRelease", 0, 100, 0, 50, LabelFormat::Number,
-           [](SynthState& s, int p) {
+           [](SoundParameters& s, int p) {
                s.Vcf.ReleasePos = p;
                s.Vcf.ReleaseTime = EnvelopeTime(p);
            }),
     CheckBox("USE_VCF_ENVELOPE", "CheckBoxUseVcfEnvelope",
-             [](SynthState& s, int p) { s.UseVcfEnvelope = p != 0; }),
+             [](SoundParameters& s, int p) { s.UseVcfEnvelope = p != 0; }),
     Slider("VCF_CUTOFF", "ScrollBarCutOff", 0, 100, 0, 50, LabelFormat::Cutoff,
-           [](SynthState& s, int p) { s.CutoffHz = CutoffFrequency(p); }),
+           [](SoundParameters& s, int p) { s.CutoffHz = CutoffFrequency(p); }),
     Slider("VCF_INTENSITY", "ScrollBarIntensity", 0, 100, 0, 50, LabelFormat::Number,
-           [](SynthState& s, int p) { s.VcfIntensity = p; }),
+           [](SoundParameters& s, int p) { s.VcfIntensity = p; }),
     Slider("VCF_RESONANCE", "ScrollBarResonance", 0, 90, 0, 50, LabelFormat::Resonance,
-           [](SynthState& s, int p) { s.Resonance = Fraction(p); }),
+           [](SoundParameters& s, int p) { s.Resonance = Fraction(p); }),
     Slider("DISTORTION_LEVEL", "ScrollBarDistortion", 0, 100, 1, 0, LabelFormat::Number,
-           [](SynthState& s, int p) { s.DistortionLevel = p; }),
+           [](SoundParameters& s, int p) { s.DistortionLevel = p; }),
     Slider("DISTORTION_VOLUME", "ScrollBarDistVol", 0, 100, 1, 50, LabelFormat::Number,
-           [](SynthState& s, int p) { s.DistortionVolume = p; }),
+           [](SoundParameters& s, int p) { s.DistortionVolume = p; }),
     Slider("ECHO_DEPTH", "ScrollBarEchoDepth", 0, 100, 0, 0, LabelFormat::Percent,
-           [](SynthState& s, int p) { s.EchoDepth = p; }),
+           [](SoundParameters& s, int p) { s.EchoDepth = p; }),
     Slider("ECHO_TIME", "ScrollBarEchoTime", 50, 200, 50, 100, LabelFormat::Milliseconds,
-           [](SynthState& s, int p) { s.EchoTimeMs = p; }),
+           [](SoundParameters& s, int p) { s.EchoTimeMs = p; }),
 }};
 
 const Row& RowOf(ControlId id) {
@@ -188,7 +190,7 @@ std::string FixedPoint(long double value, int decimals) {
     return std::string(buffer.data(), end);
 }
 
-std::string FormatLabel(LabelFormat format, const SynthState& s, int p) {
+std::string FormatLabel(LabelFormat format, const SoundParameters& s, int p) {
     switch (format) {
     case LabelFormat::None:
         return {};
@@ -211,14 +213,6 @@ std::string FormatLabel(LabelFormat format, const SynthState& s, int p) {
     return {};
 }
 
-char Upper(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool SameKey(std::string_view a, std::string_view b) {
-    return std::ranges::equal(a, b, [](char x, char y) { return Upper(x) == Upper(y); });
-}
-
 } // namespace
 
 const ControlDescription& Describe(ControlId id) {
@@ -227,13 +221,13 @@ const ControlDescription& Describe(ControlId id) {
 
 std::optional<ControlId> FindControl(std::string_view key) {
     for (int i = 0; i < kControlCount; ++i) {
-        if (SameKey(kRows[i].description.key, key))
+        if (EqualsIgnoringAsciiCase(kRows[i].description.key, key))
             return static_cast<ControlId>(i);
     }
     return std::nullopt;
 }
 
-SoundControls::SoundControls(SynthState& state) : state_(state) {
+SoundControls::SoundControls(SoundParameters& parameters) : parameters_(parameters) {
     for (int i = 0; i < kControlCount; ++i)
         positions_[i] = kRows[i].description.startPosition;
 }
@@ -255,9 +249,9 @@ void SoundControls::RunHandler(ControlId id) {
     // handlers would store 3, beyond the pitch table.
     if (HasSelection(row.description.kind) && p == kNothingSelected)
         return;
-    row.write(state_, p);
+    row.write(parameters_, p);
     if (row.label != LabelFormat::None)
-        WriteLabel(id, FormatLabel(row.label, state_, p));
+        WriteLabel(id, FormatLabel(row.label, parameters_, p));
 }
 
 void SoundControls::ApplyPresetValue(ControlId id, int value) {

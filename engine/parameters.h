@@ -9,7 +9,7 @@
 
 // The sound controls of the front panel, without a toolkit: one table that says, for
 // every control, its kind, range and start position, the settings-file key that
-// stores it, what its handler writes into the synth state and its value-label text.
+// stores it, what its handler writes into the sound parameters and its value-label text.
 // The Qt panel, the preset bank and the offline renderer are views of this one model;
 // none of them converts a value itself.
 namespace morvane {
@@ -91,7 +91,7 @@ public:
 
 class SoundControls {
 public:
-    explicit SoundControls(SynthState& state);
+    explicit SoundControls(SoundParameters& parameters);
 
     void SetListener(ControlListener* listener) { listener_ = listener; }
 
@@ -119,7 +119,7 @@ private:
     void StorePosition(ControlId id, int position);
     void WriteLabel(ControlId id, std::string text);
 
-    SynthState& state_;
+    SoundParameters& parameters_;
     ControlListener* listener_ = nullptr;
     std::array<int, kControlCount> positions_{};
     std::array<std::string, kControlCount> labels_{};

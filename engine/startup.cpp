@@ -7,10 +7,7 @@ namespace morvane {
 void StartEngine(SynthState& s, SoundControls& controls, int tuning) {
     InitialiseRunningState(s);
     controls.MoveStartUpSliders();
-    BuildLfoIncrementTable(s);
-    BuildPitchTable(s);
     ApplyTuning(s, tuning);
-    BuildResonanceScaleTable(s);
 }
 
 PresetValues DefaultPresetValues() {

@@ -13,8 +13,8 @@ namespace morvane {
 using PresetValues = std::array<int, kPresetControlCount>;
 
 // Everything up to the preset load, in this order: the running state, the start-up
-// slider moves, the LFO and pitch tables, the tuning, the resonance table. The window
-// builds its key buttons after this and then loads a preset.
+// slider moves, the tuning (the tables come with the state, built once per process).
+// The window builds its key buttons after this and then loads a preset.
 void StartEngine(SynthState& s, SoundControls& controls, int tuning);
 
 // The preset of a fresh installation: every key at its default.

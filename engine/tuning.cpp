@@ -2,7 +2,7 @@
 
 namespace morvane {
 
-void ApplyTuning(SynthState& s, int tuning) {
+void ApplyTuning(SoundParameters& s, int tuning) {
     if (tuning <= 0)
         tuning = kDefaultTuning;
     s.Tuning = tuning;

@@ -15,7 +15,7 @@ inline constexpr int kHighestTuning = 4700;
 // Makes the value the tuning: Tuning and TuningRatio. A value of 0 or below, which
 // only a hand-edited settings file can hold, would stop or reverse the oscillators
 // and is replaced by kDefaultTuning; any other value is kept as it is.
-void ApplyTuning(SynthState& s, int tuning);
+void ApplyTuning(SoundParameters& s, int tuning);
 
 // The tuning in hertz with one decimal, "440.0" for 4400, with a full stop whatever
 // the locale.

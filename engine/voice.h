@@ -7,6 +7,8 @@
 namespace morvane {
 
 inline constexpr int kVoiceCount = 5;
+// Marks an empty position in VoiceOrder.
+inline constexpr std::int32_t kNoVoice = -1;
 
 // There is no stage 3; 0 only ever appears in a record that was zeroed.
 enum TEnvelopeStage : std::int32_t {

@@ -6,45 +6,38 @@ namespace morvane {
 
 namespace {
 
-constexpr int kEmpty = -1;
-
-void SetKeyColour(SynthState& s, int key, bool pressed) {
-    if (s.KeyColours)
-        s.KeyColours->SetKeyColour(key, pressed);
-}
-
-TSynthVoice& VoiceAt(SynthState& s, int position) {
+TSynthVoice& VoiceAt(RunningState& s, int position) {
     return s.Voices[s.VoiceOrder[position]];
 }
 
 // The first position whose voice plays the key, or -1.
-int PositionOfKey(const SynthState& s, int key) {
+int PositionOfKey(const RunningState& s, int key) {
     for (int i = 0; i < kVoiceCount; ++i) {
         int v = s.VoiceOrder[i];
-        if (v != kEmpty && s.Voices[v].Key == key)
+        if (v != kNoVoice && s.Voices[v].Key == key)
             return i;
     }
     return -1;
 }
 
 // Positions i - 1 down to 0 each move one place back; position 0 becomes the voice.
-void MoveToFront(SynthState& s, int voice, int position) {
+void MoveToFront(RunningState& s, int voice, int position) {
     for (int i = position; i > 0; --i)
         s.VoiceOrder[i] = s.VoiceOrder[i - 1];
     s.VoiceOrder[0] = voice;
 }
 
-void StartVoice(SynthState& s, int voice, int key) {
+void StartVoice(RunningState& s, int voice, int key, KeyColourChanges& changes) {
     TSynthVoice& v = s.Voices[voice];
     v = TSynthVoice{};
     v.Key = key;
     v.VcaStage = StageAttack;
     v.VcfStage = StageAttack;
-    SetKeyColour(s, key, true);
+    changes.Sounding[key] = true;
     v.Active = 1;
 }
 
-int LowestFreeRecord(const SynthState& s) {
+int LowestFreeRecord(const RunningState& s) {
     for (int k = 0; k < kVoiceCount; ++k) {
         if (s.Voices[k].Active == 0)
             return k;
@@ -53,77 +46,83 @@ int LowestFreeRecord(const SynthState& s) {
 }
 
 // Takes the voice at a position from another key: its button goes back to rest first.
-void Steal(SynthState& s, int position, int key) {
+void Steal(RunningState& s, int position, int key, KeyColourChanges& changes) {
     int v = s.VoiceOrder[position];
-    SetKeyColour(s, s.Voices[v].Key, false);
+    changes.Resting[s.Voices[v].Key] = true;
     MoveToFront(s, v, position);
-    StartVoice(s, v, key);
+    StartVoice(s, v, key, changes);
 }
 
 } // namespace
 
-void NoteOn(SynthState& s, int key) {
+KeyColourChanges NoteOn(RunningState& s, int key) {
+    KeyColourChanges changes;
     int same = PositionOfKey(s, key);
     if (same >= 0) {
         // A key that still sounds (a held key's auto-repeat) is ignored; one in
         // release restarts from silence on the same voice.
         if (VoiceAt(s, same).VcaStage != StageRelease)
-            return;
+            return changes;
         int v = s.VoiceOrder[same];
         MoveToFront(s, v, same);
-        StartVoice(s, v, key);
-        return;
+        StartVoice(s, v, key, changes);
+        return changes;
     }
 
     for (int i = 0; i < kVoiceCount; ++i) {
-        if (s.VoiceOrder[i] != kEmpty)
+        if (s.VoiceOrder[i] != kNoVoice)
             continue;
         int free = LowestFreeRecord(s);
         if (free < 0)
             break;
         MoveToFront(s, free, i);
-        StartVoice(s, free, key);
-        return;
+        StartVoice(s, free, key, changes);
+        return changes;
     }
 
     for (int j = kVoiceCount - 1; j >= 0; --j) {
-        if (s.VoiceOrder[j] != kEmpty && VoiceAt(s, j).VcaStage == StageRelease) {
-            Steal(s, j, key);
-            return;
+        if (s.VoiceOrder[j] != kNoVoice && VoiceAt(s, j).VcaStage == StageRelease) {
+            Steal(s, j, key, changes);
+            return changes;
         }
     }
 
-    Steal(s, kVoiceCount - 1, key);
+    Steal(s, kVoiceCount - 1, key, changes);
+    return changes;
 }
 
-void ReleaseNote(SynthState& s, int key) {
+KeyColourChanges ReleaseNote(RunningState& s, int key) {
+    KeyColourChanges changes;
     int i = PositionOfKey(s, key);
     if (i < 0)
-        return;
+        return changes;
     TSynthVoice& v = VoiceAt(s, i);
     v.VcaStage = StageRelease;
     v.VcfStage = StageRelease;
-    SetKeyColour(s, key, false);
+    changes.Resting[key] = true;
     // Move the released voice back past the voices still held behind it, so that it
     // becomes the first of the voices in release.
     for (int p = i + 1; p < kVoiceCount; ++p) {
         int d = s.VoiceOrder[p];
-        if (d != kEmpty && s.Voices[d].VcaStage < StageRelease)
+        if (d != kNoVoice && s.Voices[d].VcaStage < StageRelease)
             std::swap(s.VoiceOrder[p - 1], s.VoiceOrder[p]);
     }
+    return changes;
 }
 
-void NoteOff(SynthState& s, int key) {
+KeyColourChanges NoteOff(RunningState& s, int key) {
+    KeyColourChanges changes;
     int i = PositionOfKey(s, key);
     if (i < 0)
-        return;
+        return changes;
     TSynthVoice& v = VoiceAt(s, i);
     v.Active = 0;
     v.Key = -1;
-    SetKeyColour(s, key, false);
+    changes.Resting[key] = true;
     for (int p = i; p < kVoiceCount - 1; ++p)
         s.VoiceOrder[p] = s.VoiceOrder[p + 1];
-    s.VoiceOrder[kVoiceCount - 1] = kEmpty;
+    s.VoiceOrder[kVoiceCount - 1] = kNoVoice;
+    return changes;
 }
 
 } // namespace morvane

@@ -1,15 +1,17 @@
 #pragma once
 
-#include "engine/synth_state.h"
+#include "engine/key_colours.h"
+#include "engine/running_state.h"
 
 // Turns key indices into sounding voices. At most five notes sound; a sixth steals
-// the voice released longest ago, or else the one started longest ago. The caller
-// holds the AudioLock around every operation.
+// the voice released longest ago, or else the one started longest ago. Each operation
+// returns how the key buttons' faces change and calls nothing outside the engine; the
+// caller holds the AudioLock around every operation.
 namespace morvane {
 
-void NoteOn(SynthState& s, int key);
-void ReleaseNote(SynthState& s, int key);
+KeyColourChanges NoteOn(RunningState& s, int key);
+KeyColourChanges ReleaseNote(RunningState& s, int key);
 // Removes the key's voice at once; the voice renderer calls it when a release has died.
-void NoteOff(SynthState& s, int key);
+KeyColourChanges NoteOff(RunningState& s, int key);
 
 } // namespace morvane

@@ -7,9 +7,11 @@
 #include <limits>
 #include <utility>
 
-#include "engine/numbers.h"
-#include "engine/voice_pool.h"
 #include "engine/keymap.h"
+#include "engine/ladder_tuning.h"
+#include "engine/numbers.h"
+#include "engine/triangle.h"
+#include "engine/voice_pool.h"
 
 namespace morvane {
 
@@ -22,9 +24,6 @@ constexpr int kNeutralSemitone = 9;
 // An envelope in release below this level has died away (an extended constant: the
 // single nearest 0.001 lies just above it and does not end the voice).
 constexpr X kSilentLevel = 0.001L;
-// The ladder's empirical tuning: k = 3.6 fc - 1.6 fc^2 - 1.
-constexpr X kLadderLinear = 3.6L;
-constexpr X kLadderQuadratic = 1.6L;
 // A resonance of 1 would let the ladder ring for ever; the largest panel value is used.
 constexpr float kMaxResonance = 0.9f;
 constexpr float kLadderClamp = 2.0f;
@@ -69,7 +68,7 @@ template <std::int32_t Wave> float WaveValue(float t, float width) {
     } else if constexpr (Wave == Square) {
         return t < width ? 0.5f : -0.5f;
     } else if constexpr (Wave == Triangle) {
-        return (std::fabs(X(t) - 0.5L) - 0.25L) * 4; // twice the peak of the others
+        return TriangleShape(t); // twice the peak of the others
     } else {
         (void)t, (void)width;
         return 0;
@@ -184,8 +183,8 @@ bool RenderVoiceWith(SynthState& s, TSynthVoice& voice, VoiceSetup& setup, int L
     if (AdvanceEnvelope(s.Vcf, voice.VcfLevel, voice.VcfStage))
         voice.VcfLevel = 0; // the filter envelope rests at 0; the voice goes on
 
-    float inc1 = X(s.TuningRatio) * s.PitchTable[setup.P1 + L];
-    float inc2 = X(s.TuningRatio) * s.PitchTable[setup.P2 + L];
+    float inc1 = X(s.TuningRatio) * setup.Pitch1[L];
+    float inc2 = X(s.TuningRatio) * setup.Pitch2[L];
     float signal = RenderOscillatorPair<Wave1, Wave2>(s, voice, inc1, inc2);
 
     if (s.NoiseLevel > 0) {
@@ -223,7 +222,7 @@ std::size_t RoutineIndex(std::int32_t wave) {
 
 } // namespace
 
-std::uint32_t DrawNoise(SynthState& s) {
+std::uint32_t DrawNoise(RunningState& s) {
     s.NoiseSeed = s.NoiseSeed * 134775813u + 1u;
     // The upper half of seed x 1000 spreads the 32-bit seed evenly over 0..999.
     return static_cast<std::uint32_t>((std::uint64_t{s.NoiseSeed} * 1000u) >> 32);
@@ -269,21 +268,22 @@ LadderCoefficients ComputeLadderCoefficients(const SynthState& s, float env, int
     if (c.fc >= 1)
         c.fc = 1;
 
-    c.k = (kLadderLinear * c.fc - kLadderQuadratic * c.fc * c.fc) - 1;
-    c.p = (X(c.k) + 1) * 0.5L;
+    const LadderTuning tuning = TuneLadder(c.fc);
+    c.k = tuning.k;
+    c.p = tuning.p;
     int j = static_cast<int>(X(c.fc) * kResonanceSteps); // truncated, not rounded
 
     float res = s.Resonance;
     if (res >= 1)
         res = kMaxResonance;
-    c.r = X(s.ResonanceScaleTable[j]) * res;
+    c.r = X(s.Tables->ResonanceScaleTable[j]) * res;
     return c;
 }
 
 VoiceSetup SetUpVoice(const SynthState& s, const TSynthVoice& voice, int P1, int P2) {
     VoiceSetup setup;
-    setup.P1 = P1;
-    setup.P2 = P2;
+    setup.Pitch1 = &s.Tables->PitchTable[P1];
+    setup.Pitch2 = &s.Tables->PitchTable[P2];
     setup.Semitone = KeyAt(voice.Key).Semitone;
     setup.Render = kVoiceRoutines[RoutineIndex(s.Osc1Wave)][RoutineIndex(s.Osc2Wave)];
     // No envelope level is NaN, so the first sample works the tuning out.

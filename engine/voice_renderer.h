@@ -21,13 +21,14 @@ struct VoiceSetup;
 using VoiceRoutine = bool (*)(SynthState&, TSynthVoice&, VoiceSetup&, int, float&);
 
 // What RenderVoice needs of a voice that holds for a whole block, worked out once at
-// the block's start: the voice's pitch-table indices, its key's semitone, the
-// renderer for the selected pair of waveforms, and the ladder tuning of the last
-// sample with the envelope level it was worked out for (the tuning changes only with
-// that level while the parameters hold).
+// the block's start: the pitch-table entries at the voice's two pitches (the LFO offset
+// indexes from there), its key's semitone, the renderer for the selected
+// pair of waveforms, and the ladder tuning of the last sample with the envelope level
+// it was worked out for (the tuning changes only with that level while the parameters
+// hold).
 struct VoiceSetup {
-    int P1 = 0;
-    int P2 = 0;
+    const float* Pitch1 = nullptr;
+    const float* Pitch2 = nullptr;
     int Semitone = 0;
     VoiceRoutine Render = nullptr;
     float TunedForEnvelope = 0;
@@ -48,7 +49,7 @@ bool RenderVoice(SynthState& s, TSynthVoice& voice, int P1, int P2, int L, float
 bool RenderVoice(SynthState& s, TSynthVoice& voice, VoiceSetup& setup, int L, float& accumulator);
 
 // One draw of the single noise generator shared by all voices: 0..999.
-std::uint32_t DrawNoise(SynthState& s);
+std::uint32_t DrawNoise(RunningState& s);
 
 // The value of an oscillator at phase t (0 <= t < 1) for a waveform code: 1 sawtooth,
 // 2 square (high below width), 3 triangle; 0 and any other code are silent.

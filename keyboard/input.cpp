@@ -99,11 +99,11 @@ KeyboardInput::KeyboardInput(QWidget* window, SynthState& state, std::recursive_
     for (int key = 0; key < kKeyCount; ++key) {
         keys_[key]->OnMouseDown = [this](TColorButton* button) {
             std::lock_guard lock(audioLock_);
-            NoteOn(state_, button->KeyNum);
+            ShowKeyColours(NoteOn(state_, button->KeyNum), keys_);
         };
         keys_[key]->OnMouseUp = [this](TColorButton* button) {
             std::lock_guard lock(audioLock_);
-            ReleaseNote(state_, button->KeyNum);
+            ShowKeyColours(ReleaseNote(state_, button->KeyNum), keys_);
         };
     }
     connect(&Timer1, &QTimer::timeout, this, &KeyboardInput::Timer1Timer);
@@ -127,7 +127,7 @@ bool KeyboardInput::FormKeyDown(int virtualKey, bool ctrl) {
     if (!key)
         return false;
     std::lock_guard lock(audioLock_);
-    NoteOn(state_, *key);
+    ShowKeyColours(NoteOn(state_, *key), keys_);
     return true;
 }
 
@@ -137,7 +137,7 @@ bool KeyboardInput::FormKeyUp(int virtualKey, bool ctrl) {
     if (!key)
         return false;
     std::lock_guard lock(audioLock_);
-    ReleaseNote(state_, *key);
+    ShowKeyColours(ReleaseNote(state_, *key), keys_);
     return true;
 }
 
@@ -158,13 +158,13 @@ void KeyboardInput::Timer1Timer() {
     // A release moves later voices forward, so the list is read anew at each position.
     for (int position = 0; position < kVoiceCount; ++position) {
         const int voice = state_.VoiceOrder[position];
-        if (voice == -1)
+        if (voice == kNoVoice)
             continue;
         const int key = state_.Voices[voice].Key;
         if (IsKeyDown(KeyAt(key).VirtualKey) || keys_[key]->Pressed())
             continue;
         std::lock_guard lock(audioLock_);
-        ReleaseNote(state_, key);
+        ShowKeyColours(ReleaseNote(state_, key), keys_);
     }
 }
 

@@ -11,6 +11,7 @@ namespace {
 const QColor kBevelLight(0xC0, 0xC0, 0xC0);
 const QColor kBevelDark(0x80, 0x80, 0x80);
 const QColor kSoundingColour(255, 0, 0);
+constexpr int kItemStateSelected = 0x0001;
 constexpr int kBevelWidth = 3;
 constexpr int kCaptionBottomMargin = 5;
 constexpr int kLowerRowFirstLeft = 15;
@@ -53,10 +54,6 @@ void TColorButton::paintEvent(QPaintEvent*) {
 }
 
 void TColorButton::DrawButton(QPainter& canvas, int itemState) {
-    if (OnDraw) {
-        OnDraw(this, canvas, itemState);
-        return;
-    }
     // The caption uses a plain default font; the button's own font gives only the colour.
     const QFont captionFont;
     const QFontMetrics metrics(captionFont);

@@ -6,7 +6,7 @@
 #include <array>
 #include <functional>
 
-#include "engine/synth_state.h"
+#include "engine/key_colours.h"
 #include "engine/keymap.h"
 
 class QPainter;
@@ -15,13 +15,7 @@ namespace morvane {
 
 class TColorButton;
 
-// Replaces the whole drawing of a button. itemState carries the owner-draw item state:
-// bit 0 set while the button is held down.
-using TDrawByIndexEvent =
-    std::function<void(TColorButton* sender, QPainter& canvas, int itemState)>;
 using TMouseEvent = std::function<void(TColorButton* sender)>;
-
-inline constexpr int kItemStateSelected = 0x0001;
 
 // A push button that draws itself: a face of Color, a three-pixel bevel on the left,
 // right and bottom (none on top), sunken with a black outline while held down, and its
@@ -37,15 +31,12 @@ public:
     void SetCaptionColor(const QColor& color);
 
     int KeyNum = 0;
-    TDrawByIndexEvent OnDraw;
     // Raw mouse presses and releases, whichever mouse button, wherever the release lands.
     TMouseEvent OnMouseDown;
     TMouseEvent OnMouseUp;
 
     // Whether the button was last drawn held down; the stuck-key sweep reads it.
     bool Pressed() const { return pressed_; }
-
-    virtual void DrawButton(QPainter& canvas, int itemState);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -54,6 +45,9 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
+    // itemState carries the owner-draw item state, kItemStateSelected while held down.
+    void DrawButton(QPainter& canvas, int itemState);
+
     QColor color_{Qt::white};
     QColor captionColor_{Qt::black};
     bool pressed_ = false;

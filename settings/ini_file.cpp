@@ -4,6 +4,9 @@
 #include <climits>
 #include <cstdint>
 
+#include "base/ascii.h"
+#include "settings/whole_file.h"
+
 namespace morvane {
 namespace {
 
@@ -32,16 +35,6 @@ std::string_view StripEnd(std::string_view s) {
 
 std::string_view Strip(std::string_view s) {
     return StripEnd(StripStart(s));
-}
-
-std::string Lower(std::string_view s) {
-    std::string lower(s);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return lower;
 }
 
 bool IsSectionHeader(std::string_view line) {
@@ -127,7 +120,7 @@ const IniFile::NameIndex& IniFile::SectionIndex() const {
         // Later sections overwrite earlier ones of the same name, so lookups find the
         // later one.
         for (std::size_t i = 0; i < sections_.size(); ++i) {
-            (*sectionIndex_)[Lower(sections_[i].name)] = i;
+            (*sectionIndex_)[AsciiLowered(sections_[i].name)] = i;
         }
     }
     return *sectionIndex_;
@@ -139,7 +132,7 @@ const IniFile::NameIndex& IniFile::KeyIndex(std::size_t section) const {
         const std::vector<Line>& lines = sections_[section].lines;
         for (std::size_t i = 0; i < lines.size(); ++i) {
             if (lines[i].HasKey()) {
-                found->second[Lower(lines[i].Key())] = i; // the last line of a key counts
+                found->second[AsciiLowered(lines[i].Key())] = i; // the last line of a key counts
             }
         }
     }
@@ -148,7 +141,7 @@ const IniFile::NameIndex& IniFile::KeyIndex(std::size_t section) const {
 
 std::optional<std::size_t> IniFile::FindSection(std::string_view name) const {
     const NameIndex& index = SectionIndex();
-    const auto found = index.find(Lower(name));
+    const auto found = index.find(AsciiLowered(name));
     if (found == index.end()) {
         return std::nullopt;
     }
@@ -157,7 +150,7 @@ std::optional<std::size_t> IniFile::FindSection(std::string_view name) const {
 
 std::optional<std::size_t> IniFile::FindKey(std::size_t section, std::string_view key) const {
     const NameIndex& index = KeyIndex(section);
-    const auto found = index.find(Lower(key));
+    const auto found = index.find(AsciiLowered(key));
     if (found == index.end()) {
         return std::nullopt;
     }
@@ -194,13 +187,13 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
     if (!s) {
         s = sections_.size();
         sections_.push_back(Section{std::string(section), {}});
-        (*sectionIndex_)[Lower(section)] = *s;
+        (*sectionIndex_)[AsciiLowered(section)] = *s;
     }
     std::vector<Line>& lines = sections_[*s].lines;
     if (const std::optional<std::size_t> k = FindKey(*s, key)) {
         lines[*k] = MakeKeyLine(key, value);
     } else {
-        keyIndices_[*s][Lower(key)] = lines.size();
+        keyIndices_[*s][AsciiLowered(key)] = lines.size();
         lines.push_back(MakeKeyLine(key, value));
     }
 }
@@ -213,8 +206,8 @@ void IniFile::WriteBool(std::string_view section, std::string_view key, bool val
     WriteString(section, key, value ? "1" : "0");
 }
 
-std::filesystem::path SettingsFilePath(const std::filesystem::path& executableDirectory) {
-    return executableDirectory / kSettingsFileName;
+std::filesystem::path SettingsFilePath(const std::filesystem::path& directory) {
+    return directory / kSettingsFileName;
 }
 
 std::optional<int> ParseIniInteger(std::string_view value) {
@@ -233,16 +226,15 @@ std::optional<int> ParseIniInteger(std::string_view value) {
     return ParseDigits<int>(value, 10);
 }
 
-std::optional<FileError> ReadIniFile(const std::filesystem::path& path, IniFile& file) {
-    std::string text;
-    if (std::optional<FileError> error = ReadWholeFile(path, text)) {
-        return error;
+Result<IniFile> ReadIniFile(const std::filesystem::path& path) {
+    const Result<std::string> text = ReadWholeFile(path);
+    if (!text) {
+        return text.error();
     }
-    file = IniFile::Parse(text);
-    return std::nullopt;
+    return IniFile::Parse(*text);
 }
 
-std::optional<FileError> WriteIniFile(const std::filesystem::path& path, const IniFile& file) {
+Status WriteIniFile(const std::filesystem::path& path, const IniFile& file) {
     return ReplaceWholeFile(path, file.Text());
 }
 

@@ -9,7 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "settings/whole_file.h"
+#include "base/result.h"
 
 // The settings file: an INI text held whole in memory. It is read in one piece, changed
 // in memory and written back in one piece; nothing of it is kept between operations.
@@ -74,19 +74,17 @@ private:
 
 inline constexpr const char* kSettingsFileName = "morvane.ini";
 
-// The settings file lives beside the program's executable.
-std::filesystem::path SettingsFilePath(const std::filesystem::path& executableDirectory);
+// The settings file in the directory where the program keeps it.
+std::filesystem::path SettingsFilePath(const std::filesystem::path& directory);
 
 // Parses an integer value: decimal with an optional sign, or hexadecimal after "0x" or
 // "0X" when the value is longer than two characters. Anything else is not an integer.
 std::optional<int> ParseIniInteger(std::string_view value);
 
 // Reads the whole file. A file that does not exist reads as empty.
-[[nodiscard]] std::optional<FileError> ReadIniFile(const std::filesystem::path& path,
-                                                   IniFile& file);
+Result<IniFile> ReadIniFile(const std::filesystem::path& path);
 // Replaces the file with the text of file, through a temporary file in the same
 // directory, so that a failure part-way leaves the old file whole.
-[[nodiscard]] std::optional<FileError> WriteIniFile(const std::filesystem::path& path,
-                                                    const IniFile& file);
+Status WriteIniFile(const std::filesystem::path& path, const IniFile& file);
 
 } // namespace morvane

@@ -8,11 +8,6 @@
 namespace morvane {
 namespace {
 
-constexpr const char* kSaveCaption = "音色保存";
-constexpr const char* kCancelCaption = "キャンセル";
-constexpr const char* kPresetGroupCaption = "音色プリセット";
-constexpr const char* kChooseSlotCaption = "保存先を選択してください";
-
 // The file stores the LFO shape as 0 for the triangle and 1 for anything else.
 constexpr int kModTypeTriangle = 0;
 constexpr int kModTypeSquare = 1;
@@ -55,59 +50,21 @@ std::string PresetSectionName(int slot) {
 PresetBank::PresetBank(SoundControls& controls, std::filesystem::path settingsFile)
     : controls_(controls), settingsFile_(std::move(settingsFile)) {}
 
-std::optional<FileError> PresetBank::PresetLoadSave(int slot, bool save) {
-    IniFile file;
-    if (std::optional<FileError> error = ReadIniFile(settingsFile_, file)) {
-        return error;
+Status PresetBank::PresetLoadSave(int slot, bool save) {
+    Result<IniFile> file = ReadIniFile(settingsFile_);
+    if (!file) {
+        return file.error();
     }
     const std::string section = PresetSectionName(slot);
     if (!save) {
-        LoadPreset(controls_, ReadPreset(file, section));
-        return std::nullopt;
+        LoadPreset(controls_, ReadPreset(*file, section));
+        return {};
     }
     for (int i = 0; i < kPresetControlCount; ++i) {
         const auto id = static_cast<ControlId>(i);
-        WriteControl(file, section, id, controls_.Position(id));
+        WriteControl(*file, section, id, controls_.Position(id));
     }
-    return WriteIniFile(settingsFile_, file);
-}
-
-std::optional<FileError> PresetBank::SelectSlot(int slot) {
-    if (slot == selectedSlot_) {
-        return std::nullopt;
-    }
-    selectedSlot_ = slot;
-    if (slot == kNothingSelected) {
-        return std::nullopt;
-    }
-    return RadioPresetClick();
-}
-
-std::optional<FileError> PresetBank::RadioPresetClick() {
-    if (saveMode_) {
-        // Save mode ends before the save, so that a failure is shown with the mode off.
-        saveMode_ = false;
-        return PresetLoadSave(selectedSlot_, true);
-    }
-    return PresetLoadSave(selectedSlot_, false);
-}
-
-void PresetBank::ButtonPresetSaveClick() {
-    if (saveMode_) {
-        // The selection stays empty: after a cancel no slot is shown selected.
-        saveMode_ = false;
-        return;
-    }
-    saveMode_ = true;
-    selectedSlot_ = kNothingSelected;
-}
-
-const char* PresetBank::SaveButtonCaption() const {
-    return saveMode_ ? kCancelCaption : kSaveCaption;
-}
-
-const char* PresetBank::PresetGroupCaption() const {
-    return saveMode_ ? kChooseSlotCaption : kPresetGroupCaption;
+    return WriteIniFile(settingsFile_, *file);
 }
 
 } // namespace morvane

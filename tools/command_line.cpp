@@ -3,6 +3,7 @@
 #include <charconv>
 #include <vector>
 
+#include "base/ascii.h"
 #include "settings/presets.h"
 
 namespace morvane {
@@ -20,7 +21,9 @@ const char* const kHelp =
     "  SCORE        score file, or - for standard input\n"
     "  OUT          output file: a name ending in .wav gets a WAV file, any other\n"
     "               name raw little-endian samples; - writes raw samples to\n"
-    "               standard output\n"
+    "               standard output. A file takes its name once complete (a link\n"
+    "               stays, its target gets the file); a device or a pipe such as\n"
+    "               /dev/stdout is written into; OUT may not be the score itself\n"
     "  --play       play on the default sound output instead, the same samples\n"
     "               behind the synthesizer's half second of silence at start;\n"
     "               returns once the last one has been heard\n"
@@ -91,7 +94,7 @@ CommandLine ParseCommandLine(std::span<const std::string_view> arguments) {
                 return UsageError{"--preset needs a slot 0..7"};
             job.presetSlot = *slot;
         } else {
-            return UsageError{"unknown option '" + std::string(a) + "'"};
+            return UsageError{"unknown option '" + Excerpt(a) + "'"};
         }
     }
     if (job.play) {

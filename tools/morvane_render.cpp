@@ -4,6 +4,7 @@
 
 #include "tools/command_line.h"
 #include "tools/render_job.h"
+#include "tools/termination_cleanup.h"
 
 using namespace morvane;
 
@@ -18,5 +19,6 @@ int main(int argc, char** argv) {
         std::cout << kHelp;
         return kExitSuccess;
     }
+    InstallTerminationCleanup();
     return RunRenderJob(std::get<RenderJob>(commandLine), std::cin, std::cout, std::cerr);
 }

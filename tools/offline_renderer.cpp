@@ -21,12 +21,11 @@ void OfflineRenderer::StartFresh() {
     LoadPreset(controls_, DefaultPresetValues());
 }
 
-std::optional<FileError> OfflineRenderer::StartWith(const std::filesystem::path& settingsFile,
-                                                    int presetSlot) {
+Status OfflineRenderer::StartWith(const std::filesystem::path& settingsFile, int presetSlot) {
     // The program reads the tuning after building the pitch table; reading it first
     // changes nothing, since only StartEngine applies it.
-    if (std::optional<FileError> error = LoadSaveTuning(*state_, settingsFile, false))
-        return error;
+    if (Status tuning = LoadSaveTuning(*state_, settingsFile, false); !tuning)
+        return tuning;
     StartEngine(*state_, controls_, state_->Tuning);
     return PresetBank(controls_, settingsFile).PresetLoadSave(presetSlot, false);
 }

@@ -3,12 +3,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <optional>
 
+#include "base/result.h"
 #include "engine/parameters.h"
 #include "engine/startup.h"
 #include "engine/synth_state.h"
-#include "settings/whole_file.h"
 #include "tools/score.h"
 
 namespace morvane {
@@ -23,8 +22,7 @@ public:
     // (tuning 440.0 Hz, every preset key at its default), or with the tuning and the
     // preset slot of a settings file, loaded exactly as the program loads them.
     void StartFresh();
-    [[nodiscard]] std::optional<FileError> StartWith(const std::filesystem::path& settingsFile,
-                                                     int presetSlot);
+    Status StartWith(const std::filesystem::path& settingsFile, int presetSlot);
 
     // Carries out one command of a score, between two blocks, and returns how many blocks
     // it asks for: the count of a render command, 0 for any other.

@@ -1,6 +1,5 @@
 #include "tools/render_job.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -9,8 +8,9 @@
 #include <ostream>
 
 #include "audio/wav_recorder.h"
+#include "base/ascii.h"
 #include "tools/offline_renderer.h"
-#include "tools/pending_file.h"
+#include "tools/output_file.h"
 #include "tools/score.h"
 #include "tools/score_player.h"
 
@@ -20,14 +20,10 @@ namespace {
 
 constexpr std::string_view kStandardStream = "-";
 constexpr std::string_view kProgram = "morvane-render: ";
+constexpr const char* kStandardInputFile = "/dev/stdin";
 
 bool NamesWavFile(std::string_view path) {
-    constexpr std::string_view kWav = ".wav";
-    if (path.size() < kWav.size())
-        return false;
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
-    return std::ranges::equal(path.substr(path.size() - kWav.size()), kWav,
-                              [&](char a, char b) { return lower(a) == b; });
+    return EndsWithIgnoringAsciiCase(path, ".wav");
 }
 
 // The RIFF size field is 32 bits wide: it must hold the header's 38 bytes after it and
@@ -38,56 +34,61 @@ bool FitsInWav(std::uint64_t blocks) {
     return blocks <= (kLargestRiffSize - kRiffSizeWithoutSamples) / kBlockBytes;
 }
 
-std::variant<score::Score, std::string> ReadScoreOf(const RenderJob& job, std::istream& input) {
-    std::ifstream file;
-    std::istream* in = &input;
-    std::string name = "<stdin>";
-    if (job.score != kStandardStream) {
-        name = job.score;
-        errno = 0;
-        file.open(job.score, std::ios::binary);
-        if (!file)
-            return std::string(kProgram) + "cannot open score '" + job.score +
-                   "': " + std::strerror(errno);
-        in = &file;
-    }
-    std::variant<score::Score, score::ScoreError> read = score::ReadScore(*in);
-    if (auto* error = std::get_if<score::ScoreError>(&read)) {
-        if (error->line == 0)
-            return name + ": " + error->message;
-        return name + ":" + std::to_string(error->line) + ": " + error->message;
-    }
-    return std::get<score::Score>(std::move(read));
+Result<score::Score> ReadScoreOf(const RenderJob& job, std::istream& input) {
+    if (job.score == kStandardStream)
+        return score::ReadScore(input, "<stdin>");
+    errno = 0;
+    std::ifstream file(job.score, std::ios::binary);
+    if (!file)
+        return Error{std::string(kProgram) + "cannot open score '" + job.score +
+                     "': " + std::strerror(errno)};
+    return score::ReadScore(file, job.score);
 }
 
-std::optional<std::string> StartUp(OfflineRenderer& renderer, const RenderJob& job) {
+Status StartUp(OfflineRenderer& renderer, const RenderJob& job) {
     if (!job.settingsFile) {
         renderer.StartFresh();
-        return std::nullopt;
+        return {};
     }
     // The program takes a missing settings file for a fresh installation; a file named
     // on the command line and not found is more likely a typing error.
     std::error_code ignored;
     if (!std::filesystem::exists(*job.settingsFile, ignored))
-        return std::string(kProgram) + "settings file '" + *job.settingsFile + "' not found";
-    if (std::optional<FileError> error = renderer.StartWith(*job.settingsFile, job.presetSlot))
-        return std::string(kProgram) + error->message;
-    return std::nullopt;
+        return Error{std::string(kProgram) + "settings file '" + *job.settingsFile + "' not found"};
+    if (Status started = renderer.StartWith(*job.settingsFile, job.presetSlot); !started)
+        return Error{std::string(kProgram) + started.error().message};
+    return {};
 }
 
-std::optional<std::string> RenderToFile(OfflineRenderer& renderer, const score::Score& score,
-                                        const std::string& path) {
-    PendingFile file;
-    if (std::optional<std::string> error = file.Open(path))
-        return std::string(kProgram) + *error;
+// Samples written over their own score would lose it, the one thing not to be lost.
+// A score read from standard input may be a file redirected there.
+Status CheckOutputIsNotTheScore(const RenderJob& job) {
+    const std::string score = job.score == kStandardStream ? kStandardInputFile : job.score;
+    if (SameFile(score, job.output))
+        return Error{std::string(kProgram) + "'" + job.output +
+                     "' is the score itself; it is left as it is"};
+    return {};
+}
+
+Status RenderToFile(OfflineRenderer& renderer, const score::Score& score, const std::string& path) {
+    auto failed = [](const Error& error) { return Error{std::string(kProgram) + error.message}; };
+    Result<OutputFile> file = OutputFile::Open(path);
+    if (!file)
+        return failed(file.error());
     if (NamesWavFile(path)) {
         auto header = WavHeader(static_cast<std::uint32_t>(score.blocks * kBlockBytes));
-        file.Stream().write(reinterpret_cast<const char*>(header.data()), header.size());
+        Status written = file->Write({reinterpret_cast<const char*>(header.data()), header.size()});
+        if (!written)
+            return failed(written.error());
     }
-    ScorePlayer(renderer, score).PlayTo(file.Stream());
-    if (std::optional<std::string> error = file.Commit())
-        return std::string(kProgram) + *error;
-    return std::nullopt;
+    Status played = ScorePlayer(renderer, score).PlayTo([&](std::string_view bytes) {
+        return file->Write(bytes);
+    });
+    if (!played)
+        return failed(played.error());
+    if (Status committed = file->Commit(); !committed)
+        return failed(committed.error());
+    return {};
 }
 
 int PlayAloud(OfflineRenderer& renderer, const score::Score& score,
@@ -111,32 +112,37 @@ int PlayAloud(OfflineRenderer& renderer, const score::Score& score,
 
 int RunRenderJob(const RenderJob& job, std::istream& input, std::ostream& output,
                  std::ostream& errors, const RealTimePlayer& player) {
-    auto fail = [&](const std::string& message) {
-        errors << message << '\n';
+    auto fail = [&](const Error& error) {
+        errors << error.message << '\n';
         return kExitFailure;
     };
-    std::variant<score::Score, std::string> read = ReadScoreOf(job, input);
-    if (auto* error = std::get_if<std::string>(&read))
-        return fail(*error);
-    const score::Score& score = std::get<score::Score>(read);
+    Result<score::Score> read = ReadScoreOf(job, input);
+    if (!read)
+        return fail(read.error());
+    const score::Score& score = *read;
 
     bool toStandardOutput = job.output == kStandardStream;
-    if (!job.play && !toStandardOutput && NamesWavFile(job.output) && !FitsInWav(score.blocks))
-        return fail(std::string(kProgram) + "the score's " + std::to_string(score.blocks) +
-                    " blocks are too long for a WAV file");
+    if (!job.play && !toStandardOutput) {
+        if (Status separate = CheckOutputIsNotTheScore(job); !separate)
+            return fail(separate.error());
+        if (NamesWavFile(job.output) && !FitsInWav(score.blocks))
+            return fail(Error{std::string(kProgram) + "the score's " +
+                              std::to_string(score.blocks) +
+                              " blocks are too long for a WAV file"});
+    }
 
     OfflineRenderer renderer;
-    if (std::optional<std::string> error = StartUp(renderer, job))
-        return fail(*error);
+    if (Status started = StartUp(renderer, job); !started)
+        return fail(started.error());
 
     if (job.play)
         return PlayAloud(renderer, score, player, errors);
     if (toStandardOutput) {
         ScorePlayer(renderer, score).PlayTo(output);
         if (!output.flush())
-            return fail(std::string(kProgram) + "cannot write to standard output");
-    } else if (std::optional<std::string> error = RenderToFile(renderer, score, job.output)) {
-        return fail(*error);
+            return fail(Error{std::string(kProgram) + "cannot write to standard output"});
+    } else if (Status rendered = RenderToFile(renderer, score, job.output); !rendered) {
+        return fail(rendered.error());
     }
     return kExitSuccess;
 }

@@ -1,15 +1,17 @@
 #include "tools/score.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <istream>
 #include <limits>
 #include <optional>
-#include <string_view>
+#include <string>
 
-#include "engine/tuning.h"
+#include "base/ascii.h"
 #include "engine/keymap.h"
+#include "engine/tuning.h"
 
 namespace morvane::score {
 
@@ -19,10 +21,9 @@ constexpr std::string_view kBlanks = " \t\r"; // a CR too, for files written wit
 constexpr std::string_view kTuningName = "TUNING";
 constexpr std::int64_t kMostBlocksPerCommand = std::numeric_limits<std::int32_t>::max();
 
-// What is wrong with the line being read; ReadScore adds the line number.
-struct LineError {
-    std::string message;
-};
+// A line's command, nothing for a blank or comment line, or what is wrong with the line
+// (ReadScore adds its place).
+using LineResult = Result<std::optional<Command>>;
 
 std::vector<std::string_view> Tokens(std::string_view line) {
     line = line.substr(0, line.find('#'));
@@ -39,97 +40,146 @@ std::vector<std::string_view> Tokens(std::string_view line) {
 }
 
 std::string Quoted(std::string_view text) {
-    return "'" + std::string(text) + "'";
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    auto upper = [](char c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; };
-    return std::ranges::equal(a, b, [&](char x, char y) { return upper(x) == upper(y); });
+    std::string quoted(1, '\'');
+    return quoted.append(Excerpt(text)).append(1, '\'');
 }
 
 // The decimal integer of the token, which must lie within lowest..highest.
-int IntegerIn(std::string_view token, std::int64_t lowest, std::int64_t highest,
-              std::string_view what) {
+Result<int> IntegerIn(std::string_view token, std::int64_t lowest, std::int64_t highest,
+                      std::string_view what) {
     std::int64_t value = 0;
     auto [end, error] = std::from_chars(token.data(), token.data() + token.size(), value);
     bool tooLarge = error == std::errc::result_out_of_range;
     if ((error != std::errc{} && !tooLarge) || end != token.data() + token.size())
-        throw LineError{Quoted(token) + " is not a decimal integer"};
+        return Error{Quoted(token) + " is not a decimal integer"};
     if (tooLarge || value < lowest || value > highest)
-        throw LineError{std::string(what) + " " + std::string(token) + " is outside " +
-                        std::to_string(lowest) + ".." + std::to_string(highest)};
+        return Error{std::string(what) + " " + Excerpt(token) + " is outside " +
+                     std::to_string(lowest) + ".." + std::to_string(highest)};
     return static_cast<int>(value);
 }
 
-void ExpectArguments(const std::vector<std::string_view>& tokens, std::size_t count,
-                     std::string_view usage) {
-    if (tokens.size() != count + 1)
-        throw LineError{Quoted(tokens[0]) + " takes " + std::string(usage)};
+// The command made from the integer, or the integer's error.
+template <class Make> LineResult Then(const Result<int>& value, Make make) {
+    if (!value)
+        return value.error();
+    return std::optional<Command>(make(*value));
 }
 
-Command Param(std::string_view name, std::string_view value) {
-    if (EqualsIgnoringCase(name, kTuningName))
-        return SetTuning{IntegerIn(value, kLowestTuning, kHighestTuning, kTuningName)};
+LineResult Param(std::string_view name, std::string_view value) {
+    if (EqualsIgnoringAsciiCase(name, kTuningName))
+        return Then(IntegerIn(value, kLowestTuning, kHighestTuning, kTuningName),
+                    [](int tuning) { return SetTuning{tuning}; });
     std::optional<ControlId> id = FindControl(name);
     if (!id)
-        throw LineError{"unknown parameter " + Quoted(name)};
+        return Error{"unknown parameter " + Quoted(name)};
     const ControlDescription& d = Describe(*id);
-    return SetControl{*id, IntegerIn(value, d.minimum, d.maximum, d.key)};
+    return Then(IntegerIn(value, d.minimum, d.maximum, d.key), [&](int position) {
+        return SetControl{*id, position};
+    });
 }
 
-int KeyIndex(std::string_view token) {
+Result<int> KeyIndex(std::string_view token) {
     return IntegerIn(token, 0, kKeyCount - 1, "key");
 }
 
-// The line's command; nothing for a blank or comment line.
-std::optional<Command> ParseLine(std::string_view line) {
-    std::vector<std::string_view> t = Tokens(line);
+using TokenList = std::vector<std::string_view>;
+
+// What each command takes after its name, and how its arguments become the command.
+struct CommandForm {
+    std::string_view name;
+    std::size_t arguments;
+    std::string_view usage;
+    LineResult (*make)(const TokenList& tokens);
+};
+
+constexpr std::array<CommandForm, 5> kCommandForms = {{
+    {"param", 2, "NAME VALUE", [](const TokenList& t) { return Param(t[1], t[2]); }},
+    {"on", 1, "KEY",
+     [](const TokenList& t) { return Then(KeyIndex(t[1]), [](int key) { return KeyDown{key}; }); }},
+    {"off", 1, "KEY",
+     [](const TokenList& t) { return Then(KeyIndex(t[1]), [](int key) { return KeyUp{key}; }); }},
+    {"ctrl", 1, "0 or 1",
+     [](const TokenList& t) {
+         return Then(IntegerIn(t[1], 0, 1, "ctrl"), [](int held) { return SetCtrl{held == 1}; });
+     }},
+    {"render", 1, "N",
+     [](const TokenList& t) {
+         return Then(IntegerIn(t[1], 0, kMostBlocksPerCommand, "block count"),
+                     [](int blocks) { return Render{static_cast<std::uint64_t>(blocks)}; });
+     }},
+}};
+
+LineResult ParseLine(std::string_view line) {
+    const TokenList t = Tokens(line);
     if (t.empty())
-        return std::nullopt;
-    std::string_view command = t[0];
-    if (command == "param") {
-        ExpectArguments(t, 2, "NAME VALUE");
-        return Param(t[1], t[2]);
+        return std::optional<Command>();
+    for (const CommandForm& form : kCommandForms) {
+        if (t[0] != form.name)
+            continue;
+        if (t.size() != form.arguments + 1)
+            return Error{Quoted(t[0]) + " takes " + std::string(form.usage)};
+        return form.make(t);
     }
-    if (command == "on") {
-        ExpectArguments(t, 1, "KEY");
-        return KeyDown{KeyIndex(t[1])};
-    }
-    if (command == "off") {
-        ExpectArguments(t, 1, "KEY");
-        return KeyUp{KeyIndex(t[1])};
-    }
-    if (command == "ctrl") {
-        ExpectArguments(t, 1, "0 or 1");
-        return SetCtrl{IntegerIn(t[1], 0, 1, "ctrl") == 1};
-    }
-    if (command == "render") {
-        ExpectArguments(t, 1, "N");
-        return Render{
-            static_cast<std::uint64_t>(IntegerIn(t[1], 0, kMostBlocksPerCommand, "block count"))};
-    }
-    throw LineError{"unknown command " + Quoted(command)};
+    return Error{"unknown command " + Quoted(t[0])};
 }
+
+// Reads lines through a buffer of one line, its end and one byte beyond, so that an
+// endless line is found too long after kLongestLine + 1 bytes.
+class LineReader {
+public:
+    explicit LineReader(std::istream& in) : in_(in) {}
+
+    enum class Outcome { Line, TooLong, End };
+
+    Outcome Next() {
+        in_.getline(buffer_.data(), buffer_.size());
+        const auto extracted = static_cast<std::size_t>(in_.gcount());
+        if (in_.bad())
+            return Outcome::End; // ReadScore reports it
+        if (in_.fail() && !in_.eof())
+            return Outcome::TooLong; // the buffer filled before the line ended
+        if (extracted == 0 && in_.eof())
+            return Outcome::End;
+        // The line's end was taken too, except at the end of the input; the CR of a
+        // CR LF end does not count against the limit.
+        length_ = in_.eof() ? extracted : extracted - 1;
+        if (length_ == kLongestLine + 1 && buffer_[kLongestLine] == '\r')
+            --length_;
+        return length_ > kLongestLine ? Outcome::TooLong : Outcome::Line;
+    }
+    std::string_view Line() const { return {buffer_.data(), length_}; }
+
+private:
+    std::istream& in_;
+    std::array<char, kLongestLine + 2> buffer_{};
+    std::size_t length_ = 0;
+};
 
 } // namespace
 
-std::variant<Score, ScoreError> ReadScore(std::istream& in) {
+Result<Score> ReadScore(std::istream& in, std::string_view name) {
+    const std::string source(name);
+    auto at = [&](int line) { return source + ":" + std::to_string(line) + ": "; };
     Score score;
-    std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
-        try {
-            std::optional<Command> command = ParseLine(line);
-            if (!command)
-                continue;
-            if (auto* render = std::get_if<Render>(&*command))
-                score.blocks += render->blocks;
-            score.commands.push_back(*command);
-        } catch (const LineError& e) {
-            return ScoreError{number, e.message};
-        }
+    LineReader reader(in);
+    for (int number = 1;; ++number) {
+        const LineReader::Outcome outcome = reader.Next();
+        if (outcome == LineReader::Outcome::End)
+            break;
+        if (outcome == LineReader::Outcome::TooLong)
+            return Error{at(number) + "the line is longer than " + std::to_string(kLongestLine) +
+                         " bytes"};
+        LineResult command = ParseLine(reader.Line());
+        if (!command)
+            return Error{at(number) + command.error().message};
+        if (!*command)
+            continue;
+        if (auto* render = std::get_if<Render>(&**command))
+            score.blocks += render->blocks;
+        score.commands.push_back(**command);
     }
     if (in.bad())
-        return ScoreError{0, "cannot be read"};
+        return Error{source + ": cannot be read"};
     return score;
 }
 

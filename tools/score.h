@@ -1,11 +1,13 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <iosfwd>
-#include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
+#include "base/result.h"
 #include "engine/parameters.h"
 
 // A score for the offline renderer: one command a line, played in order through the
@@ -42,12 +44,12 @@ struct Score {
     std::uint64_t blocks = 0; // the blocks of all render commands together
 };
 
-struct ScoreError {
-    int line; // counted from 1; 0 when the input could not be read at all
-    std::string message;
-};
+// Longer lines are an error: the reader holds one line at a time and never more than
+// this, whatever arrives.
+inline constexpr std::size_t kLongestLine = 4096;
 
-// The whole score, or the first wrong line: nothing is played from a broken score.
-std::variant<Score, ScoreError> ReadScore(std::istream& in);
+// The whole score, or the first wrong line as "NAME:LINE: what is wrong", NAME being
+// how the score is known to the user: nothing is played from a broken score.
+Result<Score> ReadScore(std::istream& in, std::string_view name);
 
 } // namespace morvane::score

@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "audio/wav_recorder.h"
+#include "base/little_endian.h"
 
 namespace morvane {
 
@@ -21,17 +22,23 @@ bool ScorePlayer::NextBlock(std::int16_t* block) {
     return true;
 }
 
-void ScorePlayer::PlayTo(std::ostream& out) {
+Status ScorePlayer::PlayTo(const ByteSink& sink) {
     std::array<std::int16_t, kBlockSamples> block{};
     std::array<char, kBlockBytes> bytes{};
-    while (out && NextBlock(block.data())) {
-        for (int n = 0; n < kBlockSamples; ++n) {
-            auto sample = static_cast<std::uint16_t>(block[n]);
-            bytes[2 * n] = static_cast<char>(sample & 0xFF);
-            bytes[2 * n + 1] = static_cast<char>(sample >> 8);
-        }
-        out.write(bytes.data(), bytes.size());
+    while (NextBlock(block.data())) {
+        for (int n = 0; n < kBlockSamples; ++n)
+            StoreLittleEndian(static_cast<std::uint16_t>(block[n]), &bytes[2 * n]);
+        if (Status written = sink({bytes.data(), bytes.size()}); !written)
+            return written;
     }
+    return {};
+}
+
+void ScorePlayer::PlayTo(std::ostream& out) {
+    // The stream keeps its own failure; the sink's error only ends the playing.
+    static_cast<void>(PlayTo([&out](std::string_view bytes) {
+        return out.write(bytes.data(), bytes.size()) ? Status() : Error{"stream failed"};
+    }));
 }
 
 } // namespace morvane

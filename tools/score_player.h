@@ -2,8 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
+#include <string_view>
 
+#include "base/result.h"
 #include "tools/offline_renderer.h"
 #include "tools/score.h"
 
@@ -22,8 +25,13 @@ public:
     // follow the last one and returns false.
     bool NextBlock(std::int16_t* block);
 
-    // Renders every block left and appends them to out as signed 16-bit little-endian
-    // samples. Stops early when out fails; the caller checks it.
+    // Takes the bytes of one block at a time; an error stops the playing.
+    using ByteSink = std::function<Status(std::string_view bytes)>;
+
+    // Renders every block left and hands them to sink as signed 16-bit little-endian
+    // samples; the sink's error, if it fails.
+    Status PlayTo(const ByteSink& sink);
+    // The same into a stream. Stops early when out fails; the caller checks it.
     void PlayTo(std::ostream& out);
 
 private:

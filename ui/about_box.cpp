@@ -2,7 +2,9 @@
 
 #include "ui/caption_font.h"
 #include "ui/glyphs.h"
+#include "ui/version.h"
 
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
@@ -18,6 +20,8 @@ constexpr QRect kPanelGeometry(8, 8, 401, 193);
 constexpr QRect kIconGeometry(24, 16, 33, 33);
 constexpr QRect kOkButtonGeometry(159, 212, 75, 25);
 constexpr int kLabelLeft = 80;
+// A label ends this far inside the panel's right edge.
+constexpr int kLabelRightMargin = 8;
 
 // The panel: a lowered outer bevel around a raised inner one. The inner bevel is a
 // frame of its own one pixel inside the outer one, made before the panel's other
@@ -56,12 +60,12 @@ TAboutBox::TAboutBox(QWidget* parent)
     ProgramIcon->setGeometry(kIconGeometry);
     ProgramIcon->setScaledContents(true);
     ProductName = MakeLabel(Panel1, 16, QString());
-    Comments = MakeLabel(Panel1, 64, QString());
+    Comments = MakeLabel(Panel1, 64, QStringLiteral("5音ポリフォニック シンセサイザー"));
     Label6 = MakeLabel(Panel1, 88, QStringLiteral("＜注意＞"));
-    Label2 = MakeLabel(Panel1, 104, QString());
+    Label2 = MakeLabel(Panel1, 104, QStringLiteral("録音は1ファイル10分までです。"));
     Label3 = MakeLabel(Panel1, 120, QString());
     Label4 = MakeLabel(Panel1, 136, QString());
-    Label5 = MakeLabel(Panel1, 160, QString());
+    Label5 = MakeLabel(Panel1, 160, QStringLiteral("Ctrlキーを押している間、LFOがかかります。"));
 
     OKButton = new QPushButton(QStringLiteral("OK"), this);
     OKButton->setGeometry(kOkButtonGeometry);
@@ -81,8 +85,24 @@ TAboutBox::TAboutBox(QWidget* parent)
 
 void TAboutBox::FormCreate() {
     ProgramIcon->setPixmap(QPixmap::fromImage(ProgramIconImage(kIconGeometry.width())));
-    ProductName->setText(QStringLiteral("Morvane v0.4"));
+    ProductName->setText(QStringLiteral("Morvane v") + QString::fromLatin1(kProgramVersion));
     ProductName->adjustSize();
+}
+
+void TAboutBox::ShowFileLocations(const std::filesystem::path& settingsFile,
+                                  const std::filesystem::path& recordingDirectory) {
+    // A long path keeps its start and its end; the whole of it is in the tooltip.
+    const auto show = [this](QLabel* label, const QString& caption,
+                             const std::filesystem::path& path) {
+        const QString full = QString::fromStdString(path.string());
+        const int room = Panel1->width() - kLabelLeft - kLabelRightMargin -
+                         QFontMetrics(font()).horizontalAdvance(caption);
+        label->setText(caption + QFontMetrics(font()).elidedText(full, Qt::ElideMiddle, room));
+        label->setToolTip(full);
+        label->adjustSize();
+    };
+    show(Label3, QStringLiteral("設定ファイル: "), settingsFile);
+    show(Label4, QStringLiteral("録音の保存先: "), recordingDirectory);
 }
 
 void TAboutBox::ShowInFront() {

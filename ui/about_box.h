@@ -2,6 +2,8 @@
 
 #include <QDialog>
 
+#include <filesystem>
+
 class QFrame;
 class QLabel;
 class QPushButton;
@@ -17,6 +19,11 @@ public:
 
     // Shows the box without blocking its owner; a box already shown comes to the front.
     void ShowInFront();
+
+    // Where the settings and the recordings are kept, for the box's notes: a user looks
+    // here first for a recording just made.
+    void ShowFileLocations(const std::filesystem::path& settingsFile,
+                           const std::filesystem::path& recordingDirectory);
 
     QFrame* Panel1;
     QLabel* ProgramIcon;

@@ -1,5 +1,5 @@
-// The program entry: one instance per user, the main window with its start-up, the
-// event loop, and the end once the window has closed.
+// The program entry: the command line, one instance per user, the main window with its
+// start-up, the event loop, and the end once the window has closed.
 
 #include <QApplication>
 #include <QDir>
@@ -7,15 +7,20 @@
 #include <QStandardPaths>
 
 #include <filesystem>
+#include <iostream>
 #include <memory>
+#include <string_view>
+#include <variant>
+#include <vector>
 
 #include "audio/portaudio_wave_out.h"
+#include "settings/ini_file.h"
 #include "ui/main_window.h"
+#include "ui/program_options.h"
+#include "ui/signal_close.h"
 #include "ui/single_instance.h"
 
 namespace {
-
-const char* const kSettingsFileName = "morvane.ini";
 
 std::filesystem::path ToPath(const QString& directory) {
     return std::filesystem::path(QDir::toNativeSeparators(directory).toStdString());
@@ -34,7 +39,7 @@ std::filesystem::path SettingsFile() {
         directory = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
         QDir().mkpath(directory);
     }
-    return ToPath(directory) / kSettingsFileName;
+    return morvane::SettingsFilePath(ToPath(directory));
 }
 
 std::filesystem::path RecordingDirectory() {
@@ -49,6 +54,21 @@ std::filesystem::path RecordingDirectory() {
 } // namespace
 
 int main(int argc, char** argv) {
+    const std::vector<std::string_view> arguments(argv + 1, argv + argc);
+    const morvane::ProgramCommandLine commandLine = morvane::ParseProgramCommandLine(arguments);
+    if (const auto* error = std::get_if<morvane::OptionError>(&commandLine)) {
+        std::cerr << "morvane: " << error->message << "\n\n" << morvane::ProgramUsage();
+        return morvane::kExitUsage;
+    }
+    if (std::holds_alternative<morvane::PrintUsage>(commandLine)) {
+        std::cout << morvane::ProgramUsage();
+        return morvane::kExitSuccess;
+    }
+    if (std::holds_alternative<morvane::PrintVersion>(commandLine)) {
+        std::cout << morvane::ProgramVersion() << '\n';
+        return morvane::kExitSuccess;
+    }
+
     QApplication application(argc, argv);
     QCoreApplication::setApplicationName("morvane");
 
@@ -60,6 +80,11 @@ int main(int argc, char** argv) {
     device->DeliverThroughEventLoop();
     morvane::TForm1 window({std::move(device), SettingsFile(), RecordingDirectory(), {}});
     instance.SetShowRequestHandler([&window] { morvane::BringToFront(window); });
+    morvane::SignalClose signalClose([&window] { morvane::CloseOnSignal(window); });
+    if (const morvane::Status caught = signalClose.Install(); !caught)
+        std::cerr << "morvane: " << caught.error().message << '\n';
     window.show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    signalClose.IgnoreFromNow();
+    return status;
 }

@@ -202,6 +202,40 @@ const CheckBoxLayout kCheckBoxes[] = {
     {UseVcfEnvelope, "GroupBox7", "VCFエンベロープを使用する", {8, 80, 169, kCheckBoxHeight}},
 };
 
+// The LFO shape pair in the modulation group; index = the ModType position.
+struct ModTypeButtonLayout {
+    const char* name;
+    const char* caption;
+    Rect rect;
+};
+
+const ModTypeButtonLayout kModTypeButtons[] = {
+    {"RadioButtonModType0", "三角波", {8, 48, 64, kCheckBoxHeight}},
+    {"RadioButtonModType1", "矩形波", {72, 48, 64, kCheckBoxHeight}},
+};
+constexpr const char* kModTypeGroup = "GroupBox1";
+
+// The tuning group, its parts placed inside it.
+const struct {
+    Rect group, label, upDown, reset;
+} kTuningGroup = {
+    {8, 280, 153, 33}, {16, 14, 33, kLabelHeight}, {57, 12, 32, 16}, {92, 12, 53, 17}};
+
+const Rect kPresetGroupRect = {168, 280, 281, 33};
+const Rect kPresetSaveRect = {456, 288, 57, 25};
+
+// The flat buttons below the panel, on the window itself.
+struct FlatButtonLayout {
+    const char* name;
+    const char* caption;
+    Rect rect;
+};
+
+const FlatButtonLayout kOutputButton = {"btnOutput", "音量", {456, 328, 57, 25}};
+const FlatButtonLayout kRecordButton = {"btnRecord", kRecordCaption, {456, 352, 57, 25}};
+const FlatButtonLayout kAboutButton = {"btnAbout", "About", {456, 376, 57, 25}};
+const FlatButtonLayout kExitButton = {"btnExit", "終了", {456, 400, 57, 25}};
+
 QString Text(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
@@ -216,16 +250,43 @@ QLabel* MakeLabel(QWidget* parent, const char* text, int left, int top, int widt
     return label;
 }
 
-QToolButton* MakeFlatButton(QWidget* parent, const char* name, const char* caption,
-                            const Rect& rect) {
+QToolButton* MakeFlatButton(QWidget* parent, const FlatButtonLayout& layout) {
     auto* button = new QToolButton(parent);
-    button->setObjectName(name);
-    button->setText(Text(caption));
+    button->setObjectName(layout.name);
+    button->setText(Text(layout.caption));
     button->setAutoRaise(true);
     button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     button->setIconSize(QSize(kGlyphSize, kGlyphSize));
-    Place(button, rect);
+    Place(button, layout.rect);
     return button;
+}
+
+struct SliderRowWidgets {
+    QLabel* value;
+    QScrollBar* bar;
+};
+
+// A row's caption, value label and bar, placed by its group's columns.
+SliderRowWidgets MakeSliderRow(QGroupBox* group, const SliderGroup& layout, const SliderRow& row) {
+    const int labelTop = row.labelTop < 0 ? row.top : row.labelTop;
+    if (row.caption)
+        MakeLabel(group, row.caption, layout.captionLeft, labelTop,
+                  layout.valueLeft - layout.captionLeft);
+    QLabel* value =
+        MakeLabel(group, "", layout.valueLeft, labelTop, layout.sliderLeft - layout.valueLeft);
+    value->setObjectName(row.labelName);
+
+    const ControlDescription& d = Describe(row.id);
+    auto* bar = new QScrollBar(Qt::Horizontal, group);
+    bar->setObjectName(d.control);
+    bar->setGeometry(layout.sliderLeft, row.top, layout.sliderWidth, kSliderHeight);
+    bar->setRange(d.minimum, d.maximum);
+    bar->setValue(d.startPosition);
+    // Arrows and trough clicks both move by one position.
+    bar->setSingleStep(1);
+    bar->setPageStep(1);
+    bar->setFocusPolicy(Qt::StrongFocus);
+    return {value, bar};
 }
 
 void ShowModalError(QWidget* parent, const std::string& message) {
@@ -242,6 +303,7 @@ TForm1::TForm1(TForm1Setup setup, QWidget* parent)
                           Qt::WindowCloseButtonHint),
       state_(std::make_unique<SynthState>()), controls_(*state_), tuning_(*state_),
       device_(std::move(setup.device)), settingsFile_(std::move(setup.settingsFile)),
+      recordingDirectory_(std::move(setup.recordingDirectory)),
       showError_(std::move(setup.showError)) {
     if (!showError_)
         showError_ = [this](const std::string& message) { ShowModalError(this, message); };
@@ -249,10 +311,10 @@ TForm1::TForm1(TForm1Setup setup, QWidget* parent)
     ErrorReporter& errors = *this;
     WaveOutOwner& owner = *this;
     waveOut_ = std::make_unique<WaveOut>(*device_, source, errors, owner);
-    recorder_ = std::make_unique<WavRecorder>(setup.recordingDirectory.string(), errors);
+    recorder_ = std::make_unique<WavRecorder>(recordingDirectory_.string(), errors);
     recorder_->SetRecordingListener([this](bool recording) { ShowRecording(recording); });
     waveOut_->SetRecorder(recorder_.get());
-    presets_ = std::make_unique<PresetBank>(controls_, settingsFile_);
+    presets_ = std::make_unique<PresetGroup>(controls_, settingsFile_);
 
     setFont(CaptionFont());
     BuildPanel();
@@ -266,7 +328,6 @@ TForm1::~TForm1() {
     if (!closed_)
         FormClose();
     controls_.SetListener(nullptr);
-    state_->KeyColours = nullptr;
 }
 
 void TForm1::BuildPanel() {
@@ -282,6 +343,13 @@ void TForm1::BuildPanel() {
 }
 
 void TForm1::BuildSoundGroups() {
+    BuildRadioGroups();
+    BuildSliderGroups();
+    BuildCheckBoxes();
+    BuildModTypePair();
+}
+
+void TForm1::BuildRadioGroups() {
     const QStringList waves{"OFF", Text("ﾉｺｷﾞﾘ波"), Text("矩形波"), Text("三角波")};
     const QStringList octaves{"HIGH", "MID", "LOW"};
     for (const RadioGroupLayout& layout : kRadioGroups) {
@@ -293,37 +361,24 @@ void TForm1::BuildSoundGroups() {
                 [this, id = layout.id](int index) { controls_.Set(id, index); });
         controlWidgets_[layout.id] = group;
     }
+}
 
+void TForm1::BuildSliderGroups() {
     for (const SliderGroup& layout : kSliderGroups) {
         auto* group = new QGroupBox(Text(layout.caption), Panel1);
         group->setObjectName(layout.name);
         Place(group, layout.rect);
         for (const SliderRow& row : layout.rows) {
-            const int labelTop = row.labelTop < 0 ? row.top : row.labelTop;
-            if (row.caption)
-                MakeLabel(group, row.caption, layout.captionLeft, labelTop,
-                          layout.valueLeft - layout.captionLeft);
-            QLabel* value = MakeLabel(group, "", layout.valueLeft, labelTop,
-                                      layout.sliderLeft - layout.valueLeft);
-            value->setObjectName(row.labelName);
+            const auto [value, bar] = MakeSliderRow(group, layout, row);
             valueLabels_[row.id] = value;
-
-            const ControlDescription& d = Describe(row.id);
-            auto* bar = new QScrollBar(Qt::Horizontal, group);
-            bar->setObjectName(d.control);
-            bar->setGeometry(layout.sliderLeft, row.top, layout.sliderWidth, kSliderHeight);
-            bar->setRange(d.minimum, d.maximum);
-            bar->setValue(d.startPosition);
-            // Arrows and trough clicks both move by one position.
-            bar->setSingleStep(1);
-            bar->setPageStep(1);
-            bar->setFocusPolicy(Qt::StrongFocus);
+            controlWidgets_[row.id] = bar;
             connect(bar, &QScrollBar::valueChanged, this,
                     [this, id = row.id](int position) { controls_.Set(id, position); });
-            controlWidgets_[row.id] = bar;
         }
     }
+}
 
+void TForm1::BuildCheckBoxes() {
     for (const CheckBoxLayout& layout : kCheckBoxes) {
         auto* box =
             new QCheckBox(Text(layout.caption), Panel1->findChild<QGroupBox*>(layout.group));
@@ -333,39 +388,38 @@ void TForm1::BuildSoundGroups() {
                 [this, id = layout.id](bool checked) { controls_.Set(id, checked ? 1 : 0); });
         controlWidgets_[layout.id] = box;
     }
+}
 
-    // The LFO shape pair: checking one runs its handler, which unchecks the other.
-    auto* modulation = Panel1->findChild<QGroupBox*>("GroupBox1");
-    RadioButtonModType0 = new QRadioButton(Text("三角波"), modulation);
-    RadioButtonModType0->setObjectName("RadioButtonModType0");
-    RadioButtonModType0->setGeometry(8, 48, 64, kCheckBoxHeight);
-    RadioButtonModType1 = new QRadioButton(Text("矩形波"), modulation);
-    RadioButtonModType1->setObjectName("RadioButtonModType1");
-    RadioButtonModType1->setGeometry(72, 48, 64, kCheckBoxHeight);
-    int shape = 0;
-    for (QRadioButton* button : {RadioButtonModType0, RadioButtonModType1}) {
+// The LFO shape pair: checking one runs its handler, which unchecks the other.
+void TForm1::BuildModTypePair() {
+    auto* modulation = Panel1->findChild<QGroupBox*>(kModTypeGroup);
+    for (int shape = 0; shape < int(std::size(kModTypeButtons)); ++shape) {
+        const ModTypeButtonLayout& layout = kModTypeButtons[shape];
+        auto* button = new QRadioButton(Text(layout.caption), modulation);
+        button->setObjectName(layout.name);
+        Place(button, layout.rect);
         connect(button, &QRadioButton::toggled, this, [this, shape](bool checked) {
             if (checked)
                 controls_.Set(ModType, shape);
         });
-        ++shape;
+        modTypeButtons_[shape] = button;
     }
 }
 
 void TForm1::BuildTuningGroup() {
     GroupBox9 = new QGroupBox(Text("チューニング"), Panel1);
     GroupBox9->setObjectName("GroupBox9");
-    GroupBox9->setGeometry(8, 280, 153, 33);
+    Place(GroupBox9, kTuningGroup.group);
     LabelTuning = new QLabel(GroupBox9);
     LabelTuning->setObjectName("LabelTuning");
-    LabelTuning->setGeometry(16, 14, 33, 14);
+    Place(LabelTuning, kTuningGroup.label);
     LabelTuning->setAlignment(Qt::AlignCenter);
     UpDownTuning = new TUpDown(GroupBox9);
     UpDownTuning->setObjectName("UpDownTuning");
-    UpDownTuning->setGeometry(57, 12, 32, 16);
+    Place(UpDownTuning, kTuningGroup.upDown);
     btnTuningReset = new QPushButton(Text("リセット"), GroupBox9);
     btnTuningReset->setObjectName("btnTuningReset");
-    btnTuningReset->setGeometry(92, 12, 53, 17);
+    Place(btnTuningReset, kTuningGroup.reset);
     btnTuningReset->setAutoDefault(false);
     connect(UpDownTuning, &TUpDown::Clicked, this, &TForm1::UpDownTuningClick);
     connect(btnTuningReset, &QPushButton::clicked, this, &TForm1::btnTuningResetClick);
@@ -377,19 +431,19 @@ void TForm1::BuildPresetGroup() {
         items << QString("F%1").arg(slot + 1);
     RadioPreset = new TRadioGroup(QString(), items, kPresetSlotCount, Panel1);
     RadioPreset->setObjectName("RadioPreset");
-    RadioPreset->setGeometry(168, 280, 281, 33);
+    Place(RadioPreset, kPresetGroupRect);
     connect(RadioPreset, &TRadioGroup::ItemClicked, this, &TForm1::SetPresetSelection);
-    ButtonPresetSave = MakeFlatButton(Panel1, "ButtonPresetSave", "", {456, 288, 57, 25});
+    ButtonPresetSave = MakeFlatButton(Panel1, {"ButtonPresetSave", "", kPresetSaveRect});
     connect(ButtonPresetSave, &QToolButton::clicked, this, &TForm1::ButtonPresetSaveClick);
     ShowPresetMode();
 }
 
 void TForm1::BuildFlatButtons() {
-    btnOutput = MakeFlatButton(this, "btnOutput", "音量", {456, 328, 57, 25});
+    btnOutput = MakeFlatButton(this, kOutputButton);
     btnOutput->setIcon(LoudspeakerGlyph());
-    btnRecord = MakeFlatButton(this, "btnRecord", kRecordCaption, {456, 352, 57, 25});
-    btnAbout = MakeFlatButton(this, "btnAbout", "About", {456, 376, 57, 25});
-    btnExit = MakeFlatButton(this, "btnExit", "終了", {456, 400, 57, 25});
+    btnRecord = MakeFlatButton(this, kRecordButton);
+    btnAbout = MakeFlatButton(this, kAboutButton);
+    btnExit = MakeFlatButton(this, kExitButton);
     connect(btnOutput, &QToolButton::clicked, this, [] { LaunchMixer(); });
     connect(btnRecord, &QToolButton::clicked, this, &TForm1::btnRecordClick);
     connect(btnAbout, &QToolButton::clicked, this, [this] { AboutBox->ShowInFront(); });
@@ -410,7 +464,6 @@ void TForm1::FormCreate() {
     SetTuning(state_->Tuning);
 
     keyButtons_ = std::make_unique<TKeyButtons>(this, kPanelHeight);
-    state_->KeyColours = keyButtons_.get();
     input_ = std::make_unique<KeyboardInput>(this, *state_, waveOut_->AudioLock(), *keyButtons_,
                                              [this](int slot) { SetPresetSelection(slot); });
     Panel1->raise();
@@ -418,8 +471,9 @@ void TForm1::FormCreate() {
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     AboutBox = new TAboutBox(this);
+    AboutBox->ShowFileLocations(settingsFile_, recordingDirectory_);
 
-    SetPresetSelection(0);
+    LoadFirstPreset();
     if (!waveOut_->OpenOutput())
         return;
     input_->StartSweep();
@@ -455,7 +509,9 @@ void TForm1::RequestClose() {
 }
 
 bool TForm1::RenderInto(std::int16_t* block) {
-    RenderBlock(*state_, block);
+    KeyColourChanges changes;
+    changes.Resting = RenderBlock(*state_, block).EndedKeys;
+    ShowKeyColours(changes, *keyButtons_);
     return true;
 }
 
@@ -463,9 +519,9 @@ void TForm1::ShowError(const std::string& message) {
     showError_(message);
 }
 
-void TForm1::ShowFileError(const std::optional<FileError>& error) {
-    if (error)
-        ShowError(error->message);
+void TForm1::ShowFileError(const Status& status) {
+    if (!status)
+        ShowError(status.error().message);
 }
 
 void TForm1::PositionChanged(ControlId id, int position) {
@@ -483,7 +539,7 @@ void TForm1::PositionChanged(ControlId id, int position) {
         break;
     case ControlKind::ModType: {
         int shape = 0;
-        for (QRadioButton* button : {RadioButtonModType0, RadioButtonModType1}) {
+        for (QRadioButton* button : modTypeButtons_) {
             // An auto-exclusive button refuses to be unchecked, which "none" needs.
             const QSignalBlocker buttonBlocker(button);
             button->setAutoExclusive(false);
@@ -512,9 +568,20 @@ void TForm1::LabelChanged(ControlId id, const std::string& text) {
 // A mouse click, a function key and the start-up all select through the bank, which
 // loads or, in save mode, saves the slot whenever one becomes selected.
 void TForm1::SetPresetSelection(int slot) {
-    const std::optional<FileError> error = presets_->SelectSlot(slot);
+    const Status error = presets_->SelectSlot(slot);
     ShowPresetMode();
     ShowFileError(error);
+}
+
+// The sound parameters get their values only from a preset load: when the settings file
+// cannot be read, the fresh installation's sound stands in, so that the panel is drawn and
+// the engine never renders from values no control has set.
+void TForm1::LoadFirstPreset() {
+    const Status loaded = presets_->SelectSlot(0);
+    if (!loaded)
+        LoadPreset(controls_, DefaultPresetValues());
+    ShowPresetMode();
+    ShowFileError(loaded);
 }
 
 void TForm1::ButtonPresetSaveClick() {
@@ -538,7 +605,7 @@ void TForm1::ShowTuning() {
 }
 
 void TForm1::LoadSaveTuning(bool save) {
-    ShowFileError(morvane::LoadSaveTuning(*state_, settingsFile_, save));
+    ShowFileError(tuning_.LoadSaveTuning(settingsFile_, save));
 }
 
 void TForm1::UpDownTuningClick(bool up) {
@@ -557,8 +624,10 @@ void TForm1::btnTuningResetClick() {
 void TForm1::btnRecordClick() {
     if (recorder_->Recording())
         recorder_->StopRecording();
+    else if (Status ready = waveOut_->ReadyToRecord(); !ready)
+        ShowError(ready.error().message);
     else
-        recorder_->StartRecording();
+        ShowFileError(recorder_->StartRecording());
 }
 
 void TForm1::ShowRecording(bool recording) {

@@ -12,13 +12,13 @@
 #include "audio/error_reporter.h"
 #include "audio/wav_recorder.h"
 #include "audio/wave_out.h"
+#include "base/result.h"
 #include "engine/parameters.h"
 #include "engine/synth_state.h"
-#include "keyboard/onscreen_keyboard.h"
 #include "keyboard/input.h"
-#include "settings/presets.h"
-#include "settings/tuning_file.h"
-#include "settings/whole_file.h"
+#include "keyboard/onscreen_keyboard.h"
+#include "ui/preset_group.h"
+#include "ui/tuning_control.h"
 
 class QCheckBox;
 class QFrame;
@@ -64,7 +64,7 @@ public:
     TKeyButtons& KeyButtons() { return *keyButtons_; }
     WaveOut& Stream() { return *waveOut_; }
     WavRecorder& Recorder() { return *recorder_; }
-    PresetBank& Presets() { return *presets_; }
+    PresetGroup& Presets() { return *presets_; }
     TuningControl& Tuning() { return tuning_; }
     WaveOutDevice& Device() { return *device_; }
 
@@ -93,6 +93,10 @@ protected:
 private:
     void BuildPanel();
     void BuildSoundGroups();
+    void BuildRadioGroups();
+    void BuildSliderGroups();
+    void BuildCheckBoxes();
+    void BuildModTypePair();
     void BuildTuningGroup();
     void BuildPresetGroup();
     void BuildFlatButtons();
@@ -102,6 +106,7 @@ private:
 
     void ButtonPresetSaveClick();
     void SetPresetSelection(int slot);
+    void LoadFirstPreset();
     void ShowPresetMode();
     void UpDownTuningClick(bool up);
     void btnTuningResetClick();
@@ -115,23 +120,24 @@ private:
     bool RenderInto(std::int16_t* block) override;
     void RequestClose() override;
     void ShowError(const std::string& message) override;
-    void ShowFileError(const std::optional<FileError>& error);
+    void ShowFileError(const Status& status);
 
     std::unique_ptr<SynthState> state_;
     SoundControls controls_;
     TuningControl tuning_;
     std::unique_ptr<WaveOutDevice> device_;
     std::filesystem::path settingsFile_;
+    std::filesystem::path recordingDirectory_;
     std::function<void(const std::string&)> showError_;
     std::unique_ptr<WaveOut> waveOut_;
     std::unique_ptr<WavRecorder> recorder_;
-    std::unique_ptr<PresetBank> presets_;
+    std::unique_ptr<PresetGroup> presets_;
     std::unique_ptr<TKeyButtons> keyButtons_;
     std::unique_ptr<KeyboardInput> input_;
     std::array<QWidget*, kControlCount> controlWidgets_{};
     std::array<QLabel*, kControlCount> valueLabels_{};
-    QRadioButton* RadioButtonModType0 = nullptr;
-    QRadioButton* RadioButtonModType1 = nullptr;
+    // RadioButtonModType0 (triangle) and RadioButtonModType1 (square).
+    std::array<QRadioButton*, 2> modTypeButtons_{};
     bool closed_ = false;
 };
 

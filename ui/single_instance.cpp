@@ -53,13 +53,13 @@ bool SingleInstance::Claim() {
     // an instance that was killed must not block the next start.
     lock_->setStaleLockTime(0);
     if (lock_->tryLock(kLockTimeoutMs)) {
-        Serve();
+        ServeOrWarn();
         return true;
     }
     // A lock that cannot be written at all (no such directory, no permission) says
     // nothing about another instance; running unguarded beats not running.
     if (lock_->error() != QLockFile::LockFailedError) {
-        Serve();
+        ServeOrWarn();
         return true;
     }
     AskRunningInstanceToShow();
@@ -70,13 +70,23 @@ void SingleInstance::SetShowRequestHandler(std::function<void()> handler) {
     showRequestHandler_ = std::move(handler);
 }
 
-void SingleInstance::Serve() {
+// Without the socket this instance still plays; only a later start can no longer bring
+// its window forward and ends without a word, so the reason is told now.
+void SingleInstance::ServeOrWarn() {
+    if (const Status served = Serve(); !served)
+        qWarning("morvane: %s", served.error().message.c_str());
+}
+
+Status SingleInstance::Serve() {
     // Only the lock holder may remove the socket: whatever is there now was left by an
     // instance that died, and listening on top of it is not possible.
     QLocalServer::removeServer(SocketPath());
     server_.setSocketOptions(QLocalServer::UserAccessOption);
     connect(&server_, &QLocalServer::newConnection, this, &SingleInstance::AnswerShowRequest);
-    server_.listen(SocketPath());
+    if (!server_.listen(SocketPath()))
+        return Error{"a later start cannot show this window: " +
+                     server_.errorString().toStdString()};
+    return {};
 }
 
 void SingleInstance::AnswerShowRequest() {

@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 
+#include "base/result.h"
+
 class QWidget;
 
 // Only one copy of the program runs per user. The first start holds a lock file and
@@ -39,7 +41,8 @@ public:
     QString SocketPath() const;
 
 private:
-    void Serve();
+    void ServeOrWarn();
+    Status Serve();
     void AnswerShowRequest();
     void AskRunningInstanceToShow() const;
 

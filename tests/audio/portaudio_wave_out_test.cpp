@@ -21,6 +21,8 @@ constexpr int kBuffers = 8;
 struct CompletionLog : CompletionListener {
     std::vector<WaveHeader*> done;
     void WaveOutDone(WaveHeader& finished) override { done.push_back(&finished); }
+    void WaveOutLost(const Error&) override {}
+    void WaveOutBack() override {}
 };
 
 class RealDevice : public ::testing::Test {

@@ -141,6 +141,7 @@ TEST(Streaming, DeviceThatCannotBeOpenedIsNeverTouchedAndTheWindowMayClose) {
     r.device.FailNext(Step::Open);
     EXPECT_FALSE(r.stream.OpenOutput());
     EXPECT_EQ(r.errors.shown, std::vector<std::string>{"Problem creating play handle"});
+    EXPECT_EQ(r.stream.ReadyToRecord().error().message, "No sound device: nothing can be recorded");
     EXPECT_TRUE(r.stream.CloseQuery());
     r.stream.Close();
     EXPECT_EQ(r.device.ResetCount(), 0);
@@ -165,13 +166,20 @@ TEST(Streaming, FailedPrimingStopsButTheBuffersQueuedSoFarKeepStreaming) {
 }
 
 TEST(Streaming, FailedRequeueLeavesOneBufferFewerAndRendersTheSameBufferAgain) {
-    for (auto [step, message] : {std::pair{Step::Prepare, "Out Prepare error"},
-                                 std::pair{Step::Write, "Wave out error"}}) {
+    struct Failure {
+        Step step;
+        const char* reason;
+        const char* message;
+    };
+    for (auto [step, reason, message] :
+         {Failure{Step::Prepare, "", "Out Prepare error"},
+          Failure{Step::Write, "", "Wave out error"},
+          Failure{Step::Write, "Device unavailable", "Wave out error: Device unavailable"}}) {
         Rig r;
         r.stream.OpenOutput();
         r.CompleteSilentBuffers();
 
-        r.device.FailNext(step);
+        r.device.FailNext(step, 0, reason);
         r.device.Complete();
         EXPECT_EQ(r.errors.shown, std::vector<std::string>{message});
         EXPECT_EQ(r.stream.CurrentBuffer(), kPrimeCount);
@@ -228,7 +236,7 @@ TEST(Streaming, RecordsEveryRenderedBlockBeforeQueueingItEvenWhenTheDeviceRefuse
     r.stream.SetRecorder(&recorder);
     r.stream.OpenOutput();
     r.CompleteSilentBuffers();
-    recorder.StartRecording();
+    ASSERT_TRUE(recorder.StartRecording().ok());
 
     r.device.Complete(2);
     r.device.FailNext(Step::Write);
@@ -242,4 +250,67 @@ TEST(Streaming, RecordsEveryRenderedBlockBeforeQueueingItEvenWhenTheDeviceRefuse
     EXPECT_FALSE(recorder.Recording()); // the close finished the file
     EXPECT_EQ(std::filesystem::file_size(recorder.FilePath()),
               static_cast<std::uintmax_t>(kWavHeaderBytes + 3 * kBlockBytes));
+}
+
+// The device goes away while playing and comes back later: one box for the loss, the
+// buffers only come home, the close handshake works as ever, and the ring starts again
+// as when it was opened.
+TEST(Streaming, LostDeviceIsReportedOnceAndTheRingStartsAgainWhenItIsBack) {
+    enum class Close { Never, WhileBuffersAreOut, WithNothingOut };
+    struct Case {
+        const char* name;
+        bool homeWhileTheBoxIsUp;
+        Close close;
+    };
+    for (auto [name, homeWhileTheBoxIsUp, close] :
+         {Case{"back after the box", false, Close::Never},
+          Case{"buffers home while the box is up", true, Close::Never},
+          Case{"close asked while buffers are out", false, Close::WhileBuffersAreOut},
+          Case{"close asked with nothing out", false, Close::WithNothingOut}}) {
+        SCOPED_TRACE(name);
+        Rig r;
+        r.stream.OpenOutput();
+        r.CompleteSilentBuffers();
+        r.device.Complete(3);
+        const int rendered = r.source.rendered;
+        const std::size_t written = r.device.Written().size();
+        if (homeWhileTheBoxIsUp)
+            r.errors.whileShown = [&r] { r.device.DeliverCompletions(); };
+
+        r.device.Lose("Device unavailable");
+        EXPECT_FALSE(r.stream.ReadyToRecord());
+        if (close == Close::WhileBuffersAreOut) {
+            EXPECT_FALSE(r.stream.CloseQuery());
+        }
+        r.device.DeliverCompletions();
+        EXPECT_EQ(r.errors.shown, std::vector<std::string>{"Wave out error: Device unavailable"});
+        EXPECT_EQ(r.stream.BuffersInFlight(), 0);
+        EXPECT_EQ(r.source.rendered, rendered);
+        EXPECT_EQ(r.device.Written().size(), written);
+        EXPECT_EQ(r.device.CallsWhileClosed(), 0);
+        if (close == Close::WhileBuffersAreOut) {
+            EXPECT_TRUE(r.window.closed); // the last buffer home granted it
+            continue;
+        }
+        EXPECT_EQ(r.window.closeRequests, 0);
+        if (close == Close::WithNothingOut) {
+            EXPECT_TRUE(r.stream.CloseQuery());
+            r.stream.Close();
+            EXPECT_FALSE(r.device.IsOpen());
+            continue;
+        }
+
+        r.device.ComeBack();
+        EXPECT_TRUE(r.stream.ReadyToRecord());
+        EXPECT_EQ(r.stream.CurrentBuffer(), kPrimeCount);
+        EXPECT_EQ(r.device.QueuedCount(), kPrimeCount);
+        EXPECT_EQ(r.device.QueuedAt(0), &r.stream.Header(0));
+        for (std::size_t i = written; i < r.device.Written().size(); ++i)
+            EXPECT_EQ(r.device.Written()[i], std::vector<std::int16_t>(kBlockSamples, 0));
+        r.CompleteSilentBuffers();
+        EXPECT_EQ(r.source.rendered, rendered);
+        r.device.Complete();
+        EXPECT_EQ(r.FirstSampleOf(kPrimeCount), rendered + 1);
+        EXPECT_EQ(r.errors.shown.size(), 1u);
+    }
 }

@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "engine/keymap.h"
 #include "engine/parameters.h"
 #include "engine/tuning.h"
 #include "engine/voice_renderer.h"
-#include "engine/keymap.h"
-#include "tests/engine/engine_fixture.h"
 #include "tests/engine/reference_renderer.h"
+#include "tests/support/engine_fixture.h"
 
 using namespace morvane;
 using fixture::Fingerprint;
@@ -143,7 +143,7 @@ TEST_F(BlockRenderer, SquareLfoIsPositiveFromHalfAPeriod) {
     s->ModDepth = 100;
     s->ModFreq = 20;
     s->ModAlwaysOn = true;
-    float inc = s->LfoIncrementTable[20];
+    float inc = s->Tables->LfoIncrementTable[20];
     s->LfoPhase = 0.5f - inc;
     ASSERT_EQ(static_cast<float>(s->LfoPhase + static_cast<long double>(inc)), 0.5f);
     EXPECT_EQ(AdvanceLfo(*s), 180); // 100/800 x 1440
@@ -155,7 +155,7 @@ TEST_F(BlockRenderer, TriangleLfoPeaksAtPhaseZero) {
     s->ModDepth = 100;
     s->ModFreq = 20;
     s->ModAlwaysOn = true;
-    float inc = s->LfoIncrementTable[20];
+    float inc = s->Tables->LfoIncrementTable[20];
     s->LfoPhase = 1.0f - inc;
     ASSERT_EQ(static_cast<float>(s->LfoPhase + static_cast<long double>(inc)), 1.0f);
     EXPECT_EQ(AdvanceLfo(*s), 360); // three semitones up
@@ -166,7 +166,7 @@ TEST_F(BlockRenderer, LfoOffsetTruncatesTowardZero) {
     s->ModDepth = 1;
     s->ModFreq = 1;
     s->ModAlwaysOn = true;
-    float inc = s->LfoIncrementTable[1];
+    float inc = s->Tables->LfoIncrementTable[1];
     // After the step the phase is 0.3125: t = -0.25, value x 1440 = -0.9.
     s->LfoPhase = 0.3125f - inc;
     ASSERT_EQ(static_cast<float>(s->LfoPhase + static_cast<long double>(inc)), 0.3125f);
@@ -271,6 +271,36 @@ TEST_F(BlockRenderer, AnEndedVoiceStopsTheVoiceLoopForItsSample) {
     for (int n = k; n < kBlockSamples; ++n)
         ASSERT_EQ(out[n], static_cast<std::int16_t>(expected[n])) << n;
     EXPECT_EQ(s->VoiceOrder, (std::array<std::int32_t, kVoiceCount>{1, 2, -1, -1, -1}));
+}
+
+// Each block names exactly the keys whose voices left VoiceOrder during it, two at once
+// when two releases die in the same block, and never a held key.
+TEST_F(BlockRenderer, ResultNamesTheKeysWhoseVoicesEnded) {
+    s->Vca.ReleaseTime = 220.5f;
+    Press(*s, {1, 13, 30, 31});
+    s->Voices[s->VoiceOrder[0]].VcaLevel = 1; // key 31 rings for about three blocks
+    for (int key : {1, 30, 31})
+        ReleaseNote(*s, key); // 1 and 30 from silence: they end at once
+    auto sounding = [&] {
+        KeySet keys;
+        for (int v : s->VoiceOrder) {
+            if (v != kNoVoice)
+                keys[s->Voices[v].Key] = true;
+        }
+        return keys;
+    };
+    std::array<std::int16_t, kBlockSamples> block{};
+    KeySet ended;
+    for (int b = 0; b < 6; ++b) {
+        const KeySet before = sounding();
+        const BlockResult result = RenderBlock(*s, block.data());
+        EXPECT_EQ(result.EndedKeys, before & ~sounding()) << "block " << b;
+        if (b == 0) {
+            EXPECT_EQ(result.EndedKeys, KeySet().set(1).set(30));
+        }
+        ended |= result.EndedKeys;
+    }
+    EXPECT_EQ(ended, KeySet().set(1).set(30).set(31));
 }
 
 TEST_F(BlockRenderer, LoudChordsNeverPassTheClip) {

@@ -5,9 +5,9 @@
 #include <cstdint>
 
 #include "engine/filter.h"
+#include "engine/keymap.h"
 #include "engine/synth_state.h"
 #include "engine/voice_pool.h"
-#include "engine/keymap.h"
 
 // RenderBlock written the plain way, one step after the other as the arithmetic reads:
 // no per-block voice set-up, no cached ladder tuning, no routine per waveform pair, the
@@ -79,8 +79,8 @@ inline bool RenderVoice(SynthState& s, TSynthVoice& v, int P1, int P2, int L, fl
     if (Envelope(s.Vcf, v.VcfLevel, v.VcfStage))
         v.VcfLevel = 0;
 
-    const float inc1 = X(s.TuningRatio) * s.PitchTable[P1 + L];
-    const float inc2 = X(s.TuningRatio) * s.PitchTable[P2 + L];
+    const float inc1 = X(s.TuningRatio) * s.Tables->PitchTable[P1 + L];
+    const float inc2 = X(s.TuningRatio) * s.Tables->PitchTable[P2 + L];
     float signal = 0;
     for (int step = 0; step < 4; ++step) {
         float sum = 0;
@@ -110,7 +110,7 @@ inline bool RenderVoice(SynthState& s, TSynthVoice& v, int P1, int P2, int L, fl
     const float k = ((3.6L * fc) - ((1.6L * fc) * fc)) - 1;
     const float p = (X(k) + 1) * 0.5L;
     const int j = static_cast<int>(X(fc) * 10000);
-    const float r = X(s.ResonanceScaleTable[j]) * res;
+    const float r = X(s.Tables->ResonanceScaleTable[j]) * res;
 
     const float x = X(signal) - X(r) * v.LadderY4;
     v.LadderY1 = Flushed((X(x) * p + X(v.LadderOldX) * p) - X(k) * v.LadderY1);
@@ -131,7 +131,7 @@ inline bool RenderVoice(SynthState& s, TSynthVoice& v, int P1, int P2, int L, fl
 }
 
 inline int LfoOffset(SynthState& s) {
-    s.LfoPhase = X(s.LfoPhase) + s.LfoIncrementTable[s.ModFreq];
+    s.LfoPhase = X(s.LfoPhase) + s.Tables->LfoIncrementTable[s.ModFreq];
     if (s.LfoPhase >= 1)
         s.LfoPhase = X(s.LfoPhase) - 1;
     float value;

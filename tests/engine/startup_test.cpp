@@ -24,9 +24,9 @@ struct FreshStart : ::testing::Test {
 TEST_F(FreshStart, TablesTuningAndRunningStateAreReady) {
     EXPECT_EQ(s->EchoLine[5], 0.0f);
     EXPECT_EQ(s->VoiceOrder[0], -1);
-    EXPECT_EQ(s->LfoIncrementTable[1], 4.5351473e-05f);
-    EXPECT_EQ(s->PitchTable[5400], 0.004988662f);
-    EXPECT_EQ(s->ResonanceScaleTable[10000], 1.0f);
+    EXPECT_EQ(s->Tables->LfoIncrementTable[1], 4.5351473e-05f);
+    EXPECT_EQ(s->Tables->PitchTable[5400], 0.004988662f);
+    EXPECT_EQ(s->Tables->ResonanceScaleTable[10000], 1.0f);
     EXPECT_EQ(s->Tuning, 4400);
     EXPECT_EQ(s->TuningRatio, 1.0f);
 }
@@ -81,4 +81,20 @@ TEST_F(FreshStart, APresetLeavesTheEchoAlone) {
     EXPECT_EQ(s->CutoffHz, 11025);
     EXPECT_EQ(s->EchoDepth, 60);
     EXPECT_EQ(s->EchoTimeMs, 100);
+}
+
+// Everything a preset leaves to the sound is set by it: two players that played other
+// sounds before sound alike once they load the same preset.
+TEST_F(FreshStart, APresetSetsTheWholeSoundButTheEcho) {
+    auto other = std::make_unique<SynthState>();
+    SoundControls otherControls{*other};
+    StartEngine(*other, otherControls, kDefaultTuning);
+    PresetValues highest{};
+    for (int i = 0; i < kPresetControlCount; ++i)
+        highest[i] = Describe(static_cast<ControlId>(i)).maximum;
+    LoadPreset(otherControls, highest);
+    ASSERT_FALSE(static_cast<const SoundParameters&>(*other) == *s);
+
+    LoadPreset(otherControls, DefaultPresetValues());
+    EXPECT_TRUE(static_cast<const SoundParameters&>(*other) == *s);
 }

@@ -8,12 +8,8 @@ using namespace morvane;
 
 namespace {
 
-std::unique_ptr<SynthState> WithTables() {
-    auto s = std::make_unique<SynthState>();
-    BuildLfoIncrementTable(*s);
-    BuildPitchTable(*s);
-    BuildResonanceScaleTable(*s);
-    return s;
+std::shared_ptr<const SynthTables> WithTables() {
+    return SharedSynthTables();
 }
 
 } // namespace

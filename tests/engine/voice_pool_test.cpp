@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "engine/synth_state.h"
+
 using namespace morvane;
 
 namespace {
@@ -26,9 +28,20 @@ protected:
     void SetUp() override {
         s = std::make_unique<SynthState>();
         InitialiseRunningState(*s);
-        s->KeyColours = &keyboard;
     }
     int KeyAtPosition(int p) const { return s->Voices[s->VoiceOrder[p]].Key; }
+
+    // The pool's operations as the window calls them, every colour change they report
+    // passed on to the keyboard.
+    void NoteOn(RunningState& state, int key) {
+        ShowKeyColours(morvane::NoteOn(state, key), keyboard);
+    }
+    void ReleaseNote(RunningState& state, int key) {
+        ShowKeyColours(morvane::ReleaseNote(state, key), keyboard);
+    }
+    void NoteOff(RunningState& state, int key) {
+        ShowKeyColours(morvane::NoteOff(state, key), keyboard);
+    }
 
     std::unique_ptr<SynthState> s;
     RecordingKeyboard keyboard;

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "engine/filter.h"
-#include "engine/voice_pool.h"
 #include "engine/keymap.h"
-#include "tests/engine/engine_fixture.h"
+#include "engine/voice_pool.h"
+#include "tests/support/engine_fixture.h"
 
 using namespace morvane;
 
@@ -44,8 +44,8 @@ protected:
 // weighted waveforms and runs the sum through CascadeFilter.
 void OscillatorsOneByOne(const SynthState& s, TSynthVoice& v, int pitch1, int pitch2) {
     using X = long double;
-    const float inc[2] = {static_cast<float>(X(s.TuningRatio) * s.PitchTable[pitch1]),
-                          static_cast<float>(X(s.TuningRatio) * s.PitchTable[pitch2])};
+    const float inc[2] = {static_cast<float>(X(s.TuningRatio) * s.Tables->PitchTable[pitch1]),
+                          static_cast<float>(X(s.TuningRatio) * s.Tables->PitchTable[pitch2])};
     float* phase[2] = {&v.Osc1Phase, &v.Osc2Phase};
     const int wave[2] = {s.Osc1Wave, s.Osc2Wave};
     const float width[2] = {s.Osc1Width, s.Osc2Width};
@@ -73,7 +73,7 @@ TEST_F(VoiceRenderer, WorkedExampleOfAFreshVoice) {
     s->VcfIntensity = 0;
     s->CutoffHz = 1128;
     ASSERT_EQ(KeyAt(kKeyA).Semitone, 9);
-    ASSERT_EQ(s->PitchTable[kWorkedPitch], 0.0012471655f);
+    ASSERT_EQ(s->Tables->PitchTable[kWorkedPitch], 0.0012471655f);
 
     LadderCoefficients c = ComputeLadderCoefficients(*s, 0.5f, 9);
     EXPECT_EQ(c.fc, 0.10231292f);
@@ -224,7 +224,7 @@ TEST_F(VoiceRenderer, EveryWaveformPairFeedsTheDecimatorExactly) {
 TEST_F(VoiceRenderer, ResonanceAtOrAboveOneIsUsedAsNineTenths) {
     s->VcfIntensity = 0;
     s->CutoffHz = 1128;
-    float entry = s->ResonanceScaleTable[1023];
+    float entry = s->Tables->ResonanceScaleTable[1023];
     s->Resonance = 0.95f;
     EXPECT_EQ(ComputeLadderCoefficients(*s, 0, 9).r, entry * 0.95f);
     s->Resonance = 1.0f;
@@ -252,8 +252,8 @@ TEST_F(VoiceRenderer, ResonanceTableIndexIsTruncated) {
     s->CutoffHz = 1360; // fc x 10000 = 1233.56
     LadderCoefficients c = ComputeLadderCoefficients(*s, 0, 9);
     ASSERT_GT(c.fc * 10000.0, 1233.5);
-    EXPECT_EQ(c.r, s->ResonanceScaleTable[1233] * 0.5f);
-    EXPECT_NE(c.r, s->ResonanceScaleTable[1234] * 0.5f);
+    EXPECT_EQ(c.r, s->Tables->ResonanceScaleTable[1233] * 0.5f);
+    EXPECT_NE(c.r, s->Tables->ResonanceScaleTable[1234] * 0.5f);
 }
 
 // The inline power of two must be the C library's exp2l to the bit over the exponents

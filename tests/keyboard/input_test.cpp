@@ -35,7 +35,6 @@ struct Rig {
 
     Rig() {
         InitialiseRunningState(state);
-        state.KeyColours = &keys;
         window.resize(522, 461);
     }
 

@@ -92,20 +92,6 @@ private slots:
         QCOMPARE(heldLeft, left + 1);
     }
 
-    void onDrawReplacesTheDrawingAndLeavesPressedAlone() {
-        TColorButton button;
-        button.resize(20, 20);
-        int state = -1;
-        button.OnDraw = [&](TColorButton*, QPainter& canvas, int itemState) {
-            state = itemState;
-            canvas.fillRect(0, 0, 20, 20, Qt::green);
-        };
-        button.setDown(true);
-        QCOMPARE(PixelOf(button, 0, 0), Qt::green);
-        QCOMPARE(state, kItemStateSelected);
-        QVERIFY(!button.Pressed());
-    }
-
     void mouseEventsReachTheHandlersAndDoubleClicksArePresses() {
         TColorButton button;
         button.resize(30, 70);

@@ -142,7 +142,8 @@ TEST(IniFileReading, HostileInput) {
 
     std::string manyKeys = "[S]\n";
     for (int i = 0; i < 300000; ++i) {
-        manyKeys += "K" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+        manyKeys.append("K").append(std::to_string(i)).append("=").append(std::to_string(i));
+        manyKeys += '\n';
     }
     const IniFile keys = IniFile::Parse(manyKeys);
     EXPECT_EQ(keys.ReadInteger("S", "k123456", -1), 123456);

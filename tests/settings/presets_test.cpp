@@ -66,11 +66,11 @@ void ExpectDefaultPreset(const SoundControls& controls) {
 
 TEST(PresetBank, FreshSaveOfSlotZeroWritesTheDefaults) {
     TemporaryDirectory dir;
-    StartedProgram program(SettingsFilePath(dir.path()));
+    StartedEngine program(SettingsFilePath(dir.path()));
     EXPECT_FALSE(fs::exists(dir / "morvane.ini")) << "a load never writes the file";
     ExpectDefaultPreset(program.controls);
 
-    ASSERT_EQ(program.presets.PresetLoadSave(0, true), std::nullopt);
+    ASSERT_TRUE(program.bank.PresetLoadSave(0, true).ok());
     std::vector<std::string> lines = {"[PRESET0]"};
     lines.insert(lines.end(), kFreshPresetLines.begin(), kFreshPresetLines.end());
     lines.push_back("");
@@ -79,16 +79,16 @@ TEST(PresetBank, FreshSaveOfSlotZeroWritesTheDefaults) {
 
 TEST(PresetBank, SaveThenLoadRestoresEveryControlAndTheSound) {
     TemporaryDirectory dir;
-    StartedProgram saver(dir / "morvane.ini");
+    StartedEngine saver(dir / "morvane.ini");
     const int values[kPresetControlCount] = {3, 2,   0, 2,  77, 33, 10, 90, 5, 1,  60, 17, 1,  1,
                                              0, 100, 7, 99, 3,  4,  5,  6,  1, 73, 12, 88, 40, 70};
     for (int i = 0; i < kPresetControlCount; ++i) {
         saver.controls.Set(static_cast<ControlId>(i), values[i]);
     }
-    ASSERT_EQ(saver.presets.PresetLoadSave(5, true), std::nullopt);
+    ASSERT_TRUE(saver.bank.PresetLoadSave(5, true).ok());
 
-    StartedProgram loader(dir / "morvane.ini");
-    ASSERT_EQ(loader.PressFunctionKey(5), std::nullopt);
+    StartedEngine loader(dir / "morvane.ini");
+    ASSERT_TRUE(loader.bank.PresetLoadSave(5, false).ok());
     for (int i = 0; i < kPresetControlCount; ++i) {
         const auto id = static_cast<ControlId>(i);
         EXPECT_EQ(loader.controls.Position(id), values[i]) << Describe(id).key;
@@ -109,9 +109,9 @@ TEST(PresetBank, SavingKeepsOtherSectionsAndDropsCommentsAndBlankLines) {
                                     "[preset0]\n"
                                     "wave1_type=2\n"
                                     "  mine = kept  \n");
-    StartedProgram program(dir / "morvane.ini");
+    StartedEngine program(dir / "morvane.ini");
     EXPECT_EQ(program.controls.Position(Wave1Type), 2);
-    ASSERT_EQ(program.presets.PresetLoadSave(0, true), std::nullopt);
+    ASSERT_TRUE(program.bank.PresetLoadSave(0, true).ok());
 
     std::vector<std::string> preset0 = kFreshPresetLines;
     preset0[0] = "WAVE1_TYPE=2";
@@ -133,8 +133,8 @@ TEST(PresetBank, LoadingReadsAnyLetterCaseAndLetsTheControlsClamp) {
                                     "MOD_TYPE=5\r\n"
                                     "MOD_ON=2\r\n"
                                     "VCF_RESONANCE=100\r\n");
-    StartedProgram program(dir / "morvane.ini");
-    ASSERT_EQ(program.PressFunctionKey(2), std::nullopt);
+    StartedEngine program(dir / "morvane.ini");
+    ASSERT_TRUE(program.bank.PresetLoadSave(2, false).ok());
     const SoundControls& c = program.controls;
     const SynthState& s = *program.state;
     EXPECT_EQ(c.Position(Wave1Type), 3);
@@ -156,91 +156,29 @@ TEST(PresetBank, MissingSectionLoadsTheDefaultsAndLoadsNeverWrite) {
     TemporaryDirectory dir;
     const std::string text = "[PRESET0]\r\nWAVE1_TYPE=3\r\nENV_ATTACK=99\r\nMOD_ON=1\r\n\r\n";
     WriteBytes(dir / "morvane.ini", text);
-    StartedProgram program(dir / "morvane.ini");
+    StartedEngine program(dir / "morvane.ini");
     EXPECT_EQ(program.controls.Position(EnvAttack), 99);
-    ASSERT_EQ(program.PressFunctionKey(6), std::nullopt);
+    ASSERT_TRUE(program.bank.PresetLoadSave(6, false).ok());
     ExpectDefaultPreset(program.controls);
     EXPECT_FALSE(program.state->ModAlwaysOn);
     EXPECT_EQ(ReadBytes(dir / "morvane.ini"), text);
 }
 
-TEST(PresetBank, SaveModeCaptionsSelectionAndCancel) {
-    TemporaryDirectory dir;
-    StartedProgram program(dir / "morvane.ini");
-    PresetBank& bank = program.presets;
-    EXPECT_STREQ(bank.SaveButtonCaption(), "音色保存");
-    EXPECT_STREQ(bank.PresetGroupCaption(), "音色プリセット");
-    EXPECT_EQ(bank.SelectedSlot(), 0);
-
-    bank.ButtonPresetSaveClick();
-    EXPECT_TRUE(bank.SaveMode());
-    EXPECT_STREQ(bank.SaveButtonCaption(), "キャンセル");
-    EXPECT_STREQ(bank.PresetGroupCaption(), "保存先を選択してください");
-    EXPECT_EQ(bank.SelectedSlot(), kNothingSelected);
-
-    // F3 in save mode writes the panel into slot 2 and ends save mode.
-    program.controls.Set(NoiseVol, 42);
-    ASSERT_EQ(program.PressFunctionKey(2), std::nullopt);
-    EXPECT_FALSE(bank.SaveMode());
-    EXPECT_STREQ(bank.SaveButtonCaption(), "音色保存");
-    EXPECT_EQ(bank.SelectedSlot(), 2);
-    EXPECT_EQ(program.controls.Position(NoiseVol), 42);
-    EXPECT_EQ(IniFile::Parse(ReadBytes(dir / "morvane.ini")).ReadInteger("PRESET2", "NOISE_VOL", 0),
-              42);
-
-    // Cancel: no slot selected, nothing saved, the sound as it was.
-    const std::string saved = ReadBytes(dir / "morvane.ini");
-    program.controls.Set(NoiseVol, 7);
-    bank.ButtonPresetSaveClick();
-    bank.ButtonPresetSaveClick();
-    EXPECT_FALSE(bank.SaveMode());
-    EXPECT_STREQ(bank.PresetGroupCaption(), "音色プリセット");
-    EXPECT_EQ(bank.SelectedSlot(), kNothingSelected);
-    EXPECT_EQ(program.state->NoiseLevel, 7);
-    EXPECT_EQ(ReadBytes(dir / "morvane.ini"), saved);
-}
-
-TEST(PresetBank, ClickOnTheSelectedSlotDoesNothingButItsFunctionKeyReloads) {
-    TemporaryDirectory dir;
-    WriteBytes(dir / "morvane.ini", "[PRESET4]\nNOISE_VOL=30\n");
-    StartedProgram program(dir / "morvane.ini");
-    ASSERT_EQ(program.presets.SelectSlot(4), std::nullopt);
-    EXPECT_EQ(program.state->NoiseLevel, 30);
-
-    program.controls.Set(NoiseVol, 80);
-    ASSERT_EQ(program.presets.SelectSlot(4), std::nullopt);
-    EXPECT_EQ(program.state->NoiseLevel, 80);
-    ASSERT_EQ(program.PressFunctionKey(4), std::nullopt);
-    EXPECT_EQ(program.state->NoiseLevel, 30);
-}
-
-TEST(PresetBank, FailedSaveIsReportedWithSaveModeAlreadyOff) {
-    TemporaryDirectory dir;
-    WriteBytes(dir / "plain", "x");
-    const fs::path unwritable = dir / "plain" / "morvane.ini";
-    StartedProgram program(unwritable);
-    program.presets.ButtonPresetSaveClick();
-    const std::optional<FileError> error = program.presets.SelectSlot(1);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->message, "ファイル " + unwritable.string() + " を作成できません.");
-    EXPECT_FALSE(program.presets.SaveMode());
-}
-
 TEST(PresetBank, UnreadableFileStopsLoadAndSaveBeforeAnyChange) {
     TemporaryDirectory dir;
-    StartedProgram program(dir / "morvane.ini");
+    StartedEngine program(dir / "morvane.ini");
     program.controls.Set(EnvDecay, 3);
     fs::create_directory(dir / "morvane.ini");
     const std::string message = "ファイル " + (dir / "morvane.ini").string() + " は開けません.";
 
-    const std::optional<FileError> load = program.PressFunctionKey(1);
-    ASSERT_TRUE(load);
-    EXPECT_EQ(load->message, message);
+    const Status load = program.bank.PresetLoadSave(1, false);
+    ASSERT_FALSE(load.ok());
+    EXPECT_EQ(load.error().message, message);
     EXPECT_EQ(program.controls.Position(EnvDecay), 3);
 
-    const std::optional<FileError> save = program.presets.PresetLoadSave(1, true);
-    ASSERT_TRUE(save);
-    EXPECT_EQ(save->message, message);
+    const Status save = program.bank.PresetLoadSave(1, true);
+    ASSERT_FALSE(save.ok());
+    EXPECT_EQ(save.error().message, message);
 }
 
 TEST(PresetBank, ReadOnlyFileIsLeftByteForByte) {
@@ -249,9 +187,9 @@ TEST(PresetBank, ReadOnlyFileIsLeftByteForByte) {
     const std::string text = "; mine\n[PRESET0]\nWAVE1_TYPE=2\n";
     WriteBytes(file, text);
     fs::permissions(file, fs::perms::owner_read);
-    StartedProgram program(file);
-    const std::optional<FileError> error = program.presets.PresetLoadSave(0, true);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->message, "ファイル " + file.string() + " を作成できません.");
+    StartedEngine program(file);
+    const Status error = program.bank.PresetLoadSave(0, true);
+    ASSERT_FALSE(error.ok());
+    EXPECT_EQ(error.error().message, "ファイル " + file.string() + " を作成できません.");
     EXPECT_EQ(ReadBytes(file), text);
 }

@@ -56,28 +56,19 @@ inline bool PermissionsAreEnforced() {
     return ::geteuid() != 0;
 }
 
-// The program after its start-up with a settings file at the given place: the tuning
-// loaded and applied, the engine started and preset slot 0 selected.
-struct StartedProgram {
-    explicit StartedProgram(const std::filesystem::path& settingsFile)
-        : state(std::make_unique<SynthState>()), controls(*state), tuning(*state),
-          presets(controls, settingsFile) {
-        EXPECT_EQ(LoadSaveTuning(*state, settingsFile, false), std::nullopt);
+// The engine after the program's start-up with a settings file at the given place: the
+// tuning read and applied, the engine started and preset slot 0 loaded.
+struct StartedEngine {
+    explicit StartedEngine(const std::filesystem::path& settingsFile)
+        : state(std::make_unique<SynthState>()), controls(*state), bank(controls, settingsFile) {
+        EXPECT_TRUE(LoadSaveTuning(*state, settingsFile, false).ok());
         StartEngine(*state, controls, state->Tuning);
-        tuning.SetTuning(state->Tuning);
-        EXPECT_EQ(presets.SelectSlot(0), std::nullopt);
-    }
-
-    // A function key: nothing selected, then the slot, so the slot's handler always runs.
-    std::optional<FileError> PressFunctionKey(int slot) {
-        EXPECT_EQ(presets.SelectSlot(kNothingSelected), std::nullopt);
-        return presets.SelectSlot(slot);
+        EXPECT_TRUE(bank.PresetLoadSave(0, false).ok());
     }
 
     std::unique_ptr<SynthState> state;
     SoundControls controls;
-    TuningControl tuning;
-    PresetBank presets;
+    PresetBank bank;
 };
 
 } // namespace morvane::fixture

@@ -12,21 +12,22 @@ namespace fs = std::filesystem;
 
 TEST(WholeFile, MissingFileOrDirectoryReadsAsEmpty) {
     TemporaryDirectory dir;
-    std::string text = "stale";
-    EXPECT_EQ(ReadWholeFile(dir / "morvane.ini", text), std::nullopt);
-    EXPECT_EQ(text, "");
-    EXPECT_EQ(ReadWholeFile(dir / "no-such-dir" / "morvane.ini", text), std::nullopt);
     WriteBytes(dir / "plain", "x");
-    EXPECT_EQ(ReadWholeFile(dir / "plain" / "morvane.ini", text), std::nullopt);
+    for (const fs::path& missing : {dir / "morvane.ini", dir / "no-such-dir" / "morvane.ini",
+                                    dir / "plain" / "morvane.ini"}) {
+        const Result<std::string> text = ReadWholeFile(missing);
+        ASSERT_TRUE(text.ok()) << missing;
+        EXPECT_EQ(*text, "");
+    }
 }
 
 TEST(WholeFile, UnreadableFileIsReportedWithItsFullPath) {
     TemporaryDirectory dir;
     fs::create_directory(dir / "morvane.ini");
-    std::string text;
-    const std::optional<FileError> error = ReadWholeFile(dir / "morvane.ini", text);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->message, "ファイル " + (dir / "morvane.ini").string() + " は開けません.");
+    const Result<std::string> error = ReadWholeFile(dir / "morvane.ini");
+    ASSERT_FALSE(error.ok());
+    EXPECT_EQ(error.error().message,
+              "ファイル " + (dir / "morvane.ini").string() + " は開けません.");
 }
 
 // A pipe or a device in the file's place may never end or never deliver: it is refused
@@ -36,11 +37,9 @@ TEST(WholeFile, WhatIsNoPlainFileIsNotRead) {
     ASSERT_EQ(::mkfifo((dir / "pipe.ini").c_str(), 0600), 0);
     fs::create_symlink("/dev/zero", dir / "endless.ini");
     for (const char* name : {"pipe.ini", "endless.ini"}) {
-        std::string text;
-        const std::optional<FileError> error = ReadWholeFile(dir / name, text);
-        ASSERT_TRUE(error) << name;
-        EXPECT_EQ(error->message, "ファイル " + (dir / name).string() + " は開けません.");
-        EXPECT_EQ(text, "");
+        const Result<std::string> error = ReadWholeFile(dir / name);
+        ASSERT_FALSE(error.ok()) << name;
+        EXPECT_EQ(error.error().message, "ファイル " + (dir / name).string() + " は開けません.");
     }
 }
 
@@ -48,11 +47,11 @@ TEST(WholeFile, ReplacesTheContentKeepingPermissionsAndLeavingNoTemporaryFile) {
     TemporaryDirectory dir;
     const fs::path file = dir / "morvane.ini";
     const std::string bytes("[S]\r\nK=\x82\xA0\0\r\n\r\n", 12);
-    ASSERT_EQ(ReplaceWholeFile(file, bytes), std::nullopt);
+    ASSERT_TRUE(ReplaceWholeFile(file, bytes).ok());
     EXPECT_EQ(ReadBytes(file), bytes);
 
     fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    ASSERT_EQ(ReplaceWholeFile(file, "new"), std::nullopt);
+    ASSERT_TRUE(ReplaceWholeFile(file, "new").ok());
     EXPECT_EQ(ReadBytes(file), "new");
     EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
@@ -63,7 +62,7 @@ TEST(WholeFile, SymbolicLinkStaysALink) {
     TemporaryDirectory dir;
     WriteBytes(dir / "real.ini", "old");
     fs::create_symlink(dir / "real.ini", dir / "morvane.ini");
-    ASSERT_EQ(ReplaceWholeFile(dir / "morvane.ini", "new"), std::nullopt);
+    ASSERT_TRUE(ReplaceWholeFile(dir / "morvane.ini", "new").ok());
     EXPECT_TRUE(fs::is_symlink(dir / "morvane.ini"));
     EXPECT_EQ(ReadBytes(dir / "real.ini"), "new");
 }
@@ -72,9 +71,9 @@ TEST(WholeFile, UnwritablePlaceIsReportedAndChangesNothing) {
     TemporaryDirectory dir;
     WriteBytes(dir / "plain", "x");
     const fs::path beneathAFile = dir / "plain" / "morvane.ini";
-    const std::optional<FileError> error = ReplaceWholeFile(beneathAFile, "new");
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->message, "ファイル " + beneathAFile.string() + " を作成できません.");
+    const Status error = ReplaceWholeFile(beneathAFile, "new");
+    ASSERT_FALSE(error.ok());
+    EXPECT_EQ(error.error().message, "ファイル " + beneathAFile.string() + " を作成できません.");
     EXPECT_EQ(ReadBytes(dir / "plain"), "x");
 }
 
@@ -85,9 +84,9 @@ TEST(WholeFile, ReadOnlyFileIsNotReplaced) {
     const fs::path file = dir / "morvane.ini";
     WriteBytes(file, "old");
     fs::permissions(file, fs::perms::owner_read | fs::perms::group_read);
-    const std::optional<FileError> error = ReplaceWholeFile(file, "new");
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->message, "ファイル " + file.string() + " を作成できません.");
+    const Status error = ReplaceWholeFile(file, "new");
+    ASSERT_FALSE(error.ok());
+    EXPECT_EQ(error.error().message, "ファイル " + file.string() + " を作成できません.");
     EXPECT_EQ(ReadBytes(file), "old");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
@@ -100,7 +99,7 @@ TEST(WholeFile, ReadOnlyDirectoryTakesNoFile) {
     const fs::path file = dir / "morvane.ini";
     WriteBytes(file, "old");
     fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_TRUE(ReplaceWholeFile(file, "new"));
-    EXPECT_TRUE(ReplaceWholeFile(dir / "other.ini", "new"));
+    EXPECT_FALSE(ReplaceWholeFile(file, "new").ok());
+    EXPECT_FALSE(ReplaceWholeFile(dir / "other.ini", "new").ok());
     EXPECT_EQ(ReadBytes(file), "old");
 }

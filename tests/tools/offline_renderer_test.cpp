@@ -60,16 +60,16 @@ TEST(OfflineRenderer, StartsWithTheTuningAndPresetOfASettingsFile) {
     WriteBytes(ini, "[SETUP]\r\nTUNING=4500\r\n[PRESET2]\r\nVCF_CUTOFF=100\r\nWAVE1_OCTAVE=0\r\n");
 
     OfflineRenderer slot2;
-    ASSERT_EQ(slot2.StartWith(ini, 2), std::nullopt);
+    ASSERT_TRUE(slot2.StartWith(ini, 2).ok());
     EXPECT_EQ(slot2.State().Tuning, 4500);
     EXPECT_EQ(slot2.State().CutoffHz, 11025);
     EXPECT_EQ(slot2.State().Osc1Octave, 2);
     EXPECT_EQ(slot2.State().EchoTimeMs, 100);
 
     OfflineRenderer slot0;
-    ASSERT_EQ(slot0.StartWith(ini, 0), std::nullopt);
+    ASSERT_TRUE(slot0.StartWith(ini, 0).ok());
     EXPECT_EQ(slot0.State().CutoffHz, 348);
 
     OfflineRenderer unreadable;
-    EXPECT_NE(unreadable.StartWith(dir / "", 0), std::nullopt);
+    EXPECT_FALSE(unreadable.StartWith(dir / "", 0).ok());
 }

@@ -79,7 +79,7 @@ struct ToolRun {
 // The score of a text known to be right.
 inline score::Score ScoreOf(const std::string& text) {
     std::istringstream in(text);
-    return std::get<score::Score>(score::ReadScore(in));
+    return *score::ReadScore(in, "score");
 }
 
 // Plays the whole score on the renderer, appending the samples to out.

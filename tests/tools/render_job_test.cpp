@@ -133,6 +133,13 @@ TEST(RenderJob, SettingsFileGivesTheStartTuningAndPreset) {
     EXPECT_EQ(tuned.output, retuned.output);
     EXPECT_NE(squared.output, tuned.output);
 
+    // A tuning the control cannot reach is taken to the nearer end of its range.
+    WriteBytes(dir / "sharp.ini", "[SETUP]\nTUNING=99999999\n");
+    ToolRun sharp = RenderTool({"--ini", dir / "sharp.ini", "-", "-"}, "on 20\nrender 5\n");
+    ToolRun highest = RenderTool({"-", "-"}, "param TUNING 4700\non 20\nrender 5\n");
+    ASSERT_EQ(sharp.status, kExitSuccess) << sharp.errors;
+    EXPECT_EQ(sharp.output, highest.output);
+
     ToolRun typo = RenderTool({"--ini", dir / "morvane.inni", "-", "-"}, "render 1\n");
     EXPECT_EQ(typo.status, kExitFailure);
     EXPECT_EQ(typo.output, "");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <sstream>
 
 #include "render_fixture.h"
@@ -11,17 +12,17 @@ using namespace morvane::score;
 
 namespace {
 
-std::variant<Score, ScoreError> Read(const std::string& text) {
+Result<Score> Read(const std::string& text) {
     std::istringstream in(text);
-    return ReadScore(in);
+    return ReadScore(in, "score");
 }
 
 } // namespace
 
 TEST(Score, TheChordReadsAsItsCommands) {
     auto read = Read(render_fixture::kChordScore);
-    ASSERT_TRUE(std::holds_alternative<Score>(read));
-    const Score& score = std::get<Score>(read);
+    ASSERT_TRUE(read.ok()) << read.error().message;
+    const Score& score = *read;
     ASSERT_EQ(score.commands.size(), 10u);
     EXPECT_EQ(score.blocks, 150u);
     auto echo = std::get<SetControl>(score.commands[0]);
@@ -35,8 +36,8 @@ TEST(Score, TheChordReadsAsItsCommands) {
 TEST(Score, BlanksCommentsAndTheCaseOfNamesAreFree) {
     auto read = Read("\n   # a comment line\n\t param  wave1_Octave\t0  # HIGH\r\n"
                      "param tuning 4302\nctrl 1\nrender 0\n");
-    ASSERT_TRUE(std::holds_alternative<Score>(read));
-    const Score& score = std::get<Score>(read);
+    ASSERT_TRUE(read.ok()) << read.error().message;
+    const Score& score = *read;
     ASSERT_EQ(score.commands.size(), 4u);
     auto octave = std::get<SetControl>(score.commands[0]);
     EXPECT_EQ(octave.control, Wave1Octave);
@@ -74,9 +75,48 @@ TEST(Score, AWrongLineIsNamedWithWhatIsWrong) {
              Case{"ctrl 2", "ctrl 2 is outside 0..1"},
          }) {
         auto read = Read(std::string("on 1\n\n") + c.line + "\nnot reached\n");
-        ASSERT_TRUE(std::holds_alternative<ScoreError>(read)) << c.line;
-        const ScoreError& error = std::get<ScoreError>(read);
-        EXPECT_EQ(error.line, 3) << c.line;
-        EXPECT_EQ(error.message.substr(0, std::string(c.message).size()), c.message) << c.line;
+        ASSERT_FALSE(read.ok()) << c.line;
+        const std::string expected = std::string("score:3: ") + c.message;
+        EXPECT_EQ(read.error().message.substr(0, expected.size()), expected) << c.line;
     }
+}
+
+// Whatever arrives, the reader holds one line of at most 4096 bytes, and a message
+// quotes at most 64 bytes of the input, with the unprintable ones spelled out.
+TEST(Score, InputIsReadInBoundsAndQuotedInBounds) {
+    const std::string longest = "#" + std::string(4095, 'x');
+    const std::string sixtyFour(64, 'y');
+    struct Case {
+        std::string input;
+        std::string message; // empty: the score reads
+    };
+    for (const Case& c : {
+             Case{longest + "\non 4\n", ""},
+             Case{longest + "\r\non 4\n", ""},
+             Case{longest + "x\r\non 4\n", "score:1: the line is longer than 4096 bytes"},
+             Case{"on 4\n" + longest + "x\non 4\n", "score:2: the line is longer than 4096 bytes"},
+             Case{"on 4\n" + longest + "x", "score:2: the line is longer than 4096 bytes"},
+             Case{std::string(10'000'000, 'z'), "score:1: the line is longer than 4096 bytes"},
+             Case{"play" + sixtyFour,
+                  "score:1: unknown command 'play" + sixtyFour.substr(4) + "...'"},
+             Case{"on " + sixtyFour, "score:1: '" + sixtyFour + "' is not a decimal integer"},
+             Case{std::string("on \x01\xFF\x7F\"", 7),
+                  "score:1: '\\x01\\xFF\\x7F\"' is not a decimal integer"},
+             Case{"render 9" + std::string(70, '0'),
+                  "score:1: block count 9" + std::string(63, '0') + "... is outside 0..2147483647"},
+         }) {
+        auto read = Read(c.input);
+        if (c.message.empty()) {
+            EXPECT_TRUE(read.ok()) << read.error().message;
+            continue;
+        }
+        ASSERT_FALSE(read.ok()) << c.message;
+        EXPECT_EQ(read.error().message, c.message);
+    }
+
+    // A device that never ends a line is read no further than the first 4097 bytes.
+    std::ifstream endless("/dev/zero", std::ios::binary);
+    auto read = ReadScore(endless, "/dev/zero");
+    ASSERT_FALSE(read.ok());
+    EXPECT_EQ(read.error().message, "/dev/zero:1: the line is longer than 4096 bytes");
 }

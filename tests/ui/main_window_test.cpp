@@ -1,6 +1,8 @@
 #include <QCheckBox>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -12,6 +14,11 @@
 #include <QToolButton>
 #include <QtEndian>
 
+#include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -20,9 +27,10 @@
 #include <vector>
 
 #include "audio/manual_wave_out.h"
-#include "ui/main_window.h"
 #include "ui/glyphs.h"
+#include "ui/main_window.h"
 #include "ui/panel_widgets.h"
+#include "ui/signal_close.h"
 
 using namespace morvane;
 
@@ -38,7 +46,12 @@ struct Window {
     std::vector<std::string> errors;
     std::unique_ptr<TForm1> form;
 
-    Window() { Open(); }
+    // prepare puts something in the settings file's place before the window starts.
+    explicit Window(const std::function<void(const QString& path)>& prepare = {}) {
+        if (prepare)
+            prepare(QString::fromStdString(SettingsFile().string()));
+        Open();
+    }
 
     void Open() {
         auto manual = std::make_unique<ManualWaveOut>();
@@ -383,18 +396,61 @@ private slots:
         QCOMPARE(w.Bar("ScrollBarCutOff")->value(), 77);
     }
 
-    void unreadableSettingsFileIsReportedAndTheWindowStillPlays() {
-        QTemporaryDir folder;
-        QVERIFY(QDir(folder.path()).mkdir("morvane.ini"));
-        std::vector<std::string> errors;
-        TForm1 form({std::make_unique<ManualWaveOut>(),
-                     std::filesystem::path(folder.path().toStdString()) / "morvane.ini",
-                     folder.path().toStdString(),
-                     [&](const std::string& message) { errors.push_back(message); }});
-        QVERIFY(!errors.empty());
-        QVERIFY(QString::fromStdString(errors.front()).contains(QString::fromUtf8("は開けません")));
-        QCOMPARE(form.State().Tuning, 4400);
-        QVERIFY(form.Input().SweepRunning());
+    // A settings path that cannot be read: each load says so once, the panel and the
+    // sound are those of a fresh installation, and the path is left as it was at exit.
+    void unreadableSettingsPathPlaysTheDefaults_data() {
+        QTest::addColumn<QString>("kind");
+        for (const char* kind : {"directory", "fifo", "device link", "no read permission"})
+            QTest::newRow(kind) << QString(kind);
+    }
+    void unreadableSettingsPathPlaysTheDefaults() {
+        QFETCH(QString, kind);
+        if (kind == "no read permission" && geteuid() == 0)
+            QSKIP("root reads a file whatever its permission bits");
+        Window w([&](const QString& path) {
+            const QByteArray name = QFile::encodeName(path);
+            if (kind == "directory")
+                QVERIFY(QDir().mkdir(path));
+            else if (kind == "fifo")
+                QCOMPARE(mkfifo(name.constData(), 0600), 0);
+            else if (kind == "device link")
+                QCOMPARE(symlink("/dev/null", name.constData()), 0);
+            else {
+                QFile file(path);
+                QVERIFY(file.open(QIODevice::WriteOnly));
+                file.write("[SETUP]\r\nTUNING=4500\r\n");
+                file.close();
+                QVERIFY(file.setPermissions(QFile::WriteOwner));
+            }
+        });
+        const QString path = QString::fromStdString(w.SettingsFile().string());
+        const auto pathState = [&] {
+            const QFileInfo info(path);
+            return std::make_tuple(info.isDir(), info.isSymLink(), info.symLinkTarget(),
+                                   info.size(), int(info.permissions()));
+        };
+        const auto before = pathState();
+        const std::string cannotOpen = "ファイル " + w.SettingsFile().string() + " は開けません.";
+        QCOMPARE(w.errors, std::vector<std::string>(2, cannotOpen));
+
+        Window fresh;
+        QCOMPARE(w.LabelText("LabelTuning"), QString("440.0"));
+        for (int i = 0; i < kControlCount; ++i) {
+            const auto id = static_cast<ControlId>(i);
+            QCOMPARE(ShownPosition(*w.form, id), ShownPosition(*fresh.form, id));
+            QCOMPARE(LabelOf(*w.form, id), LabelOf(*fresh.form, id));
+        }
+        for (Window* window : {&w, &fresh}) {
+            window->Key(QEvent::KeyPress, Qt::Key_Z);
+            window->PlayBlocks(5);
+            window->Key(QEvent::KeyRelease, Qt::Key_Z);
+            window->PlayBlocks(40);
+        }
+        QVERIFY(w.device->Written() == fresh.device->Written());
+
+        QTest::mouseClick(w.form->UpDownTuning->UpButton(), Qt::LeftButton);
+        w.CloseWindow();
+        QCOMPARE(pathState(), before);
     }
 
     void tuningClicksAndWhenItIsSaved() {
@@ -464,6 +520,57 @@ private slots:
             form.show();
             QVERIFY(form.close());
         }
+    }
+
+    // A close signal closes as the exit button does, also when another one comes while
+    // the buffers drain: the recording's header gives its exact sizes, the tuning is kept.
+    void closeSignalClosesAsTheExitButton_data() {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<bool>("boxWaiting");
+        QTest::newRow("SIGTERM") << SIGTERM << false;
+        QTest::newRow("SIGINT") << SIGINT << false;
+        QTest::newRow("SIGHUP") << SIGHUP << false;
+        QTest::newRow("SIGTERM while a box waits for its OK") << SIGTERM << true;
+    }
+    void closeSignalClosesAsTheExitButton() {
+        QFETCH(int, signal);
+        QFETCH(bool, boxWaiting);
+        Window w;
+        w.form->show();
+        QDialog box(w.form.get());
+        if (boxWaiting)
+            box.open();
+        int requests = 0;
+        SignalClose closer([&] {
+            ++requests;
+            CloseOnSignal(*w.form);
+        });
+        QVERIFY(closer.Install().ok());
+        QTest::mouseClick(w.form->btnRecord, Qt::LeftButton);
+        QTest::mouseClick(w.form->UpDownTuning->UpButton(), Qt::LeftButton);
+        w.PlayBlocks(3);
+
+        QCOMPARE(raise(signal), 0);
+        QTRY_COMPARE(requests, 1);
+        QVERIFY(!box.isVisible());
+        QVERIFY(w.form->isVisible()); // draining
+        QCOMPARE(raise(signal), 0);
+        QTRY_COMPARE(requests, 2);
+        w.device->DeliverCompletions();
+        QVERIFY(!w.form->isVisible());
+
+        QVERIFY(w.SettingsText().contains("[SETUP]\r\nTUNING=4402\r\n"));
+        const QStringList files = QDir(w.folder.path()).entryList({"*.wav"});
+        QCOMPARE(files.size(), 1);
+        QFile file(QDir(w.folder.path()).filePath(files.front()));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QCOMPARE(bytes.size(), 46 + 882 * 3);
+        const auto le32 = [&](int at) {
+            return qFromLittleEndian<quint32>(reinterpret_cast<const uchar*>(bytes.data() + at));
+        };
+        QCOMPARE(le32(4), quint32(bytes.size() - 8));
+        QCOMPARE(le32(42), quint32(bytes.size() - 46));
     }
 
     void recordingFromTheButton() {

@@ -4,6 +4,7 @@
 #include "ui/single_instance.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QProcess>
@@ -82,6 +83,7 @@ private slots:
 
     void secondInstanceIsRefusedAndShowsTheFirst();
     void instanceCanStartAgainAfterTheFirstEnds();
+    void socketThatCannotBeServedIsToldAndTheInstanceRuns();
     void lockOfADeadProcessDoesNotBlock();
     void killedInstanceDoesNotBlock();
     void bringToFrontRestoresAMinimisedWindow();
@@ -154,17 +156,23 @@ void ShellTest::aboutBoxLayout() {
         QString text;
     } labels[] = {
         {box.ProductName, 16, QStringLiteral("Morvane v0.4")},
-        {box.Comments, 64, QString()},
+        {box.Comments, 64, QStringLiteral("5音ポリフォニック シンセサイザー")},
         {box.Label6, 88, QStringLiteral("＜注意＞")},
-        {box.Label2, 104, QString()},
-        {box.Label3, 120, QString()},
-        {box.Label4, 136, QString()},
-        {box.Label5, 160, QString()},
+        {box.Label2, 104, QStringLiteral("録音は1ファイル10分までです。")},
+        {box.Label3, 120, QStringLiteral("設定ファイル: /home/someone/morvane.ini")},
+        {box.Label4, 136, QStringLiteral("録音の保存先: /home/someone/")},
+        {box.Label5, 160, QStringLiteral("Ctrlキーを押している間、LFOがかかります。")},
     };
+    // A path too long for the panel is shortened in its middle, whole in the tooltip.
+    const std::string longDirectory = "/home/someone/" + std::string(200, 'x') + "/music";
+    box.ShowFileLocations("/home/someone/morvane.ini", longDirectory);
+    QVERIFY(box.Label4->text().endsWith("/music"));
+    QCOMPARE(box.Label4->toolTip(), QString::fromStdString(longDirectory));
     for (const auto& [label, top, text] : labels) {
         QCOMPARE(label->parentWidget(), box.Panel1);
         QCOMPARE(label->pos(), QPoint(80, top));
-        QCOMPARE(label->text(), text);
+        QVERIFY2(label->text().startsWith(text), qPrintable(label->text()));
+        QVERIFY2(label->geometry().right() < box.Panel1->width() - 1, qPrintable(label->text()));
     }
 }
 
@@ -225,6 +233,17 @@ void ShellTest::instanceCanStartAgainAfterTheFirstEnds() {
     QVERIFY(!QFile::exists(lockPath));
     SingleInstance next(name);
     QVERIFY(next.Claim());
+}
+
+void ShellTest::socketThatCannotBeServedIsToldAndTheInstanceRuns() {
+    SingleInstance first(TestInstanceName());
+    // A directory with something in it where the socket goes can be neither removed
+    // nor listened on.
+    QVERIFY(QDir().mkpath(first.SocketPath() + "/occupied"));
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression("^morvane: a later start cannot show this window: "));
+    QVERIFY(first.Claim());
+    QVERIFY(QDir(first.SocketPath()).removeRecursively());
 }
 
 void ShellTest::lockOfADeadProcessDoesNotBlock() {

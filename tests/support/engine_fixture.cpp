@@ -1,24 +1,15 @@
-#pragma once
-
-#include <cstdint>
-#include <initializer_list>
-#include <memory>
-#include <vector>
+#include "tests/support/engine_fixture.h"
 
 #include "engine/block_renderer.h"
-#include "engine/synth_state.h"
 #include "engine/voice_pool.h"
 
-// A synth state as the running program has it after start-up, with the sounds that the
-// engine tests and benchmarks play, set field by field as the panel's handlers would.
 namespace morvane::fixture {
 
-// An envelope time constant for a slider position: (position + 1) / 100 x 22050 samples.
-inline float EnvelopeTime(int position) {
+float EnvelopeTime(int position) {
     return (static_cast<long double>(position) + 1) / 100 * kSampleRate;
 }
 
-inline void SetEnvelope(EnvelopeParameters& e, int attack, int decay, int sustain, int release) {
+void SetEnvelope(EnvelopeParameters& e, int attack, int decay, int sustain, int release) {
     e.AttackPos = attack;
     e.DecayPos = decay;
     e.SustainPos = sustain;
@@ -29,9 +20,7 @@ inline void SetEnvelope(EnvelopeParameters& e, int attack, int decay, int sustai
     e.ReleaseTime = EnvelopeTime(release);
 }
 
-// A sawtooth on oscillator 1 through a half-open filter, a slow triangle LFO behind
-// the Ctrl gate, no distortion, no echo.
-inline void SetDefaultSound(SynthState& s) {
+void SetDefaultSound(SoundParameters& s) {
     s.Osc1Wave = 1;
     s.Osc2Wave = 0;
     s.Osc1Octave = s.Osc2Octave = 1;
@@ -58,9 +47,7 @@ inline void SetDefaultSound(SynthState& s) {
     s.TuningRatio = 1.0f;
 }
 
-// Everything that costs time switched on: both oscillators, chorus, noise, the filter
-// envelope at full intensity and high resonance, distortion, a long echo and the LFO.
-inline void SetWorstCaseSound(SynthState& s) {
+void SetWorstCaseSound(SoundParameters& s) {
     SetDefaultSound(s);
     s.Osc2Wave = 2;
     s.ChorusChecked = true;
@@ -77,37 +64,26 @@ inline void SetWorstCaseSound(SynthState& s) {
     s.ModFreq = 20;
 }
 
-// The five keys of the worst-case chord, all voices busy.
-inline constexpr int kWorstCaseChord[] = {4, 8, 11, 16, 23};
-
-// A freshly started engine with its tables built, playing the default sound.
-inline std::unique_ptr<SynthState> MakeSynth() {
+std::unique_ptr<SynthState> MakeSynth() {
     auto s = std::make_unique<SynthState>();
     InitialiseRunningState(*s);
-    BuildLfoIncrementTable(*s);
-    BuildPitchTable(*s);
-    BuildResonanceScaleTable(*s);
     SetDefaultSound(*s);
     return s;
 }
 
-inline void Press(SynthState& s, std::initializer_list<int> keys) {
+void Press(SynthState& s, std::initializer_list<int> keys) {
     for (int key : keys)
         NoteOn(s, key);
 }
 
-// Renders whole blocks and returns their samples one after another.
-inline std::vector<std::int16_t> Render(SynthState& s, int blocks) {
+std::vector<std::int16_t> Render(SynthState& s, int blocks) {
     std::vector<std::int16_t> out(static_cast<std::size_t>(blocks) * kBlockSamples);
     for (int b = 0; b < blocks; ++b)
         RenderBlock(s, out.data() + static_cast<std::size_t>(b) * kBlockSamples);
     return out;
 }
 
-// FNV-1a over samples: a fingerprint of a long render, chained from block to block.
-inline constexpr std::uint64_t kFingerprintStart = 14695981039346656037ull;
-inline std::uint64_t Fingerprint(const std::int16_t* samples, std::size_t count,
-                                 std::uint64_t h = kFingerprintStart) {
+std::uint64_t Fingerprint(const std::int16_t* samples, std::size_t count, std::uint64_t h) {
     for (std::size_t n = 0; n < count; ++n) {
         h ^= static_cast<std::uint16_t>(samples[n]);
         h *= 1099511628211ull;
@@ -115,7 +91,7 @@ inline std::uint64_t Fingerprint(const std::int16_t* samples, std::size_t count,
     return h;
 }
 
-inline std::uint64_t Fingerprint(const std::vector<std::int16_t>& samples) {
+std::uint64_t Fingerprint(const std::vector<std::int16_t>& samples) {
     return Fingerprint(samples.data(), samples.size());
 }
 

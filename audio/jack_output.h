@@ -1,0 +1,64 @@
+#pragma once
+
+#include <jack/types.h>
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "audio/sample_source.h"
+#include "base/result.h"
+
+namespace morvane {
+
+// Plays one mono stream as a JACK client.
+//
+// - The client is named "Morvane" (JACK appends "-01" and so on while that name is taken;
+//   ClientName says which it got) and has one audio output port, "out". Open activates
+//   it and, when asked to connect, joins "out" to the first two physical playback ports,
+//   so the mono sound reaches both sides of a stereo device.
+// - Open never starts a server: with none running it fails, giving JACK's reason.
+// - The process callback fills "out" from the SampleSource on JACK's real-time thread and
+//   does nothing else. The source renders at the server's rate and period, which the
+//   server chooses (SampleRate, BufferSize); a period may change size between calls.
+// - When the server shuts down or drops the client, JACK says so on a thread of its own,
+//   which only records it; the owner's thread polls ServerLoss whenever it likes.
+// - Destroying the output closes the client; the source must outlive it.
+class JackOutput {
+public:
+    static constexpr const char* kClientName = "Morvane";
+    static constexpr const char* kPortName = "out";
+
+    static Result<std::unique_ptr<JackOutput>> Open(SampleSource& source, bool connect);
+    ~JackOutput();
+    JackOutput(const JackOutput&) = delete;
+    JackOutput& operator=(const JackOutput&) = delete;
+
+    std::string ClientName() const;
+    // The port's full name, "Morvane:out" for the first client.
+    std::string PortName() const;
+    int SampleRate() const;
+    int BufferSize() const;
+
+    // Why the server let go of this client, once it has; the output is silent from then
+    // on, and only a new Open plays again.
+    std::optional<Error> ServerLoss() const;
+
+private:
+    JackOutput(jack_client_t* client, SampleSource& source);
+    Status ConnectToPlayback();
+
+    static int Process(jack_nframes_t frames, void* self);
+    static void ServerLost(jack_status_t code, const char* reason, void* self);
+
+    jack_client_t* client_;
+    jack_port_t* port_ = nullptr;
+    SampleSource& source_;
+    // Written once by JACK's thread before lost_ is set, read only after.
+    std::array<char, 256> lossReason_{};
+    std::atomic<bool> lost_{false};
+};
+
+} // namespace morvane

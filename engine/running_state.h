@@ -1,0 +1,31 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "engine/filter.h"
+#include "engine/voice.h"
+
+namespace morvane {
+
+inline constexpr int kEchoLineLength = 4410; // 200 ms, the longest echo time
+
+// What the engine carries from one sample to the next: the voices and their order, the
+// LFO's phase and gate, the distortion's low-pass, the echo line and the noise
+// generator. Rendering and the voice pool write it; nothing else should.
+struct RunningState {
+    std::array<TSynthVoice, kVoiceCount> Voices{};
+    // Voices in use: those not in release first, most recent first; kNoVoice for empty.
+    std::array<std::int32_t, kVoiceCount> VoiceOrder{kNoVoice, kNoVoice, kNoVoice, kNoVoice,
+                                                     kNoVoice};
+    float LfoPhase = 0; // periods, 0 <= phase < 1
+    // The Ctrl key, which opens the LFO's gate while it is held.
+    bool CtrlHeld = false;
+    TBiquadState DistortionFilterState{};
+    std::array<float, kEchoLineLength> EchoLine{};
+    std::int32_t EchoPos = 0;
+    // The single noise generator that every voice draws from; never reseeded.
+    std::uint32_t NoiseSeed = 0;
+};
+
+} // namespace morvane

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/result.h"
+#include "engine/parameters.h"
+
+// Which MIDI controller moves which slider. A controller moves at most one slider and a
+// slider follows at most one controller, so learning a controller for a slider takes
+// it from the slider it had and the slider's old controller lets go.
+//
+// The settings file keeps the bindings one line a controller, "CC<n>" as the key and
+// the slider's settings-file key as the value: CC74=VCF_CUTOFF.
+namespace morvane {
+
+inline constexpr int kControllerCount = 128;
+
+class ControllerBindings {
+public:
+    // No controller bound to anything.
+    ControllerBindings();
+
+    // CC74 cutoff, CC71 resonance, CC73 attack, CC75 decay, CC72 release: the sound
+    // controllers general MIDI keyboards send from their knobs.
+    static ControllerBindings Defaults();
+
+    // The controllers that already mean something (bank select, mod wheel, data entry,
+    // sustain, the parameter-number controllers, the channel mode messages) cannot be
+    // bound: a knob that also bent the LFO or held notes would surprise.
+    static bool Learnable(int controller);
+
+    // Only sliders follow a controller; radio groups and boxes have no travel.
+    static bool Bindable(ControlId id);
+
+    Status Bind(int controller, ControlId id);
+    void Unbind(ControlId id);
+
+    std::optional<ControlId> ControlFor(int controller) const;
+    std::optional<int> ControllerFor(ControlId id) const;
+
+    // The settings file's lines, in ascending controller order.
+    struct Entry {
+        std::string key;   // "CC74"
+        std::string value; // "VCF_CUTOFF"
+        friend bool operator==(const Entry&, const Entry&) = default;
+    };
+    std::vector<Entry> Entries() const;
+    std::string Text() const; // the entries as "key=value" lines, each ending in "\n"
+
+    // Binds the controller a settings-file line names; a broken line changes nothing
+    // and says why. Keys ignore letter case as every settings-file key does.
+    Status ReadEntry(std::string_view key, std::string_view value);
+    // Reads "key=value" lines; broken lines are skipped, the others bound in order, so
+    // of two lines for one controller or one slider the later wins.
+    static ControllerBindings FromText(std::string_view text);
+
+    friend bool operator==(const ControllerBindings&, const ControllerBindings&) = default;
+
+private:
+    static constexpr std::int8_t kUnbound = -1;
+    std::array<std::int8_t, kControllerCount> controls_; // a ControlId, or kUnbound
+};
+
+// Why a control cannot follow a controller, for the messages of Bind and MIDI learn.
+std::string NotASlider(ControlId id);
+
+} // namespace morvane

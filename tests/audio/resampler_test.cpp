@@ -1,0 +1,122 @@
+#include "audio/resampler.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "engine/synth_state.h"
+
+using namespace morvane;
+
+namespace {
+
+constexpr int kBlocks = 50;
+
+// Full-scale noise from a fixed generator, so clipping and every bit of the path count.
+std::vector<std::int16_t> Noise(int samples) {
+    std::vector<std::int16_t> noise(samples);
+    std::uint32_t x = 12345;
+    for (auto& sample : noise) {
+        x = x * 1664525u + 1013904223u;
+        sample = static_cast<std::int16_t>(x >> 16);
+    }
+    return noise;
+}
+
+// Resamples the whole input, offering it in pieces whose sizes cycle through inSizes
+// with output room cycling through outSizes, as mismatched host and device buffers do.
+template <typename Sample>
+std::vector<Sample> InPieces(Resampler& resampler, const std::vector<std::int16_t>& in,
+                             std::vector<int> inSizes, std::vector<int> outSizes) {
+    std::vector<Sample> out;
+    std::vector<Sample> room(*std::max_element(outSizes.begin(), outSizes.end()));
+    std::size_t taken = 0;
+    for (std::size_t call = 0; taken < in.size(); ++call) {
+        std::size_t offered =
+            std::min<std::size_t>(inSizes[call % inSizes.size()], in.size() - taken);
+        auto progress = resampler.Process(std::span(in).subspan(taken, offered),
+                                          std::span(room).first(outSizes[call % outSizes.size()]));
+        taken += progress.consumed;
+        out.insert(out.end(), room.begin(), room.begin() + progress.produced);
+    }
+    return out;
+}
+
+struct RateCase {
+    int deviceRate;
+    int framesPerBlock;
+    int delayFrames;
+};
+
+// Names the case in test listings.
+void PrintTo(const RateCase& c, std::ostream* os) {
+    *os << c.deviceRate << "Hz";
+}
+
+class ResamplerAtRate : public testing::TestWithParam<RateCase> {};
+
+} // namespace
+
+TEST_P(ResamplerAtRate, GivesTheSameSamplesHoweverTheStreamIsCutAndReportsItsDelay) {
+    const RateCase rate = GetParam();
+    const auto in = Noise(kBlocks * kBlockSamples);
+
+    // Engine blocks, one call each, with room to spare: a fixed count per block.
+    auto blockwise = Resampler::Create(rate.deviceRate);
+    ASSERT_TRUE(blockwise.ok()) << blockwise.error().message;
+    EXPECT_EQ(blockwise->DelayFrames(), rate.delayFrames);
+    std::vector<float> reference;
+    std::vector<float> room(2 * rate.framesPerBlock);
+    for (int block = 0; block < kBlocks; ++block) {
+        auto progress = blockwise->Process(
+            std::span(in).subspan(block * kBlockSamples, kBlockSamples), std::span(room));
+        ASSERT_EQ(progress.consumed, kBlockSamples);
+        ASSERT_EQ(progress.produced, rate.framesPerBlock) << "block " << block;
+        reference.insert(reference.end(), room.begin(), room.begin() + progress.produced);
+    }
+
+    auto cut = Resampler::Create(rate.deviceRate);
+    ASSERT_TRUE(cut.ok());
+    EXPECT_EQ(InPieces<float>(*cut, in, {1, 7, 441, 1000, 64}, {13, 1024, 1, 256}), reference);
+
+    // The int16 output is the float output rounded to the nearest step, clipped.
+    auto asInt = Resampler::Create(rate.deviceRate);
+    ASSERT_TRUE(asInt.ok());
+    auto whole = InPieces<std::int16_t>(*asInt, in, {kBlockSamples}, {1024});
+    auto cutInt = Resampler::Create(rate.deviceRate);
+    ASSERT_TRUE(cutInt.ok());
+    EXPECT_EQ(InPieces<std::int16_t>(*cutInt, in, {300, 5}, {2000, 3}), whole);
+    ASSERT_EQ(whole.size(), reference.size());
+    for (std::size_t i = 0; i < whole.size(); ++i) {
+        float scaled = std::clamp(reference[i] * 32768.0f, -32768.0f, 32767.0f);
+        ASSERT_LE(std::abs(scaled - whole[i]), 0.5f) << "frame " << i;
+    }
+    if (rate.deviceRate == kSampleRate) {
+        EXPECT_EQ(whole, in);
+        for (std::size_t i = 0; i < in.size(); ++i)
+            ASSERT_EQ(reference[i], in[i] / 32768.0f);
+    }
+
+    // An impulse comes out at its peak after the reported delay.
+    auto impulse = Resampler::Create(rate.deviceRate);
+    ASSERT_TRUE(impulse.ok());
+    std::vector<std::int16_t> click(kBlockSamples);
+    click[0] = 32767;
+    auto response = InPieces<float>(*impulse, click, {kBlockSamples}, {1024});
+    auto peak = std::max_element(response.begin(), response.end()) - response.begin();
+    EXPECT_NEAR(peak, rate.delayFrames, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, ResamplerAtRate,
+                         testing::Values(RateCase{22050, 441, 0}, RateCase{44100, 882, 80},
+                                         RateCase{48000, 960, 87}),
+                         [](const auto& info) { return std::to_string(info.param.deviceRate); });
+
+TEST(Resampler, RefusesARateThatIsNone) {
+    auto resampler = Resampler::Create(0);
+    ASSERT_FALSE(resampler.ok());
+    EXPECT_EQ(resampler.error().message, "sample rate 0 Hz is not a rate");
+}

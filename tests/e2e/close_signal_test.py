@@ -1,0 +1,56 @@
+"""A close signal (log-out, kill, Ctrl+C in a terminal) ends the program as its exit button
+does: the recording running is finished with a header that gives its exact sizes, and the
+tuning changed on the panel is in the settings file."""
+
+import glob
+import os
+import signal
+import struct
+import time
+import unittest
+
+import harness
+
+# Window coordinates of what is clicked, from the window's layout tables: the tuning group
+# stands at (8, 280), its up-down at (57, 12) inside it, 32 by 16, the up arrow its right
+# half; the record button at (456, 352), 57 by 25.
+TUNING_UP = [str(8 + 57 + 24), str(280 + 12 + 8)]
+RECORD = [str(456 + 28), str(352 + 12)]
+HEADER = 46  # bytes before a recording's samples
+
+# The signals sent, one after the other; a second one arrives while the close drains.
+SIGNALS = [
+    ('SIGTERM', [signal.SIGTERM]),
+    ('SIGINT', [signal.SIGINT]),
+    ('SIGHUP', [signal.SIGHUP]),
+    ('SIGTERM, then SIGINT while closing', [signal.SIGTERM, signal.SIGINT]),
+]
+
+
+class CloseSignal(unittest.TestCase):
+    def test_a_signal_closes_as_the_exit_button(self):
+        for what, signals in SIGNALS:
+            with self.subTest(what), harness.Session(x=True, pulse=True) as session:
+                program, window, home = session.start_morvane()
+                for where in (TUNING_UP, RECORD):
+                    session.run(['xdotool', 'mousemove', '--window', window, *where, 'click', '1'])
+                session.run(['xdotool', 'keydown', '52'])  # Z: something to record
+                time.sleep(1.0)
+                for number in signals:
+                    os.kill(program.pid, number)
+                    time.sleep(0.01)
+                self.assertEqual(program.wait(10), 0)
+
+                recordings = glob.glob(os.path.join(home, '*.wav'))
+                self.assertEqual(len(recordings), 1)
+                with open(recordings[0], 'rb') as f:
+                    wav = f.read()
+                self.assertGreater(len(wav), HEADER)
+                self.assertEqual(struct.unpack_from('<I', wav, 4)[0], len(wav) - 8)
+                self.assertEqual(struct.unpack_from('<I', wav, 42)[0], len(wav) - HEADER)
+                with open(os.path.join(home, 'morvane.ini')) as f:
+                    self.assertIn('TUNING=4402', f.read())
+
+
+if __name__ == '__main__':
+    unittest.main()

@@ -1,0 +1,427 @@
+"""What every end-to-end test stands on: private servers, the real programs, the captured sound.
+
+A test opens a Session naming the servers it needs: a virtual X display (Xvfb), a private
+PulseAudio whose default sink is a 22050 Hz mono s16le null sink, and a JACK server on its
+dummy backend. Each runs from a private directory inside the session's work directory, is
+stopped by the PID it was started with, and is stopped when the session ends however the test
+ended. Tests of one CTest run may therefore run side by side: nothing is shared between them.
+
+Run as a program, this module starts the servers around one command:
+    harness.py [--x] [--pulse] [--jack] -- COMMAND ARGS...
+"""
+
+import argparse
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+RATE = 22050
+BLOCK = 441  # samples in a 20 ms block
+SINK = 'e2e_sink'
+
+# Generous waits: the machine running the tests may be busy with a build.
+START_TIMEOUT = 20.0
+STOP_TIMEOUT = 5.0
+# From a key press to its first sample at the sink takes 50-80 ms; waiting longer costs little.
+SOUND_LATENCY = 0.25
+
+
+class E2eError(Exception):
+    pass
+
+
+class Underrun(E2eError):
+    """The reference was found whole in the capture, but with silence inserted."""
+
+
+def wait_until(ready, what, timeout=START_TIMEOUT):
+    deadline = time.monotonic() + timeout
+    while not ready():
+        if time.monotonic() > deadline:
+            raise E2eError('%s: not ready after %.0f s' % (what, timeout))
+        time.sleep(0.05)
+
+
+def stop_process(process):
+    """Ends a process we started, by its PID: politely first, then for sure."""
+    if process.poll() is not None:
+        return process.returncode
+    process.send_signal(signal.SIGTERM)
+    try:
+        return process.wait(STOP_TIMEOUT)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        return process.wait()
+
+
+class Server:
+    """A server process of the session, with its own directory and log."""
+
+    name = ''
+
+    def __init__(self, session):
+        self.session = session
+        self.directory = os.path.join(session.directory, self.name)
+        os.makedirs(self.directory, mode=0o700, exist_ok=True)
+        self.process = None
+
+    def spawn(self, args, env=None, **kwargs):
+        log = open(os.path.join(self.directory, 'log'), 'ab')
+        # A session of its own: a Ctrl+C meant for the test does not reach the server first.
+        self.process = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                                        env=env or self.session.env, start_new_session=True,
+                                        **kwargs)
+        log.close()
+
+    def running(self):
+        return self.process is not None and self.process.poll() is None
+
+    def stop(self):
+        if self.process is not None:
+            stop_process(self.process)
+            self.process = None
+
+    def check_alive(self):
+        if not self.running():
+            raise E2eError('%s exited; its log is %s' % (self.name, os.path.join(self.directory, 'log')))
+
+
+class Xvfb(Server):
+    name = 'xvfb'
+
+    def start(self):
+        # -displayfd: the server picks a free display and tells us its number, so sessions
+        # of parallel tests never fight over one.
+        read_end, write_end = os.pipe()
+        self.spawn(['Xvfb', '-displayfd', str(write_end), '-screen', '0', '1024x768x24',
+                    '-nolisten', 'tcp', '-noreset'], pass_fds=(write_end,))
+        os.close(write_end)
+        with os.fdopen(read_end) as reader:
+            number = reader.readline().strip()
+        self.check_alive()
+        self.session.env['DISPLAY'] = ':' + number
+        # xcb on this display, even where the caller asked Qt for offscreen.
+        self.session.env['QT_QPA_PLATFORM'] = 'xcb'
+        # A known layout and auto-repeat (660 ms, 25 Hz), so a held key repeats as on a desktop.
+        self.session.run(['setxkbmap', '-model', 'pc105', '-layout', 'us'])
+        self.session.run(['xset', 'r', 'on'])
+        self.session.run(['xset', 'r', 'rate', '660', '25'])
+
+
+class PulseAudio(Server):
+    name = 'pulse'
+
+    def start(self):
+        runtime = os.path.join(self.session.runtime_directory, 'pulse')
+        os.makedirs(runtime, mode=0o700, exist_ok=True)
+        config = os.path.join(self.directory, 'config')
+        os.makedirs(config, exist_ok=True)
+        client_conf = os.path.join(config, 'client.conf')
+        with open(client_conf, 'w') as f:
+            f.write('autospawn = no\n')  # a client never starts a daemon of its own
+        with open(os.path.join(config, 'daemon.conf'), 'w') as f:
+            f.write('flat-volumes = no\nexit-idle-time = -1\nenable-memfd = no\n'
+                    'default-sample-format = s16le\ndefault-sample-rate = %d\n'
+                    'alternate-sample-rate = %d\ndefault-sample-channels = 1\n'
+                    'default-channel-map = mono\navoid-resampling = yes\n' % (RATE, RATE))
+        script = os.path.join(config, 'default.pa')
+        # The program's format everywhere and volumes at unity: the samples pass unchanged.
+        # norewinds=1: a rewind when a stream joins or leaves would cut the start and the end
+        # of a stream out of what the monitor has already delivered.
+        with open(script, 'w') as f:
+            f.write('load-module module-native-protocol-unix auth-anonymous=1\n'
+                    'load-module module-null-sink sink_name=%s rate=%d channels=1 '
+                    'channel_map=mono format=s16le norewinds=1\n'
+                    'set-default-sink %s\nset-default-source %s.monitor\n'
+                    'set-sink-volume %s 65536\nset-sink-mute %s 0\n'
+                    % (SINK, RATE, SINK, SINK, SINK, SINK))
+        env = self.session.env
+        env.update(PULSE_SERVER='unix:' + os.path.join(runtime, 'native'),
+                   PULSE_CLIENTCONFIG=client_conf,
+                   PULSE_COOKIE=os.path.join(config, 'cookie'))
+        daemon_env = dict(env, PULSE_RUNTIME_PATH=runtime, PULSE_STATE_PATH=self.directory,
+                          PULSE_CONFIG=os.path.join(config, 'daemon.conf'),
+                          XDG_CONFIG_HOME=config, HOME=self.directory)
+        self.spawn(['pulseaudio', '-n', '-F', script, '--daemonize=no', '--exit-idle-time=-1',
+                    '--use-pid-file=no', '--system=no', '--disallow-exit'], env=daemon_env)
+
+        def answers():
+            self.check_alive()
+            return self.session.run(['pactl', 'info'], check=False).returncode == 0
+
+        wait_until(answers, 'PulseAudio')
+        # Check what was asked for, so a wrong set-up fails here and not as a wrong sample.
+        info = self.session.run(['pactl', 'list', 'sinks']).stdout
+        if 'Sample Specification: s16le 1ch %dHz' % RATE not in info:
+            raise E2eError('the null sink has not the program\'s format:\n' + info)
+        if self.session.run(['pactl', 'get-default-sink']).stdout.strip() != SINK:
+            raise E2eError('the null sink is not the default sink')
+
+
+class Jack(Server):
+    name = 'jack'
+
+    def start(self):
+        server = 'morvane-e2e-%d-%d' % (os.getpid(), id(self))
+        env = self.session.env
+        # Clients of this session find this server, and none of them starts another.
+        env.update(JACK_DEFAULT_SERVER=server, JACK_NO_START_SERVER='1',
+                   JACK_NO_AUDIO_RESERVATION='1')
+        self.spawn(['jackd', '--no-realtime', '-n', server, '-d', 'dummy', '-r', str(RATE),
+                    '-p', str(BLOCK)])
+
+        def answers():
+            self.check_alive()
+            return self.session.run(['jack_wait', '--check', '--server', server],
+                                    check=False).stdout.strip() == 'running'
+
+        wait_until(answers, 'JACK')
+
+    def stop(self):
+        """A clean stop: the server ends on SIGTERM with status 0."""
+        if self.process is None:
+            return
+        status = stop_process(self.process)
+        self.process = None
+        if status != 0:
+            raise E2eError('jackd ended with status %d on SIGTERM' % status)
+
+
+class Session:
+    """The servers and programs of one test, all ended on leaving the with-block."""
+
+    def __init__(self, x=False, pulse=False, jack=False):
+        base = os.environ.get('E2E_WORK_DIRECTORY') or None
+        if base:
+            os.makedirs(base, exist_ok=True)
+        self.directory = tempfile.mkdtemp(prefix='e2e-', dir=base)
+        # The sockets live apart, in the system's temporary directory: a socket's path may not
+        # be longer than about 100 bytes, and a build tree can lie deep.
+        self.runtime_directory = tempfile.mkdtemp(prefix='morvane-e2e-')
+        # Nothing of the caller's desktop leaks in, and nothing is written outside the session.
+        self.env = {k: v for k, v in os.environ.items()
+                    if not k.startswith(('DISPLAY', 'WAYLAND', 'PULSE', 'JACK', 'XDG_'))}
+        self.env.update(XDG_RUNTIME_DIR=self.runtime_directory,
+                        XDG_CONFIG_HOME=os.path.join(self.directory, 'config'),
+                        HOME=self.directory)
+        self.wanted = [cls for cls, on in ((Xvfb, x), (PulseAudio, pulse), (Jack, jack)) if on]
+        self.servers = {}
+        self.programs = []
+        self.captures = 0
+
+    def __enter__(self):
+        try:
+            for cls in self.wanted:
+                server = cls(self)
+                self.servers[cls.name] = server
+                server.start()
+        except BaseException:
+            self.__exit__(*sys.exc_info())
+            raise
+        return self
+
+    def __exit__(self, kind, value, traceback):
+        errors = []
+        for program in self.programs:
+            stop_process(program)
+        for server in reversed(list(self.servers.values())):
+            try:
+                server.stop()
+            except E2eError as error:
+                errors.append(error)
+        shutil.rmtree(self.runtime_directory, ignore_errors=True)
+        if kind is None and not errors:
+            shutil.rmtree(self.directory, ignore_errors=True)
+        else:
+            print('e2e: the session\'s files and server logs are kept in ' + self.directory,
+                  file=sys.stderr)
+        if errors and kind is None:
+            raise errors[0]
+
+    def server(self, name):
+        return self.servers[name]
+
+    def run(self, args, check=True, timeout=60, **kwargs):
+        """Runs a short command in the session's environment; its output as text."""
+        result = subprocess.run(args, env=self.env, capture_output=True, text=True,
+                                timeout=timeout, **kwargs)
+        if check and result.returncode != 0:
+            raise E2eError('%s failed (%d): %s' % (' '.join(args), result.returncode,
+                                                   result.stderr.strip()))
+        return result
+
+    def start(self, args, **kwargs):
+        """Starts a program that the session ends (by its PID) if the test does not."""
+        program = subprocess.Popen(args, env=self.env, stdin=subprocess.DEVNULL, **kwargs)
+        self.programs.append(program)
+        return program
+
+    # --- the synthesizer ---------------------------------------------------------------
+
+    def start_morvane(self, settings=None, first_window='^Morvane$'):
+        """Starts the synthesizer with a settings file of its own and gives it the keyboard.
+
+        The program keeps morvane.ini and its recordings beside its executable: a link to the
+        binary in a fresh directory gives each test a clean one. settings is the text of the
+        file to start with, or a function that makes something at its path (a directory, a
+        FIFO, ...). first_window is the title of the window that takes the keyboard: the main
+        window, or a message box shown before it.
+        Returns the process, that window's id and the directory, which also keeps what the
+        program wrote to its standard output and error (in "output")."""
+        home = tempfile.mkdtemp(prefix='morvane-', dir=self.directory)
+        binary = os.path.join(home, 'morvane')
+        try:
+            os.link(os.environ['MORVANE'], binary)
+        except OSError:
+            shutil.copy2(os.environ['MORVANE'], binary)
+        ini = os.path.join(home, 'morvane.ini')
+        if callable(settings):
+            settings(ini)
+        elif settings is not None:
+            with open(ini, 'w') as f:
+                f.write(settings)
+        with open(os.path.join(home, 'output'), 'wb') as output:
+            program = self.start([binary], stdout=output, stderr=output)
+        window = self.wait_for_window(program, first_window)
+        self.run(['xdotool', 'windowfocus', '--sync', window])
+        return program, window, home
+
+    def wait_for_window(self, program, title):
+        """The id of the program's visible window whose title matches; fails at once if the
+        program ends first."""
+        found = []
+
+        def shown():
+            if program.poll() is not None:
+                raise E2eError('the program ended (status %d) before showing "%s"'
+                               % (program.returncode, title))
+            found[:] = self.run(['xdotool', 'search', '--onlyvisible', '--pid', str(program.pid),
+                                 '--name', title], check=False).stdout.split()
+            return bool(found)
+
+        wait_until(shown, 'a window "%s"' % title)
+        return found[0]
+
+    def render(self, score, *options):
+        """The offline rendering of a score: raw samples."""
+        return subprocess.run([os.environ['MORVANE_RENDER'], *options, '-', '-'],
+                              input=score.encode(), capture_output=True, check=True,
+                              env=self.env, timeout=60).stdout
+
+    def capture(self):
+        return Capture(self)
+
+
+class Capture:
+    """Records the null sink's monitor while the with-block runs: raw s16le samples."""
+
+    def __init__(self, session):
+        self.session = session
+        session.captures += 1
+        self.path = os.path.join(session.directory, 'capture-%d.raw' % session.captures)
+        self.samples = b''
+
+    def __enter__(self):
+        self.output = open(self.path, 'wb')
+        self.process = self.session.start(
+            ['parec', '--device=%s.monitor' % SINK, '--rate=%d' % RATE, '--channels=1',
+             '--format=s16le', '--raw', '--latency-msec=20'], stdout=self.output)
+        # parec connects within tens of milliseconds; the first bytes prove it records.
+        wait_until(lambda: os.path.getsize(self.path) > 0, 'the capture')
+        return self
+
+    def __exit__(self, *exc):
+        time.sleep(SOUND_LATENCY)
+        stop_process(self.process)
+        self.output.close()
+        with open(self.path, 'rb') as f:
+            data = f.read()
+        self.samples = data[:len(data) // 2 * 2]
+
+
+def first_sound(samples):
+    """Index of the first non-zero sample, or None for silence."""
+    for i in range(0, len(samples), 2):
+        if samples[i] or samples[i + 1]:
+            return i // 2
+    return None
+
+
+def find_reference(reference, captured):
+    """Where the reference sits bit for bit in the capture (in samples); raises otherwise.
+
+    The reference is anchored on its first sounding samples; what comes before them in the
+    reference (silence) must be in the capture as well. Silence inserted into the reference,
+    after which it goes on unchanged, raises Underrun."""
+    lead = first_sound(reference)
+    if lead is None:
+        raise E2eError('the reference is silent')
+    probe = reference[lead * 2:lead * 2 + 64]
+    at = captured.find(probe)
+    while at >= 0 and at % 2:
+        at = captured.find(probe, at + 1)
+    if at < 0 or at // 2 < lead:
+        raise E2eError('the reference is not in the capture (first sound of the capture at '
+                       'sample %s of %d)' % (first_sound(captured), len(captured) // 2))
+    offset = at // 2 - lead
+    r, c, gaps = 0, offset * 2, []
+    while True:
+        same = _same_bytes(reference, r, captured, c)
+        r, c = r + same, c + same
+        if r >= len(reference):
+            break
+        silence = c
+        while captured[c:c + 2] == b'\0\0':
+            c += 2
+        if c == silence or captured[c:c + 2] != reference[r:r + 2]:
+            raise E2eError('the capture from sample %d differs from the reference at its sample '
+                           '%d of %d' % (offset, r // 2, len(reference) // 2))
+        gaps.append('%d samples at sample %d' % ((c - silence) // 2, r // 2))
+    if gaps:
+        raise Underrun('the capture from sample %d is the reference with silence inserted: %s'
+                       % (offset, ', '.join(gaps)))
+    return offset
+
+
+def _same_bytes(a, a_start, b, b_start):
+    """How many bytes (whole samples) a and b have in common from the given starts."""
+    length = min(len(a) - a_start, len(b) - b_start) // 2 * 2
+    if a[a_start:a_start + length] == b[b_start:b_start + length]:
+        return length
+    return next(i for i in range(0, length, 2)
+                if a[a_start + i:a_start + i + 2] != b[b_start + i:b_start + i + 2])
+
+
+def allowing_an_underrun(attempt):
+    """Runs attempt once more if its capture showed an underrun. A machine too busy to feed
+    the sound device in time inserts silence; that says nothing about the samples, but a second
+    underrun in a row fails the test."""
+    try:
+        return attempt()
+    except Underrun as underrun:
+        print('e2e: %s; trying once more' % underrun, file=sys.stderr)
+        return attempt()
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description='Runs a command beside private test servers.')
+    for name in ('x', 'pulse', 'jack'):
+        parser.add_argument('--' + name, action='store_true')
+    parser.add_argument('command', nargs=argparse.REMAINDER)
+    args = parser.parse_args(argv)
+    command = args.command[1:] if args.command[:1] == ['--'] else args.command
+    if not command:
+        parser.error('no command')
+    with Session(x=args.x, pulse=args.pulse, jack=args.jack) as session:
+        status = subprocess.run(command, env=session.env).returncode
+        if status != 0:
+            raise SystemExit(status)
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main(sys.argv[1:]))

@@ -1,0 +1,60 @@
+"""A person plays the synthesizer: a key or an on-screen key held, the sound bit for bit.
+
+Each press runs in a freshly started program, so the engine starts from the very state the
+offline renderer starts from, and the captured note must equal its offline rendering."""
+
+import os
+import time
+import unittest
+
+import harness
+
+# Held past the auto-repeat delay (660 ms), so the repeats of a held key arrive as well.
+HOLD = 1.0
+# The part compared: 600 ms from the first sample, which all lies before the release.
+COMPARED_BLOCKS = 30
+
+Z_DOWN, Z_UP = ['keydown', '52'], ['keyup', '52']
+F2 = ['key', '68']
+# A tuning and two presets the program must take from its own settings file.
+SETTINGS = ('[SETUP]\nTUNING=4520\n[PRESET0]\nWAVE1_TYPE=2\nVCF_CUTOFF=40\n'
+            '[PRESET1]\nWAVE1_TYPE=1\nVCF_CUTOFF=70\nVCF_RESONANCE=80\n')
+
+# What the person does, the instrument key (0..40) it must sound, and the settings file the
+# program starts with (None: a fresh installation) with the preset then sounding. Keys are
+# sent as X keycodes: the instrument reads positions, whatever the layout. {window} is the
+# window id.
+PRESSES = [
+    ('Z, lowest white key', Z_DOWN, Z_UP, 1, None, 0),
+    ('1, upper row black key', ['keydown', '10'], ['keyup', '10'], 20, None, 0),
+    ('[, highest key', ['keydown', '35'], ['keyup', '35'], 40, None, 0),
+    ('click on the on-screen Z', ['mousemove', '--window', '{window}', '40', '450', 'mousedown', '1'],
+     ['mouseup', '1'], 1, None, 0),
+    ('Z with the tuning and first preset of the settings file', Z_DOWN, Z_UP, 1, SETTINGS, 0),
+    ('F2 for the second preset, then Z', F2 + Z_DOWN, Z_UP, 1, SETTINGS, 1),
+]
+
+
+class HeldNote(unittest.TestCase):
+    def test_the_held_note_is_its_offline_rendering(self):
+        for what, press, release, key, settings, preset in PRESSES:
+            with self.subTest(what):
+                harness.allowing_an_underrun(
+                    lambda: self.play(press, release, key, settings, preset))
+
+    def play(self, press, release, key, settings, preset):
+        with harness.Session(x=True, pulse=True) as session:
+            program, window, home = session.start_morvane(settings)
+            with session.capture() as capture:
+                session.run(['xdotool'] + [a.format(window=window) for a in press])
+                time.sleep(HOLD)
+                session.run(['xdotool'] + release)
+            self.assertIsNone(program.poll(), 'the program ended')
+            ini = os.path.join(home, 'morvane.ini')
+            options = ['--ini', ini, '--preset', str(preset)] if settings else []
+            reference = session.render('on %d\nrender %d\n' % (key, COMPARED_BLOCKS), *options)
+            harness.find_reference(reference, capture.samples)
+
+
+if __name__ == '__main__':
+    unittest.main()

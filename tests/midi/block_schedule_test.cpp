@@ -1,0 +1,54 @@
+#include "midi/block_schedule.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+using namespace morvane;
+
+// With 3 ticks per quarter the unit is a third of a microsecond: block 1 starts at 60000.
+TEST(BlockSchedule, AnEventGoesBeforeTheFirstBlockStartingAtOrAfterIt) {
+    struct Case {
+        std::int64_t time;
+        std::int64_t block;
+    };
+    const Case cases[] = {{0, 0}, {1, 1}, {59999, 1}, {60000, 1}, {60001, 2}, {120000, 2}};
+    for (const Case& c : cases)
+        EXPECT_EQ(FirstBlockAtOrAfter(c.time, 3), c.block) << c.time;
+
+    MidiFile file;
+    file.ticksPerQuarter = 3;
+    for (std::int64_t time : {0, 59999, 60000, 60001, 150000})
+        file.events.push_back({time, 0, 0, {}});
+    file.end = 180001;
+    BlockSchedule schedule(file);
+    std::vector<std::size_t> counts;
+    for (std::int64_t block = 0; block < 5; ++block)
+        counts.push_back(schedule.EventsBefore(block).size());
+    EXPECT_EQ(counts, (std::vector<std::size_t>{1, 2, 1, 1, 0}));
+    EXPECT_EQ(schedule.EndBlock(), 4);
+}
+
+// 50 × seconds, halves up, read exactly from the text.
+TEST(BlockSchedule, TailSecondsInBlocks) {
+    struct Case {
+        const char* text;
+        std::optional<std::int64_t> blocks;
+    };
+    const Case cases[] = {
+        {"2", 100}, {"0", 0},    {"0.01", 1},        {"0.0099999", 0}, {"0.03", 2}, {"1.234", 62},
+        {".5", 25}, {"3.", 150}, {"86400", 4320000}, {"86400.01", {}}, {"", {}},    {".", {}},
+        {"-1", {}}, {"1e3", {}}, {"2 ", {}},         {"1.2.3", {}},
+    };
+    for (const Case& c : cases) {
+        const Result<std::int64_t> blocks = TailBlocks(c.text);
+        if (c.blocks) {
+            ASSERT_TRUE(blocks) << c.text;
+            EXPECT_EQ(*blocks, *c.blocks) << c.text;
+        } else {
+            EXPECT_FALSE(blocks) << c.text;
+        }
+    }
+}

@@ -1,0 +1,189 @@
+#include "midi/midi_mapping.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <type_traits>
+#include <vector>
+
+using namespace morvane;
+
+namespace {
+
+using Message = std::vector<std::uint8_t>;
+
+// Actions as short words, so that a table reads as the scenario it checks and a failure
+// prints what happened.
+std::string Show(const MidiAction& action) {
+    return std::visit(
+        [](const auto& a) -> std::string {
+            using A = std::decay_t<decltype(a)>;
+            if constexpr (std::is_same_v<A, KeyDown>)
+                return "down " + std::to_string(a.key);
+            else if constexpr (std::is_same_v<A, KeyUp>)
+                return "up " + std::to_string(a.key);
+            else if constexpr (std::is_same_v<A, LfoGate>)
+                return a.held ? "gate held" : "gate free";
+            else if constexpr (std::is_same_v<A, LoadPreset>)
+                return "preset " + std::to_string(a.slot);
+            else if constexpr (std::is_same_v<A, SetControl>)
+                return std::string(Describe(a.id).key) + " " + std::to_string(a.position);
+            else
+                return "learnt CC" + std::to_string(a.controller) + " " + Describe(a.id).key;
+        },
+        action);
+}
+
+std::vector<std::string> Play(MidiMapping& mapping, const std::vector<Message>& messages) {
+    std::vector<std::string> shown;
+    for (const Message& message : messages) {
+        for (const MidiAction& action : mapping.Apply(message))
+            shown.push_back(Show(action));
+    }
+    return shown;
+}
+
+Message On(int note, int velocity = 100) {
+    return {0x90, static_cast<std::uint8_t>(note), static_cast<std::uint8_t>(velocity)};
+}
+Message Off(int note) {
+    return {0x80, static_cast<std::uint8_t>(note), 64};
+}
+Message Cc(int controller, int value) {
+    return {0xB0, static_cast<std::uint8_t>(controller), static_cast<std::uint8_t>(value)};
+}
+Message Program(int slot) {
+    return {0xC0, static_cast<std::uint8_t>(slot)};
+}
+
+} // namespace
+
+// Every note lands on a key of its pitch class within the keyboard, in the row the key
+// table gives that semitone: this is what ties the mapping to the table's layout.
+TEST(MidiNotes, EveryNoteLandsOnAKeyOfItsPitchInTheKeyTable) {
+    for (int note = 0; note < 128; ++note) {
+        const TKeyTable& key = KeyAt(KeyForNote(note));
+        EXPECT_EQ((key.Semitone - (note - 48)) % 12, 0) << note;
+        EXPECT_EQ(key.Row, key.Semitone <= 27 ? 0 : 1) << note;
+    }
+    struct Case {
+        int note;
+        int key;
+    };
+    const Case cases[] = {
+        {69, 13},  // semitone 21, the lower row's ","
+        {56, 0},   // the lowest key
+        {75, 19},  // semitone 27, the top of the lower row
+        {76, 28},  // semitone 28, the first upper-row key of its own
+        {88, 40},  // the highest key
+        {55, 11},  // one below the keyboard: up an octave
+        {89, 29},  // one above: down an octave
+        {0, 4},    // up five octaves
+        {127, 31}, // down four octaves
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(KeyForNote(c.note), c.key) << c.note;
+}
+
+TEST(MidiMapping, Scenarios) {
+    struct Case {
+        const char* name;
+        std::vector<Message> messages;
+        std::vector<std::string> actions;
+    };
+    const Case cases[] = {
+        {"a note and its note-off", {On(69), Off(69)}, {"down 13", "up 13"}},
+        {"velocity 0 is a note-off", {On(69), On(69, 0)}, {"down 13", "up 13"}},
+        {"any velocity plays alike", {On(69, 1)}, {"down 13"}},
+        {"a note-off of a note not on", {Off(69)}, {}},
+        {"a repeated note-on of a sounding note", {On(69), On(69), Off(69)}, {"down 13", "up 13"}},
+        {"two notes on one key: up with the last",
+         {On(52), On(64), Off(52), Off(64)},
+         {"down 8", "up 8"}},
+        {"one note on two channels holds its key twice",
+         {On(69), {0x91, 69, 100}, Off(69), {0x81, 69, 0}},
+         {"down 13", "up 13"}},
+        {"sustain releases held-back keys in the order of their note-offs",
+         {Cc(64, 127), On(60), On(64), On(67), Off(64), Off(67), Off(60), Cc(64, 0)},
+         {"down 4", "down 8", "down 11", "up 8", "up 11", "up 4"}},
+        {"the pedal is down from 64",
+         {Cc(64, 63), On(60), Off(60), Cc(64, 64), On(62), Off(62), Cc(64, 63)},
+         {"down 4", "up 4", "down 6", "up 6"}},
+        {"a held-back key pressed again starts afresh and leaves the held-back list",
+         {Cc(64, 100), On(60), On(62), Off(60), Off(62), On(60), Cc(64, 0), Off(60)},
+         {"down 4", "down 6", "up 4", "down 4", "up 6", "up 4"}},
+        {"the mod wheel holds the gate above 0 and reports changes only",
+         {Cc(1, 0), Cc(1, 1), Cc(1, 127), Cc(1, 0), Cc(1, 0)},
+         {"gate held", "gate free"}},
+        {"program changes 0..7 load presets, others are ignored",
+         {Program(0), Program(7), Program(8), Program(127)},
+         {"preset 0", "preset 7"}},
+        {"all notes off: every key up in ascending order, held-back keys too",
+         {On(88), On(56), Cc(64, 127), On(69), Off(69), Cc(123, 0), Off(88), Cc(64, 0)},
+         {"down 40", "down 0", "down 13", "up 0", "up 13", "up 40"}},
+        {"all sound off does the same", {On(60), Cc(120, 0), Off(60)}, {"down 4", "up 4"}},
+        {"default controllers move their sliders",
+         {Cc(74, 64), Cc(71, 127), Cc(73, 0), Cc(75, 1), Cc(72, 126), Cc(20, 64)},
+         {"VCF_CUTOFF 50", "VCF_RESONANCE 90", "ENV_ATTACK 0", "ENV_DECAY 1", "ENV_RELEASE 99"}},
+        {"broken and foreign messages yield nothing",
+         {{0x90, 60}, {0x90, 60, 0x80}, {0x3C, 100}, {0xF8}, {0xF0, 1, 0xF7}, {}, {0xE0, 0, 64}},
+         {}},
+    };
+    for (const Case& c : cases) {
+        MidiMapping mapping;
+        EXPECT_EQ(Play(mapping, c.messages), c.actions) << c.name;
+    }
+}
+
+TEST(MidiMapping, ListensToOneChannelOrAll) {
+    MidiMapping mapping;
+    ASSERT_TRUE(mapping.ListenToChannel(2));
+    EXPECT_EQ(Play(mapping, {On(60), {0x91, 62, 100}, {0x9F, 64, 100}}),
+              std::vector<std::string>{"down 6"});
+    EXPECT_FALSE(mapping.ListenToChannel(0));
+    EXPECT_FALSE(mapping.ListenToChannel(17));
+    mapping.ListenToAllChannels();
+    EXPECT_EQ(Play(mapping, {{0x9F, 64, 100}}), std::vector<std::string>{"down 8"});
+}
+
+// Rounded to nearest in integers: the travel times the value over 127.
+TEST(MidiMapping, ControllerValuesSpanTheWholeRangeOfTheSlider) {
+    struct Case {
+        ControlId id;
+        int value;
+        int position;
+    };
+    const Case cases[] = {
+        {VcfCutoff, 0, 0},      {VcfCutoff, 1, 1},       {VcfCutoff, 63, 50}, {VcfCutoff, 127, 100},
+        {VcfResonance, 64, 45}, {VcfResonance, 127, 90}, {EchoTime, 0, 50},   {EchoTime, 1, 51},
+        {EchoTime, 127, 200},   {ModFreq, 64, 11},       {ModFreq, 0, 1},     {ModFreq, 127, 20},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ControllerPosition(c.id, c.value), c.position)
+            << Describe(c.id).key << " " << c.value;
+}
+
+TEST(MidiMapping, LearnBindsTheNextLearnableController) {
+    MidiMapping mapping;
+    EXPECT_FALSE(mapping.ArmLearn(Wave1Type)) << "a radio group has no travel";
+    ASSERT_TRUE(mapping.ArmLearn(VcfIntensity));
+    // The reserved controllers keep their meaning and leave learn armed.
+    EXPECT_EQ(Play(mapping, {Cc(1, 5), Cc(64, 0), Cc(123, 0)}),
+              std::vector<std::string>{"gate held"});
+    EXPECT_EQ(mapping.ArmedControl(), VcfIntensity);
+    EXPECT_EQ(Play(mapping, {Cc(20, 127), Cc(20, 0)}),
+              (std::vector<std::string>{"learnt CC20 VCF_INTENSITY", "VCF_INTENSITY 100",
+                                        "VCF_INTENSITY 0"}));
+    EXPECT_FALSE(mapping.ArmedControl());
+
+    // Learning a bound controller takes it from its slider.
+    ASSERT_TRUE(mapping.ArmLearn(EnvSustain));
+    EXPECT_EQ(Play(mapping, {Cc(74, 127)}),
+              (std::vector<std::string>{"learnt CC74 ENV_SUSTAIN", "ENV_SUSTAIN 100"}));
+    EXPECT_FALSE(mapping.Bindings().ControllerFor(VcfCutoff));
+
+    mapping.Bindings().Unbind(EnvSustain);
+    ASSERT_TRUE(mapping.ArmLearn(EnvSustain));
+    mapping.CancelLearn();
+    EXPECT_EQ(Play(mapping, {Cc(74, 127)}), std::vector<std::string>{});
+}

@@ -1,0 +1,48 @@
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTest>
+
+// The real program, started where there is no display at all: what it answers to the
+// informational options and to a command line it does not know.
+class CommandLineTest : public QObject {
+    Q_OBJECT
+private slots:
+    void answersWithoutADisplay_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("standardOutput"); // how it starts
+        QTest::addColumn<QString>("standardError");
+
+        const QString usage = "usage: morvane [OPTION]...\n";
+        QTest::newRow("--help") << QStringList{"--help"} << 0 << usage << QString();
+        QTest::newRow("--version") << QStringList{"--version"} << 0
+                                   << QString("morvane " MORVANE_VERSION "\n") << QString();
+        QTest::newRow("unknown option") << QStringList{"--no-such-option"} << 2 << QString()
+                                        << "morvane: unknown option '--no-such-option'\n\n" + usage;
+    }
+    void answersWithoutADisplay() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, standardOutput);
+        QFETCH(QString, standardError);
+
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(name);
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        program.start(MORVANE_PROGRAM, arguments);
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), exitCode);
+        const QString out = QString::fromUtf8(program.readAllStandardOutput());
+        const QString err = QString::fromUtf8(program.readAllStandardError());
+        QVERIFY2(standardOutput.isEmpty() ? out.isEmpty() : out.startsWith(standardOutput),
+                 qPrintable(out));
+        QVERIFY2(standardError.isEmpty() ? err.isEmpty() : err.startsWith(standardError),
+                 qPrintable(err));
+    }
+};
+
+QTEST_GUILESS_MAIN(CommandLineTest)
+#include "command_line_test.moc"

@@ -1,0 +1,62 @@
+#include "tools/termination_cleanup.h"
+
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <unistd.h>
+
+namespace morvane {
+
+namespace {
+
+// A handler may only touch plain memory and call async-signal-safe functions: the name
+// lives in a fixed buffer, and a flag says whether it is complete.
+char pendingPath[PATH_MAX];
+volatile std::sig_atomic_t pathSet = 0;
+
+constexpr int kTerminatingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void RemoveAndDie(int signal) {
+    if (pathSet)
+        ::unlink(pendingPath);
+    // Blocked while this handler runs, the signal takes its default course on return.
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+} // namespace
+
+void InstallTerminationCleanup() {
+    struct sigaction action {};
+    action.sa_handler = RemoveAndDie;
+    sigemptyset(&action.sa_mask);
+    for (int signal : kTerminatingSignals)
+        sigaction(signal, &action, nullptr);
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+void RemoveOnTermination(const std::string& path) {
+    pathSet = 0;
+    if (path.size() >= sizeof pendingPath)
+        return;
+    std::memcpy(pendingPath, path.c_str(), path.size() + 1);
+    pathSet = 1;
+}
+
+void KeepOnTermination() {
+    pathSet = 0;
+}
+
+TerminationHeld::TerminationHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signal : kTerminatingSignals)
+        sigaddset(&held, signal);
+    pthread_sigmask(SIG_BLOCK, &held, &previous_);
+}
+
+TerminationHeld::~TerminationHeld() {
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+}
+
+} // namespace morvane

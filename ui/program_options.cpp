@@ -1,0 +1,104 @@
+#include "ui/program_options.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "ui/version.h"
+
+namespace morvane {
+
+namespace {
+
+// What an option does once seen: finish the parse with another outcome, or change the
+// start options (value is the option's argument, empty for a flag) and go on.
+using OptionAction = std::optional<ProgramCommandLine> (*)(StartOptions& options,
+                                                           std::string_view value);
+
+struct OptionRow {
+    std::string_view shortName; // empty where the option has none
+    std::string_view longName;
+    std::string_view valueName; // empty for a flag
+    std::string_view help;
+    OptionAction action;
+};
+
+const OptionRow kOptions[] = {
+    {"-h", "--help", "", "show this help and exit",
+     [](StartOptions&, std::string_view) -> std::optional<ProgramCommandLine> {
+         return PrintUsage{};
+     }},
+    {"-v", "--version", "", "show the version and exit",
+     [](StartOptions&, std::string_view) -> std::optional<ProgramCommandLine> {
+         return PrintVersion{};
+     }},
+};
+
+// The row an argument names, as "-x", "--name", or "--name=VALUE" for an option that
+// takes a value.
+const OptionRow* FindOption(std::string_view argument) {
+    for (const OptionRow& row : kOptions) {
+        if (argument == row.longName || (!row.shortName.empty() && argument == row.shortName))
+            return &row;
+        if (!row.valueName.empty() && argument.starts_with(row.longName) &&
+            argument.size() > row.longName.size() && argument[row.longName.size()] == '=')
+            return &row;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+ProgramCommandLine ParseProgramCommandLine(std::span<const std::string_view> arguments) {
+    StartOptions options;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string_view argument = arguments[i];
+        const OptionRow* row = FindOption(argument);
+        if (!row) {
+            if (argument.starts_with("-"))
+                return OptionError{"unknown option '" + std::string(argument) + "'"};
+            return OptionError{"unexpected argument '" + std::string(argument) + "'"};
+        }
+        std::string_view value;
+        if (!row->valueName.empty()) {
+            const std::size_t equals = argument.find('=');
+            if (equals != std::string_view::npos)
+                value = argument.substr(equals + 1);
+            else if (i + 1 < arguments.size())
+                value = arguments[++i];
+            else
+                return OptionError{std::string(row->longName) + " needs " +
+                                   std::string(row->valueName)};
+        }
+        if (std::optional<ProgramCommandLine> outcome = row->action(options, value))
+            return *outcome;
+    }
+    return options;
+}
+
+std::string ProgramUsage() {
+    std::string usage = "usage: morvane [OPTION]...\n"
+                        "\n"
+                        "Plays the synthesizer from the computer keyboard and its window.\n"
+                        "\n";
+    constexpr std::size_t kHelpColumn = 26;
+    for (const OptionRow& row : kOptions) {
+        std::string line = "  ";
+        if (row.shortName.empty())
+            line.append("    ");
+        else
+            line.append(row.shortName).append(", ");
+        line.append(row.longName);
+        if (!row.valueName.empty())
+            line.append(" ").append(row.valueName);
+        line.resize(std::max(line.size() + 2, kHelpColumn), ' ');
+        usage.append(line).append(row.help).append("\n");
+    }
+    usage += "\nExit status: 0 after the window has closed, 2 for a bad command line.\n";
+    return usage;
+}
+
+std::string ProgramVersion() {
+    return std::string("morvane ") + kProgramVersion;
+}
+
+} // namespace morvane

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+
+// The command line of the synthesizer. It is read before any window system is touched,
+// so that --help and --version work without a display.
+namespace morvane {
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitUsage = 2;
+
+// Start the window with these settings.
+struct StartOptions {};
+struct PrintUsage {};
+struct PrintVersion {};
+struct OptionError {
+    std::string message;
+};
+
+using ProgramCommandLine = std::variant<StartOptions, PrintUsage, PrintVersion, OptionError>;
+
+// The arguments after the program's name.
+ProgramCommandLine ParseProgramCommandLine(std::span<const std::string_view> arguments);
+
+// The synopsis and one line for every option.
+std::string ProgramUsage();
+// "morvane" and the version number.
+std::string ProgramVersion();
+
+} // namespace morvane

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "base/result.h"
+#include "engine/synth_state.h"
+
+// The tuning controls without a toolkit: the up-down control with its own position, its
+// label, the reset button, and whether the user has touched them since the last load or
+// save (TuningDirty). The panel only shows Position() and Label() and passes the clicks on.
+namespace morvane {
+
+class TuningControl {
+public:
+    explicit TuningControl(SynthState& s);
+
+    // Reads Tuning from the settings file or writes it there, and on success clears
+    // TuningDirty. A failure leaves TuningDirty set, so the change is not taken as saved.
+    // It does not apply the tuning: the caller runs SetTuning.
+    Status LoadSaveTuning(const std::filesystem::path& settingsFile, bool save);
+
+    // Makes the value the tuning everywhere: Tuning, TuningRatio, the control's position
+    // and the label. TuningDirty is left alone.
+    void SetTuning(int value);
+
+    // The up-down control's position, always within 4300..4700 even when Tuning is not.
+    int Position() const { return position_; }
+    const std::string& Label() const { return label_; }
+
+    // A click on the right (up) or left (down) arrow: the control moves its own position
+    // by one step and runs UpDownTuningClick only if the position changed.
+    void ClickUp();
+    void ClickDown();
+    void btnTuningResetClick();
+
+private:
+    void Click(int step);
+    void UpDownTuningClick();
+
+    SynthState& state_;
+    int position_;
+    std::string label_;
+};
+
+} // namespace morvane
