@@ -6,9 +6,9 @@
 
 #include <utility>
 
+#include "engine/keymap.h"
 #include "engine/voice_pool.h"
 #include "keyboard/key_state.h"
-#include "engine/keymap.h"
 
 namespace morvane {
 
