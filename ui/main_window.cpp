@@ -43,6 +43,8 @@ const char* const kStopCaption = "中止";
 // How often the low-latency mode brings back key colours and recorded blocks: well
 // within the time a key's colour is looked at, and 4 blocks of the recorder's queue.
 constexpr int kReturnIntervalMs = 5;
+// How often a lost device is tried again.
+constexpr std::chrono::seconds kReopenInterval{1};
 
 // The groups are small for a 12-pixel Japanese font: the frame's top line runs through
 // the middle of the title, so the title costs no row of its own and the first row of
@@ -558,17 +560,41 @@ void TForm1::DrainReturnQueues() {
 void TForm1::CheckLowLatencyOutput() {
     SyncSound();
     DrainReturnQueues();
-    if (!lossReported_) {
-        if (std::optional<Error> loss = output_->Loss()) {
-            // Told once: the box runs this timer again while it waits for its OK.
-            lossReported_ = true;
-            ShowError(WithReason(kWriteError, *loss));
-        }
+    if (output_) {
+        if (std::optional<Error> loss = output_->Loss())
+            LoseOutput(*loss);
+    } else if (outputLost_ && std::chrono::steady_clock::now() >= nextReopen_) {
+        TryReopen();
     }
-    if (drainRequested_ && output_->Heard()) {
+    if (drainRequested_ && (!output_ || output_->Heard())) {
         returnTimer_.stop();
         close();
     }
+}
+
+// Told once. Until the device is back the player takes its input on this thread, as
+// without a device; the callbacks have stopped, so the queue changes hands safely.
+void TForm1::LoseOutput(const Error& loss) {
+    output_.reset();
+    outputLost_ = true;
+    nextReopen_ = std::chrono::steady_clock::now() + kReopenInterval;
+    player_->Apply();
+    DrainReturnQueues();
+    // The box runs this timer again while it waits for its OK.
+    ShowError(WithReason(kWriteError, loss));
+}
+
+// Opening starts the audio library afresh, so that it sees the sound server as it is
+// now; it takes a tenth of a second of this thread, once a second while the device is
+// gone.
+void TForm1::TryReopen() {
+    nextReopen_ = std::chrono::steady_clock::now() + kReopenInterval;
+    Result<std::unique_ptr<RealtimeOutput>> opened = RealtimeOutput::Open(*lowLatency_);
+    if (!opened || (*opened)->SampleRate() != player_->DeviceRate())
+        return;
+    output_ = std::move(*opened);
+    outputLost_ = false;
+    output_->Attach(*player_);
 }
 
 // The title-bar close, Alt+F4 and the exit button all come here. The first request only
@@ -588,11 +614,11 @@ void TForm1::closeEvent(QCloseEvent* event) {
 bool TForm1::FormCloseQuery() {
     if (waveOut_)
         return waveOut_->CloseQuery();
-    if (!output_)
+    if (!returnTimer_.isActive())
         return true;
     drainRequested_ = true;
     player_->Stop();
-    return output_->Heard();
+    return !output_ || output_->Heard();
 }
 
 // The recording is finished and the device released before the tuning is written, so a

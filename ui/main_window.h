@@ -4,6 +4,7 @@
 #include <QWidget>
 
 #include <array>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -119,6 +120,8 @@ private:
     void SyncSound();
     void DrainReturnQueues();
     void CheckLowLatencyOutput();
+    void LoseOutput(const Error& loss);
+    void TryReopen();
     Status ReadyToRecord() const;
     bool FormCloseQuery();
     void FormClose();
@@ -157,7 +160,9 @@ private:
     // Low latency: brings back what the callback sends, passes on the sound, watches
     // the device and the drain at close.
     QTimer returnTimer_;
-    bool lossReported_ = false;
+    // The device went away; it is tried again at nextReopen_.
+    bool outputLost_ = false;
+    std::chrono::steady_clock::time_point nextReopen_;
     bool drainRequested_ = false;
     std::unique_ptr<WaveOut> waveOut_;
     std::unique_ptr<WavRecorder> recorder_;
