@@ -43,11 +43,9 @@ public:
 
     // The rate the device asks for; the player resamples to it.
     virtual int SampleRate() const = 0;
-    // "PortAudio" or the JACK client's name, with rate and buffer, for messages.
-    virtual std::string Description() const = 0;
     virtual std::optional<Error> Loss() const = 0;
     // Callbacks that came too late for the device.
-    virtual long Underruns() const { return 0; }
+    virtual long Underruns() const = 0;
 
     // From the next callback on the device plays the player, which must stay alive
     // until the output is destroyed.
