@@ -41,8 +41,8 @@ const char* const kErrorCaption = "エラー";
 const char* const kRecordCaption = "録音";
 const char* const kStopCaption = "中止";
 
-// How often the low-latency mode brings back key colours and recorded blocks: well
-// within the time a key's colour is looked at, and 4 blocks of the recorder's queue.
+// How often the low-latency mode brings back key colours and passes on the panel's
+// sound: a quarter of a block, well below what an eye or an ear notices.
 constexpr int kReturnIntervalMs = 5;
 // How often a lost device is tried again.
 constexpr std::chrono::seconds kReopenInterval{1};
