@@ -7,6 +7,8 @@
 #include <string_view>
 #include <variant>
 
+#include "audio/audio_choice.h"
+
 // The command line of morvane-render.
 namespace morvane {
 
@@ -22,6 +24,7 @@ struct RenderJob {
     int presetSlot = 0;                      // --preset N
     bool play = false;                       // --play: to the default output device
     std::optional<std::int64_t> tailBlocks;  // --tail SECONDS, for a MIDI file
+    AudioChoice audio;                       // --latency, --audio, --no-connect
     std::string score;                       // a path, or "-" for standard input
     std::string output;                      // a path, or "-" for standard output; unused with play
 };
