@@ -12,8 +12,8 @@ One clock for both ends, the system's monotonic clock:
 - A sample is timed by the capture's clock (harness.Capture): when it was at the sink, to
   within the sink's mixing period, which the capture's requested latency (CAPTURE_MSEC)
   keeps short, and the quickest delivery from the sink to us.
-The attack is at its quickest, so a note's first sample is non-zero: the onset found is the
-first sample of the block that carries the note.
+The attack is at its quickest: a note's first non-zero sample comes within five samples
+(a quarter of a millisecond) of the start of the block that carries it.
 
 Prints the median, minimum and maximum per mode and exits with a failure only when a press
 made no sound: the times themselves depend on the machine and are for people to read.
