@@ -1,6 +1,7 @@
 #include "audio/portaudio_wave_out.h"
 
-#include <alsa/asoundlib.h>
+#include "audio/portaudio_library.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -17,44 +18,6 @@
 #include "engine/synth_state.h"
 
 namespace morvane {
-
-namespace {
-
-// ALSA reports every device it probes and fails to open; none of that concerns the user.
-void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
-
-// PortAudio's text for the error, and the host API's own where PortAudio only says that
-// the host failed.
-Error PortAudioError(PaError error) {
-    std::string reason = Pa_GetErrorText(error);
-    const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
-    if (error == paUnanticipatedHostError && host && host->errorText && *host->errorText)
-        reason += std::string(" (") + host->errorText + ")";
-    return Error{reason};
-}
-
-// The JACK client library prints its failed probe for a server straight to stderr, so
-// stderr points at /dev/null while PortAudio starts.
-Status InitialiseQuietly() {
-    snd_lib_error_set_handler(IgnoreAlsaError);
-    std::fflush(stderr);
-    int savedStderr = ::dup(STDERR_FILENO);
-    int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (savedStderr >= 0 && devNull >= 0)
-        ::dup2(devNull, STDERR_FILENO);
-    PaError initialised = Pa_Initialize();
-    if (savedStderr >= 0 && devNull >= 0)
-        ::dup2(savedStderr, STDERR_FILENO);
-    if (devNull >= 0)
-        ::close(devNull);
-    if (savedStderr >= 0)
-        ::close(savedStderr);
-    if (initialised != paNoError)
-        return PortAudioError(initialised);
-    return {};
-}
-
-} // namespace
 
 PortAudioWaveOut::PortAudioWaveOut(double suggestedLatencySeconds)
     : suggestedLatency_(suggestedLatencySeconds),

@@ -2,17 +2,11 @@
 
 namespace morvane {
 
-namespace {
-
-// The fixed message says which step failed; the device's reason, where it gives one,
-// says why.
 std::string WithReason(const char* failure, const Error& reason) {
     if (reason.message.empty())
         return failure;
     return std::string(failure) + ": " + reason.message;
 }
-
-} // namespace
 
 WaveOut::WaveOut(WaveOutDevice& device, BlockSource& source, ErrorReporter& errors,
                  WaveOutOwner& owner)

@@ -24,6 +24,10 @@ inline constexpr const char* kUnprepareError = "Out Un Prepare error";
 // Recording takes the blocks on their way to the device: without one nothing is rendered.
 inline constexpr const char* kNoDeviceToRecord = "No sound device: nothing can be recorded";
 
+// The fixed message says which step failed; the device's reason, where it gives one,
+// says why.
+std::string WithReason(const char* failure, const Error& reason);
+
 // Fills one block of kBlockSamples samples. Returns false when there is nothing more to
 // play: the stream then drains as on a close, but lets the queued buffers play out.
 class BlockSource {

@@ -6,9 +6,8 @@
 
 #include <utility>
 
-#include "engine/voice_pool.h"
-#include "keyboard/key_state.h"
 #include "engine/keymap.h"
+#include "keyboard/key_state.h"
 
 namespace morvane {
 
@@ -92,18 +91,16 @@ int VirtualKeyFor(const QKeyEvent& event) {
     return VirtualKeyForQtKey(event.key());
 }
 
-KeyboardInput::KeyboardInput(QWidget* window, SynthState& state, std::recursive_mutex& audioLock,
-                             TKeyButtons& keys, std::function<void(int)> setPresetSelection)
-    : window_(window), state_(state), audioLock_(audioLock), keys_(keys),
+KeyboardInput::KeyboardInput(QWidget* window, InputSink send, TKeyButtons& keys,
+                             std::function<void(int)> setPresetSelection)
+    : window_(window), send_(std::move(send)), keys_(keys),
       setPresetSelection_(std::move(setPresetSelection)), physicalKeyState_(&X11VirtualKeyDown) {
     for (int key = 0; key < kKeyCount; ++key) {
         keys_[key]->OnMouseDown = [this](TColorButton* button) {
-            std::lock_guard lock(audioLock_);
-            ShowKeyColours(NoteOn(state_, button->KeyNum), keys_);
+            send_(InputEvent::KeyDown(button->KeyNum));
         };
         keys_[key]->OnMouseUp = [this](TColorButton* button) {
-            std::lock_guard lock(audioLock_);
-            ShowKeyColours(ReleaseNote(state_, button->KeyNum), keys_);
+            send_(InputEvent::KeyUp(button->KeyNum));
         };
     }
     connect(&Timer1, &QTimer::timeout, this, &KeyboardInput::Timer1Timer);
@@ -115,7 +112,7 @@ KeyboardInput::~KeyboardInput() {
 }
 
 bool KeyboardInput::FormKeyDown(int virtualKey, bool ctrl) {
-    state_.CtrlHeld = ctrl;
+    send_(InputEvent::Ctrl(ctrl));
     if (virtualKey >= kVkF1 && virtualKey <= kVkF8) {
         // Going through "none" makes the group run its handler even for the slot that
         // is already selected, so a function key always reloads (or saves) its preset.
@@ -126,18 +123,16 @@ bool KeyboardInput::FormKeyDown(int virtualKey, bool ctrl) {
     const std::optional<int> key = KeyForVirtualKey(virtualKey);
     if (!key)
         return false;
-    std::lock_guard lock(audioLock_);
-    ShowKeyColours(NoteOn(state_, *key), keys_);
+    send_(InputEvent::KeyDown(*key));
     return true;
 }
 
 bool KeyboardInput::FormKeyUp(int virtualKey, bool ctrl) {
-    state_.CtrlHeld = ctrl;
+    send_(InputEvent::Ctrl(ctrl));
     const std::optional<int> key = KeyForVirtualKey(virtualKey);
     if (!key)
         return false;
-    std::lock_guard lock(audioLock_);
-    ShowKeyColours(ReleaseNote(state_, *key), keys_);
+    send_(InputEvent::KeyUp(*key));
     return true;
 }
 
@@ -153,19 +148,11 @@ void KeyboardInput::Timer1Timer() {
     // With the focus on the window itself every key-up arrives here, so nothing is lost.
     if (WindowItselfHasFocus())
         return;
-    if (state_.CtrlHeld && !IsKeyDown(kVkControl))
-        state_.CtrlHeld = false;
-    // A release moves later voices forward, so the list is read anew at each position.
-    for (int position = 0; position < kVoiceCount; ++position) {
-        const int voice = state_.VoiceOrder[position];
-        if (voice == kNoVoice)
-            continue;
-        const int key = state_.Voices[voice].Key;
-        if (IsKeyDown(KeyAt(key).VirtualKey) || keys_[key]->Pressed())
-            continue;
-        std::lock_guard lock(audioLock_);
-        ShowKeyColours(ReleaseNote(state_, key), keys_);
-    }
+    // Whoever renders holds the voices: it releases those whose key is not in the set.
+    KeySet held;
+    for (int key = 0; key < kKeyCount; ++key)
+        held[key] = keys_[key]->Pressed() || IsKeyDown(KeyAt(key).VirtualKey);
+    send_(InputEvent::ReleaseUnheld(held, IsKeyDown(kVkControl)));
 }
 
 bool KeyboardInput::IsKeyDown(int virtualKey) const {

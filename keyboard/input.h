@@ -5,11 +5,10 @@
 #include <QTimer>
 
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <set>
 
-#include "engine/synth_state.h"
+#include "engine/input_event.h"
 #include "keyboard/onscreen_keyboard.h"
 
 class QKeyEvent;
@@ -28,13 +27,17 @@ int VirtualKeyFor(const QKeyEvent& event);
 
 // Plays the instrument from the computer keyboard and the on-screen key buttons, keeps
 // the Ctrl gate of the LFO, selects presets with F1 to F8 and, once a second, releases
-// notes whose key is no longer held.
+// notes whose key is no longer held. It never touches the engine: every input goes out
+// as an InputEvent to whoever plays the instrument, and the key colours come back from
+// there.
 class KeyboardInput : public QObject {
     Q_OBJECT
 public:
+    using InputSink = std::function<void(const InputEvent& event)>;
+
     // setPresetSelection sets the preset group's selected index (-1 for none).
-    KeyboardInput(QWidget* window, SynthState& state, std::recursive_mutex& audioLock,
-                  TKeyButtons& keys, std::function<void(int)> setPresetSelection);
+    KeyboardInput(QWidget* window, InputSink send, TKeyButtons& keys,
+                  std::function<void(int)> setPresetSelection);
     ~KeyboardInput() override;
 
     // Each returns whether the key is consumed.
@@ -59,8 +62,7 @@ private:
     bool CtrlHeldNow(const QKeyEvent& event) const;
 
     QWidget* window_;
-    SynthState& state_;
-    std::recursive_mutex& audioLock_;
+    InputSink send_;
     TKeyButtons& keys_;
     std::function<void(int)> setPresetSelection_;
     KeyStateQuery physicalKeyState_;

@@ -8,12 +8,13 @@
 
 namespace morvane {
 
-const char* const kUsage =
-    "usage: morvane-render [--ini FILE] [--preset N] (SCORE OUT | --play SCORE)";
+const char* const kUsage = "usage: morvane-render [--ini FILE] [--preset N] (SCORE OUT | --play "
+                           "[--latency MODE] [--audio API] [--no-connect] SCORE)";
 
 const char* const kHelp =
     "usage: morvane-render [--ini FILE] [--preset N] SCORE OUT\n"
-    "       morvane-render [--ini FILE] [--preset N] --play SCORE\n"
+    "       morvane-render [--ini FILE] [--preset N] --play [--latency MODE]\n"
+    "                      [--audio API] [--no-connect] SCORE\n"
     "\n"
     "Plays a score through the synthesizer's engine and writes the sound out, or\n"
     "plays it aloud in real time: 22050 Hz, mono, signed 16-bit samples.\n"
@@ -24,9 +25,14 @@ const char* const kHelp =
     "               standard output. A file takes its name once complete (a link\n"
     "               stays, its target gets the file); a device or a pipe such as\n"
     "               /dev/stdout is written into; OUT may not be the score itself\n"
-    "  --play       play on the default sound output instead, the same samples\n"
-    "               behind the synthesizer's half second of silence at start;\n"
+    "  --play       play on the default sound output instead, the same samples;\n"
     "               returns once the last one has been heard\n"
+    "  --latency MODE  low (default): rendered in the sound device's callback;\n"
+    "               classic: through the synthesizer's ring of buffers, behind its\n"
+    "               half second of silence at start\n"
+    "  --audio API  with low latency: auto (default) plays on JACK when a JACK\n"
+    "               server runs, else through PortAudio; portaudio; jack\n"
+    "  --no-connect leave the JACK port \"out\" unconnected\n"
     "  --ini FILE   settings file whose tuning and preset are loaded at start-up\n"
     "  --preset N   preset slot 0..7 to load from it (default 0)\n"
     "  -h, --help   show this help\n"
@@ -82,6 +88,20 @@ CommandLine ParseCommandLine(std::span<const std::string_view> arguments) {
             return ShowHelp{};
         } else if (a == "--play") {
             job.play = true;
+        } else if (IsOption(a, "--latency")) {
+            std::optional<std::string_view> value = OptionValue(arguments, i, "--latency");
+            std::optional<Latency> latency = value ? ParseLatency(*value) : std::nullopt;
+            if (!latency)
+                return UsageError{"--latency needs low or classic"};
+            job.audio.latency = *latency;
+        } else if (IsOption(a, "--audio")) {
+            std::optional<std::string_view> value = OptionValue(arguments, i, "--audio");
+            std::optional<AudioApi> api = value ? ParseAudioApi(*value) : std::nullopt;
+            if (!api)
+                return UsageError{"--audio needs auto, portaudio or jack"};
+            job.audio.output.api = *api;
+        } else if (a == "--no-connect") {
+            job.audio.output.connect = false;
         } else if (IsOption(a, "--ini")) {
             std::optional<std::string_view> file = OptionValue(arguments, i, "--ini");
             if (!file || file->empty())

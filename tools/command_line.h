@@ -6,6 +6,8 @@
 #include <string_view>
 #include <variant>
 
+#include "audio/audio_choice.h"
+
 // The command line of morvane-render.
 namespace morvane {
 
@@ -20,6 +22,7 @@ struct RenderJob {
     std::optional<std::string> settingsFile; // --ini FILE
     int presetSlot = 0;                      // --preset N
     bool play = false;                       // --play: to the default output device
+    AudioChoice audio;                       // --latency, --audio, --no-connect
     std::string score;                       // a path, or "-" for standard input
     std::string output;                      // a path, or "-" for standard output; unused with play
 };

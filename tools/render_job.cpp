@@ -1,17 +1,23 @@
 #include "tools/render_job.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <ostream>
+#include <thread>
 
+#include "audio/realtime_output.h"
+#include "audio/realtime_player.h"
 #include "audio/wav_recorder.h"
+#include "audio/wave_out.h"
 #include "base/ascii.h"
 #include "tools/offline_renderer.h"
 #include "tools/output_file.h"
 #include "tools/score.h"
+#include "tools/score_feeder.h"
 #include "tools/score_player.h"
 
 namespace morvane {
@@ -91,11 +97,60 @@ Status RenderToFile(OfflineRenderer& renderer, const score::Score& score, const 
     return {};
 }
 
-int PlayAloud(OfflineRenderer& renderer, const score::Score& score,
-              const RealTimePlayer& realTimePlayer, std::ostream& errors) {
-    ScorePlayer player(renderer, score);
-    PlayOutcome outcome =
-        realTimePlayer([&](std::int16_t* block) { return player.NextBlock(block); });
+// Renders in the device's callback, feeding the score as the queue makes room, until
+// the last sample has been heard or the device is gone.
+PlayOutcome PlayWithLowLatency(RealtimeOutput& output, RealtimePlayer& player,
+                               ScoreFeeder& feeder) {
+    constexpr auto kFeedInterval = std::chrono::milliseconds(5);
+    PlayOutcome outcome;
+    feeder.Feed(player);
+    output.Attach(player);
+    for (;;) {
+        if (std::optional<Error> loss = output.Loss()) {
+            outcome.errors.push_back(WithReason(kWriteError, *loss));
+            break;
+        }
+        if (output.Heard())
+            break;
+        feeder.Feed(player);
+        std::this_thread::sleep_for(kFeedInterval);
+    }
+    outcome.underruns = output.Underruns() + player.Starved();
+    return outcome;
+}
+
+// Both latency modes render through the same player as the synthesizer: with the
+// classic ring on this thread, one block at each completion.
+PlayOutcome PlayThroughPlayer(OfflineRenderer& renderer, const score::Score& score,
+                              const AudioChoice& audio, const RealTimePlayer& classicPlayer) {
+    std::unique_ptr<RealtimeOutput> output;
+    if (audio.latency == Latency::Low) {
+        Result<std::unique_ptr<RealtimeOutput>> opened = RealtimeOutput::Open(audio.output);
+        if (!opened)
+            return {.errors = {WithReason(kOpenError, opened.error())}};
+        output = std::move(*opened);
+    }
+    Result<std::unique_ptr<RealtimePlayer>> player =
+        RealtimePlayer::Create(renderer.State(), RealtimePlayer::Pace::Scored,
+                               output ? output->SampleRate() : kSampleRate);
+    if (!player)
+        return {.errors = {WithReason(kOpenError, player.error())}};
+    ScoreFeeder feeder(renderer, score);
+    if (output) {
+        PlayOutcome outcome = PlayWithLowLatency(*output, **player, feeder);
+        // The callbacks stop before the player goes.
+        output.reset();
+        return outcome;
+    }
+    return classicPlayer([&](std::int16_t* block) {
+        feeder.Feed(**player);
+        return (*player)->NextBlock(block);
+    });
+}
+
+int PlayAloud(OfflineRenderer& renderer, const score::Score& score, const AudioChoice& audio,
+              const RealTimePlayer& classicPlayer, std::ostream& errors) {
+    PlayOutcome outcome = PlayThroughPlayer(renderer, score, audio, classicPlayer);
     for (const std::string& error : outcome.errors)
         errors << kProgram << error << '\n';
     if (!outcome.Played())
@@ -136,7 +191,7 @@ int RunRenderJob(const RenderJob& job, std::istream& input, std::ostream& output
         return fail(started.error());
 
     if (job.play)
-        return PlayAloud(renderer, score, player, errors);
+        return PlayAloud(renderer, score, job.audio, player, errors);
     if (toStandardOutput) {
         ScorePlayer(renderer, score).PlayTo(output);
         if (!output.flush())

@@ -5,11 +5,15 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QTimer>
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string_view>
+#include <thread>
 #include <variant>
 #include <vector>
 
@@ -51,6 +55,21 @@ std::filesystem::path RecordingDirectory() {
     return ToPath(directory);
 }
 
+// For the end-to-end tests: MORVANE_TEST_STALL_UI_MS=N makes the user-interface thread
+// sleep N ms once a second, as a modal box or a slow disk would, to show that the sound
+// does not depend on it in low-latency mode.
+void StallTheUserInterfaceIfAsked(QObject* owner) {
+    const char* value = std::getenv("MORVANE_TEST_STALL_UI_MS");
+    const int milliseconds = value ? std::atoi(value) : 0;
+    if (milliseconds <= 0)
+        return;
+    auto* timer = new QTimer(owner);
+    QObject::connect(timer, &QTimer::timeout, [milliseconds] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    });
+    timer->start(1000);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -68,6 +87,7 @@ int main(int argc, char** argv) {
         std::cout << morvane::ProgramVersion() << '\n';
         return morvane::kExitSuccess;
     }
+    const morvane::AudioChoice audio = std::get<morvane::StartOptions>(commandLine).audio;
 
     QApplication application(argc, argv);
     QCoreApplication::setApplicationName("morvane");
@@ -76,9 +96,16 @@ int main(int argc, char** argv) {
     if (!instance.Claim())
         return 0;
 
-    auto device = std::make_unique<morvane::PortAudioWaveOut>();
-    device->DeliverThroughEventLoop();
-    morvane::TForm1 window({std::move(device), SettingsFile(), RecordingDirectory(), {}});
+    morvane::TForm1Setup setup{nullptr, SettingsFile(), RecordingDirectory(), {}, std::nullopt};
+    if (audio.latency == morvane::Latency::Classic) {
+        auto device = std::make_unique<morvane::PortAudioWaveOut>();
+        device->DeliverThroughEventLoop();
+        setup.device = std::move(device);
+    } else {
+        setup.lowLatency = audio.output;
+    }
+    morvane::TForm1 window(std::move(setup));
+    StallTheUserInterfaceIfAsked(&window);
     instance.SetShowRequestHandler([&window] { morvane::BringToFront(window); });
     morvane::SignalClose signalClose([&window] { morvane::CloseOnSignal(window); });
     if (const morvane::Status caught = signalClose.Install(); !caught)

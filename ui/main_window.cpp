@@ -17,7 +17,6 @@
 
 #include <initializer_list>
 
-#include "engine/block_renderer.h"
 #include "engine/startup.h"
 #include "ui/about_box.h"
 #include "ui/caption_font.h"
@@ -40,6 +39,12 @@ const char* const kWindowCaption = "Morvane";
 const char* const kErrorCaption = "エラー";
 const char* const kRecordCaption = "録音";
 const char* const kStopCaption = "中止";
+
+// How often the low-latency mode brings back key colours and recorded blocks: well
+// within the time a key's colour is looked at, and 4 blocks of the recorder's queue.
+constexpr int kReturnIntervalMs = 5;
+// How often a lost device is tried again.
+constexpr std::chrono::seconds kReopenInterval{1};
 
 // The groups are small for a 12-pixel Japanese font: the frame's top line runs through
 // the middle of the title, so the title costs no row of its own and the first row of
@@ -304,16 +309,26 @@ TForm1::TForm1(TForm1Setup setup, QWidget* parent)
       state_(std::make_unique<SynthState>()), controls_(*state_), tuning_(*state_),
       device_(std::move(setup.device)), settingsFile_(std::move(setup.settingsFile)),
       recordingDirectory_(std::move(setup.recordingDirectory)),
-      showError_(std::move(setup.showError)) {
+      showError_(std::move(setup.showError)), lowLatency_(setup.lowLatency) {
     if (!showError_)
         showError_ = [this](const std::string& message) { ShowModalError(this, message); };
     BlockSource& source = *this;
     ErrorReporter& errors = *this;
     WaveOutOwner& owner = *this;
-    waveOut_ = std::make_unique<WaveOut>(*device_, source, errors, owner);
+    if (!lowLatency_)
+        waveOut_ = std::make_unique<WaveOut>(*device_, source, errors, owner);
     recorder_ = std::make_unique<WavRecorder>(recordingDirectory_.string(), errors);
-    recorder_->SetRecordingListener([this](bool recording) { ShowRecording(recording); });
-    waveOut_->SetRecorder(recorder_.get());
+    // The classic ring hands its blocks to the recorder itself; in low-latency mode
+    // they come back from the callback.
+    recorder_->SetRecordingListener([this](bool recording) {
+        ShowRecording(recording);
+        if (player_ && output_)
+            player_->SetRecording(recording);
+    });
+    if (waveOut_)
+        waveOut_->SetRecorder(recorder_.get());
+    returnTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&returnTimer_, &QTimer::timeout, this, &TForm1::CheckLowLatencyOutput);
     presets_ = std::make_unique<PresetBank>(controls_, settingsFile_);
 
     setFont(CaptionFont());
@@ -464,8 +479,9 @@ void TForm1::FormCreate() {
     SetTuning(state_->Tuning);
 
     keyButtons_ = std::make_unique<TKeyButtons>(this, kPanelHeight);
-    input_ = std::make_unique<KeyboardInput>(this, *state_, waveOut_->AudioLock(), *keyButtons_,
-                                             [this](int slot) { SetPresetSelection(slot); });
+    input_ = std::make_unique<KeyboardInput>(
+        this, [this](const InputEvent& event) { SendInput(event); }, *keyButtons_,
+        [this](int slot) { SetPresetSelection(slot); });
     Panel1->raise();
     setFixedSize(kClientWidth, keyButtons_->LowerRowTop() + kRowHeight);
     if (QScreen* screen = QGuiApplication::primaryScreen())
@@ -474,9 +490,111 @@ void TForm1::FormCreate() {
     AboutBox->ShowFileLocations(settingsFile_, recordingDirectory_);
 
     LoadFirstPreset();
-    if (!waveOut_->OpenOutput())
+    if (!OpenAudio())
         return;
     input_->StartSweep();
+}
+
+// The player starts from the first preset's sound. True when the device plays: only
+// then does the stuck-key sweep start. Without a device the player still takes every
+// input on this thread, so that the keys light up as they always have.
+bool TForm1::OpenAudio() {
+    if (lowLatency_) {
+        Result<std::unique_ptr<RealtimeOutput>> opened = RealtimeOutput::Open(*lowLatency_);
+        if (opened)
+            output_ = std::move(*opened);
+        else
+            ShowError(WithReason(kOpenError, opened.error()));
+    }
+    Result<std::unique_ptr<RealtimePlayer>> player = RealtimePlayer::Create(
+        *state_, RealtimePlayer::Pace::Live, output_ ? output_->SampleRate() : kSampleRate);
+    if (!player) {
+        output_.reset();
+        ShowError(WithReason(kOpenError, player.error()));
+        return false;
+    }
+    player_ = std::move(*player);
+    sentSound_ = *state_;
+    if (output_) {
+        output_->Attach(*player_);
+        returnTimer_.start(kReturnIntervalMs);
+        return true;
+    }
+    return waveOut_ && waveOut_->OpenOutput();
+}
+
+// With the classic ring (or no device) this thread renders too, so the event is applied
+// at once, as the handlers always did; the callback takes it at its next block.
+void TForm1::SendInput(const InputEvent& event) {
+    if (!player_)
+        return;
+    SyncSound();
+    player_->Send(event);
+    if (!output_) {
+        player_->Apply();
+        DrainReturnQueues();
+    }
+}
+
+// The whole sound goes over as one value whenever it differs from what the player has:
+// before every key, before every block of the ring, and on the low-latency timer, so a
+// preset load is never heard half done.
+void TForm1::SyncSound() {
+    if (!player_ || static_cast<const SoundParameters&>(*state_) == sentSound_)
+        return;
+    if (player_->Send(InputEvent::Sound(*state_)))
+        sentSound_ = *state_;
+    if (!output_)
+        player_->Apply();
+}
+
+void TForm1::DrainReturnQueues() {
+    while (std::optional<KeyColourChanges> changes = player_->PopKeyColours())
+        ShowKeyColours(*changes, *keyButtons_);
+    while (std::optional<Block> block = player_->PopRecordedBlock()) {
+        if (recorder_->Recording())
+            recorder_->RecordBlock(block->data());
+    }
+}
+
+void TForm1::CheckLowLatencyOutput() {
+    SyncSound();
+    DrainReturnQueues();
+    if (output_) {
+        if (std::optional<Error> loss = output_->Loss())
+            LoseOutput(*loss);
+    } else if (outputLost_ && std::chrono::steady_clock::now() >= nextReopen_) {
+        TryReopen();
+    }
+    if (drainRequested_ && (!output_ || output_->Heard())) {
+        returnTimer_.stop();
+        close();
+    }
+}
+
+// Told once. Until the device is back the player takes its input on this thread, as
+// without a device; the callbacks have stopped, so the queue changes hands safely.
+void TForm1::LoseOutput(const Error& loss) {
+    output_.reset();
+    outputLost_ = true;
+    nextReopen_ = std::chrono::steady_clock::now() + kReopenInterval;
+    player_->Apply();
+    DrainReturnQueues();
+    // The box runs this timer again while it waits for its OK.
+    ShowError(WithReason(kWriteError, loss));
+}
+
+// Opening starts the audio library afresh, so that it sees the sound server as it is
+// now; it takes a tenth of a second of this thread, once a second while the device is
+// gone.
+void TForm1::TryReopen() {
+    nextReopen_ = std::chrono::steady_clock::now() + kReopenInterval;
+    Result<std::unique_ptr<RealtimeOutput>> opened = RealtimeOutput::Open(*lowLatency_);
+    if (!opened || (*opened)->SampleRate() != player_->DeviceRate())
+        return;
+    output_ = std::move(*opened);
+    outputLost_ = false;
+    output_->Attach(*player_);
 }
 
 // The title-bar close, Alt+F4 and the exit button all come here. The first request only
@@ -491,15 +609,31 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
+// In low-latency mode the player stops rendering at once and the close is granted when
+// the device has played what it had, or at once when it has nothing or is gone.
 bool TForm1::FormCloseQuery() {
-    return waveOut_->CloseQuery();
+    if (waveOut_)
+        return waveOut_->CloseQuery();
+    if (!returnTimer_.isActive())
+        return true;
+    drainRequested_ = true;
+    player_->Stop();
+    return !output_ || output_->Heard();
 }
 
 // The recording is finished and the device released before the tuning is written, so a
 // slow or failing settings file cannot keep the device.
 void TForm1::FormClose() {
     closed_ = true;
-    waveOut_->Close();
+    if (waveOut_) {
+        waveOut_->Close();
+    } else {
+        returnTimer_.stop();
+        output_.reset();
+        if (player_)
+            DrainReturnQueues();
+        recorder_->StopRecording();
+    }
     if (state_->TuningDirty)
         LoadSaveTuning(true);
 }
@@ -509,10 +643,10 @@ void TForm1::RequestClose() {
 }
 
 bool TForm1::RenderInto(std::int16_t* block) {
-    KeyColourChanges changes;
-    changes.Resting = RenderBlock(*state_, block).EndedKeys;
-    ShowKeyColours(changes, *keyButtons_);
-    return true;
+    SyncSound();
+    const bool rendered = player_->NextBlock(block);
+    DrainReturnQueues();
+    return rendered;
 }
 
 void TForm1::ShowError(const std::string& message) {
@@ -621,13 +755,25 @@ void TForm1::btnTuningResetClick() {
     ShowTuning();
 }
 
+// The recording ends with the last block rendered before the click.
 void TForm1::btnRecordClick() {
-    if (recorder_->Recording())
+    if (recorder_->Recording()) {
+        if (player_)
+            DrainReturnQueues();
         recorder_->StopRecording();
-    else if (Status ready = waveOut_->ReadyToRecord(); !ready)
+    } else if (Status ready = ReadyToRecord(); !ready) {
         ShowError(ready.error().message);
-    else
+    } else {
         ShowFileError(recorder_->StartRecording());
+    }
+}
+
+Status TForm1::ReadyToRecord() const {
+    if (waveOut_)
+        return waveOut_->ReadyToRecord();
+    if (output_ && !output_->Loss())
+        return {};
+    return Error{kNoDeviceToRecord};
 }
 
 void TForm1::ShowRecording(bool recording) {

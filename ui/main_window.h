@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 
 #include <array>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -10,15 +12,17 @@
 #include <string>
 
 #include "audio/error_reporter.h"
+#include "audio/realtime_output.h"
+#include "audio/realtime_player.h"
 #include "audio/wav_recorder.h"
 #include "audio/wave_out.h"
+#include "base/result.h"
 #include "engine/parameters.h"
 #include "engine/synth_state.h"
 #include "keyboard/input.h"
 #include "keyboard/onscreen_keyboard.h"
 #include "settings/presets.h"
 #include "settings/tuning_file.h"
-#include "base/result.h"
 
 class QCheckBox;
 class QFrame;
@@ -38,16 +42,22 @@ class TUpDown;
 // What the main window is built with: where its files live, the audio device and how
 // errors reach the user. Tests give a hand-driven device and a temporary directory.
 struct TForm1Setup {
+    // The classic ring's device; unused when lowLatency is set.
     std::unique_ptr<WaveOutDevice> device;
     std::filesystem::path settingsFile;
     std::filesystem::path recordingDirectory;
     // The modal error box unless replaced.
     std::function<void(const std::string& message)> showError;
+    // Render in the device's callback instead of through the ring.
+    std::optional<RealtimeOutputOptions> lowLatency;
 };
 
 // The main window: the front panel of sound controls, the tuning and preset groups, the
-// flat buttons and the on-screen keyboard. It owns the synth state, the audio stream
-// and the recorder for the whole run.
+// flat buttons and the on-screen keyboard. It owns the sound as the panel sets it, the
+// player that renders it, the audio stream and the recorder for the whole run. Every
+// input reaches the player as an event; with the classic ring the player renders on
+// this thread and takes each event at once, in low-latency mode it renders in the
+// device's callback and a timer brings back the key colours and recorded blocks.
 class TForm1 : public QWidget,
                private ControlListener,
                private BlockSource,
@@ -58,7 +68,11 @@ public:
     explicit TForm1(TForm1Setup setup, QWidget* parent = nullptr);
     ~TForm1() override;
 
+    // The sound as the panel, the presets and the tuning set it; the player holds the
+    // running state.
     SynthState& State() { return *state_; }
+    // Only for the classic ring, whose player renders on this thread.
+    const RealtimePlayer& Player() const { return *player_; }
     SoundControls& Controls() { return controls_; }
     KeyboardInput& Input() { return *input_; }
     TKeyButtons& KeyButtons() { return *keyButtons_; }
@@ -101,6 +115,14 @@ private:
     void BuildPresetGroup();
     void BuildFlatButtons();
     void FormCreate();
+    bool OpenAudio();
+    void SendInput(const InputEvent& event);
+    void SyncSound();
+    void DrainReturnQueues();
+    void CheckLowLatencyOutput();
+    void LoseOutput(const Error& loss);
+    void TryReopen();
+    Status ReadyToRecord() const;
     bool FormCloseQuery();
     void FormClose();
 
@@ -129,6 +151,19 @@ private:
     std::filesystem::path settingsFile_;
     std::filesystem::path recordingDirectory_;
     std::function<void(const std::string&)> showError_;
+    std::optional<RealtimeOutputOptions> lowLatency_;
+    std::unique_ptr<RealtimePlayer> player_;
+    // Destroyed before the player it pulls from.
+    std::unique_ptr<RealtimeOutput> output_;
+    // What the player was last sent; the panel changes state_ alone.
+    SoundParameters sentSound_{};
+    // Low latency: brings back what the callback sends, passes on the sound, watches
+    // the device and the drain at close.
+    QTimer returnTimer_;
+    // The device went away; it is tried again at nextReopen_.
+    bool outputLost_ = false;
+    std::chrono::steady_clock::time_point nextReopen_;
+    bool drainRequested_ = false;
     std::unique_ptr<WaveOut> waveOut_;
     std::unique_ptr<WavRecorder> recorder_;
     std::unique_ptr<PresetBank> presets_;

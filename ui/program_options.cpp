@@ -31,6 +31,27 @@ const OptionRow kOptions[] = {
      [](StartOptions&, std::string_view) -> std::optional<ProgramCommandLine> {
          return PrintVersion{};
      }},
+    {"", "--latency", "MODE", "low (default): render in the sound callback; classic: 100 ms ahead",
+     [](StartOptions& options, std::string_view value) -> std::optional<ProgramCommandLine> {
+         std::optional<Latency> latency = ParseLatency(value);
+         if (!latency)
+             return OptionError{"--latency must be low or classic"};
+         options.audio.latency = *latency;
+         return std::nullopt;
+     }},
+    {"", "--audio", "API", "auto (default): JACK if a server runs, else portaudio; or jack",
+     [](StartOptions& options, std::string_view value) -> std::optional<ProgramCommandLine> {
+         std::optional<AudioApi> api = ParseAudioApi(value);
+         if (!api)
+             return OptionError{"--audio must be auto, portaudio or jack"};
+         options.audio.output.api = *api;
+         return std::nullopt;
+     }},
+    {"", "--no-connect", "", "leave the JACK port unconnected",
+     [](StartOptions& options, std::string_view) -> std::optional<ProgramCommandLine> {
+         options.audio.output.connect = false;
+         return std::nullopt;
+     }},
 };
 
 // The row an argument names, as "-x", "--name", or "--name=VALUE" for an option that

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <variant>
 
+#include "audio/audio_choice.h"
+
 // The command line of the synthesizer. It is read before any window system is touched,
 // so that --help and --version work without a display.
 namespace morvane {
@@ -13,7 +15,9 @@ inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitUsage = 2;
 
 // Start the window with these settings.
-struct StartOptions {};
+struct StartOptions {
+    AudioChoice audio;
+};
 struct PrintUsage {};
 struct PrintVersion {};
 struct OptionError {

@@ -21,17 +21,19 @@ constexpr int kV = 6;
 constexpr int kB = 8;
 constexpr int kN = 9;
 
-// A window with the on-screen keyboard and the input wired to a fresh engine state.
+// A window with the on-screen keyboard and the input applied at once to a fresh engine
+// state, as the classic ring applies it.
 struct Rig {
     QWidget window;
     QLineEdit* edit = new QLineEdit(&window);
     SynthState state;
-    std::recursive_mutex lock;
     TKeyButtons keys{&window, 321};
     std::vector<int> selections;
     std::set<int> physicallyDown;
-    KeyboardInput input{&window, state, lock, keys,
-                        [this](int slot) { selections.push_back(slot); }};
+    KeyboardInput input{
+        &window,
+        [this](const InputEvent& event) { ShowKeyColours(ApplyInput(state, event), keys); }, keys,
+        [this](int slot) { selections.push_back(slot); }};
 
     Rig() {
         InitialiseRunningState(state);
@@ -207,12 +209,9 @@ private slots:
 
     void sweepLooksAtEveryPositionOnce() {
         auto rig = std::make_unique<Rig>();
-        {
-            std::lock_guard lock(rig->lock);
-            NoteOn(rig->state, kZ);
-            NoteOn(rig->state, kX);
-            NoteOn(rig->state, kC);
-        }
+        NoteOn(rig->state, kZ);
+        NoteOn(rig->state, kX);
+        NoteOn(rig->state, kC);
         // Releasing C at position 0 moves X forward into it, where this sweep has
         // already looked; X waits for the next sweep.
         rig->Sweep();
@@ -229,10 +228,7 @@ private slots:
         rig->window.show();
         QApplication::setActiveWindow(&rig->window);
         QVERIFY(QTest::qWaitForWindowActive(&rig->window));
-        {
-            std::lock_guard lock(rig->lock);
-            NoteOn(rig->state, kZ);
-        }
+        NoteOn(rig->state, kZ);
         rig->Sweep();
         QVERIFY(rig->Sounding(kZ));
     }

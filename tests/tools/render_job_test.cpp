@@ -151,7 +151,7 @@ TEST(RenderJobPlay, PlaysTheOfflineRenderingBehindThePrimingSilence) {
     const std::vector<std::string> options = {"--ini", dir / "morvane.ini", "--preset", "1"};
     std::vector<std::string> toFile = options, aloud = options;
     toFile.insert(toFile.end(), {"-", "-"});
-    aloud.insert(aloud.end(), {"--play", "-"});
+    aloud.insert(aloud.end(), {"--latency=classic", "--play", "-"});
 
     ToolRun rendered = RenderTool(toFile, kChordScore);
     ASSERT_EQ(rendered.status, kExitSuccess) << rendered.errors;
@@ -171,7 +171,7 @@ TEST(RenderJobPlay, PlaysTheOfflineRenderingBehindThePrimingSilence) {
 TEST(RenderJobPlay, DeviceFailuresArePrintedAndEndTheJob) {
     ManualWaveOut closed;
     closed.FailNext(ManualWaveOut::Step::Open);
-    ToolRun run = RenderTool({"--play", "-"}, kChordScore, On(closed));
+    ToolRun run = RenderTool({"--latency=classic", "--play", "-"}, kChordScore, On(closed));
     EXPECT_EQ(run.status, kExitDeviceFailure);
     EXPECT_EQ(run.errors, "morvane-render: Problem creating play handle\n");
     EXPECT_TRUE(closed.Written().empty());
@@ -179,7 +179,7 @@ TEST(RenderJobPlay, DeviceFailuresArePrintedAndEndTheJob) {
     // A device that refuses every buffer after the priming leaves nothing to wait for.
     ManualWaveOut refusing;
     refusing.FailNext(ManualWaveOut::Step::Prepare, kPrimeCount);
-    run = RenderTool({"--play", "-"}, "on 4\nrender 1000\n", On(refusing));
+    run = RenderTool({"--latency=classic", "--play", "-"}, "on 4\nrender 1000\n", On(refusing));
     EXPECT_EQ(run.status, kExitDeviceFailure);
     EXPECT_EQ(run.errors.substr(0, run.errors.find('\n')), "morvane-render: Out Prepare error");
     EXPECT_FALSE(refusing.IsOpen());

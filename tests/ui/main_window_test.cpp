@@ -56,9 +56,9 @@ struct Window {
     void Open() {
         auto manual = std::make_unique<ManualWaveOut>();
         device = manual.get();
-        form = std::make_unique<TForm1>(
-            TForm1Setup{std::move(manual), SettingsFile(), folder.path().toStdString(),
-                        [this](const std::string& message) { errors.push_back(message); }});
+        form = std::make_unique<TForm1>(TForm1Setup{
+            std::move(manual), SettingsFile(), folder.path().toStdString(),
+            [this](const std::string& message) { errors.push_back(message); }, std::nullopt});
     }
     std::filesystem::path SettingsFile() const {
         return std::filesystem::path(folder.path().toStdString()) / "morvane.ini";
@@ -313,7 +313,7 @@ private slots:
         Window w;
         w.Key(QEvent::KeyPress, Qt::Key_Z);
         QCOMPARE(w.form->KeyButtons()[kZ]->Color(), QColor(255, 0, 0));
-        QCOMPARE(w.form->State().Voices[w.form->State().VoiceOrder[0]].Key, kZ);
+        QCOMPARE(w.form->Player().State().Voices[w.form->Player().State().VoiceOrder[0]].Key, kZ);
         w.Key(QEvent::KeyRelease, Qt::Key_Z);
         QCOMPARE(w.form->KeyButtons()[kZ]->Color(), Qt::white);
 
@@ -514,7 +514,7 @@ private slots:
             TForm1 form({std::move(manual),
                          std::filesystem::path(folder.path().toStdString()) / "x.ini",
                          folder.path().toStdString(),
-                         [&](const std::string& shown) { errors.push_back(shown); }});
+                         [&](const std::string& shown) { errors.push_back(shown); }, std::nullopt});
             QCOMPARE(errors, std::vector<std::string>{message});
             QVERIFY(!form.Input().SweepRunning());
             form.show();

@@ -1,0 +1,23 @@
+#include "audio/audio_choice.h"
+
+namespace morvane {
+
+std::optional<Latency> ParseLatency(std::string_view text) {
+    if (text == "low")
+        return Latency::Low;
+    if (text == "classic")
+        return Latency::Classic;
+    return std::nullopt;
+}
+
+std::optional<AudioApi> ParseAudioApi(std::string_view text) {
+    if (text == "auto")
+        return AudioApi::Auto;
+    if (text == "portaudio")
+        return AudioApi::PortAudio;
+    if (text == "jack")
+        return AudioApi::Jack;
+    return std::nullopt;
+}
+
+} // namespace morvane

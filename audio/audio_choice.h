@@ -1,0 +1,25 @@
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "audio/realtime_output.h"
+
+namespace morvane {
+
+enum class Latency {
+    Low,     // render in the device's callback, a few milliseconds ahead
+    Classic, // the ring of 51 buffers, 5 in flight, refilled on the owner's thread
+};
+
+// How a program plays: the latency mode and, for the low one, the audio interface.
+struct AudioChoice {
+    Latency latency = Latency::Low;
+    RealtimeOutputOptions output;
+};
+
+// The values of --latency ("low", "classic") and --audio ("auto", "portaudio", "jack").
+std::optional<Latency> ParseLatency(std::string_view text);
+std::optional<AudioApi> ParseAudioApi(std::string_view text);
+
+} // namespace morvane

@@ -1,0 +1,180 @@
+#include "audio/realtime_output.h"
+
+#include <portaudio.h>
+
+#include <algorithm>
+
+#include "audio/jack_output.h"
+#include "audio/portaudio_library.h"
+#include "audio/silenced_stderr.h"
+
+namespace morvane {
+
+namespace {
+
+// The sound server's own buffering beyond what the device reports, at the engine's rate.
+constexpr int kHeardMarginFrames = kSampleRate / 20;
+
+class PortAudioStream final : public RealtimeOutput {
+public:
+    ~PortAudioStream() override {
+        if (stream_) {
+            stopping_.store(true);
+            Pa_AbortStream(stream_);
+            Pa_CloseStream(stream_);
+        }
+        if (initialised_)
+            Pa_Terminate();
+    }
+
+    Status Start() {
+        if (Status initialised = InitialiseQuietly(); !initialised)
+            return initialised;
+        initialised_ = true;
+        PaStreamParameters output{};
+        output.device = Pa_GetDefaultOutputDevice();
+        if (output.device == paNoDevice)
+            return PortAudioError(paDeviceUnavailable);
+        output.channelCount = 1;
+        output.sampleFormat = paInt16;
+        output.suggestedLatency = kLowSuggestedLatencySeconds;
+        PaError failure = Pa_OpenStream(&stream_, nullptr, &output, kSampleRate,
+                                        kLowFramesPerBuffer, paNoFlag, Callback, this);
+        if (failure == paNoError)
+            failure = Pa_SetStreamFinishedCallback(stream_, Finished);
+        if (failure == paNoError)
+            failure = Pa_StartStream(stream_);
+        if (failure != paNoError) {
+            if (stream_)
+                Pa_CloseStream(stream_);
+            stream_ = nullptr;
+            return PortAudioError(failure);
+        }
+        if (const PaStreamInfo* info = Pa_GetStreamInfo(stream_))
+            latencyFrames_ = static_cast<int>(info->outputLatency * kSampleRate);
+        return {};
+    }
+
+    int SampleRate() const override { return kSampleRate; }
+    std::string Description() const override {
+        return "PortAudio, " + std::to_string(kSampleRate) + " Hz, " +
+               std::to_string(kLowFramesPerBuffer) + " frames a callback, " +
+               std::to_string(latencyFrames_ * 1000 / kSampleRate) + " ms of output latency";
+    }
+    std::optional<Error> Loss() const override {
+        if (!died_.load(std::memory_order_acquire))
+            return std::nullopt;
+        return Error{"the sound server stopped the stream"};
+    }
+    long Underruns() const override { return underruns_.load(); }
+
+protected:
+    int LatencyFrames() const override { return latencyFrames_; }
+
+private:
+    static int Callback(const void*, void* output, unsigned long frames,
+                        const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags status, void* self) {
+        auto& stream = *static_cast<PortAudioStream*>(self);
+        if (status & paOutputUnderflow)
+            stream.underruns_.fetch_add(1, std::memory_order_relaxed);
+        stream.Pull(static_cast<std::int16_t*>(output), static_cast<int>(frames));
+        return paContinue;
+    }
+    // Only a stream that dies on its own ends without being stopped.
+    static void Finished(void* self) {
+        auto& stream = *static_cast<PortAudioStream*>(self);
+        if (!stream.stopping_.load())
+            stream.died_.store(true, std::memory_order_release);
+    }
+
+    bool initialised_ = false;
+    PaStream* stream_ = nullptr;
+    int latencyFrames_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::atomic<bool> died_{false};
+    std::atomic<long> underruns_{0};
+};
+
+class JackStream final : public RealtimeOutput, private SampleSource {
+public:
+    Status Start(bool connect, bool quietly) {
+        Result<std::unique_ptr<JackOutput>> opened = Error{};
+        auto open = [&] { opened = JackOutput::Open(*this, connect); };
+        if (quietly)
+            RunWithStderrSilenced(open);
+        else
+            open();
+        if (!opened)
+            return opened.error();
+        output_ = std::move(*opened);
+        return {};
+    }
+
+    int SampleRate() const override { return output_->SampleRate(); }
+    std::string Description() const override {
+        return "JACK client " + output_->ClientName() + ", " + std::to_string(SampleRate()) +
+               " Hz, " + std::to_string(output_->BufferSize()) + " frames a period";
+    }
+    std::optional<Error> Loss() const override { return output_->ServerLoss(); }
+
+protected:
+    // A period being played and one being filled.
+    int LatencyFrames() const override { return 2 * output_->BufferSize(); }
+
+private:
+    void Render(float* out, int frames) noexcept override { Pull(out, frames); }
+
+    std::unique_ptr<JackOutput> output_;
+};
+
+Result<std::unique_ptr<RealtimeOutput>> OpenPortAudio() {
+    auto stream = std::make_unique<PortAudioStream>();
+    if (Status started = stream->Start(); !started)
+        return started.error();
+    return std::unique_ptr<RealtimeOutput>(std::move(stream));
+}
+
+Result<std::unique_ptr<RealtimeOutput>> OpenJack(bool connect, bool quietly) {
+    auto stream = std::make_unique<JackStream>();
+    if (Status started = stream->Start(connect, quietly); !started)
+        return started.error();
+    return std::unique_ptr<RealtimeOutput>(std::move(stream));
+}
+
+} // namespace
+
+Result<std::unique_ptr<RealtimeOutput>> RealtimeOutput::Open(const RealtimeOutputOptions& options) {
+    switch (options.api) {
+    case AudioApi::PortAudio:
+        return OpenPortAudio();
+    case AudioApi::Jack:
+        return OpenJack(options.connect, false);
+    case AudioApi::Auto:
+        // Most desktops run no JACK server; the probe's complaints are expected then.
+        if (auto jack = OpenJack(options.connect, true))
+            return jack;
+        return OpenPortAudio();
+    }
+    return Error{"no such audio interface"};
+}
+
+bool RealtimeOutput::Heard() const {
+    if (Loss())
+        return true;
+    const RealtimePlayer* player = player_.load(std::memory_order_acquire);
+    if (!player)
+        return true;
+    const std::uint64_t margin =
+        static_cast<std::uint64_t>(kHeardMarginFrames) * SampleRate() / kSampleRate;
+    return player->Ended() &&
+           player->FramesOut() >= player->LastSoundFrame() + LatencyFrames() + margin;
+}
+
+template <typename Sample> void RealtimeOutput::Pull(Sample* out, int frames) noexcept {
+    if (RealtimePlayer* player = player_.load(std::memory_order_acquire))
+        player->Render(out, frames);
+    else
+        std::fill(out, out + frames, Sample{});
+}
+
+} // namespace morvane

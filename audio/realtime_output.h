@@ -1,0 +1,67 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "audio/realtime_player.h"
+#include "base/result.h"
+
+namespace morvane {
+
+enum class AudioApi {
+    Auto,      // JACK when a JACK server answers, else PortAudio
+    PortAudio, // the default output device
+    Jack,      // a JACK client, "Morvane:out"
+};
+
+struct RealtimeOutputOptions {
+    AudioApi api = AudioApi::Auto;
+    // JACK: join "out" to the first two physical playback ports.
+    bool connect = true;
+};
+
+// PortAudio's buffer for the low-latency mode: 64 frames (2.9 ms) a callback and 20 ms
+// of suggested latency. Measured on a two-core machine with both cores busy and
+// PulseAudio at 22050 Hz: 60 s of a five-note chord without an underrun, where 10 ms
+// of suggested latency underran a few times a minute. The engine's 441-sample blocks
+// do not have to match the device's buffers: the player carries the rest of a block
+// over to the next callback.
+inline constexpr unsigned long kLowFramesPerBuffer = 64;
+inline constexpr double kLowSuggestedLatencySeconds = 0.020;
+
+// A callback stream that pulls its samples from a RealtimePlayer: the device side of
+// the low-latency mode. It plays silence until a player is attached and once the
+// player has nothing more to render. The owner polls Loss from its own thread: when
+// the sound server goes away the stream stops, and Loss says why, from then on.
+class RealtimeOutput {
+public:
+    static Result<std::unique_ptr<RealtimeOutput>> Open(const RealtimeOutputOptions& options);
+    virtual ~RealtimeOutput() = default;
+
+    // The rate the device asks for; the player resamples to it.
+    virtual int SampleRate() const = 0;
+    // "PortAudio" or the JACK client's name, with rate and buffer, for messages.
+    virtual std::string Description() const = 0;
+    virtual std::optional<Error> Loss() const = 0;
+    // Callbacks that came too late for the device.
+    virtual long Underruns() const { return 0; }
+
+    // From the next callback on the device plays the player, which must stay alive
+    // until the output is destroyed.
+    void Attach(RealtimePlayer& player) { player_.store(&player, std::memory_order_release); }
+    // Whether everything the player rendered has left the device: its end, then the
+    // device's own latency. A lost device has nothing more to play.
+    bool Heard() const;
+
+protected:
+    // Frames at the device rate between a sample handed to the device and its sound.
+    virtual int LatencyFrames() const = 0;
+    template <typename Sample> void Pull(Sample* out, int frames) noexcept;
+
+private:
+    std::atomic<RealtimePlayer*> player_{nullptr};
+};
+
+} // namespace morvane

@@ -1,0 +1,141 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "audio/resampler.h"
+#include "audio/sample_source.h"
+#include "audio/spsc_ring.h"
+#include "engine/input_event.h"
+#include "engine/synth_state.h"
+
+namespace morvane {
+
+using Block = std::array<std::int16_t, kBlockSamples>;
+
+// The instrument as the audio callback plays it. It owns the synth state; the user
+// interface never touches that state but sends every input through a lock-free queue,
+// and the player applies what is queued between two blocks, in order, exactly as the
+// handlers used to apply it. It renders a block whenever the device needs samples,
+// carrying a part-used block over to the next call, and sends back through lock-free
+// queues what the interface needs: key colour changes and, while recording, the
+// rendered blocks.
+//
+// Two threads: the producer (the user interface) calls Send, SetRecording and the
+// Pop... calls; the consumer (the audio callback, or the interface itself for the
+// classic ring) calls Apply, NextBlock and Render, none of which locks, allocates,
+// logs or makes a system call.
+//
+// Live players render for ever and apply whatever has arrived. A scored player (the
+// offline renderer's --play) renders only the blocks its Render events allow, so that
+// every event lands between the same two blocks as in a file; it ends at its End event.
+class RealtimePlayer : public SampleSource {
+public:
+    enum class Pace { Live, Scored };
+
+    struct Event {
+        enum class Kind : std::uint8_t { Input, Render, End };
+        Kind kind = Kind::Input;
+        InputEvent input;
+        std::uint64_t blocks = 0; // Render
+
+        static Event Of(const InputEvent& input) {
+            Event event;
+            event.input = input;
+            return event;
+        }
+        static Event Render(std::uint64_t blocks) {
+            Event event;
+            event.kind = Kind::Render;
+            event.blocks = blocks;
+            return event;
+        }
+        static Event End() {
+            Event event;
+            event.kind = Kind::End;
+            return event;
+        }
+    };
+
+    // 20 s of the fastest typing; the interface drains the return queues every few ms.
+    static constexpr std::size_t kEventCapacity = 1024;
+    static constexpr std::size_t kColourCapacity = 512;
+    // 1.3 s of blocks for a recorder whose disk stalls.
+    static constexpr std::size_t kRecordCapacity = 64;
+
+    // Starts from the running state of start-up and the given sound; deviceRate is the
+    // rate Render(float) and Render(int16) produce (22050 passes the samples through).
+    static Result<std::unique_ptr<RealtimePlayer>> Create(const SoundParameters& sound, Pace pace,
+                                                          int deviceRate);
+
+    // --- producer side ---
+    // False when the queue is full: the event is not sent.
+    bool Send(const Event& event) { return events_.Push(event); }
+    bool Send(const InputEvent& input) { return Send(Event::Of(input)); }
+    // From the next block on, every rendered block is offered to PopRecordedBlock.
+    void SetRecording(bool recording) { recording_.store(recording, std::memory_order_release); }
+    std::optional<KeyColourChanges> PopKeyColours() { return colours_.Pop(); }
+    std::optional<Block> PopRecordedBlock() { return recorded_.Pop(); }
+    // From the next block on the player renders nothing more: the close has begun.
+    void Stop() { stopped_.store(true, std::memory_order_release); }
+
+    // Blocks the recorder could not take in time, colour changes lost the same way, and
+    // (scored) blocks the producer was too late for, each played as silence.
+    long RecordOverflows() const { return recordOverflows_.load(); }
+    long ColourOverflows() const { return colourOverflows_.load(); }
+    long Starved() const { return starved_.load(); }
+    // A scored player has rendered its last block, or a live one was stopped.
+    bool Ended() const { return ended_.load(std::memory_order_acquire); }
+    // Samples handed to the device so far, the silence after the end included.
+    std::uint64_t FramesOut() const { return framesOut_.load(std::memory_order_acquire); }
+    // Frames delivered when the last rendered sample had left the resampler.
+    std::uint64_t LastSoundFrame() const { return lastSoundFrame_.load(); }
+
+    // --- consumer side ---
+    // Applies every queued input event that may be applied now (live: all of them).
+    void Apply();
+    // Applies what is due and renders the next block into block: false, leaving it
+    // alone, when there is none to render (ended, stopped, or a scored player waiting
+    // for its producer).
+    bool NextBlock(std::int16_t* block);
+    // Fills out with frames samples at the device rate, rendering blocks as needed and
+    // silence where none may be rendered.
+    void Render(std::int16_t* out, int frames) noexcept;
+    void Render(float* out, int frames) noexcept override;
+
+    // The consumer's state; read it only on the consumer's thread.
+    const SynthState& State() const { return *state_; }
+    int DeviceRate() const { return resampler_.DeviceRate(); }
+
+private:
+    RealtimePlayer(Pace pace, Resampler resampler);
+    void ApplyInput(const InputEvent& input);
+    bool FillBlock();
+    template <typename Sample> void RenderAny(Sample* out, int frames) noexcept;
+
+    Pace pace_;
+    Resampler resampler_;
+    std::unique_ptr<SynthState> state_;
+    SpscRing<Event, kEventCapacity> events_;
+    SpscRing<KeyColourChanges, kColourCapacity> colours_;
+    SpscRing<Block, kRecordCapacity> recorded_;
+    std::atomic<bool> recording_{false};
+    std::atomic<bool> stopped_{false};
+    std::atomic<bool> ended_{false};
+    std::atomic<long> recordOverflows_{0};
+    std::atomic<long> colourOverflows_{0};
+    std::atomic<long> starved_{0};
+    std::atomic<std::uint64_t> framesOut_{0};
+    std::atomic<std::uint64_t> lastSoundFrame_{0};
+
+    // The consumer's own.
+    std::uint64_t blocksAllowed_ = 0; // scored: the blocks of Render events not yet played
+    Block block_{};
+    int blockUsed_ = kBlockSamples; // samples of block_ already handed to the resampler
+    bool blockIsSound_ = false;
+};
+
+} // namespace morvane

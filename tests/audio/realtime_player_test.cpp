@@ -1,0 +1,151 @@
+#include "audio/realtime_player.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "engine/block_renderer.h"
+#include "tests/support/engine_fixture.h"
+
+using namespace morvane;
+
+namespace {
+
+using Event = RealtimePlayer::Event;
+
+// A phrase with every kind of event: a chord, a release, Ctrl, a sound change between
+// blocks, a sweep and a release that dies away within the phrase.
+std::vector<Event> Phrase() {
+    SoundParameters brighter;
+    fixture::SetWorstCaseSound(brighter);
+    KeySet held;
+    held[5] = true;
+    return {
+        Event::Of(InputEvent::KeyDown(1)),
+        Event::Of(InputEvent::KeyDown(5)),
+        Event::Render(3),
+        Event::Of(InputEvent::Ctrl(true)),
+        Event::Of(InputEvent::KeyDown(9)),
+        Event::Render(1),
+        Event::Of(InputEvent::Sound(brighter)),
+        Event::Of(InputEvent::KeyUp(1)),
+        Event::Render(4),
+        Event::Of(InputEvent::ReleaseUnheld(held, false)),
+        Event::Render(40),
+        Event::End(),
+    };
+}
+
+// What the engine renders for the phrase when the events are applied straight to its
+// state between the same blocks.
+std::vector<std::int16_t> RenderedDirectly(const std::vector<Event>& phrase) {
+    std::unique_ptr<SynthState> s = fixture::MakeSynth();
+    std::vector<std::int16_t> samples;
+    for (const Event& event : phrase) {
+        if (event.kind == Event::Kind::Input)
+            ApplyInput(*s, event.input);
+        for (std::uint64_t b = 0; b < event.blocks; ++b) {
+            Block block;
+            RenderBlock(*s, block.data());
+            samples.insert(samples.end(), block.begin(), block.end());
+        }
+    }
+    return samples;
+}
+
+std::unique_ptr<RealtimePlayer> Player(RealtimePlayer::Pace pace, int rate) {
+    Result<std::unique_ptr<RealtimePlayer>> player =
+        RealtimePlayer::Create(*fixture::MakeSynth(), pace, rate);
+    EXPECT_TRUE(player.ok());
+    return std::move(*player);
+}
+
+// Pulls frames from the player in callbacks whose sizes cycle through sizes (0: random).
+template <typename Sample>
+std::vector<Sample> Pull(RealtimePlayer& player, std::size_t frames, std::vector<int> sizes) {
+    std::mt19937 random(7);
+    std::vector<Sample> out;
+    for (std::size_t call = 0; out.size() < frames; ++call) {
+        int size = sizes[call % sizes.size()];
+        if (size == 0)
+            size = std::uniform_int_distribution(1, 2048)(random);
+        std::vector<Sample> buffer(size);
+        player.Render(buffer.data(), size);
+        out.insert(out.end(), buffer.begin(), buffer.end());
+    }
+    out.resize(frames);
+    return out;
+}
+
+} // namespace
+
+// Whatever the device's buffers, the player gives the engine's own samples, at 22050 Hz
+// untouched and at 48000 Hz the offline render through the same resampler.
+TEST(RealtimePlayer, PlaysTheEnginesSamplesWhateverTheCallbackSize) {
+    const std::vector<Event> phrase = Phrase();
+    const std::vector<std::int16_t> direct = RenderedDirectly(phrase);
+
+    Result<Resampler> resampler = Resampler::Create(48000);
+    ASSERT_TRUE(resampler.ok());
+    std::vector<float> resampled(direct.size() * 48000 / kSampleRate);
+    const Resampler::Progress progress = resampler->Process(direct, resampled);
+    resampled.resize(progress.produced);
+
+    const std::vector<std::vector<int>> sizes = {{1}, {64}, {441}, {1000}, {0}, {17, 960, 3}};
+    for (const std::vector<int>& size : sizes) {
+        SCOPED_TRACE(testing::Message() << "callback size " << size.front());
+        auto exact = Player(RealtimePlayer::Pace::Scored, kSampleRate);
+        for (const Event& event : phrase)
+            ASSERT_TRUE(exact->Send(event));
+        std::vector<std::int16_t> played = Pull<std::int16_t>(*exact, direct.size() + 500, size);
+        EXPECT_TRUE(std::equal(direct.begin(), direct.end(), played.begin()));
+        EXPECT_TRUE(std::all_of(played.begin() + direct.size(), played.end(),
+                                [](std::int16_t sample) { return sample == 0; }));
+        EXPECT_TRUE(exact->Ended());
+        EXPECT_EQ(exact->Starved(), 0);
+
+        auto at48k = Player(RealtimePlayer::Pace::Scored, 48000);
+        for (const Event& event : phrase)
+            ASSERT_TRUE(at48k->Send(event));
+        EXPECT_EQ(Pull<float>(*at48k, resampled.size(), size), resampled);
+    }
+}
+
+// A live player applies what has arrived at the next block, never inside one, and sends
+// back the key colours and, while recording, the blocks it rendered.
+TEST(RealtimePlayer, AppliesEventsBetweenBlocksAndReportsBack) {
+    auto player = Player(RealtimePlayer::Pace::Live, kSampleRate);
+    player->SetRecording(true);
+    std::vector<std::int16_t> played = Pull<std::int16_t>(*player, 100, {100});
+    ASSERT_TRUE(player->Send(InputEvent::KeyDown(1)));
+    ASSERT_TRUE(player->Send(InputEvent::KeyDown(3)));
+    ASSERT_TRUE(player->Send(InputEvent::KeyUp(1)));
+    std::vector<std::int16_t> rest =
+        Pull<std::int16_t>(*player, 2 * kBlockSamples - 100, {341, 441});
+    played.insert(played.end(), rest.begin(), rest.end());
+
+    std::vector<Event> phrase = {Event::Render(1), Event::Of(InputEvent::KeyDown(1)),
+                                 Event::Of(InputEvent::KeyDown(3)), Event::Of(InputEvent::KeyUp(1)),
+                                 Event::Render(1)};
+    EXPECT_EQ(played, RenderedDirectly(phrase));
+
+    std::vector<std::int16_t> recorded;
+    while (std::optional<Block> block = player->PopRecordedBlock())
+        recorded.insert(recorded.end(), block->begin(), block->end());
+    EXPECT_EQ(recorded, played);
+
+    // The release of key 1 dies away: its button is told to rest once more.
+    player->SetRecording(false);
+    Pull<std::int16_t>(*player, 100 * kBlockSamples, {441});
+    EXPECT_FALSE(player->PopRecordedBlock().has_value());
+    std::vector<KeyColourChanges> colours;
+    while (std::optional<KeyColourChanges> change = player->PopKeyColours())
+        colours.push_back(*change);
+    ASSERT_EQ(colours.size(), 4u);
+    EXPECT_TRUE(colours[0].Sounding[1]);
+    EXPECT_TRUE(colours[1].Sounding[3]);
+    EXPECT_TRUE(colours[2].Resting[1]);
+    EXPECT_TRUE(colours[3].Resting[1]);
+}
