@@ -511,8 +511,11 @@ def find_reference(reference, captured, width=2):
         while captured[c:c + width] == zero:
             c += width
         if c == silence or captured[c:c + width] != reference[r:r + width]:
+            # Earlier gaps say why: a device that underran may also have lost samples.
             raise E2eError('the capture from sample %d differs from the reference at its sample '
-                           '%d of %d' % (offset, r // width, len(reference) // width))
+                           '%d of %d%s' % (offset, r // width, len(reference) // width,
+                                           ', after silence was inserted at %d places (%s)'
+                                           % (len(gaps), ', '.join(gaps[:3])) if gaps else ''))
         gaps.append('%d samples at sample %d' % ((c - silence) // width, r // width))
     if gaps:
         raise Underrun('the capture from sample %d is the reference with silence inserted: %s'

@@ -33,6 +33,7 @@ SETUPS = [
     # default output.
     ('PortAudio beside a JACK server', ['--audio=portaudio'], 'beside'),
     ('JACK at the engine\'s rate', ['--audio=jack'], harness.RATE),
+    ('JACK found by default, as a JACK server runs', [], harness.RATE),
     ('JACK at 48000 Hz, resampled', ['--audio=jack'], 48000),
 ]
 
