@@ -117,7 +117,7 @@ def measure(mode, presses):
             for key in KEYS[:presses]:
                 wait_for(lambda: quiet(capture), 'no silence before a press', QUIET_TIMEOUT)
                 # The new note cannot be in what the sink has already played.
-                start = len(capture.live_samples()) // 2
+                start = len(capture.data) // 2
                 pressed = keys.press(session, key)
                 wait_for(lambda: sounds_after(capture, start) is not None,
                          'key %s (in %s mode) made no sound' % (key, mode), SOUND_TIMEOUT)
