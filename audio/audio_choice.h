@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "audio/realtime_output.h"
@@ -21,5 +22,9 @@ struct AudioChoice {
 // The values of --latency ("low", "classic") and --audio ("auto", "portaudio", "jack").
 std::optional<Latency> ParseLatency(std::string_view text);
 std::optional<AudioApi> ParseAudioApi(std::string_view text);
+
+// The classic ring plays through PortAudio's default device alone: a choice of
+// interface with it would be ignored, so it is refused with this message.
+std::optional<std::string> CheckAudioChoice(const AudioChoice& choice);
 
 } // namespace morvane

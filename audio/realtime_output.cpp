@@ -1,8 +1,12 @@
 #include "audio/realtime_output.h"
 
 #include <portaudio.h>
+#include <pthread.h>
+#include <sched.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "audio/jack_output.h"
 #include "audio/portaudio_library.h"
@@ -52,6 +56,7 @@ public:
         }
         if (const PaStreamInfo* info = Pa_GetStreamInfo(stream_))
             latencyFrames_ = static_cast<int>(info->outputLatency * kSampleRate);
+        RaiseCallbackPriority();
         return {};
     }
 
@@ -59,7 +64,8 @@ public:
     std::string Description() const override {
         return "PortAudio, " + std::to_string(kSampleRate) + " Hz, " +
                std::to_string(kLowFramesPerBuffer) + " frames a callback, " +
-               std::to_string(latencyFrames_ * 1000 / kSampleRate) + " ms of output latency";
+               std::to_string(latencyFrames_ * 1000 / kSampleRate) + " ms of output latency" +
+               (realTime_ ? ", real-time callback" : "");
     }
     std::optional<Error> Loss() const override {
         if (!died_.load(std::memory_order_acquire))
@@ -75,6 +81,10 @@ private:
     static int Callback(const void*, void* output, unsigned long frames,
                         const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags status, void* self) {
         auto& stream = *static_cast<PortAudioStream*>(self);
+        if (!stream.callbackThreadKnown_.load(std::memory_order_relaxed)) {
+            stream.callbackThread_ = pthread_self();
+            stream.callbackThreadKnown_.store(true, std::memory_order_release);
+        }
         if (status & paOutputUnderflow)
             stream.underruns_.fetch_add(1, std::memory_order_relaxed);
         stream.Pull(static_cast<std::int16_t*>(output), static_cast<int>(frames));
@@ -87,8 +97,34 @@ private:
             stream.died_.store(true, std::memory_order_release);
     }
 
+    // PortAudio's ALSA callback thread runs at normal priority, where a busy machine
+    // starves it long enough to underrun a 20 ms buffer. It asks for real-time
+    // scheduling, as the sound server's own thread has, where the system grants it (a
+    // real-time limit or the capability); elsewhere it plays on at normal priority, with
+    // the underruns that counts. The callback only names its thread; the change is made
+    // from here, as it is a system call.
+    void RaiseCallbackPriority() {
+        constexpr auto kFirstCallbackWithin = std::chrono::milliseconds(500);
+        const auto giveUpAt = std::chrono::steady_clock::now() + kFirstCallbackWithin;
+        while (!callbackThreadKnown_.load(std::memory_order_acquire)) {
+            if (std::chrono::steady_clock::now() >= giveUpAt)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        sched_param priority{};
+        priority.sched_priority = kCallbackPriority;
+        realTime_ = pthread_setschedparam(callbackThread_, SCHED_FIFO, &priority) == 0;
+    }
+
+    // Below the sound server's real-time threads, which must run first to take what the
+    // callback gives them.
+    static constexpr int kCallbackPriority = 4;
+
     bool initialised_ = false;
     PaStream* stream_ = nullptr;
+    pthread_t callbackThread_{};
+    std::atomic<bool> callbackThreadKnown_{false};
+    bool realTime_ = false;
     int latencyFrames_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> died_{false};
@@ -97,13 +133,11 @@ private:
 
 class JackStream final : public RealtimeOutput, private SampleSource {
 public:
-    Status Start(bool connect, bool quietly) {
+    // The JACK library prints its failed attempts on standard error, all of which the
+    // returned reason sums up.
+    Status Start(bool connect) {
         Result<std::unique_ptr<JackOutput>> opened = Error{};
-        auto open = [&] { opened = JackOutput::Open(*this, connect); };
-        if (quietly)
-            RunWithStderrSilenced(open);
-        else
-            open();
+        RunWithStderrSilenced([&] { opened = JackOutput::Open(*this, connect); });
         if (!opened)
             return opened.error();
         output_ = std::move(*opened);
@@ -134,9 +168,9 @@ Result<std::unique_ptr<RealtimeOutput>> OpenPortAudio() {
     return std::unique_ptr<RealtimeOutput>(std::move(stream));
 }
 
-Result<std::unique_ptr<RealtimeOutput>> OpenJack(bool connect, bool quietly) {
+Result<std::unique_ptr<RealtimeOutput>> OpenJack(bool connect) {
     auto stream = std::make_unique<JackStream>();
-    if (Status started = stream->Start(connect, quietly); !started)
+    if (Status started = stream->Start(connect); !started)
         return started.error();
     return std::unique_ptr<RealtimeOutput>(std::move(stream));
 }
@@ -148,10 +182,9 @@ Result<std::unique_ptr<RealtimeOutput>> RealtimeOutput::Open(const RealtimeOutpu
     case AudioApi::PortAudio:
         return OpenPortAudio();
     case AudioApi::Jack:
-        return OpenJack(options.connect, false);
+        return OpenJack(options.connect);
     case AudioApi::Auto:
-        // Most desktops run no JACK server; the probe's complaints are expected then.
-        if (auto jack = OpenJack(options.connect, true))
+        if (auto jack = OpenJack(options.connect))
             return jack;
         return OpenPortAudio();
     }

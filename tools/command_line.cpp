@@ -117,6 +117,11 @@ CommandLine ParseCommandLine(std::span<const std::string_view> arguments) {
             return UsageError{"unknown option '" + Excerpt(a) + "'"};
         }
     }
+    if (std::optional<std::string> conflict = CheckAudioChoice(job.audio))
+        return UsageError{*conflict};
+    if (!job.play && (job.audio.latency != Latency::Low || job.audio.output.api != AudioApi::Auto ||
+                      !job.audio.output.connect))
+        return UsageError{"--latency, --audio and --no-connect go with --play"};
     if (job.play) {
         if (positional.size() != 1)
             return UsageError{"--play needs SCORE alone"};

@@ -13,6 +13,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QThread>
 #include <QToolButton>
 
 #include <initializer_list>
@@ -318,12 +319,10 @@ TForm1::TForm1(TForm1Setup setup, QWidget* parent)
     if (!lowLatency_)
         waveOut_ = std::make_unique<WaveOut>(*device_, source, errors, owner);
     recorder_ = std::make_unique<WavRecorder>(recordingDirectory_.string(), errors);
-    // The classic ring hands its blocks to the recorder itself; in low-latency mode
-    // they come back from the callback.
+    // The classic ring hands its blocks to the recorder itself; in low-latency mode a
+    // thread of its own writes them, and may stop the recording from there.
     recorder_->SetRecordingListener([this](bool recording) {
-        ShowRecording(recording);
-        if (player_ && output_)
-            player_->SetRecording(recording);
+        QMetaObject::invokeMethod(this, [this, recording] { ShowRecording(recording); });
     });
     if (waveOut_)
         waveOut_->SetRecorder(recorder_.get());
@@ -516,6 +515,7 @@ bool TForm1::OpenAudio() {
     player_ = std::move(*player);
     sentSound_ = *state_;
     if (output_) {
+        recorderThread_ = std::make_unique<RecorderThread>(*player_, *recorder_);
         output_->Attach(*player_);
         returnTimer_.start(kReturnIntervalMs);
         return true;
@@ -551,10 +551,6 @@ void TForm1::SyncSound() {
 void TForm1::DrainReturnQueues() {
     while (std::optional<KeyColourChanges> changes = player_->PopKeyColours())
         ShowKeyColours(*changes, *keyButtons_);
-    while (std::optional<Block> block = player_->PopRecordedBlock()) {
-        if (recorder_->Recording())
-            recorder_->RecordBlock(block->data());
-    }
 }
 
 void TForm1::CheckLowLatencyOutput() {
@@ -630,9 +626,9 @@ void TForm1::FormClose() {
     } else {
         returnTimer_.stop();
         output_.reset();
-        if (player_)
-            DrainReturnQueues();
-        recorder_->StopRecording();
+        if (recorderThread_)
+            recorderThread_->Stop();
+        recorderThread_.reset();
     }
     if (state_->TuningDirty)
         LoadSaveTuning(true);
@@ -649,7 +645,12 @@ bool TForm1::RenderInto(std::int16_t* block) {
     return rendered;
 }
 
+// The recorder's thread reports its failures here too; the box opens on this one.
 void TForm1::ShowError(const std::string& message) {
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, [this, message] { showError_(message); });
+        return;
+    }
     showError_(message);
 }
 
@@ -757,15 +758,20 @@ void TForm1::btnTuningResetClick() {
 
 // The recording ends with the last block rendered before the click.
 void TForm1::btnRecordClick() {
-    if (recorder_->Recording()) {
-        if (player_)
-            DrainReturnQueues();
-        recorder_->StopRecording();
+    if (Recording()) {
+        if (recorderThread_)
+            recorderThread_->Stop();
+        else
+            recorder_->StopRecording();
     } else if (Status ready = ReadyToRecord(); !ready) {
         ShowError(ready.error().message);
     } else {
-        ShowFileError(recorder_->StartRecording());
+        ShowFileError(recorderThread_ ? recorderThread_->Start() : recorder_->StartRecording());
     }
+}
+
+bool TForm1::Recording() {
+    return recorderThread_ ? recorderThread_->Recording() : recorder_->Recording();
 }
 
 Status TForm1::ReadyToRecord() const {

@@ -14,6 +14,7 @@
 #include "audio/error_reporter.h"
 #include "audio/realtime_output.h"
 #include "audio/realtime_player.h"
+#include "audio/recorder_thread.h"
 #include "audio/wav_recorder.h"
 #include "audio/wave_out.h"
 #include "base/result.h"
@@ -123,6 +124,7 @@ private:
     void LoseOutput(const Error& loss);
     void TryReopen();
     Status ReadyToRecord() const;
+    bool Recording();
     bool FormCloseQuery();
     void FormClose();
 
@@ -166,6 +168,8 @@ private:
     bool drainRequested_ = false;
     std::unique_ptr<WaveOut> waveOut_;
     std::unique_ptr<WavRecorder> recorder_;
+    // Low latency: writes the recording away from this thread and the callback.
+    std::unique_ptr<RecorderThread> recorderThread_;
     std::unique_ptr<PresetBank> presets_;
     std::unique_ptr<TKeyButtons> keyButtons_;
     std::unique_ptr<KeyboardInput> input_;

@@ -93,6 +93,8 @@ ProgramCommandLine ParseProgramCommandLine(std::span<const std::string_view> arg
         if (std::optional<ProgramCommandLine> outcome = row->action(options, value))
             return *outcome;
     }
+    if (std::optional<std::string> conflict = CheckAudioChoice(options.audio))
+        return OptionError{*conflict};
     return options;
 }
 

@@ -46,6 +46,31 @@ TEST(CommandLine, PlayTakesTheScoreAlone) {
     EXPECT_TRUE(std::holds_alternative<UsageError>(Parse({"--play", "song.txt", "song.wav"})));
 }
 
+TEST(CommandLine, PlayChoosesLatencyAndAudio) {
+    struct Case {
+        std::vector<std::string_view> arguments;
+        Latency latency;
+        AudioApi api;
+        bool connect;
+    };
+    for (const Case& c : {
+             Case{{"--play", "a"}, Latency::Low, AudioApi::Auto, true},
+             Case{{"--play", "--latency", "classic", "a"}, Latency::Classic, AudioApi::Auto, true},
+             Case{{"--play", "--audio=jack", "--no-connect", "a"},
+                  Latency::Low,
+                  AudioApi::Jack,
+                  false},
+             Case{{"--audio", "portaudio", "--play", "a"}, Latency::Low, AudioApi::PortAudio, true},
+         }) {
+        auto parsed = Parse(c.arguments);
+        ASSERT_TRUE(std::holds_alternative<RenderJob>(parsed)) << c.arguments.size();
+        const AudioChoice& audio = std::get<RenderJob>(parsed).audio;
+        EXPECT_EQ(audio.latency, c.latency);
+        EXPECT_EQ(audio.output.api, c.api);
+        EXPECT_EQ(audio.output.connect, c.connect);
+    }
+}
+
 TEST(CommandLine, HelpWinsOverEverythingElse) {
     EXPECT_TRUE(std::holds_alternative<ShowHelp>(Parse({"-h"})));
     EXPECT_TRUE(std::holds_alternative<ShowHelp>(Parse({"a", "--help", "b"})));
@@ -62,6 +87,10 @@ TEST(CommandLine, BadUseIsAUsageError) {
              {"a"},
              {"a", "b", "c"},
              {},
+             {"--play", "--latency=fast", "a"},
+             {"--play", "--audio", "alsa", "a"},
+             {"--play", "--latency=classic", "--audio=jack", "a"},
+             {"--no-connect", "a", "b"},
          }) {
         EXPECT_TRUE(std::holds_alternative<UsageError>(Parse(bad))) << bad.size();
     }

@@ -19,6 +19,11 @@ private slots:
                                    << QString("morvane " MORVANE_VERSION "\n") << QString();
         QTest::newRow("unknown option") << QStringList{"--no-such-option"} << 2 << QString()
                                         << "morvane: unknown option '--no-such-option'\n\n" + usage;
+        QTest::newRow("bad latency") << QStringList{"--latency=fast"} << 2 << QString()
+                                     << "morvane: --latency must be low or classic\n\n" + usage;
+        QTest::newRow("JACK with the classic ring")
+            << QStringList{"--latency", "classic", "--audio", "jack"} << 2 << QString()
+            << "morvane: --audio and --no-connect go with --latency=low only\n\n" + usage;
     }
     void answersWithoutADisplay() {
         QFETCH(QStringList, arguments);
