@@ -1,7 +1,8 @@
 """A person plays the synthesizer: a key or an on-screen key held, the sound bit for bit.
 
-Each press runs in a freshly started program, in either latency mode, so the engine starts from the very state the
-offline renderer starts from, and the captured note must equal its offline rendering."""
+Each press runs in a freshly started program, in either latency mode, so the engine starts
+from the very state the offline renderer starts from, and the captured note must equal its
+offline rendering."""
 
 import os
 import time

@@ -1,7 +1,7 @@
 """The sound holds without a gap where the old player starved: with the window's thread
-stopped for half a second again and again, and with a five-note chord held for a minute while every core is
-busy. The capture must equal the offline rendering from the onset to the release; an
-underrun (silence inserted) fails here, with no second try.
+stopped for half a second again and again, and with a five-note chord held for a minute
+while every core is busy. The capture must equal the offline rendering from the onset to
+the release; an underrun (silence inserted) fails here, with no second try.
 
 BusyMachine takes over a minute; CTest runs it on its own, with the label soak:
     underrun_test.py WindowBlocked     # e2e
