@@ -67,6 +67,8 @@ Result<std::unique_ptr<JackOutput>> JackOutput::Open(SampleSource& source, bool 
         return Error{"JACK refused the output port \"" + std::string(kPortName) + "\""};
     if (jack_set_process_callback(client, Process, output.get()) != 0)
         return Error{"JACK refused the process callback"};
+    if (jack_set_xrun_callback(client, Xrun, output.get()) != 0)
+        return Error{"JACK refused the xrun callback"};
     jack_on_info_shutdown(client, ServerLost, output.get());
     if (int err = jack_activate(client); err != 0)
         return Error{"JACK did not activate the client (error " + std::to_string(err) + ")"};
@@ -120,6 +122,11 @@ int JackOutput::Process(jack_nframes_t frames, void* self) {
     auto& output = *static_cast<JackOutput*>(self);
     auto* out = static_cast<float*>(jack_port_get_buffer(output.port_, frames));
     output.source_.Render(out, static_cast<int>(frames));
+    return 0;
+}
+
+int JackOutput::Xrun(void* self) {
+    static_cast<JackOutput*>(self)->xruns_.fetch_add(1, std::memory_order_relaxed);
     return 0;
 }
 

@@ -45,6 +45,9 @@ public:
     // Why the server let go of this client, once it has; the output is silent from then
     // on, and only a new Open plays again.
     std::optional<Error> ServerLoss() const;
+    // The server's overruns and underruns since Open: periods it could not keep in time,
+    // this client's or another's.
+    long Xruns() const { return xruns_.load(); }
 
 private:
     JackOutput(jack_client_t* client, SampleSource& source);
@@ -52,6 +55,7 @@ private:
 
     static int Process(jack_nframes_t frames, void* self);
     static void ServerLost(jack_status_t code, const char* reason, void* self);
+    static int Xrun(void* self);
 
     jack_client_t* client_;
     jack_port_t* port_ = nullptr;
@@ -59,6 +63,7 @@ private:
     // Written once by JACK's thread before lost_ is set, read only after.
     std::array<char, 256> lossReason_{};
     std::atomic<bool> lost_{false};
+    std::atomic<long> xruns_{0};
 };
 
 } // namespace morvane

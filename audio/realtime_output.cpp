@@ -61,12 +61,6 @@ public:
     }
 
     int SampleRate() const override { return kSampleRate; }
-    std::string Description() const override {
-        return "PortAudio, " + std::to_string(kSampleRate) + " Hz, " +
-               std::to_string(kLowFramesPerBuffer) + " frames a callback, " +
-               std::to_string(latencyFrames_ * 1000 / kSampleRate) + " ms of output latency" +
-               (realTime_ ? ", real-time callback" : "");
-    }
     std::optional<Error> Loss() const override {
         if (!died_.load(std::memory_order_acquire))
             return std::nullopt;
@@ -100,9 +94,9 @@ private:
     // PortAudio's ALSA callback thread runs at normal priority, where a busy machine
     // starves it long enough to underrun a 20 ms buffer. It asks for real-time
     // scheduling, as the sound server's own thread has, where the system grants it (a
-    // real-time limit or the capability); elsewhere it plays on at normal priority, with
-    // the underruns that counts. The callback only names its thread; the change is made
-    // from here, as it is a system call.
+    // real-time limit or the capability). Elsewhere the refusal is no fault: it plays on
+    // at normal priority, and any underrun that follows is counted. The callback only
+    // names its thread; the change is made from here, as it is a system call.
     void RaiseCallbackPriority() {
         constexpr auto kFirstCallbackWithin = std::chrono::milliseconds(500);
         const auto giveUpAt = std::chrono::steady_clock::now() + kFirstCallbackWithin;
@@ -113,7 +107,7 @@ private:
         }
         sched_param priority{};
         priority.sched_priority = kCallbackPriority;
-        realTime_ = pthread_setschedparam(callbackThread_, SCHED_FIFO, &priority) == 0;
+        pthread_setschedparam(callbackThread_, SCHED_FIFO, &priority);
     }
 
     // Below the sound server's real-time threads, which must run first to take what the
@@ -124,7 +118,6 @@ private:
     PaStream* stream_ = nullptr;
     pthread_t callbackThread_{};
     std::atomic<bool> callbackThreadKnown_{false};
-    bool realTime_ = false;
     int latencyFrames_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> died_{false};
@@ -145,11 +138,8 @@ public:
     }
 
     int SampleRate() const override { return output_->SampleRate(); }
-    std::string Description() const override {
-        return "JACK client " + output_->ClientName() + ", " + std::to_string(SampleRate()) +
-               " Hz, " + std::to_string(output_->BufferSize()) + " frames a period";
-    }
     std::optional<Error> Loss() const override { return output_->ServerLoss(); }
+    long Underruns() const override { return output_->Xruns(); }
 
 protected:
     // A period being played and one being filled.

@@ -26,9 +26,11 @@ struct RealtimeOutputOptions {
 // of suggested latency. Measured on a two-core machine through PulseAudio at 22050 Hz:
 // a key reaches the sound server in 26 ms (median), against 43 ms with 30 ms suggested;
 // a five-note chord played 20 s without a gap with both cores busy, where 10 ms and
-// 5 ms gave over a hundred gaps. With the machine four times oversubscribed, 20 ms
-// still leaves a few gaps a minute. The engine's 441-sample blocks need not match the
-// device's buffers: the player carries the rest of a block over to the next callback.
+// 5 ms gave over a hundred gaps. Over a whole minute of busy cores the machine stalled
+// now and then for hundreds of milliseconds, which gapped 30 ms and the classic ring's
+// 160 ms alike: no buffer that keeps a key playable covers that. The engine's 441-sample
+// blocks need not match the device's buffers: the player carries the rest of a block
+// over to the next callback.
 inline constexpr unsigned long kLowFramesPerBuffer = 64;
 inline constexpr double kLowSuggestedLatencySeconds = 0.020;
 
@@ -43,11 +45,9 @@ public:
 
     // The rate the device asks for; the player resamples to it.
     virtual int SampleRate() const = 0;
-    // "PortAudio" or the JACK client's name, with rate and buffer, for messages.
-    virtual std::string Description() const = 0;
     virtual std::optional<Error> Loss() const = 0;
     // Callbacks that came too late for the device.
-    virtual long Underruns() const { return 0; }
+    virtual long Underruns() const = 0;
 
     // From the next callback on the device plays the player, which must stay alive
     // until the output is destroyed.

@@ -102,9 +102,13 @@ Status RenderToFile(OfflineRenderer& renderer, const score::Score& score, const 
 PlayOutcome PlayWithLowLatency(RealtimeOutput& output, RealtimePlayer& player,
                                ScoreFeeder& feeder) {
     constexpr auto kFeedInterval = std::chrono::milliseconds(5);
+    // A device that takes no samples for this long is stuck.
+    constexpr auto kStallLimit = std::chrono::seconds(2);
     PlayOutcome outcome;
     feeder.Feed(player);
     output.Attach(player);
+    std::uint64_t framesSeen = 0;
+    auto lastProgress = std::chrono::steady_clock::now();
     for (;;) {
         if (std::optional<Error> loss = output.Loss()) {
             outcome.errors.push_back(WithReason(kWriteError, *loss));
@@ -112,6 +116,14 @@ PlayOutcome PlayWithLowLatency(RealtimeOutput& output, RealtimePlayer& player,
         }
         if (output.Heard())
             break;
+        const auto now = std::chrono::steady_clock::now();
+        if (player.FramesOut() != framesSeen) {
+            framesSeen = player.FramesOut();
+            lastProgress = now;
+        } else if (now - lastProgress > kStallLimit) {
+            outcome.errors.push_back(WithReason(kWriteError, Error{"the device stopped playing"}));
+            break;
+        }
         feeder.Feed(player);
         std::this_thread::sleep_for(kFeedInterval);
     }

@@ -41,11 +41,13 @@ const char* const kErrorCaption = "エラー";
 const char* const kRecordCaption = "録音";
 const char* const kStopCaption = "中止";
 
-// How often the low-latency mode brings back key colours and recorded blocks: well
-// within the time a key's colour is looked at, and 4 blocks of the recorder's queue.
+// How often the low-latency mode brings back key colours and passes on the panel's
+// sound: a quarter of a block, well below what an eye or an ear notices.
 constexpr int kReturnIntervalMs = 5;
 // How often a lost device is tried again.
 constexpr std::chrono::seconds kReopenInterval{1};
+// A device that has not played out what it had by then is stuck: the window closes anyway.
+constexpr std::chrono::seconds kLongestDrain{1};
 
 // The groups are small for a 12-pixel Japanese font: the frame's top line runs through
 // the middle of the title, so the title costs no row of its own and the first row of
@@ -562,7 +564,8 @@ void TForm1::CheckLowLatencyOutput() {
     } else if (outputLost_ && std::chrono::steady_clock::now() >= nextReopen_) {
         TryReopen();
     }
-    if (drainRequested_ && (!output_ || output_->Heard())) {
+    if (drainRequested_ &&
+        (!output_ || output_->Heard() || std::chrono::steady_clock::now() >= drainDeadline_)) {
         returnTimer_.stop();
         close();
     }
@@ -612,6 +615,8 @@ bool TForm1::FormCloseQuery() {
         return waveOut_->CloseQuery();
     if (!returnTimer_.isActive())
         return true;
+    if (!drainRequested_)
+        drainDeadline_ = std::chrono::steady_clock::now() + kLongestDrain;
     drainRequested_ = true;
     player_->Stop();
     return !output_ || output_->Heard();

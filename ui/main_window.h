@@ -166,6 +166,7 @@ private:
     bool outputLost_ = false;
     std::chrono::steady_clock::time_point nextReopen_;
     bool drainRequested_ = false;
+    std::chrono::steady_clock::time_point drainDeadline_;
     std::unique_ptr<WaveOut> waveOut_;
     std::unique_ptr<WavRecorder> recorder_;
     // Low latency: writes the recording away from this thread and the callback.
