@@ -17,7 +17,9 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
+from array import array
 
 RATE = 22050
 BLOCK = 441  # samples in a 20 ms block
@@ -35,7 +37,8 @@ class E2eError(Exception):
 
 
 class Underrun(E2eError):
-    """The reference was found whole in the capture, but with silence inserted."""
+    """The reference was found in the capture, exact but for silence inserted (and, after
+    the silence, samples lost)."""
 
 
 def wait_until(ready, what, timeout=START_TIMEOUT):
@@ -165,14 +168,20 @@ class PulseAudio(Server):
 class Jack(Server):
     name = 'jack'
 
+    def __init__(self, session, rate=RATE):
+        super().__init__(session)
+        self.rate = rate
+        self.server_name = 'morvane-e2e-%d-%d' % (os.getpid(), id(self))
+
     def start(self):
-        server = 'morvane-e2e-%d-%d' % (os.getpid(), id(self))
+        server = self.server_name
         env = self.session.env
         # Clients of this session find this server, and none of them starts another.
         env.update(JACK_DEFAULT_SERVER=server, JACK_NO_START_SERVER='1',
                    JACK_NO_AUDIO_RESERVATION='1')
-        self.spawn(['jackd', '--no-realtime', '-n', server, '-d', 'dummy', '-r', str(RATE),
-                    '-p', str(BLOCK)])
+        # A period of 20 ms at any rate: one engine block at 22050 Hz.
+        self.spawn(['jackd', '--no-realtime', '-n', server, '-d', 'dummy', '-r', str(self.rate),
+                    '-p', str(self.rate // 50)])
 
         def answers():
             self.check_alive()
@@ -195,6 +204,7 @@ class Session:
     """The servers and programs of one test, all ended on leaving the with-block."""
 
     def __init__(self, x=False, pulse=False, jack=False):
+        """jack is True for a JACK server at the engine's rate, or the rate it runs at."""
         base = os.environ.get('E2E_WORK_DIRECTORY') or None
         if base:
             os.makedirs(base, exist_ok=True)
@@ -208,16 +218,18 @@ class Session:
         self.env.update(XDG_RUNTIME_DIR=self.runtime_directory,
                         XDG_CONFIG_HOME=os.path.join(self.directory, 'config'),
                         HOME=self.directory)
-        self.wanted = [cls for cls, on in ((Xvfb, x), (PulseAudio, pulse), (Jack, jack)) if on]
+        self.wanted = [server for server, on in ((Xvfb, x), (PulseAudio, pulse),
+                                                 (lambda s: Jack(s, RATE if jack is True else jack),
+                                                  jack)) if on]
         self.servers = {}
         self.programs = []
         self.captures = 0
 
     def __enter__(self):
         try:
-            for cls in self.wanted:
-                server = cls(self)
-                self.servers[cls.name] = server
+            for make in self.wanted:
+                server = make(self)
+                self.servers[server.name] = server
                 server.start()
         except BaseException:
             self.__exit__(*sys.exc_info())
@@ -262,14 +274,14 @@ class Session:
 
     # --- the synthesizer ---------------------------------------------------------------
 
-    def start_morvane(self, settings=None, first_window='^Morvane$'):
+    def start_morvane(self, settings=None, first_window='^Morvane$', args=()):
         """Starts the synthesizer with a settings file of its own and gives it the keyboard.
 
         The program keeps morvane.ini and its recordings beside its executable: a link to the
         binary in a fresh directory gives each test a clean one. settings is the text of the
         file to start with, or a function that makes something at its path (a directory, a
         FIFO, ...). first_window is the title of the window that takes the keyboard: the main
-        window, or a message box shown before it.
+        window, or a message box shown before it. args go on the program's command line.
         Returns the process, that window's id and the directory, which also keeps what the
         program wrote to its standard output and error (in "output")."""
         home = tempfile.mkdtemp(prefix='morvane-', dir=self.directory)
@@ -285,7 +297,7 @@ class Session:
             with open(ini, 'w') as f:
                 f.write(settings)
         with open(os.path.join(home, 'output'), 'wb') as output:
-            program = self.start([binary], stdout=output, stderr=output)
+            program = self.start([binary, *args], stdout=output, stderr=output)
         window = self.wait_for_window(program, first_window)
         self.run(['xdotool', 'windowfocus', '--sync', window])
         return program, window, home
@@ -312,88 +324,216 @@ class Session:
                               input=score.encode(), capture_output=True, check=True,
                               env=self.env, timeout=60).stdout
 
-    def capture(self):
-        return Capture(self)
+    def capture(self, latency_msec=20):
+        return Capture(self, latency_msec)
+
+    def jack_capture(self, port):
+        return JackCapture(self, port)
 
 
 class Capture:
-    """Records the null sink's monitor while the with-block runs: raw s16le samples."""
+    """Records the null sink's monitor while the with-block runs: raw s16le samples.
 
-    def __init__(self, session):
+    The samples so far (live_samples) and when each of them was at the sink (time_of) are
+    known while it records: the null sink plays at the pace of the system clock, so sample n
+    was at the sink at t0 + n / RATE. No piece of the capture can reach us before its last
+    sample was at the sink, so every piece's arrival bounds t0 from above, and the smallest
+    bound is t0 but for the quickest delivery from the sink to us (under a millisecond on an
+    idle machine)."""
+
+    def __init__(self, session, latency_msec):
         self.session = session
+        self.latency_msec = latency_msec
         session.captures += 1
         self.path = os.path.join(session.directory, 'capture-%d.raw' % session.captures)
         self.samples = b''
+        self.data = bytearray()
+        self.start_bound = float('inf')  # the smallest bound on t0 so far
 
     def __enter__(self):
-        self.output = open(self.path, 'wb')
         self.process = self.session.start(
             ['parec', '--device=%s.monitor' % SINK, '--rate=%d' % RATE, '--channels=1',
-             '--format=s16le', '--raw', '--latency-msec=20'], stdout=self.output)
+             '--format=s16le', '--raw', '--latency-msec=%d' % self.latency_msec],
+            stdout=subprocess.PIPE)
+        self.reader = threading.Thread(target=self.read, daemon=True)
+        self.reader.start()
         # parec connects within tens of milliseconds; the first bytes prove it records.
-        wait_until(lambda: os.path.getsize(self.path) > 0, 'the capture')
+        wait_until(lambda: self.data or self.process.poll() is not None, 'the capture')
+        if self.process.poll() is not None:
+            raise E2eError('parec ended (status %d)' % self.process.returncode)
         return self
+
+    def read(self):
+        source = self.process.stdout.fileno()
+        while piece := os.read(source, 65536):
+            arrived = time.monotonic()
+            self.data += piece
+            self.start_bound = min(self.start_bound, arrived - len(self.data) // 2 / RATE)
 
     def __exit__(self, *exc):
         time.sleep(SOUND_LATENCY)
         stop_process(self.process)
-        self.output.close()
-        with open(self.path, 'rb') as f:
-            data = f.read()
-        self.samples = data[:len(data) // 2 * 2]
+        self.reader.join()
+        self.process.stdout.close()
+        self.samples = bytes(self.data[:len(self.data) // 2 * 2])
+        with open(self.path, 'wb') as f:
+            f.write(self.samples)
+
+    def live_samples(self, start=0):
+        """The samples captured so far, from sample start on."""
+        return bytes(self.data[start * 2:len(self.data) // 2 * 2])
+
+    def time_of(self, sample):
+        """When the sample was at the sink, on the clock of time.monotonic()."""
+        return self.start_bound + sample / RATE
 
 
-def first_sound(samples):
-    """Index of the first non-zero sample, or None for silence."""
-    for i in range(0, len(samples), 2):
-        if samples[i] or samples[i + 1]:
-            return i // 2
+class JackCapture:
+    """Records a JACK output port (say "Morvane:out") while the with-block runs.
+
+    The recorder is a client of the session's JACK server from the block's start and joins
+    the port as soon as it appears: a program must play a few blocks of silence first.
+    floats holds the port's samples as JACK gave them (native float32); samples the same as
+    s16le, for a port that carries the engine's samples scaled by 1/32768."""
+
+    def __init__(self, session, port):
+        self.session = session
+        self.port_name = port
+        session.captures += 1
+        self.path = os.path.join(session.directory, 'capture-%d.f32' % session.captures)
+        self.pieces = []
+        self.floats = b''
+
+    def __enter__(self):
+        import jack  # only the JACK tests need the module
+        self.client = jack.Client('e2e-capture', no_start_server=True,
+                                  servername=self.session.server('jack').server_name)
+        port = self.client.inports.register('in')
+
+        @self.client.set_process_callback
+        def process(frames):
+            self.pieces.append(bytes(port.get_buffer()))
+
+        self.client.activate()
+        self.joined = threading.Event()
+        self.leaving = threading.Event()
+        self.joiner = threading.Thread(target=self.join, args=(port,), daemon=True)
+        self.joiner.start()
+        return self
+
+    def join(self, port):
+        import jack
+        while not self.leaving.is_set():
+            if self.client.get_ports(self.port_name):
+                try:
+                    self.client.connect(self.port_name, port)
+                    self.joined.set()
+                    return
+                except jack.JackError:
+                    pass  # its client is not active yet
+            time.sleep(0.001)
+
+    def __exit__(self, *exc):
+        time.sleep(SOUND_LATENCY)
+        self.leaving.set()
+        self.joiner.join()
+        self.client.deactivate()
+        self.client.close()
+        self.floats = b''.join(self.pieces)
+        with open(self.path, 'wb') as f:
+            f.write(self.floats)
+        if exc[0] is None and not self.joined.is_set():
+            raise E2eError('no port %s appeared' % self.port_name)
+
+    @property
+    def samples(self):
+        values = array('f', self.floats)
+        scaled = array('h')
+        for at, value in enumerate(values):
+            sample = value * 32768
+            if sample != int(sample) or not -32768 <= sample < 32768:
+                raise E2eError('the sample at %d (%r) is not a 16-bit sample scaled by 1/32768'
+                               % (at, value))
+            scaled.append(int(sample))
+        return scaled.tobytes()
+
+
+class BusyCores:
+    """Keeps cores busy while the with-block runs: one spinning process each, stopped by PID."""
+
+    def __init__(self, count):
+        self.count = count
+
+    def __enter__(self):
+        self.spinners = [subprocess.Popen([sys.executable, '-c', 'while True: pass'],
+                                          stdin=subprocess.DEVNULL)
+                         for _ in range(self.count)]
+        return self
+
+    def __exit__(self, *exc):
+        for spinner in self.spinners:
+            stop_process(spinner)
+
+
+def first_sound(samples, width=2):
+    """Index of the first non-zero sample, or None for silence. width is a sample's size in
+    bytes: 2 for s16le, 4 for JACK's float32 (where silence is +0.0, all bits zero)."""
+    for i in range(0, len(samples) - width + 1, width):
+        if any(samples[i:i + width]):
+            return i // width
     return None
 
 
-def find_reference(reference, captured):
+def find_reference(reference, captured, width=2):
     """Where the reference sits bit for bit in the capture (in samples); raises otherwise.
 
     The reference is anchored on its first sounding samples; what comes before them in the
     reference (silence) must be in the capture as well. Silence inserted into the reference,
     after which it goes on unchanged, raises Underrun."""
-    lead = first_sound(reference)
+    lead = first_sound(reference, width)
     if lead is None:
         raise E2eError('the reference is silent')
-    probe = reference[lead * 2:lead * 2 + 64]
+    probe = reference[lead * width:lead * width + 32 * width]
     at = captured.find(probe)
-    while at >= 0 and at % 2:
+    while at >= 0 and at % width:
         at = captured.find(probe, at + 1)
-    if at < 0 or at // 2 < lead:
+    if at < 0 or at // width < lead:
         raise E2eError('the reference is not in the capture (first sound of the capture at '
-                       'sample %s of %d)' % (first_sound(captured), len(captured) // 2))
-    offset = at // 2 - lead
-    r, c, gaps = 0, offset * 2, []
+                       'sample %s of %d)' % (first_sound(captured, width), len(captured) // width))
+    offset = at // width - lead
+    zero = bytes(width)
+    r, c, gaps = 0, offset * width, []
     while True:
-        same = _same_bytes(reference, r, captured, c)
+        same = _same_bytes(reference, r, captured, c, width)
         r, c = r + same, c + same
         if r >= len(reference):
             break
         silence = c
-        while captured[c:c + 2] == b'\0\0':
-            c += 2
-        if c == silence or captured[c:c + 2] != reference[r:r + 2]:
-            raise E2eError('the capture from sample %d differs from the reference at its sample '
-                           '%d of %d' % (offset, r // 2, len(reference) // 2))
-        gaps.append('%d samples at sample %d' % ((c - silence) // 2, r // 2))
+        while captured[c:c + width] == zero:
+            c += width
+        if c == silence or captured[c:c + width] != reference[r:r + width]:
+            where = ('the capture from sample %d differs from the reference at its sample %d of %d'
+                     % (offset, r // width, len(reference) // width))
+            if not gaps:
+                raise E2eError(where)
+            # A stream that underran badly may lose samples after the silence as well (seen
+            # on a machine with every core loaded); the samples before were exact.
+            raise Underrun('%s, after silence was inserted at %d places (%s)'
+                           % (where, len(gaps), ', '.join(gaps[:3])))
+        gaps.append('%d samples at sample %d' % ((c - silence) // width, r // width))
     if gaps:
         raise Underrun('the capture from sample %d is the reference with silence inserted: %s'
                        % (offset, ', '.join(gaps)))
     return offset
 
 
-def _same_bytes(a, a_start, b, b_start):
+def _same_bytes(a, a_start, b, b_start, width):
     """How many bytes (whole samples) a and b have in common from the given starts."""
-    length = min(len(a) - a_start, len(b) - b_start) // 2 * 2
+    length = min(len(a) - a_start, len(b) - b_start) // width * width
     if a[a_start:a_start + length] == b[b_start:b_start + length]:
         return length
-    return next(i for i in range(0, length, 2)
-                if a[a_start + i:a_start + i + 2] != b[b_start + i:b_start + i + 2])
+    return next(i for i in range(0, length, width)
+                if a[a_start + i:a_start + i + width] != b[b_start + i:b_start + i + width])
 
 
 def allowing_an_underrun(attempt):

@@ -1,7 +1,8 @@
 """A person plays the synthesizer: a key or an on-screen key held, the sound bit for bit.
 
-Each press runs in a freshly started program, so the engine starts from the very state the
-offline renderer starts from, and the captured note must equal its offline rendering."""
+Each press runs in a freshly started program, in either latency mode, so the engine starts
+from the very state the offline renderer starts from, and the captured note must equal its
+offline rendering."""
 
 import os
 import time
@@ -35,16 +36,20 @@ PRESSES = [
 ]
 
 
+MODES = ['--latency=low', '--latency=classic']
+
+
 class HeldNote(unittest.TestCase):
     def test_the_held_note_is_its_offline_rendering(self):
-        for what, press, release, key, settings, preset in PRESSES:
-            with self.subTest(what):
-                harness.allowing_an_underrun(
-                    lambda: self.play(press, release, key, settings, preset))
+        for mode in MODES:
+            for what, press, release, key, settings, preset in PRESSES:
+                with self.subTest(what, mode=mode):
+                    harness.allowing_an_underrun(
+                        lambda: self.play(mode, press, release, key, settings, preset))
 
-    def play(self, press, release, key, settings, preset):
+    def play(self, mode, press, release, key, settings, preset):
         with harness.Session(x=True, pulse=True) as session:
-            program, window, home = session.start_morvane(settings)
+            program, window, home = session.start_morvane(settings, args=[mode])
             with session.capture() as capture:
                 session.run(['xdotool'] + [a.format(window=window) for a in press])
                 time.sleep(HOLD)

@@ -1,13 +1,18 @@
 """morvane-render --play: the sound device receives exactly the samples of the offline render,
-also while a JACK server runs beside the sound server."""
+in either latency mode, through PortAudio or as a JACK client, at the engine's rate or
+resampled to the JACK server's."""
 
 import os
+import subprocess
 import unittest
 
 import harness
 
 # A chord held and released into the echo: every stage of the engine, and a tail to the end.
-SCORE = '''param ECHO_DEPTH 60
+# It starts with silent blocks, whole ones, so that a JACK recorder has joined the player's
+# port before the sound comes, and a resampler meets the sound in the phase it has at start.
+SCORE = '''render 10
+param ECHO_DEPTH 60
 param ECHO_TIME 150
 on 4
 on 8
@@ -19,26 +24,45 @@ off 11
 render 60
 '''
 
-# With JACK_DEFAULT_SERVER naming the private JACK server, the audio library finds it while
-# it looks for devices; playing must still go to the default output, unchanged.
-SETUPS = [('sound server alone', False), ('beside a JACK server', True)]
+# What plays, the servers it plays beside, and where the sound is caught: the sound server,
+# or JACK (None: the sound server; else the JACK server's rate).
+SETUPS = [
+    ('low latency', ['--latency=low'], None),
+    ('classic latency', ['--latency=classic'], None),
+    # Told to use PortAudio, the player finds the JACK server and still plays on the
+    # default output.
+    ('PortAudio beside a JACK server', ['--audio=portaudio'], 'beside'),
+    ('JACK at the engine\'s rate', ['--audio=jack'], harness.RATE),
+    ('JACK found by default, as a JACK server runs', [], harness.RATE),
+    ('JACK at 48000 Hz, resampled', ['--audio=jack'], 48000),
+]
 
 
 class Play(unittest.TestCase):
     def test_the_played_score_is_its_offline_rendering(self):
-        for what, jack in SETUPS:
+        for what, options, jack in SETUPS:
             with self.subTest(what):
-                harness.allowing_an_underrun(lambda: self.play(jack))
+                harness.allowing_an_underrun(lambda: self.play(options, jack))
 
-    def play(self, jack):
-        with harness.Session(pulse=True, jack=jack) as session:
+    def play(self, options, jack):
+        on_jack = isinstance(jack, int)
+        with harness.Session(pulse=not on_jack, jack=harness.RATE if jack == 'beside' else jack) \
+                as session:
             score = os.path.join(session.directory, 'chord.score')
             with open(score, 'w') as f:
                 f.write(SCORE)
-            with session.capture() as capture:
-                played = session.run([os.environ['MORVANE_RENDER'], '--play', score], check=False)
+            capture = session.jack_capture('Morvane:out') if on_jack else session.capture()
+            with capture:
+                played = session.run([os.environ['MORVANE_RENDER'], *options, '--play', score],
+                                     check=False)
             self.assertEqual(played.returncode, 0, played.stderr)
-            harness.find_reference(session.render(SCORE), capture.samples)
+            reference = session.render(SCORE)
+            if on_jack and jack != harness.RATE:
+                resampled = subprocess.run([os.environ['MORVANE_RESAMPLE'], str(jack)],
+                                           input=reference, capture_output=True, check=True).stdout
+                harness.find_reference(resampled, capture.floats, width=4)
+            else:
+                harness.find_reference(reference, capture.samples)
             if jack:
                 # The JACK server outlived the player, and stops cleanly by its PID.
                 session.server('jack').check_alive()
