@@ -68,6 +68,13 @@ struct Window {
         return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
     }
 
+    // The names of the recordings in the folder, and the bytes of the first.
+    QStringList Recordings() const { return QDir(folder.path()).entryList({"*.wav"}); }
+    QByteArray FirstRecording() const {
+        QFile file(QDir(folder.path()).filePath(Recordings().value(0)));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
     template <typename T> T* Find(const char* name) const {
         T* widget = form->findChild<T*>(name);
         if (!widget)
@@ -560,11 +567,8 @@ private slots:
         QVERIFY(!w.form->isVisible());
 
         QVERIFY(w.SettingsText().contains("[SETUP]\r\nTUNING=4402\r\n"));
-        const QStringList files = QDir(w.folder.path()).entryList({"*.wav"});
-        QCOMPARE(files.size(), 1);
-        QFile file(QDir(w.folder.path()).filePath(files.front()));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray bytes = file.readAll();
+        QCOMPARE(w.Recordings().size(), 1);
+        const QByteArray bytes = w.FirstRecording();
         QCOMPARE(bytes.size(), 46 + 882 * 3);
         const auto le32 = [&](int at) {
             return qFromLittleEndian<quint32>(reinterpret_cast<const uchar*>(bytes.data() + at));
@@ -583,12 +587,10 @@ private slots:
         w.CloseWindow(); // closing finishes the file
         QCOMPARE(w.form->btnRecord->text(), QString::fromUtf8("録音"));
         QCOMPARE(Glyph(*w.form->btnRecord), RecordGlyph().toImage());
-        const QStringList files = QDir(w.folder.path()).entryList({"*.wav"});
-        QCOMPARE(files.size(), 1);
-        QVERIFY(QRegularExpression("^\\d{8}-\\d{6}\\.wav$").match(files.front()).hasMatch());
-        QFile file(QDir(w.folder.path()).filePath(files.front()));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray bytes = file.readAll();
+        QCOMPARE(w.Recordings().size(), 1);
+        QVERIFY(
+            QRegularExpression("^\\d{8}-\\d{6}\\.wav$").match(w.Recordings().front()).hasMatch());
+        const QByteArray bytes = w.FirstRecording();
         QCOMPARE(bytes.size(), 46 + 882 * 3);
         const auto le32 = [&](int at) {
             return qFromLittleEndian<quint32>(reinterpret_cast<const uchar*>(bytes.data() + at));
