@@ -1,6 +1,7 @@
 #include "ui/program_options.h"
 
 #include <algorithm>
+#include <charconv>
 #include <optional>
 
 #include "ui/version.h"
@@ -50,6 +51,17 @@ const OptionRow kOptions[] = {
     {"", "--no-connect", "", "leave the JACK port unconnected",
      [](StartOptions& options, std::string_view) -> std::optional<ProgramCommandLine> {
          options.audio.output.connect = false;
+         return std::nullopt;
+     }},
+    {"", "--midi-channel", "N", "listen to MIDI channel N (1..16) alone; default all",
+     [](StartOptions& options, std::string_view value) -> std::optional<ProgramCommandLine> {
+         int channel = 0;
+         const auto [end, error] =
+             std::from_chars(value.data(), value.data() + value.size(), channel);
+         if (error != std::errc{} || end != value.data() + value.size() || channel < 1 ||
+             channel > 16)
+             return OptionError{"--midi-channel must be a number from 1 to 16"};
+         options.midiChannel = channel;
          return std::nullopt;
      }},
 };

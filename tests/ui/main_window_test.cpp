@@ -56,9 +56,10 @@ struct Window {
     void Open() {
         auto manual = std::make_unique<ManualWaveOut>();
         device = manual.get();
-        form = std::make_unique<TForm1>(TForm1Setup{
-            std::move(manual), SettingsFile(), folder.path().toStdString(),
-            [this](const std::string& message) { errors.push_back(message); }, std::nullopt});
+        form = std::make_unique<TForm1>(
+            TForm1Setup{std::move(manual), SettingsFile(), folder.path().toStdString(),
+                        [this](const std::string& message) { errors.push_back(message); },
+                        std::nullopt, std::nullopt, false});
     }
     std::filesystem::path SettingsFile() const {
         return std::filesystem::path(folder.path().toStdString()) / "morvane.ini";
@@ -514,7 +515,8 @@ private slots:
             TForm1 form({std::move(manual),
                          std::filesystem::path(folder.path().toStdString()) / "x.ini",
                          folder.path().toStdString(),
-                         [&](const std::string& shown) { errors.push_back(shown); }, std::nullopt});
+                         [&](const std::string& shown) { errors.push_back(shown); }, std::nullopt,
+                         std::nullopt, false});
             QCOMPARE(errors, std::vector<std::string>{message});
             QVERIFY(!form.Input().SweepRunning());
             form.show();
