@@ -44,6 +44,8 @@ void RealtimePlayer::ApplyInput(const InputEvent& input) {
         ctrlHolds_ = input.held;
         applied.held = ctrlHolds_ || wheelHolds_;
     }
+    if (input.kind == InputEvent::Kind::ReleaseUnheld)
+        applied.keysHeld |= midiKeys_;
     const KeyColourChanges changes = morvane::ApplyInput(*state_, applied);
     if ((changes.Resting.any() || changes.Sounding.any()) && !colours_.Push(changes))
         colourOverflows_.fetch_add(1, std::memory_order_relaxed);
@@ -73,8 +75,10 @@ void RealtimePlayer::ApplyEvent(const Event& event) {
 void RealtimePlayer::ApplyMidi(const MidiMessage& message) {
     for (const MidiAction& action : midi_->Apply(message.Bytes())) {
         if (const auto* down = std::get_if<KeyDown>(&action)) {
+            midiKeys_.set(down->key);
             ApplyInput(InputEvent::KeyDown(down->key));
         } else if (const auto* up = std::get_if<KeyUp>(&action)) {
+            midiKeys_.reset(up->key);
             ApplyInput(InputEvent::KeyUp(up->key));
         } else if (const auto* gate = std::get_if<LfoGate>(&action)) {
             wheelHolds_ = gate->held;

@@ -208,6 +208,9 @@ private:
     // The LFO gate is open while Ctrl or the mod wheel holds it.
     bool ctrlHolds_ = false;
     bool wheelHolds_ = false;
+    // The keys MIDI holds down: the stuck-key sweep, which knows only the keyboard and
+    // the mouse, must leave them sounding.
+    KeySet midiKeys_;
     struct PendingMidi {
         MidiMessage message;
         int frame; // in the coming period; below 0 for an earlier one

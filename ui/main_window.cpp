@@ -504,11 +504,11 @@ void TForm1::FormCreate() {
 
     LoadFirstPreset();
     LoadBindings();
-    if (!OpenAudio())
-        return;
+    const bool playing = OpenAudio();
     if (openSequencer_ && (!output_ || !output_->TakesMidi()))
         OpenSequencer();
-    input_->StartSweep();
+    if (playing)
+        input_->StartSweep();
 }
 
 // The player starts from the first preset's sound. True when the device plays: only
