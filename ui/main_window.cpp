@@ -564,14 +564,17 @@ void TForm1::SendEvent(const RealtimePlayer::Event& event) {
 void TForm1::OpenSequencer() {
     Result<std::unique_ptr<SequencerInput>> opened =
         SequencerInput::Open([this](const MidiMessage& message) {
-            QMetaObject::invokeMethod(
-                this, [this, message] { SendEvent(RealtimePlayer::Event::Midi(message)); });
+            QMetaObject::invokeMethod(this, [this, message] { ReceiveMidi(message); });
         });
     if (!opened) {
         std::cerr << "morvane: " << opened.error().message << '\n';
         return;
     }
     sequencer_ = std::move(*opened);
+}
+
+void TForm1::ReceiveMidi(const MidiMessage& message) {
+    SendEvent(RealtimePlayer::Event::Midi(message));
 }
 
 QMenu* TForm1::MidiLearnMenu(ControlId id) {

@@ -100,6 +100,9 @@ public:
     const ControllerBindings& Bindings() const { return bindings_; }
     // A slider's context menu: "MIDI学習" and "MIDI学習を解除". The caller owns it.
     QMenu* MidiLearnMenu(ControlId id);
+    // A message from the sequencer, on this thread: it reaches the player's mapping
+    // through the event queue.
+    void ReceiveMidi(const MidiMessage& message);
 
     QFrame* Panel1;
     TRadioGroup* RadioPreset;
