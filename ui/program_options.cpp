@@ -113,7 +113,7 @@ ProgramCommandLine ParseProgramCommandLine(std::span<const std::string_view> arg
 std::string ProgramUsage() {
     std::string usage = "usage: morvane [OPTION]...\n"
                         "\n"
-                        "Plays the synthesizer from the computer keyboard and its window.\n"
+                        "Plays the synthesizer from the computer keyboard, its window and MIDI.\n"
                         "\n";
     constexpr std::size_t kHelpColumn = 26;
     for (const OptionRow& row : kOptions) {
