@@ -163,8 +163,11 @@ public:
     void Render(std::int16_t* out, int frames) noexcept;
     void Render(float* out, int frames) noexcept override;
     // A MIDI message that came at the given frame of the period the next Render fills.
-    // It is applied before the first block that starts at or after that frame: in this
-    // period, or at the first block start of a later one.
+    // It is applied before the first block whose first sample goes out at or after that
+    // frame: in this period, or at the first block start of a later one; ahead of what
+    // the queue brings to the same boundary. With 441-frame periods at 22050 Hz every
+    // period is one block: a message at frame 0 sounds in its own period, any other in
+    // the next, just as a file's event at that time in the offline renderer.
     void ReceiveMidi(const MidiMessage& message, int frame) noexcept override;
 
     // The consumer's state; read it only on the consumer's thread.
