@@ -1,7 +1,9 @@
 #include "audio/jack_output.h"
 
 #include <jack/jack.h>
+#include <jack/midiport.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -65,6 +67,10 @@ Result<std::unique_ptr<JackOutput>> JackOutput::Open(SampleSource& source, bool 
         jack_port_register(client, kPortName, JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
     if (!output->port_)
         return Error{"JACK refused the output port \"" + std::string(kPortName) + "\""};
+    output->midiPort_ =
+        jack_port_register(client, kMidiPortName, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    if (!output->midiPort_)
+        return Error{"JACK refused the MIDI port \"" + std::string(kMidiPortName) + "\""};
     if (jack_set_process_callback(client, Process, output.get()) != 0)
         return Error{"JACK refused the process callback"};
     if (jack_set_xrun_callback(client, Xrun, output.get()) != 0)
@@ -120,9 +126,27 @@ std::optional<Error> JackOutput::ServerLoss() const {
 
 int JackOutput::Process(jack_nframes_t frames, void* self) {
     auto& output = *static_cast<JackOutput*>(self);
+    output.ReadMidi(frames);
     auto* out = static_cast<float*>(jack_port_get_buffer(output.port_, frames));
     output.source_.Render(out, static_cast<int>(frames));
     return 0;
+}
+
+// JACK delivers whole messages in time order; system exclusive and the system messages
+// mean nothing to the instrument.
+void JackOutput::ReadMidi(jack_nframes_t frames) noexcept {
+    void* buffer = jack_port_get_buffer(midiPort_, frames);
+    const std::uint32_t count = jack_midi_get_event_count(buffer);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        jack_midi_event_t event;
+        if (jack_midi_event_get(&event, buffer, i) != 0 || event.size == 0 || event.size > 3 ||
+            !IsChannelStatus(event.buffer[0]))
+            continue;
+        MidiMessage message;
+        std::copy_n(event.buffer, event.size, message.bytes.begin());
+        message.size = static_cast<std::uint8_t>(event.size);
+        source_.ReceiveMidi(message, static_cast<int>(event.time));
+    }
 }
 
 int JackOutput::Xrun(void* self) {

@@ -18,10 +18,12 @@ namespace morvane {
 // - The client is named "Morvane" (JACK appends "-01" and so on while that name is taken;
 //   ClientName says which it got) and has one audio output port, "out". Open activates
 //   it and, when asked to connect, joins "out" to the first two physical playback ports,
-//   so the mono sound reaches both sides of a stereo device.
+//   so the mono sound reaches both sides of a stereo device. A MIDI input port,
+//   "midi_in", takes what a keyboard or sequencer sends; Morvane joins it to nothing.
 // - Open never starts a server: with none running it fails, giving JACK's reason.
-// - The process callback fills "out" from the SampleSource on JACK's real-time thread and
-//   does nothing else. The source renders at the server's rate and period, which the
+// - The process callback hands the period's MIDI channel messages to the SampleSource,
+//   each with its frame, then fills "out" from it, on JACK's real-time thread, and does
+//   nothing else. The source renders at the server's rate and period, which the
 //   server chooses (SampleRate, BufferSize); a period may change size between calls.
 // - When the server shuts down or drops the client, JACK says so on a thread of its own,
 //   which only records it; the owner's thread polls ServerLoss whenever it likes.
@@ -30,6 +32,7 @@ class JackOutput {
 public:
     static constexpr const char* kClientName = "Morvane";
     static constexpr const char* kPortName = "out";
+    static constexpr const char* kMidiPortName = "midi_in";
 
     static Result<std::unique_ptr<JackOutput>> Open(SampleSource& source, bool connect);
     ~JackOutput();
@@ -54,11 +57,13 @@ private:
     Status ConnectToPlayback();
 
     static int Process(jack_nframes_t frames, void* self);
+    void ReadMidi(jack_nframes_t frames) noexcept;
     static void ServerLost(jack_status_t code, const char* reason, void* self);
     static int Xrun(void* self);
 
     jack_client_t* client_;
     jack_port_t* port_ = nullptr;
+    jack_port_t* midiPort_ = nullptr;
     SampleSource& source_;
     // Written once by JACK's thread before lost_ is set, read only after.
     std::array<char, 256> lossReason_{};

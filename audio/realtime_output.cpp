@@ -140,6 +140,7 @@ public:
     int SampleRate() const override { return output_->SampleRate(); }
     std::optional<Error> Loss() const override { return output_->ServerLoss(); }
     long Underruns() const override { return output_->Xruns(); }
+    bool TakesMidi() const override { return true; }
 
 protected:
     // A period being played and one being filled.
@@ -147,6 +148,9 @@ protected:
 
 private:
     void Render(float* out, int frames) noexcept override { Pull(out, frames); }
+    void ReceiveMidi(const MidiMessage& message, int frame) noexcept override {
+        PullMidi(message, frame);
+    }
 
     std::unique_ptr<JackOutput> output_;
 };
@@ -191,6 +195,11 @@ bool RealtimeOutput::Heard() const {
         static_cast<std::uint64_t>(kHeardMarginFrames) * SampleRate() / kSampleRate;
     return player->Ended() &&
            player->FramesOut() >= player->LastSoundFrame() + LatencyFrames() + margin;
+}
+
+void RealtimeOutput::PullMidi(const MidiMessage& message, int frame) noexcept {
+    if (RealtimePlayer* player = player_.load(std::memory_order_acquire))
+        player->ReceiveMidi(message, frame);
 }
 
 template <typename Sample> void RealtimeOutput::Pull(Sample* out, int frames) noexcept {

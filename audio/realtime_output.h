@@ -13,7 +13,7 @@ namespace morvane {
 enum class AudioApi {
     Auto,      // JACK when a JACK server answers, else PortAudio
     PortAudio, // the default output device
-    Jack,      // a JACK client, "Morvane:out"
+    Jack,      // a JACK client, "Morvane:out" and "Morvane:midi_in"
 };
 
 struct RealtimeOutputOptions {
@@ -48,6 +48,8 @@ public:
     virtual std::optional<Error> Loss() const = 0;
     // Callbacks that came too late for the device.
     virtual long Underruns() const = 0;
+    // A JACK client takes MIDI on its own port, read in its callback.
+    virtual bool TakesMidi() const { return false; }
 
     // From the next callback on the device plays the player, which must stay alive
     // until the output is destroyed.
@@ -60,6 +62,8 @@ protected:
     // Frames at the device rate between a sample handed to the device and its sound.
     virtual int LatencyFrames() const = 0;
     template <typename Sample> void Pull(Sample* out, int frames) noexcept;
+    // A MIDI message for the player's next Pull; dropped while none is attached.
+    void PullMidi(const MidiMessage& message, int frame) noexcept;
 
 private:
     std::atomic<RealtimePlayer*> player_{nullptr};

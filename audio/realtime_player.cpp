@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <span>
+#include <variant>
 
 #include "engine/block_renderer.h"
+#include "midi/midi_mapping.h"
 
 namespace morvane {
 
@@ -19,21 +21,109 @@ Result<std::unique_ptr<RealtimePlayer>> RealtimePlayer::Create(const SoundParame
 }
 
 RealtimePlayer::RealtimePlayer(Pace pace, Resampler resampler)
-    : pace_(pace), resampler_(std::move(resampler)), state_(std::make_unique<SynthState>()) {}
+    : pace_(pace), resampler_(std::move(resampler)), state_(std::make_unique<SynthState>()),
+      midi_(std::make_unique<MidiMapping>()) {}
 
+RealtimePlayer::~RealtimePlayer() = default;
+
+Status RealtimePlayer::ListenToMidi(std::optional<int> channel,
+                                    const ControllerBindings& bindings) {
+    midi_->Bindings() = bindings;
+    if (!channel) {
+        midi_->ListenToAllChannels();
+        return {};
+    }
+    return midi_->ListenToChannel(*channel);
+}
+
+// Ctrl and the mod wheel each hold the LFO gate; the gate follows the two together, so
+// a release of one leaves it open while the other holds.
 void RealtimePlayer::ApplyInput(const InputEvent& input) {
-    const KeyColourChanges changes = morvane::ApplyInput(*state_, input);
+    InputEvent applied = input;
+    if (input.kind == InputEvent::Kind::Ctrl || input.kind == InputEvent::Kind::ReleaseUnheld) {
+        ctrlHolds_ = input.held;
+        applied.held = ctrlHolds_ || wheelHolds_;
+    }
+    if (input.kind == InputEvent::Kind::ReleaseUnheld)
+        applied.keysHeld |= midiKeys_;
+    const KeyColourChanges changes = morvane::ApplyInput(*state_, applied);
     if ((changes.Resting.any() || changes.Sounding.any()) && !colours_.Push(changes))
         colourOverflows_.fetch_add(1, std::memory_order_relaxed);
+}
+
+void RealtimePlayer::ApplyEvent(const Event& event) {
+    switch (event.kind) {
+    case Event::Kind::Input:
+        ApplyInput(event.input);
+        break;
+    case Event::Kind::Midi:
+        ApplyMidi(event.midi);
+        break;
+    case Event::Kind::Learn:
+        // The interface offers learn on sliders alone, the only controls it can fail on.
+        static_cast<void>(midi_->ArmLearn(event.control));
+        break;
+    case Event::Kind::Forget:
+        midi_->Bindings().Unbind(event.control);
+        break;
+    case Event::Kind::Render:
+    case Event::Kind::End:
+        break;
+    }
+}
+
+void RealtimePlayer::ApplyMidi(const MidiMessage& message) {
+    for (const MidiAction& action : midi_->Apply(message.Bytes())) {
+        if (const auto* down = std::get_if<KeyDown>(&action)) {
+            midiKeys_.set(down->key);
+            ApplyInput(InputEvent::KeyDown(down->key));
+        } else if (const auto* up = std::get_if<KeyUp>(&action)) {
+            midiKeys_.reset(up->key);
+            ApplyInput(InputEvent::KeyUp(up->key));
+        } else if (const auto* gate = std::get_if<LfoGate>(&action)) {
+            wheelHolds_ = gate->held;
+            state_->CtrlHeld = ctrlHolds_ || wheelHolds_;
+        } else if (const auto* set = std::get_if<SetControl>(&action)) {
+            PushPanelAction({PanelAction::Kind::SetControl, set->id, set->position});
+        } else if (const auto* load = std::get_if<LoadPreset>(&action)) {
+            PushPanelAction({PanelAction::Kind::LoadPreset, ControlId{}, load->slot});
+        } else if (const auto* learnt = std::get_if<ControllerLearnt>(&action)) {
+            PushPanelAction({PanelAction::Kind::ControllerLearnt, learnt->id, learnt->controller});
+        }
+    }
+}
+
+void RealtimePlayer::PushPanelAction(const PanelAction& action) {
+    if (!panelActions_.Push(action))
+        panelActionOverflows_.fetch_add(1, std::memory_order_relaxed);
 }
 
 void RealtimePlayer::Apply() {
     if (pace_ != Pace::Live)
         return;
-    while (std::optional<Event> event = events_.Pop()) {
-        if (event->kind == Event::Kind::Input)
-            ApplyInput(event->input);
+    while (std::optional<Event> event = events_.Pop())
+        ApplyEvent(*event);
+}
+
+void RealtimePlayer::ReceiveMidi(const MidiMessage& message, int frame) noexcept {
+    if (pendingMidiCount_ == pendingMidi_.size()) {
+        midiOverflows_.fetch_add(1, std::memory_order_relaxed);
+        return;
     }
+    pendingMidi_[pendingMidiCount_++] = {message, frame};
+}
+
+// The messages that came at or before the frame where a block starts, in the order
+// they came; the rest move up to the front.
+void RealtimePlayer::ApplyMidiDue(int frame) {
+    std::size_t due = 0;
+    while (due < pendingMidiCount_ && pendingMidi_[due].frame <= frame)
+        ApplyMidi(pendingMidi_[due++].message);
+    if (due == 0)
+        return;
+    std::copy(pendingMidi_.begin() + due, pendingMidi_.begin() + pendingMidiCount_,
+              pendingMidi_.begin());
+    pendingMidiCount_ -= due;
 }
 
 // A scored player takes events until one allows a block; what came before it belongs
@@ -51,7 +141,10 @@ bool RealtimePlayer::FillBlock() {
         }
         switch (event->kind) {
         case Event::Kind::Input:
-            ApplyInput(event->input);
+        case Event::Kind::Midi:
+        case Event::Kind::Learn:
+        case Event::Kind::Forget:
+            ApplyEvent(*event);
             break;
         case Event::Kind::Render:
             blocksAllowed_ = event->blocks;
@@ -89,6 +182,7 @@ template <typename Sample> void RealtimePlayer::RenderAny(Sample* out, int frame
     int done = 0;
     while (done < frames) {
         if (blockUsed_ == kBlockSamples) {
+            ApplyMidiDue(done);
             blockIsSound_ = NextBlock(block_.data());
             if (!blockIsSound_)
                 block_.fill(0);
@@ -107,6 +201,9 @@ template <typename Sample> void RealtimePlayer::RenderAny(Sample* out, int frame
             break;
         }
     }
+    // What no block start of this period reached goes before the first of the next.
+    for (std::size_t i = 0; i < pendingMidiCount_; ++i)
+        pendingMidi_[i].frame -= frames;
     framesOut_.store(start + frames, std::memory_order_release);
 }
 

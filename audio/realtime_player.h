@@ -11,8 +11,12 @@
 #include "audio/spsc_ring.h"
 #include "engine/input_event.h"
 #include "engine/synth_state.h"
+#include "midi/controller_bindings.h"
+#include "midi/midi_message.h"
 
 namespace morvane {
+
+class MidiMapping;
 
 using Block = std::array<std::int16_t, kBlockSamples>;
 
@@ -23,6 +27,13 @@ using Block = std::array<std::int16_t, kBlockSamples>;
 // carrying a part-used block over to the next call, and sends back through lock-free
 // queues what the interface needs: key colour changes and, while recording, the
 // rendered blocks.
+//
+// MIDI reaches the player too and goes through its own mapping, at a block boundary as
+// every input does: by the queue (a message the interface received), or from the JACK
+// callback with the frame of its period it came at. Keys and the mod wheel act on the
+// state here; a controller moving a slider, a program change and a learnt controller
+// belong to the panel, which owns the sound, and go back to the interface through a
+// queue of their own.
 //
 // Two threads: the producer (the user interface) calls Send, SetRecording and the
 // Pop... calls; the consumer (the audio callback, or the interface itself for the
@@ -36,11 +47,27 @@ class RealtimePlayer : public SampleSource {
 public:
     enum class Pace { Live, Scored };
 
+    // What MIDI asks of the panel.
+    struct PanelAction {
+        enum class Kind : std::uint8_t {
+            SetControl,       // move slider control to value, as a drag would
+            LoadPreset,       // load preset slot value, as F1..F8 do outside save mode
+            ControllerLearnt, // MIDI learn bound controller value to control
+        };
+        Kind kind;
+        ControlId control;
+        int value;
+    };
+
     struct Event {
-        enum class Kind : std::uint8_t { Input, Render, End };
+        // Midi: a message for the mapping. Learn: arm MIDI learn for the control.
+        // Forget: the control follows no controller from now on.
+        enum class Kind : std::uint8_t { Input, Render, End, Midi, Learn, Forget };
         Kind kind = Kind::Input;
         InputEvent input;
         std::uint64_t blocks = 0; // Render
+        MidiMessage midi;
+        ControlId control{};
 
         static Event Of(const InputEvent& input) {
             Event event;
@@ -58,6 +85,22 @@ public:
             event.kind = Kind::End;
             return event;
         }
+        static Event Midi(const MidiMessage& message) {
+            Event event;
+            event.kind = Kind::Midi;
+            event.midi = message;
+            return event;
+        }
+        static Event Learn(ControlId id) { return OfControl(Kind::Learn, id); }
+        static Event Forget(ControlId id) { return OfControl(Kind::Forget, id); }
+
+    private:
+        static Event OfControl(Kind kind, ControlId id) {
+            Event event;
+            event.kind = kind;
+            event.control = id;
+            return event;
+        }
     };
 
     // 20 s of the fastest typing; the interface drains the return queues every few ms.
@@ -65,11 +108,21 @@ public:
     static constexpr std::size_t kColourCapacity = 512;
     // 1.3 s of blocks for a recorder whose disk stalls.
     static constexpr std::size_t kRecordCapacity = 64;
+    // Slider moves and program changes for the panel: a knob turned fast sends a few
+    // hundred a second.
+    static constexpr std::size_t kPanelActionCapacity = 512;
+    // MIDI messages of JACK periods not yet reached by a block start.
+    static constexpr std::size_t kPendingMidiCapacity = 512;
 
     // Starts from the running state of start-up and the given sound; deviceRate is the
     // rate Render(float) and Render(int16) produce (22050 passes the samples through).
     static Result<std::unique_ptr<RealtimePlayer>> Create(const SoundParameters& sound, Pace pace,
                                                           int deviceRate);
+    ~RealtimePlayer();
+
+    // The MIDI channel listened to, 1..16, or all when empty; and the controllers that
+    // move sliders. Only before the player is attached to a device.
+    Status ListenToMidi(std::optional<int> channel, const ControllerBindings& bindings);
 
     // --- producer side ---
     // False when the queue is full: the event is not sent.
@@ -79,6 +132,8 @@ public:
     void SetRecording(bool recording) { recording_.store(recording, std::memory_order_release); }
     std::optional<KeyColourChanges> PopKeyColours() { return colours_.Pop(); }
     std::optional<Block> PopRecordedBlock() { return recorded_.Pop(); }
+    // For the panel to carry out, in the order they came.
+    std::optional<PanelAction> PopPanelAction() { return panelActions_.Pop(); }
     // From the next block on the player renders nothing more: the close has begun.
     void Stop() { stopped_.store(true, std::memory_order_release); }
 
@@ -86,6 +141,8 @@ public:
     // (scored) blocks the producer was too late for, each played as silence.
     long RecordOverflows() const { return recordOverflows_.load(); }
     long ColourOverflows() const { return colourOverflows_.load(); }
+    long PanelActionOverflows() const { return panelActionOverflows_.load(); }
+    long MidiOverflows() const { return midiOverflows_.load(); }
     long Starved() const { return starved_.load(); }
     // A scored player has rendered its last block, or a live one was stopped.
     bool Ended() const { return ended_.load(std::memory_order_acquire); }
@@ -105,6 +162,13 @@ public:
     // silence where none may be rendered.
     void Render(std::int16_t* out, int frames) noexcept;
     void Render(float* out, int frames) noexcept override;
+    // A MIDI message that came at the given frame of the period the next Render fills.
+    // It is applied before the first block whose first sample goes out at or after that
+    // frame: in this period, or at the first block start of a later one; ahead of what
+    // the queue brings to the same boundary. With 441-frame periods at 22050 Hz every
+    // period is one block: a message at frame 0 sounds in its own period, any other in
+    // the next, just as a file's event at that time in the offline renderer.
+    void ReceiveMidi(const MidiMessage& message, int frame) noexcept override;
 
     // The consumer's state; read it only on the consumer's thread.
     const SynthState& State() const { return *state_; }
@@ -112,7 +176,11 @@ public:
 
 private:
     RealtimePlayer(Pace pace, Resampler resampler);
+    void PushPanelAction(const PanelAction& action);
     void ApplyInput(const InputEvent& input);
+    void ApplyEvent(const Event& event);
+    void ApplyMidi(const MidiMessage& message);
+    void ApplyMidiDue(int frame);
     bool FillBlock();
     template <typename Sample> void RenderAny(Sample* out, int frames) noexcept;
 
@@ -122,11 +190,14 @@ private:
     SpscRing<Event, kEventCapacity> events_;
     SpscRing<KeyColourChanges, kColourCapacity> colours_;
     SpscRing<Block, kRecordCapacity> recorded_;
+    SpscRing<PanelAction, kPanelActionCapacity> panelActions_;
     std::atomic<bool> recording_{false};
     std::atomic<bool> stopped_{false};
     std::atomic<bool> ended_{false};
     std::atomic<long> recordOverflows_{0};
     std::atomic<long> colourOverflows_{0};
+    std::atomic<long> panelActionOverflows_{0};
+    std::atomic<long> midiOverflows_{0};
     std::atomic<long> starved_{0};
     std::atomic<std::uint64_t> framesOut_{0};
     std::atomic<std::uint64_t> lastSoundFrame_{0};
@@ -136,6 +207,19 @@ private:
     Block block_{};
     int blockUsed_ = kBlockSamples; // samples of block_ already handed to the resampler
     bool blockIsSound_ = false;
+    std::unique_ptr<MidiMapping> midi_;
+    // The LFO gate is open while Ctrl or the mod wheel holds it.
+    bool ctrlHolds_ = false;
+    bool wheelHolds_ = false;
+    // The keys MIDI holds down: the stuck-key sweep, which knows only the keyboard and
+    // the mouse, must leave them sounding.
+    KeySet midiKeys_;
+    struct PendingMidi {
+        MidiMessage message;
+        int frame; // in the coming period; below 0 for an earlier one
+    };
+    std::array<PendingMidi, kPendingMidiCapacity> pendingMidi_{};
+    std::size_t pendingMidiCount_ = 0;
 };
 
 } // namespace morvane

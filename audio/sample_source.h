@@ -1,5 +1,7 @@
 #pragma once
 
+#include "midi/midi_message.h"
+
 namespace morvane {
 
 // What an audio callback pulls its samples from: the real-time core's renderer, or a
@@ -10,6 +12,9 @@ namespace morvane {
 class SampleSource {
 public:
     virtual void Render(float* out, int frames) noexcept = 0;
+    // A MIDI message that came at a frame of the period the next Render fills; sources
+    // that play no MIDI drop it. Called on the same thread, before that Render.
+    virtual void ReceiveMidi(const MidiMessage&, int) noexcept {}
 
 protected:
     ~SampleSource() = default;

@@ -87,7 +87,8 @@ int main(int argc, char** argv) {
         std::cout << morvane::ProgramVersion() << '\n';
         return morvane::kExitSuccess;
     }
-    const morvane::AudioChoice audio = std::get<morvane::StartOptions>(commandLine).audio;
+    const morvane::StartOptions& options = std::get<morvane::StartOptions>(commandLine);
+    const morvane::AudioChoice audio = options.audio;
 
     QApplication application(argc, argv);
     QCoreApplication::setApplicationName("morvane");
@@ -96,7 +97,8 @@ int main(int argc, char** argv) {
     if (!instance.Claim())
         return 0;
 
-    morvane::TForm1Setup setup{nullptr, SettingsFile(), RecordingDirectory(), {}, std::nullopt};
+    morvane::TForm1Setup setup{
+        nullptr, SettingsFile(), RecordingDirectory(), {}, std::nullopt, options.midiChannel, true};
     if (audio.latency == morvane::Latency::Classic) {
         auto device = std::make_unique<morvane::PortAudioWaveOut>();
         device->DeliverThroughEventLoop();

@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -17,8 +18,10 @@
 #include <QToolButton>
 
 #include <initializer_list>
+#include <iostream>
 
 #include "engine/startup.h"
+#include "settings/midi_bindings_file.h"
 #include "ui/about_box.h"
 #include "ui/caption_font.h"
 #include "ui/glyphs.h"
@@ -40,6 +43,8 @@ const char* const kWindowCaption = "Morvane";
 const char* const kErrorCaption = "エラー";
 const char* const kRecordCaption = "録音";
 const char* const kStopCaption = "中止";
+const char* const kLearnCaption = "MIDI学習";
+const char* const kForgetCaption = "MIDI学習を解除";
 
 // How often the low-latency mode brings back key colours and passes on the panel's
 // sound: a quarter of a block, well below what an eye or an ear notices.
@@ -312,7 +317,8 @@ TForm1::TForm1(TForm1Setup setup, QWidget* parent)
       state_(std::make_unique<SynthState>()), controls_(*state_), tuning_(*state_),
       device_(std::move(setup.device)), settingsFile_(std::move(setup.settingsFile)),
       recordingDirectory_(std::move(setup.recordingDirectory)),
-      showError_(std::move(setup.showError)), lowLatency_(setup.lowLatency) {
+      showError_(std::move(setup.showError)), lowLatency_(setup.lowLatency),
+      midiChannel_(setup.midiChannel), openSequencer_(setup.openSequencer) {
     if (!showError_)
         showError_ = [this](const std::string& message) { ShowModalError(this, message); };
     BlockSource& source = *this;
@@ -390,6 +396,12 @@ void TForm1::BuildSliderGroups() {
             controlWidgets_[row.id] = bar;
             connect(bar, &QScrollBar::valueChanged, this,
                     [this, id = row.id](int position) { controls_.Set(id, position); });
+            bar->setContextMenuPolicy(Qt::CustomContextMenu);
+            connect(bar, &QScrollBar::customContextMenuRequested, this,
+                    [this, bar, id = row.id](const QPoint& at) {
+                        std::unique_ptr<QMenu> menu(MidiLearnMenu(id));
+                        menu->exec(bar->mapToGlobal(at));
+                    });
         }
     }
 }
@@ -491,9 +503,12 @@ void TForm1::FormCreate() {
     AboutBox->ShowFileLocations(settingsFile_, recordingDirectory_);
 
     LoadFirstPreset();
-    if (!OpenAudio())
-        return;
-    input_->StartSweep();
+    LoadBindings();
+    const bool playing = OpenAudio();
+    if (openSequencer_ && (!output_ || !output_->TakesMidi()))
+        OpenSequencer();
+    if (playing)
+        input_->StartSweep();
 }
 
 // The player starts from the first preset's sound. True when the device plays: only
@@ -515,6 +530,8 @@ bool TForm1::OpenAudio() {
         return false;
     }
     player_ = std::move(*player);
+    // The channel was checked with the command line.
+    static_cast<void>(player_->ListenToMidi(midiChannel_, bindings_));
     sentSound_ = *state_;
     if (output_) {
         recorderThread_ = std::make_unique<RecorderThread>(*player_, *recorder_);
@@ -528,6 +545,10 @@ bool TForm1::OpenAudio() {
 // With the classic ring (or no device) this thread renders too, so the event is applied
 // at once, as the handlers always did; the callback takes it at its next block.
 void TForm1::SendInput(const InputEvent& event) {
+    SendEvent(RealtimePlayer::Event::Of(event));
+}
+
+void TForm1::SendEvent(const RealtimePlayer::Event& event) {
     if (!player_)
         return;
     SyncSound();
@@ -536,6 +557,71 @@ void TForm1::SendInput(const InputEvent& event) {
         player_->Apply();
         DrainReturnQueues();
     }
+}
+
+// Without a sequencer the program plays on from the keyboard and JACK; saying so once
+// is enough, as a box at every start would be a nuisance in a container.
+void TForm1::OpenSequencer() {
+    Result<std::unique_ptr<SequencerInput>> opened =
+        SequencerInput::Open([this](const MidiMessage& message) {
+            QMetaObject::invokeMethod(this, [this, message] { ReceiveMidi(message); });
+        });
+    if (!opened) {
+        std::cerr << "morvane: " << opened.error().message << '\n';
+        return;
+    }
+    sequencer_ = std::move(*opened);
+}
+
+void TForm1::ReceiveMidi(const MidiMessage& message) {
+    SendEvent(RealtimePlayer::Event::Midi(message));
+}
+
+QMenu* TForm1::MidiLearnMenu(ControlId id) {
+    auto* menu = new QMenu(this);
+    connect(menu->addAction(Text(kLearnCaption)), &QAction::triggered, this,
+            [this, id] { SendEvent(RealtimePlayer::Event::Learn(id)); });
+    QAction* forget = menu->addAction(Text(kForgetCaption));
+    forget->setEnabled(bindings_.ControllerFor(id).has_value());
+    connect(forget, &QAction::triggered, this, [this, id] {
+        bindings_.Unbind(id);
+        SendEvent(RealtimePlayer::Event::Forget(id));
+        SaveBindings();
+    });
+    return menu;
+}
+
+// A settings file that cannot be read has been reported with the tuning; the default
+// bindings stand in.
+void TForm1::LoadBindings() {
+    Result<ControllerBindings> loaded = LoadControllerBindings(settingsFile_);
+    bindings_ = loaded ? *loaded : ControllerBindings::Defaults();
+}
+
+void TForm1::SaveBindings() {
+    ShowFileError(SaveControllerBindings(settingsFile_, bindings_));
+}
+
+// What MIDI asks of the panel, done as the user would: a slider dragged (its label
+// follows), a function key pressed, a learnt binding kept at once.
+void TForm1::ApplyPanelAction(const RealtimePlayer::PanelAction& action) {
+    using Kind = RealtimePlayer::PanelAction::Kind;
+    switch (action.kind) {
+    case Kind::SetControl:
+        static_cast<QScrollBar*>(controlWidgets_[action.control])->setValue(action.value);
+        break;
+    case Kind::LoadPreset: {
+        const Status loaded = presets_->LoadSlot(action.value);
+        ShowPresetMode();
+        ShowFileError(loaded);
+        break;
+    }
+    case Kind::ControllerLearnt:
+        if (bindings_.Bind(action.value, action.control))
+            SaveBindings();
+        break;
+    }
+    SyncSound();
 }
 
 // The whole sound goes over as one value whenever it differs from what the player has:
@@ -553,6 +639,8 @@ void TForm1::SyncSound() {
 void TForm1::DrainReturnQueues() {
     while (std::optional<KeyColourChanges> changes = player_->PopKeyColours())
         ShowKeyColours(*changes, *keyButtons_);
+    while (std::optional<RealtimePlayer::PanelAction> action = player_->PopPanelAction())
+        ApplyPanelAction(*action);
 }
 
 void TForm1::CheckLowLatencyOutput() {

@@ -22,13 +22,16 @@
 #include "engine/synth_state.h"
 #include "keyboard/input.h"
 #include "keyboard/onscreen_keyboard.h"
+#include "midi/controller_bindings.h"
 #include "ui/preset_group.h"
+#include "ui/sequencer_input.h"
 #include "ui/tuning_control.h"
 
 class QCheckBox;
 class QFrame;
 class QGroupBox;
 class QLabel;
+class QMenu;
 class QPushButton;
 class QRadioButton;
 class QScrollBar;
@@ -51,6 +54,10 @@ struct TForm1Setup {
     std::function<void(const std::string& message)> showError;
     // Render in the device's callback instead of through the ring.
     std::optional<RealtimeOutputOptions> lowLatency;
+    // The MIDI channel listened to, 1..16; every channel when empty.
+    std::optional<int> midiChannel;
+    // Take MIDI from the ALSA sequencer when the sound does not go through JACK.
+    bool openSequencer = false;
 };
 
 // The main window: the front panel of sound controls, the tuning and preset groups, the
@@ -89,6 +96,14 @@ public:
 
     void SetTuning(int value);
 
+    // The controllers that move sliders, as the settings file keeps them.
+    const ControllerBindings& Bindings() const { return bindings_; }
+    // A slider's context menu: "MIDI学習" and "MIDI学習を解除". The caller owns it.
+    QMenu* MidiLearnMenu(ControlId id);
+    // A message from the sequencer, on this thread: it reaches the player's mapping
+    // through the event queue.
+    void ReceiveMidi(const MidiMessage& message);
+
     QFrame* Panel1;
     TRadioGroup* RadioPreset;
     QToolButton* ButtonPresetSave;
@@ -118,6 +133,11 @@ private:
     void FormCreate();
     bool OpenAudio();
     void SendInput(const InputEvent& event);
+    void SendEvent(const RealtimePlayer::Event& event);
+    void OpenSequencer();
+    void ApplyPanelAction(const RealtimePlayer::PanelAction& action);
+    void LoadBindings();
+    void SaveBindings();
     void SyncSound();
     void DrainReturnQueues();
     void CheckLowLatencyOutput();
@@ -155,6 +175,11 @@ private:
     std::function<void(const std::string&)> showError_;
     std::optional<RealtimeOutputOptions> lowLatency_;
     std::unique_ptr<RealtimePlayer> player_;
+    ControllerBindings bindings_;
+    std::optional<int> midiChannel_;
+    bool openSequencer_;
+    // Destroyed before the window whose thread it posts to.
+    std::unique_ptr<SequencerInput> sequencer_;
     // Destroyed before the player it pulls from.
     std::unique_ptr<RealtimeOutput> output_;
     // What the player was last sent; the panel changes state_ alone.

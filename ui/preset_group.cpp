@@ -26,6 +26,12 @@ Status PresetGroup::SelectSlot(int slot) {
     return RadioPresetClick();
 }
 
+Status PresetGroup::LoadSlot(int slot) {
+    saveMode_ = false;
+    selectedSlot_ = slot;
+    return bank_.PresetLoadSave(slot, false);
+}
+
 Status PresetGroup::RadioPresetClick() {
     if (saveMode_) {
         // Save mode ends before the save, so that a failure is shown with the mode off.

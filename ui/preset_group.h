@@ -21,6 +21,9 @@ public:
     // failed save has already left save mode: refresh the captions before showing the
     // error.
     Status SelectSlot(int slot);
+    // A program change: loads the slot and selects it, leaving save mode, even when it
+    // is the slot already selected, as the offline renderer does.
+    Status LoadSlot(int slot);
     int SelectedSlot() const { return selectedSlot_; }
 
     // Toggles save mode; turning it on selects nothing, so any slot can then be chosen.

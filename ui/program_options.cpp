@@ -1,6 +1,7 @@
 #include "ui/program_options.h"
 
 #include <algorithm>
+#include <charconv>
 #include <optional>
 
 #include "ui/version.h"
@@ -52,6 +53,17 @@ const OptionRow kOptions[] = {
          options.audio.output.connect = false;
          return std::nullopt;
      }},
+    {"", "--midi-channel", "N", "listen to MIDI channel N (1..16) alone; default all",
+     [](StartOptions& options, std::string_view value) -> std::optional<ProgramCommandLine> {
+         int channel = 0;
+         const auto [end, error] =
+             std::from_chars(value.data(), value.data() + value.size(), channel);
+         if (error != std::errc{} || end != value.data() + value.size() || channel < 1 ||
+             channel > 16)
+             return OptionError{"--midi-channel must be a number from 1 to 16"};
+         options.midiChannel = channel;
+         return std::nullopt;
+     }},
 };
 
 // The row an argument names, as "-x", "--name", or "--name=VALUE" for an option that
@@ -101,7 +113,7 @@ ProgramCommandLine ParseProgramCommandLine(std::span<const std::string_view> arg
 std::string ProgramUsage() {
     std::string usage = "usage: morvane [OPTION]...\n"
                         "\n"
-                        "Plays the synthesizer from the computer keyboard and its window.\n"
+                        "Plays the synthesizer from the computer keyboard, its window and MIDI.\n"
                         "\n";
     constexpr std::size_t kHelpColumn = 26;
     for (const OptionRow& row : kOptions) {

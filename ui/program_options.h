@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -17,6 +18,7 @@ inline constexpr int kExitUsage = 2;
 // Start the window with these settings.
 struct StartOptions {
     AudioChoice audio;
+    std::optional<int> midiChannel; // 1..16; every channel when empty
 };
 struct PrintUsage {};
 struct PrintVersion {};

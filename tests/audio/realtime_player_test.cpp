@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/block_renderer.h"
+#include "midi/midi_mapping.h"
 #include "tests/support/engine_fixture.h"
 
 using namespace morvane;
@@ -148,4 +149,64 @@ TEST(RealtimePlayer, AppliesEventsBetweenBlocksAndReportsBack) {
     EXPECT_TRUE(colours[1].Sounding[3]);
     EXPECT_TRUE(colours[2].Resting[1]);
     EXPECT_TRUE(colours[3].Resting[1]);
+}
+
+// A message from the JACK callback goes before the first block that starts at or after
+// its frame, whether blocks and periods line up or a block straddles periods.
+TEST(RealtimePlayer, MidiFromTheCallbackGoesBeforeTheFirstBlockStartingAtOrAfterItsFrame) {
+    const struct {
+        int period, cycle, frame, block;
+    } cases[] = {
+        {441, 0, 0, 0},  {441, 0, 1, 1},  {441, 2, 440, 3},
+        {100, 0, 50, 1}, {100, 4, 41, 1}, {100, 4, 42, 2}, // block 1 starts at frame 41 of cycle 4
+    };
+    constexpr int kBlocks = 6;
+    const MidiMessage noteOn{{kNoteOn, 69, 100}, 3};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.period << "-frame periods, cycle " << c.cycle << " frame " << c.frame);
+        auto player = Player(RealtimePlayer::Pace::Live, kSampleRate);
+        std::vector<std::int16_t> played;
+        for (int cycle = 0; played.size() < std::size_t{kBlocks * kBlockSamples}; ++cycle) {
+            if (cycle == c.cycle)
+                player->ReceiveMidi(noteOn, c.frame);
+            std::vector<std::int16_t> period(c.period);
+            player->Render(period.data(), c.period);
+            played.insert(played.end(), period.begin(), period.end());
+        }
+        played.resize(kBlocks * kBlockSamples);
+        EXPECT_EQ(played, RenderedDirectly({Event::Render(c.block),
+                                            Event::Of(InputEvent::KeyDown(KeyForNote(69))),
+                                            Event::Render(kBlocks - c.block)}));
+    }
+}
+
+// The mod wheel and Ctrl hold the LFO gate together; the stuck-key sweep, which knows the
+// computer keyboard and the mouse alone, leaves a key that MIDI holds sounding.
+TEST(RealtimePlayer, MidiSharesTheGateWithCtrlAndOutlivesTheSweep) {
+    auto player = Player(RealtimePlayer::Pace::Live, kSampleRate);
+    const auto wheel = [](std::uint8_t value) {
+        return Event::Midi(MidiMessage{{kControlChange, 1, value}, 3});
+    };
+    const struct {
+        Event event;
+        bool gate;
+    } steps[] = {
+        {Event::Of(InputEvent::Ctrl(true)), true},
+        {wheel(64), true},
+        {Event::Of(InputEvent::Ctrl(false)), true},
+        {Event::Of(InputEvent::ReleaseUnheld(KeySet{}, false)), true},
+        {wheel(0), false},
+    };
+    for (const auto& step : steps) {
+        ASSERT_TRUE(player->Send(step.event));
+        player->Apply();
+        EXPECT_EQ(player->State().CtrlHeld, step.gate);
+    }
+
+    ASSERT_TRUE(player->Send(Event::Midi(MidiMessage{{kNoteOn, 69, 100}, 3})));
+    ASSERT_TRUE(player->Send(InputEvent::ReleaseUnheld(KeySet{}, false)));
+    std::vector<std::int16_t> played = Pull<std::int16_t>(*player, 3 * kBlockSamples, {441});
+    EXPECT_EQ(played,
+              RenderedDirectly({Event::Of(InputEvent::KeyDown(KeyForNote(69))), Event::Render(3)}));
 }

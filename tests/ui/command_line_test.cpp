@@ -24,6 +24,10 @@ private slots:
         QTest::newRow("JACK with the classic ring")
             << QStringList{"--latency", "classic", "--audio", "jack"} << 2 << QString()
             << "morvane: --audio and --no-connect go with --latency=low only\n\n" + usage;
+        for (const char* channel : {"--midi-channel=0", "--midi-channel=17", "--midi-channel=1x"})
+            QTest::newRow(channel)
+                << QStringList{channel} << 2 << QString()
+                << "morvane: --midi-channel must be a number from 1 to 16\n\n" + usage;
     }
     void answersWithoutADisplay() {
         QFETCH(QStringList, arguments);

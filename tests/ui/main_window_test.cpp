@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -56,9 +57,10 @@ struct Window {
     void Open() {
         auto manual = std::make_unique<ManualWaveOut>();
         device = manual.get();
-        form = std::make_unique<TForm1>(TForm1Setup{
-            std::move(manual), SettingsFile(), folder.path().toStdString(),
-            [this](const std::string& message) { errors.push_back(message); }, std::nullopt});
+        form = std::make_unique<TForm1>(
+            TForm1Setup{std::move(manual), SettingsFile(), folder.path().toStdString(),
+                        [this](const std::string& message) { errors.push_back(message); },
+                        std::nullopt, std::nullopt, false});
     }
     std::filesystem::path SettingsFile() const {
         return std::filesystem::path(folder.path().toStdString()) / "morvane.ini";
@@ -521,7 +523,8 @@ private slots:
             TForm1 form({std::move(manual),
                          std::filesystem::path(folder.path().toStdString()) / "x.ini",
                          folder.path().toStdString(),
-                         [&](const std::string& shown) { errors.push_back(shown); }, std::nullopt});
+                         [&](const std::string& shown) { errors.push_back(shown); }, std::nullopt,
+                         std::nullopt, false});
             QCOMPARE(errors, std::vector<std::string>{message});
             QVERIFY(!form.Input().SweepRunning());
             form.show();
@@ -616,6 +619,36 @@ private slots:
                 QVERIFY2(width <= label->contentsRect().width(), qPrintable(label->text()));
             }
         }
+    }
+
+    // Learn from the slider's menu: the next controller takes the slider from its default
+    // controller, moves it as a drag would, and the binding is in the settings file at
+    // once, for the next start; letting go is kept the same way.
+    void midiLearnFromTheSliderMenuIsSaved() {
+        Window window;
+        const auto* bar = static_cast<QScrollBar*>(window.form->ControlWidget(EnvAttack));
+        const QString label = window.form->ValueLabel(EnvAttack)->text();
+        std::unique_ptr<QMenu> menu(window.form->MidiLearnMenu(EnvAttack));
+        const QList<QAction*> actions = menu->actions();
+        QCOMPARE(actions.size(), 2);
+        QCOMPARE(actions[0]->text(), QString("MIDI学習"));
+        QCOMPARE(actions[1]->text(), QString("MIDI学習を解除"));
+        actions[0]->trigger();
+        window.form->ReceiveMidi(MidiMessage{{0xB0, 20, 127}, 3});
+        QCOMPARE(bar->value(), bar->maximum());
+        QVERIFY(window.form->ValueLabel(EnvAttack)->text() != label);
+        QVERIFY(window.SettingsText().contains("CC20=ENV_ATTACK"));
+
+        menu.reset(); // before the window that owns it goes
+        window.CloseWindow();
+        window.Open();
+        QCOMPARE(window.form->Bindings().ControlFor(20), std::optional<ControlId>(EnvAttack));
+        QCOMPARE(window.form->Bindings().ControlFor(73), std::nullopt);
+        QCOMPARE(window.form->Bindings().ControlFor(74), std::optional<ControlId>(VcfCutoff));
+        std::unique_ptr<QMenu>(window.form->MidiLearnMenu(EnvAttack))->actions()[1]->trigger();
+        QVERIFY(!window.SettingsText().contains("CC20="));
+        QVERIFY(window.SettingsText().contains("CC74=VCF_CUTOFF"));
+        QVERIFY(window.errors.empty());
     }
 
     void screenshotShowsTheJapaneseCaptions() {

@@ -1,0 +1,159 @@
+"""MIDI played to the synthesizer, live.
+
+Through JACK: a client of the test sends notes, the sustain pedal, the mod wheel, a controller
+and a program change at chosen frames to "midi_in" and records "out" in the same process cycle;
+the recording is bit for bit the offline rendering of the same events written as a MIDI file.
+Without an ALSA sequencer the program says so in one line and plays on."""
+
+import os
+import shutil
+import struct
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+
+import jack
+
+import harness
+
+RATE, PERIOD = harness.RATE, harness.BLOCK
+
+SETTINGS = ('[PRESET0]\nWAVE1_TYPE=2\nVCF_CUTOFF=40\n'
+            '[PRESET1]\nWAVE1_TYPE=1\nVCF_CUTOFF=70\nVCF_RESONANCE=80\nLFO_DEPTH=60\n')
+
+# (period, frame in it, message). An event at frame f goes before the first block starting at
+# or after it: at frame 0 before that period's block, later in the period before the next one.
+# The program change and the controller move the panel, which the window owns: they travel
+# through its thread and are sent well ahead of the first note.
+EVENTS = [
+    (0, 0, [0xC0, 1]),           # program change: preset 2
+    (0, 10, [0xB0, 74, 100]),    # cutoff, by the default binding
+    (30, 0, [0x90, 69, 100]),    # A, 440 Hz
+    (30, 200, [0x90, 72, 64]),
+    (45, 0, [0xB0, 64, 127]),    # pedal down
+    (50, 300, [0x80, 69, 0]),    # held back
+    (55, 0, [0xB0, 1, 64]),      # the wheel holds the LFO gate
+    (70, 100, [0x90, 72, 0]),    # velocity 0: a note-off, held back
+    (80, 0, [0xB0, 64, 0]),      # pedal up: 69, then 72 go up
+    (90, 0, [0xB0, 1, 0]),
+]
+LAST_PERIOD = 90
+TAIL = '0.4'              # seconds rendered after the end
+RECORDED_PERIODS = 150    # the rendering is 110 blocks; room for the latency
+
+
+def variable_length(value):
+    groups = [value & 0x7F]
+    value >>= 7
+    while value:
+        groups.append(0x80 | (value & 0x7F))
+        value >>= 7
+    return bytes(reversed(groups))
+
+
+def midi_file(events, end):
+    """Format 0 with one tick a frame: 22050 ticks a quarter note of one second."""
+    track = variable_length(0) + bytes([0xFF, 0x51, 3]) + (1000000).to_bytes(3, 'big')
+    now = 0
+    for period, frame, message in events:
+        at = period * PERIOD + frame
+        track += variable_length(at - now) + bytes(message)
+        now = at
+    track += variable_length(end - now) + bytes([0xFF, 0x2F, 0])
+    return (b'MThd' + struct.pack('>IHHH', 6, 0, 1, RATE) +
+            b'MTrk' + struct.pack('>I', len(track)) + track)
+
+
+def start_morvane(session, *arguments):
+    """The program with its own settings file beside a link to it, as harness.start_morvane
+    does, with command-line arguments."""
+    home = tempfile.mkdtemp(prefix='morvane-', dir=session.directory)
+    binary = os.path.join(home, 'morvane')
+    try:
+        os.link(os.environ['MORVANE'], binary)
+    except OSError:
+        shutil.copy2(os.environ['MORVANE'], binary)
+    with open(os.path.join(home, 'morvane.ini'), 'w') as f:
+        f.write(SETTINGS)
+    with open(os.path.join(home, 'output'), 'wb') as output:
+        program = session.start([binary, *arguments], stdout=output, stderr=output)
+    session.wait_for_window(program, '^Morvane$')
+    return program, home
+
+
+class Player:
+    """A JACK client that plays the events from the period it is armed in and records what
+    comes back, as int16 samples."""
+
+    def __init__(self, server):
+        self.client = jack.Client('morvane-e2e-midi', no_start_server=True, servername=server)
+        self.midi = self.client.midi_outports.register('midi_out')
+        self.audio = self.client.inports.register('in')
+        self.by_period = {}
+        for period, frame, message in EVENTS:
+            self.by_period.setdefault(period, []).append((frame, bytes(message)))
+        self.armed = False
+        self.period = None
+        self.recorded = []
+        self.done = threading.Event()
+        self.client.set_process_callback(self.process)
+
+    def process(self, frames):
+        self.midi.clear_buffer()
+        if not self.armed or self.done.is_set():
+            return
+        self.period = 0 if self.period is None else self.period + 1
+        for frame, message in self.by_period.get(self.period, []):
+            self.midi.write_midi_event(frame, message)
+        self.recorded.append(bytes(self.audio.get_buffer()))
+        if len(self.recorded) == RECORDED_PERIODS:
+            self.done.set()
+
+    def samples(self):
+        floats = b''.join(self.recorded)
+        values = struct.unpack('<%df' % (len(floats) // 4), floats)
+        # Exact: the program's samples are int16 divided by 32768.
+        return struct.pack('<%dh' % len(values), *(round(v * 32768) for v in values))
+
+
+class Midi(unittest.TestCase):
+    def test_jack_midi_plays_as_the_offline_rendering_of_its_file(self):
+        harness.allowing_an_underrun(self.play_through_jack)
+
+    def play_through_jack(self):
+        with harness.Session(x=True, jack=True) as session:
+            program, home = start_morvane(session, '--audio=jack', '--no-connect')
+            player = Player(session.env['JACK_DEFAULT_SERVER'])
+            with player.client:
+                player.client.connect(player.midi, 'Morvane:midi_in')
+                player.client.connect('Morvane:out', player.audio)
+                player.armed = True
+                self.assertTrue(player.done.wait(30), 'the recording did not finish')
+            self.assertIsNone(program.poll(), 'the program ended')
+            song = os.path.join(session.directory, 'song.mid')
+            with open(song, 'wb') as f:
+                f.write(midi_file(EVENTS, LAST_PERIOD * PERIOD))
+            reference = subprocess.run(
+                [os.environ['MORVANE_RENDER'], '--ini', os.path.join(home, 'morvane.ini'),
+                 '--preset', '0', '--tail', TAIL, song, '-'],
+                capture_output=True, check=True, env=session.env, timeout=60).stdout
+            harness.find_reference(reference, player.samples())
+
+    def test_without_a_sequencer_one_line_says_so_and_the_program_plays_on(self):
+        if os.path.exists('/dev/snd/seq'):
+            self.skipTest('this machine has an ALSA sequencer')
+        with harness.Session(x=True, pulse=True) as session:
+            program, home = start_morvane(session)
+            time.sleep(1)
+            self.assertIsNone(program.poll(), 'the program ended')
+            with open(os.path.join(home, 'output')) as f:
+                lines = [line for line in f if 'sequencer' in line]
+            self.assertEqual(len(lines), 1, lines)
+            self.assertTrue(lines[0].startswith('morvane: no ALSA sequencer for MIDI input'),
+                            lines[0])
+
+
+if __name__ == '__main__':
+    unittest.main()
