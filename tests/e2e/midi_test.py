@@ -6,10 +6,8 @@ the recording is bit for bit the offline rendering of the same events written as
 Without an ALSA sequencer the program says so in one line and plays on."""
 
 import os
-import shutil
 import struct
 import subprocess
-import tempfile
 import threading
 import time
 import unittest
@@ -66,22 +64,6 @@ def midi_file(events, end):
             b'MTrk' + struct.pack('>I', len(track)) + track)
 
 
-def start_morvane(session, *arguments):
-    """The program with its own settings file beside a link to it, as harness.start_morvane
-    does, with command-line arguments."""
-    home = tempfile.mkdtemp(prefix='morvane-', dir=session.directory)
-    binary = os.path.join(home, 'morvane')
-    try:
-        os.link(os.environ['MORVANE'], binary)
-    except OSError:
-        shutil.copy2(os.environ['MORVANE'], binary)
-    with open(os.path.join(home, 'morvane.ini'), 'w') as f:
-        f.write(SETTINGS)
-    with open(os.path.join(home, 'output'), 'wb') as output:
-        program = session.start([binary, *arguments], stdout=output, stderr=output)
-    session.wait_for_window(program, '^Morvane$')
-    return program, home
-
 
 class Player:
     """A JACK client that plays the events from the period it is armed in and records what
@@ -124,7 +106,8 @@ class Midi(unittest.TestCase):
 
     def play_through_jack(self):
         with harness.Session(x=True, jack=True) as session:
-            program, home = start_morvane(session, '--audio=jack', '--no-connect')
+            program, _, home = session.start_morvane(
+                SETTINGS, args=['--audio=jack', '--no-connect'])
             player = Player(session.env['JACK_DEFAULT_SERVER'])
             with player.client:
                 player.client.connect(player.midi, 'Morvane:midi_in')
@@ -145,7 +128,7 @@ class Midi(unittest.TestCase):
         if os.path.exists('/dev/snd/seq'):
             self.skipTest('this machine has an ALSA sequencer')
         with harness.Session(x=True, pulse=True) as session:
-            program, home = start_morvane(session)
+            program, _, home = session.start_morvane(SETTINGS)
             time.sleep(1)
             self.assertIsNone(program.poll(), 'the program ended')
             with open(os.path.join(home, 'output')) as f:
