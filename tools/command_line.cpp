@@ -66,6 +66,11 @@ const char* const kHelp =
     "starts at or after it. The file and its tail may last 24 hours at most, which\n"
     "keeps a mistaken tempo from filling the disk and still fits a WAV file.\n"
     "\n"
+    "morvane-render --export-lv2-presets INI FOLDER writes the eight presets of the\n"
+    "settings file INI, each with its tuning, as an LV2 preset bundle in FOLDER for\n"
+    "the plugin urn:morvane:synth (FOLDER ~/.lv2/NAME.lv2 puts them in the hosts'\n"
+    "preset lists as NAME F1 .. NAME F8).\n"
+    "\n"
     "Exit status: 0 done, 1 the sound device failed, 2 bad input or output.\n";
 
 namespace {
@@ -102,6 +107,11 @@ bool IsOption(std::string_view argument, std::string_view name) {
 } // namespace
 
 CommandLine ParseCommandLine(std::span<const std::string_view> arguments) {
+    if (!arguments.empty() && arguments[0] == "--export-lv2-presets") {
+        if (arguments.size() != 3 || arguments[1].empty() || arguments[2].empty())
+            return UsageError{"--export-lv2-presets needs INI and FOLDER alone"};
+        return PresetExport{std::string(arguments[1]), std::string(arguments[2])};
+    }
     RenderJob job;
     std::vector<std::string_view> positional;
     bool optionsEnded = false;

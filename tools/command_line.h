@@ -30,12 +30,17 @@ struct RenderJob {
     std::string score;                       // a path, or "-" for standard input
     std::string output;                      // a path, or "-" for standard output; unused with play
 };
+// --export-lv2-presets INI FOLDER: the settings file's presets as an LV2 preset bundle.
+struct PresetExport {
+    std::string settingsFile;
+    std::string folder;
+};
 struct ShowHelp {};
 struct UsageError {
     std::string message;
 };
 
-using CommandLine = std::variant<RenderJob, ShowHelp, UsageError>;
+using CommandLine = std::variant<RenderJob, PresetExport, ShowHelp, UsageError>;
 
 // The arguments after the program's name.
 CommandLine ParseCommandLine(std::span<const std::string_view> arguments);

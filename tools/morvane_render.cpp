@@ -2,6 +2,7 @@
 #include <string_view>
 #include <vector>
 
+#include "plugin/bundle_files.h"
 #include "tools/command_line.h"
 #include "tools/render_job.h"
 #include "tools/termination_cleanup.h"
@@ -17,6 +18,14 @@ int main(int argc, char** argv) {
     }
     if (std::holds_alternative<ShowHelp>(commandLine)) {
         std::cout << kHelp;
+        return kExitSuccess;
+    }
+    if (auto* presets = std::get_if<PresetExport>(&commandLine)) {
+        Status exported = lv2::ExportPresets(presets->settingsFile, presets->folder);
+        if (!exported) {
+            std::cerr << "morvane-render: " << exported.error().message << '\n';
+            return kExitFailure;
+        }
         return kExitSuccess;
     }
     InstallTerminationCleanup();

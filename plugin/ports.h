@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+
+#include "engine/parameters.h"
+#include "engine/tuning.h"
+
+// The plugin's ports, numbered in this one place: the Turtle description, the plugin
+// itself and its tests all take the indices from here.
+namespace morvane::lv2 {
+
+inline constexpr const char* kPluginUri = "urn:morvane:synth";
+inline constexpr const char* kBinaryName = "morvane.so";
+inline constexpr const char* kDescriptionFile = "morvane.ttl";
+
+inline constexpr int kMidiInPort = 0;
+inline constexpr int kOutPort = 1;
+inline constexpr int kLatencyPort = 2;
+// One control input per sound control in ControlId order, then the tuning.
+inline constexpr int kFirstControlPort = 3;
+inline constexpr int kTuningPort = kFirstControlPort + kControlCount;
+inline constexpr int kPortCount = kTuningPort + 1;
+
+constexpr int ControlPort(ControlId id) {
+    return kFirstControlPort + id;
+}
+
+// The symbol hosts and scripts find a control port by: the settings-file key in lower
+// case ("vcf_cutoff"), or "tuning".
+std::string ControlSymbol(ControlId id);
+
+// What a host shows for the control and for the items of a radio group or the LFO
+// shape pair, in English: hosts mostly draw with fonts that lack the panel's Japanese.
+struct ControlText {
+    const char* name;
+    const char* items[4]; // as many as the control has positions; none for others
+};
+const ControlText& Text(ControlId id);
+
+} // namespace morvane::lv2
