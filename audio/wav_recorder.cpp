@@ -54,7 +54,8 @@ int CreateFile(const std::string& path) {
 
 } // namespace
 
-std::array<std::uint8_t, kWavHeaderBytes> WavHeader(std::uint32_t dataBytes) {
+std::array<std::uint8_t, kWavHeaderBytes> WavHeader(std::uint32_t dataBytes,
+                                                    std::uint32_t sampleRate) {
     std::array<std::uint8_t, kWavHeaderBytes> bytes{};
     HeaderWriter w(bytes);
     w.Text("RIFF");
@@ -64,8 +65,8 @@ std::array<std::uint8_t, kWavHeaderBytes> WavHeader(std::uint32_t dataBytes) {
     w.U32(kFormatChunkBytes);
     w.U16(kFormatPcm);
     w.U16(kChannels);
-    w.U32(kSampleRate);
-    w.U32(kSampleRate * kBlockAlign);
+    w.U32(sampleRate);
+    w.U32(sampleRate * kBlockAlign);
     w.U16(kBlockAlign);
     w.U16(kBitsPerSample);
     w.U16(0); // no extra format information

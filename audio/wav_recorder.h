@@ -19,8 +19,10 @@ inline constexpr int kMaxRecordedBlocks = 30000;
 inline constexpr int kWavHeaderBytes = 46;
 
 // The header of a recording holding dataBytes bytes of samples: RIFF, WAVE, an 18-byte
-// "fmt " chunk for 22050 Hz mono 16-bit PCM with extra size 0, then "data".
-std::array<std::uint8_t, kWavHeaderBytes> WavHeader(std::uint32_t dataBytes);
+// "fmt " chunk for mono 16-bit PCM at sampleRate (the engine's 22050 Hz unless a render
+// was resampled) with extra size 0, then "data".
+std::array<std::uint8_t, kWavHeaderBytes> WavHeader(std::uint32_t dataBytes,
+                                                    std::uint32_t sampleRate = kSampleRate);
 
 // Records what the engine plays into "yyyymmdd-hhnnss.wav" (the local time of the start)
 // in a given directory: a RIFF/WAVE file of 22050 Hz mono 16-bit PCM whose header is

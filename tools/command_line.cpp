@@ -7,20 +7,23 @@
 #include "midi/block_schedule.h"
 #include "settings/presets.h"
 #include "tools/midi_score.h"
+#include "tools/render_rate.h"
 
 namespace morvane {
 
 const char* const kUsage = "usage: morvane-render [--ini FILE] [--preset N] [--tail SECONDS] "
-                           "(SCORE OUT | --play [--latency MODE] [--audio API] [--no-connect] "
-                           "SCORE)";
+                           "([--rate HZ] SCORE OUT | --play [--latency MODE] [--audio API] "
+                           "[--no-connect] SCORE)";
 
 const char* const kHelp =
-    "usage: morvane-render [--ini FILE] [--preset N] [--tail SECONDS] SCORE OUT\n"
+    "usage: morvane-render [--ini FILE] [--preset N] [--tail SECONDS] [--rate HZ]\n"
+    "                      SCORE OUT\n"
     "       morvane-render [--ini FILE] [--preset N] [--tail SECONDS] --play\n"
     "                      [--latency MODE] [--audio API] [--no-connect] SCORE\n"
     "\n"
     "Plays a score through the synthesizer's engine and writes the sound out, or\n"
-    "plays it aloud in real time: 22050 Hz, mono, signed 16-bit samples.\n"
+    "plays it aloud in real time: 22050 Hz (or --rate HZ), mono, signed 16-bit\n"
+    "samples.\n"
     "\n"
     "  SCORE        score file, or - for standard input\n"
     "  OUT          output file: a name ending in .wav gets a WAV file, any other\n"
@@ -28,6 +31,10 @@ const char* const kHelp =
     "               standard output. A file takes its name once complete (a link\n"
     "               stays, its target gets the file); a device or a pipe such as\n"
     "               /dev/stdout is written into; OUT may not be the score itself\n"
+    "  --rate HZ    write OUT at HZ, 8000..384000 (default 22050, the engine's\n"
+    "               own rate, untouched); resampled as for a sound device at HZ,\n"
+    "               from its first frame on: the sound starts behind the\n"
+    "               resampler's delay of about 2 ms and ends as much later\n"
     "  --play       play on the default sound output instead, the same samples;\n"
     "               returns once the last one has been heard\n"
     "  --latency MODE  low (default): rendered in the sound device's callback;\n"
@@ -63,13 +70,17 @@ const char* const kHelp =
 
 namespace {
 
-std::optional<int> PresetSlot(std::string_view text) {
-    int slot = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), slot);
-    if (error != std::errc{} || end != text.data() + text.size() || slot < 0 ||
-        slot >= kPresetSlotCount)
+std::optional<int> IntegerIn(std::string_view text, int lowest, int highest) {
+    int value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size() || value < lowest ||
+        value > highest)
         return std::nullopt;
-    return slot;
+    return value;
+}
+
+std::optional<int> PresetSlot(std::string_view text) {
+    return IntegerIn(text, 0, kPresetSlotCount - 1);
 }
 
 // The value of an option given as "--name VALUE" or "--name=VALUE", advancing i past it.
@@ -94,6 +105,7 @@ CommandLine ParseCommandLine(std::span<const std::string_view> arguments) {
     RenderJob job;
     std::vector<std::string_view> positional;
     bool optionsEnded = false;
+    bool rateGiven = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         std::string_view a = arguments[i];
         if (optionsEnded || a == "-" || !a.starts_with("-")) {
@@ -129,6 +141,15 @@ CommandLine ParseCommandLine(std::span<const std::string_view> arguments) {
             if (!blocks)
                 return UsageError{"--tail needs SECONDS, 0 to 86400"};
             job.tailBlocks = *blocks;
+        } else if (IsOption(a, "--rate")) {
+            std::optional<std::string_view> value = OptionValue(arguments, i, "--rate");
+            std::optional<int> rate =
+                value ? IntegerIn(*value, kLowestRenderRate, kHighestRenderRate) : std::nullopt;
+            if (!rate)
+                return UsageError{"--rate needs HZ, " + std::to_string(kLowestRenderRate) + " to " +
+                                  std::to_string(kHighestRenderRate)};
+            job.rate = *rate;
+            rateGiven = true;
         } else if (IsOption(a, "--preset")) {
             std::optional<std::string_view> value = OptionValue(arguments, i, "--preset");
             std::optional<int> slot = value ? PresetSlot(*value) : std::nullopt;
@@ -147,6 +168,9 @@ CommandLine ParseCommandLine(std::span<const std::string_view> arguments) {
                       !job.audio.output.connect))
         return UsageError{"--latency, --audio and --no-connect go with --play"};
     if (job.play) {
+        // A device plays at its own rate; the resampler follows it.
+        if (rateGiven)
+            return UsageError{"--rate is for OUT; --play plays at the device's rate"};
         if (positional.size() != 1)
             return UsageError{"--play needs SCORE alone"};
         job.score = positional[0];

@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "audio/audio_choice.h"
+#include "engine/synth_tables.h"
 
 // The command line of morvane-render.
 namespace morvane {
@@ -24,6 +25,7 @@ struct RenderJob {
     int presetSlot = 0;                      // --preset N
     bool play = false;                       // --play: to the default output device
     std::optional<std::int64_t> tailBlocks;  // --tail SECONDS, for a MIDI file
+    int rate = kSampleRate;                  // --rate HZ: OUT's sample rate
     AudioChoice audio;                       // --latency, --audio, --no-connect
     std::string score;                       // a path, or "-" for standard input
     std::string output;                      // a path, or "-" for standard output; unused with play

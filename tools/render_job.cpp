@@ -18,6 +18,7 @@
 #include "tools/midi_score.h"
 #include "tools/offline_renderer.h"
 #include "tools/output_file.h"
+#include "tools/render_rate.h"
 #include "tools/score.h"
 #include "tools/score_feeder.h"
 #include "tools/score_player.h"
@@ -35,11 +36,11 @@ bool NamesWavFile(std::string_view path) {
 }
 
 // The RIFF size field is 32 bits wide: it must hold the header's 38 bytes after it and
-// every block.
-bool FitsInWav(std::uint64_t blocks) {
+// every sample.
+bool FitsInWav(std::uint64_t frames) {
     constexpr std::uint64_t kLargestRiffSize = std::numeric_limits<std::uint32_t>::max();
     constexpr std::uint64_t kRiffSizeWithoutSamples = kWavHeaderBytes - 8;
-    return blocks <= (kLargestRiffSize - kRiffSizeWithoutSamples) / kBlockBytes;
+    return frames <= (kLargestRiffSize - kRiffSizeWithoutSamples) / sizeof(std::int16_t);
 }
 
 // Controllers move the sliders that the settings file binds them to, as in the program.
@@ -90,20 +91,22 @@ Status CheckOutputIsNotTheScore(const RenderJob& job) {
     return {};
 }
 
-Status RenderToFile(OfflineRenderer& renderer, const score::Score& score, const std::string& path) {
+Status RenderToFile(OfflineRenderer& renderer, const score::Score& score, int rate,
+                    std::uint64_t frames, const std::string& path) {
     auto failed = [](const Error& error) { return Error{std::string(kProgram) + error.message}; };
     Result<OutputFile> file = OutputFile::Open(path);
     if (!file)
         return failed(file.error());
     if (NamesWavFile(path)) {
-        auto header = WavHeader(static_cast<std::uint32_t>(score.blocks * kBlockBytes));
+        auto header = WavHeader(static_cast<std::uint32_t>(frames * sizeof(std::int16_t)),
+                                static_cast<std::uint32_t>(rate));
         Status written = file->Write({reinterpret_cast<const char*>(header.data()), header.size()});
         if (!written)
             return failed(written.error());
     }
-    Status played = ScorePlayer(renderer, score).PlayTo([&](std::string_view bytes) {
-        return file->Write(bytes);
-    });
+    ScorePlayer player(renderer, score);
+    Status played = PlayAtRate(player, rate, frames,
+                               [&](std::string_view bytes) { return file->Write(bytes); });
     if (!played)
         return failed(played.error());
     if (renderer.Fault())
@@ -204,14 +207,17 @@ int RunRenderJob(const RenderJob& job, std::istream& input, std::ostream& output
         return fail(read.error());
     const score::Score& score = *read;
 
+    Result<std::uint64_t> frames = FramesAtRate(score.blocks * kBlockSamples, job.rate);
+    if (!frames)
+        return fail(Error{std::string(kProgram) + frames.error().message});
     bool toStandardOutput = job.output == kStandardStream;
     if (!job.play && !toStandardOutput) {
         if (Status separate = CheckOutputIsNotTheScore(job); !separate)
             return fail(separate.error());
-        if (NamesWavFile(job.output) && !FitsInWav(score.blocks))
+        if (NamesWavFile(job.output) && !FitsInWav(*frames))
             return fail(Error{std::string(kProgram) + "the score's " +
-                              std::to_string(score.blocks) +
-                              " blocks are too long for a WAV file"});
+                              std::to_string(score.blocks) + " blocks at " +
+                              std::to_string(job.rate) + " Hz are too long for a WAV file"});
     }
 
     OfflineRenderer renderer;
@@ -227,12 +233,19 @@ int RunRenderJob(const RenderJob& job, std::istream& input, std::ostream& output
         return played;
     }
     if (toStandardOutput) {
-        ScorePlayer(renderer, score).PlayTo(output);
+        ScorePlayer player(renderer, score);
+        Status played = PlayAtRate(player, job.rate, *frames, [&output](std::string_view bytes) {
+            return output.write(bytes.data(), bytes.size()) ? Status() : Error{"stream failed"};
+        });
+        // A failed stream ends the playing too, and is reported as the stream.
         if (!output.flush())
             return fail(Error{std::string(kProgram) + "cannot write to standard output"});
+        if (!played)
+            return fail(Error{std::string(kProgram) + played.error().message});
         if (renderer.Fault())
             return fail(Error{std::string(kProgram) + renderer.Fault()->message});
-    } else if (Status rendered = RenderToFile(renderer, score, job.output); !rendered) {
+    } else if (Status rendered = RenderToFile(renderer, score, job.rate, *frames, job.output);
+               !rendered) {
         return fail(rendered.error());
     }
     return kExitSuccess;

@@ -35,6 +35,8 @@ TEST(CommandLine, OptionsAndTheTwoPaths) {
 
     EXPECT_EQ(std::get<RenderJob>(Parse({"--tail=0.25", "song.MIDI", "out"})).tailBlocks, 13);
     EXPECT_EQ(std::get<RenderJob>(Parse({"song.mid", "--tail", "0", "out"})).tailBlocks, 0);
+    EXPECT_EQ(std::get<RenderJob>(Parse({"a", "b"})).rate, 22050);
+    EXPECT_EQ(std::get<RenderJob>(Parse({"--rate=48000", "a", "b"})).rate, 48000);
 }
 
 TEST(CommandLine, PlayTakesTheScoreAlone) {
@@ -99,6 +101,10 @@ TEST(CommandLine, BadUseIsAUsageError) {
              {"--play", "--audio", "alsa", "a"},
              {"--play", "--latency=classic", "--audio=jack", "a"},
              {"--no-connect", "a", "b"},
+             {"--rate", "7999", "a", "b"},
+             {"--rate=384001", "a", "b"},
+             {"--rate", "48k", "a", "b"},
+             {"--rate", "22050", "--play", "a"},
          }) {
         EXPECT_TRUE(std::holds_alternative<UsageError>(Parse(bad))) << bad.size();
     }
