@@ -54,6 +54,9 @@ void RealtimePlayer::ApplyInput(const InputEvent& input) {
 void RealtimePlayer::ApplyEvent(const Event& event) {
     switch (event.kind) {
     case Event::Kind::Input:
+        if (event.input.kind == InputEvent::Kind::Sound &&
+            event.panelActionsSeen < panelActionsPushed_)
+            break;
         ApplyInput(event.input);
         break;
     case Event::Kind::Midi:
@@ -65,6 +68,15 @@ void RealtimePlayer::ApplyEvent(const Event& event) {
         break;
     case Event::Kind::Forget:
         midi_->Bindings().Unbind(event.control);
+        break;
+    case Event::Kind::Control:
+        MoveControl(event.control, event.value);
+        break;
+    case Event::Kind::Preset:
+        if (event.value >= 0 && event.value < kPresetSlotCount) {
+            presets_[event.value] = event.preset;
+            presetKnown_.set(event.value);
+        }
         break;
     case Event::Kind::Render:
     case Event::Kind::End:
@@ -84,8 +96,10 @@ void RealtimePlayer::ApplyMidi(const MidiMessage& message) {
             wheelHolds_ = gate->held;
             state_->CtrlHeld = ctrlHolds_ || wheelHolds_;
         } else if (const auto* set = std::get_if<SetControl>(&action)) {
+            MoveControl(set->id, set->position);
             PushPanelAction({PanelAction::Kind::SetControl, set->id, set->position});
-        } else if (const auto* load = std::get_if<LoadPreset>(&action)) {
+        } else if (const auto* load = std::get_if<ChangeProgram>(&action)) {
+            LoadProgram(load->slot);
             PushPanelAction({PanelAction::Kind::LoadPreset, ControlId{}, load->slot});
         } else if (const auto* learnt = std::get_if<ControllerLearnt>(&action)) {
             PushPanelAction({PanelAction::Kind::ControllerLearnt, learnt->id, learnt->controller});
@@ -93,8 +107,20 @@ void RealtimePlayer::ApplyMidi(const MidiMessage& message) {
     }
 }
 
+void RealtimePlayer::MoveControl(ControlId id, int position) {
+    const ControlDescription& d = Describe(id);
+    WriteControl(*state_, id, std::clamp(position, d.minimum, d.maximum));
+}
+
+void RealtimePlayer::LoadProgram(int slot) {
+    if (presetKnown_[slot])
+        LoadPresetSound(*state_, presets_[slot]);
+}
+
 void RealtimePlayer::PushPanelAction(const PanelAction& action) {
-    if (!panelActions_.Push(action))
+    if (panelActions_.Push(action))
+        ++panelActionsPushed_;
+    else
         panelActionOverflows_.fetch_add(1, std::memory_order_relaxed);
 }
 
@@ -144,6 +170,8 @@ bool RealtimePlayer::FillBlock() {
         case Event::Kind::Midi:
         case Event::Kind::Learn:
         case Event::Kind::Forget:
+        case Event::Kind::Control:
+        case Event::Kind::Preset:
             ApplyEvent(*event);
             break;
         case Event::Kind::Render:

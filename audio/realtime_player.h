@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <bitset>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -10,6 +11,7 @@
 #include "audio/sample_source.h"
 #include "audio/spsc_ring.h"
 #include "engine/input_event.h"
+#include "engine/startup.h"
 #include "engine/synth_state.h"
 #include "midi/controller_bindings.h"
 #include "midi/midi_message.h"
@@ -30,10 +32,11 @@ using Block = std::array<std::int16_t, kBlockSamples>;
 //
 // MIDI reaches the player too and goes through its own mapping, at a block boundary as
 // every input does: by the queue (a message the interface received), or from the JACK
-// callback with the frame of its period it came at. Keys and the mod wheel act on the
-// state here; a controller moving a slider, a program change and a learnt controller
-// belong to the panel, which owns the sound, and go back to the interface through a
-// queue of their own.
+// callback with the frame of its period it came at. Everything a message does to the
+// sound happens here, at that boundary: keys, the mod wheel, a controller moving a
+// slider, and a program change of a preset the interface has handed over. What the panel
+// shows follows: slider moves, program changes and learnt controllers go back to the
+// interface through a queue of their own, for it to show and keep.
 //
 // Two threads: the producer (the user interface) calls Send, SetRecording and the
 // Pop... calls; the consumer (the audio callback, or the interface itself for the
@@ -61,17 +64,29 @@ public:
 
     struct Event {
         // Midi: a message for the mapping. Learn: arm MIDI learn for the control.
-        // Forget: the control follows no controller from now on.
-        enum class Kind : std::uint8_t { Input, Render, End, Midi, Learn, Forget };
+        // Forget: the control follows no controller from now on. Control: move the
+        // control to a position, as a drag would. Preset: what a program change of
+        // the slot loads from now on.
+        enum class Kind : std::uint8_t { Input, Render, End, Midi, Learn, Forget, Control, Preset };
         Kind kind = Kind::Input;
         InputEvent input;
         std::uint64_t blocks = 0; // Render
         MidiMessage midi;
         ControlId control{};
+        int value = 0; // Control: the position; Preset: the slot
+        PresetValues preset{};
+        // A whole sound from the panel: how many panel actions the panel had carried
+        // out when it took it.
+        std::uint64_t panelActionsSeen = 0;
 
         static Event Of(const InputEvent& input) {
             Event event;
             event.input = input;
+            return event;
+        }
+        static Event Sound(const SoundParameters& sound, std::uint64_t panelActionsSeen) {
+            Event event = Of(InputEvent::Sound(sound));
+            event.panelActionsSeen = panelActionsSeen;
             return event;
         }
         static Event Render(std::uint64_t blocks) {
@@ -93,6 +108,18 @@ public:
         }
         static Event Learn(ControlId id) { return OfControl(Kind::Learn, id); }
         static Event Forget(ControlId id) { return OfControl(Kind::Forget, id); }
+        static Event Control(ControlId id, int position) {
+            Event event = OfControl(Kind::Control, id);
+            event.value = position;
+            return event;
+        }
+        static Event Preset(int slot, const PresetValues& values) {
+            Event event;
+            event.kind = Kind::Preset;
+            event.value = slot;
+            event.preset = values;
+            return event;
+        }
 
     private:
         static Event OfControl(Kind kind, ControlId id) {
@@ -181,6 +208,8 @@ private:
     void ApplyEvent(const Event& event);
     void ApplyMidi(const MidiMessage& message);
     void ApplyMidiDue(int frame);
+    void MoveControl(ControlId id, int position);
+    void LoadProgram(int slot);
     bool FillBlock();
     template <typename Sample> void RenderAny(Sample* out, int frames) noexcept;
 
@@ -214,6 +243,13 @@ private:
     // The keys MIDI holds down: the stuck-key sweep, which knows only the keyboard and
     // the mouse, must leave them sounding.
     KeySet midiKeys_;
+    // The presets a program change loads; a slot the interface has not handed over loads
+    // nothing here (a plugin's host keeps presets of its own).
+    std::array<PresetValues, kPresetSlotCount> presets_{};
+    std::bitset<kPresetSlotCount> presetKnown_;
+    // A sound the panel took before it had shown every slider MIDI moved is stale: it
+    // would move them back for a moment.
+    std::uint64_t panelActionsPushed_ = 0;
     struct PendingMidi {
         MidiMessage message;
         int frame; // in the coming period; below 0 for an earlier one

@@ -227,6 +227,24 @@ std::optional<ControlId> FindControl(std::string_view key) {
     return std::nullopt;
 }
 
+void WriteControl(SoundParameters& s, ControlId id, int position) {
+    RowOf(id).write(s, position);
+}
+
+int PresetPosition(ControlId id, int value) {
+    const ControlDescription& d = Describe(id);
+    switch (d.kind) {
+    case ControlKind::RadioGroup:
+        return std::clamp(value < 0 ? d.presetDefault : value, d.minimum, d.maximum);
+    case ControlKind::Slider:
+        return std::clamp(value, d.minimum, d.maximum);
+    case ControlKind::CheckBox:
+    case ControlKind::ModType:
+        return value != 0 ? 1 : 0;
+    }
+    return value;
+}
+
 SoundControls::SoundControls(SoundParameters& parameters) : parameters_(parameters) {
     for (int i = 0; i < kControlCount; ++i)
         positions_[i] = kRows[i].description.startPosition;
@@ -255,27 +273,11 @@ void SoundControls::RunHandler(ControlId id) {
 }
 
 void SoundControls::ApplyPresetValue(ControlId id, int value) {
-    const ControlDescription& d = Describe(id);
-    switch (d.kind) {
-    case ControlKind::RadioGroup:
-        Set(id, value < 0 ? d.presetDefault : value);
+    Set(id, PresetPosition(id, value));
+    // Checking an LFO shape button runs its handler only if it was unchecked; for the
+    // chorus box, which has no handler, the run only repeats what setting it passed on.
+    if (Describe(id).kind != ControlKind::ModType)
         RunHandler(id);
-        break;
-    case ControlKind::Slider:
-        Set(id, value);
-        RunHandler(id);
-        break;
-    case ControlKind::CheckBox:
-        // For the chorus box, which has no handler, the run only repeats the state
-        // that setting it has already passed on.
-        Set(id, value != 0 ? 1 : 0);
-        RunHandler(id);
-        break;
-    case ControlKind::ModType:
-        // Checking a button runs its handler only if it was unchecked; that is all.
-        Set(id, value == 0 ? 0 : 1);
-        break;
-    }
 }
 
 void SoundControls::MoveStartUpSliders() {

@@ -80,6 +80,16 @@ const ControlDescription& Describe(ControlId id);
 // The control whose key is the given name, in any letter case.
 std::optional<ControlId> FindControl(std::string_view key);
 
+// What the control's handler writes into the sound for a position within the control's
+// range (for a radio group, an item): the sound alone, without a panel or its labels, so
+// that an audio callback may move a control.
+void WriteControl(SoundParameters& s, ControlId id, int position);
+
+// The position a preset's stored value puts the control in: a radio group's negative value
+// means the key's default (a group left with nothing selected would store octave 3 or
+// waveform -1); any non-zero value checks a box or picks the square.
+int PresetPosition(ControlId id, int value);
+
 // Told of every change of a control's position and of its value label, so that a
 // view (the Qt panel) can follow changes made from code.
 class ControlListener {
@@ -106,9 +116,8 @@ public:
     // after setting a control, so the engine follows even when the value was unchanged).
     void RunHandler(ControlId id);
 
-    // Applies a value exactly as the preset loader does for the control's kind. A
-    // negative radio-group value takes the key's default instead: a group left with
-    // nothing selected would store octave 3 or waveform -1.
+    // Applies a value exactly as the preset loader does for the control's kind, at its
+    // PresetPosition.
     void ApplyPresetValue(ControlId id, int value);
 
     // The slider moves of start-up: echo depth 10 then 0, echo time 100, distortion

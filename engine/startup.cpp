@@ -22,4 +22,11 @@ void LoadPreset(SoundControls& controls, const PresetValues& values) {
         controls.ApplyPresetValue(static_cast<ControlId>(i), values[i]);
 }
 
+void LoadPresetSound(SoundParameters& s, const PresetValues& values) {
+    for (int i = 0; i < kPresetControlCount; ++i) {
+        const auto id = static_cast<ControlId>(i);
+        WriteControl(s, id, PresetPosition(id, values[i]));
+    }
+}
+
 } // namespace morvane

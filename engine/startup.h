@@ -9,6 +9,9 @@
 // renderer alike.
 namespace morvane {
 
+// The settings file keeps eight presets, chosen with F1..F8 or a MIDI program change.
+inline constexpr int kPresetSlotCount = 8;
+
 // The 28 values of one preset in key order, indexed by ControlId, as a file holds them.
 using PresetValues = std::array<int, kPresetControlCount>;
 
@@ -22,5 +25,9 @@ PresetValues DefaultPresetValues();
 
 // Applies the values in key order, the order in which the engine parameters change.
 void LoadPreset(SoundControls& controls, const PresetValues& values);
+
+// What LoadPreset does to the sound, without the panel: for an audio callback, which must
+// not touch the controls' labels.
+void LoadPresetSound(SoundParameters& s, const PresetValues& values);
 
 } // namespace morvane

@@ -30,9 +30,9 @@ struct LfoGate {
 };
 
 // Load preset slot 0..7, as F1..F8 do outside save mode.
-struct LoadPreset {
+struct ChangeProgram {
     int slot;
-    friend bool operator==(const LoadPreset&, const LoadPreset&) = default;
+    friend bool operator==(const ChangeProgram&, const ChangeProgram&) = default;
 };
 
 // Move a slider to a position within its range, as a drag would.
@@ -50,7 +50,8 @@ struct ControllerLearnt {
     friend bool operator==(const ControllerLearnt&, const ControllerLearnt&) = default;
 };
 
-using MidiAction = std::variant<KeyDown, KeyUp, LfoGate, LoadPreset, SetControl, ControllerLearnt>;
+using MidiAction =
+    std::variant<KeyDown, KeyUp, LfoGate, ChangeProgram, SetControl, ControllerLearnt>;
 
 // The actions of one message, in the order they are to be applied. It lives on the
 // stack of an audio callback, so its capacity is fixed: the most a message yields is

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "engine/startup.h"
 #include "midi/midi_message.h"
 
 namespace morvane {
@@ -23,7 +24,6 @@ constexpr int kSustainPedal = 64;
 constexpr int kAllSoundOff = 120;
 constexpr int kAllNotesOff = 123;
 constexpr int kPedalDownFrom = 64;
-constexpr int kPresetSlots = 8;
 constexpr int kLargestValue = 127;
 
 bool IsDataByte(std::uint8_t byte) {
@@ -97,8 +97,8 @@ MidiActions MidiMapping::Apply(std::span<const std::uint8_t> message) {
         ControlChange(first, message[2], out);
         break;
     case kProgramChange:
-        if (first < kPresetSlots)
-            out.Add(LoadPreset{first});
+        if (first < kPresetSlotCount)
+            out.Add(ChangeProgram{first});
         break;
     default:
         break;

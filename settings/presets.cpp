@@ -67,4 +67,15 @@ Status PresetBank::PresetLoadSave(int slot, bool save) {
     return WriteIniFile(settingsFile_, *file);
 }
 
+Result<std::array<PresetValues, kPresetSlotCount>> PresetBank::ReadAll() const {
+    Result<IniFile> file = ReadIniFile(settingsFile_);
+    if (!file) {
+        return file.error();
+    }
+    std::array<PresetValues, kPresetSlotCount> presets{};
+    for (int slot = 0; slot < kPresetSlotCount; ++slot)
+        presets[slot] = ReadPreset(*file, PresetSectionName(slot));
+    return presets;
+}
+
 } // namespace morvane

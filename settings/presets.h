@@ -1,17 +1,17 @@
 #pragma once
 
+#include <array>
 #include <filesystem>
 #include <string>
 
 #include "base/result.h"
 #include "engine/parameters.h"
+#include "engine/startup.h"
 
 // The eight sound presets of the settings file: one section per slot, the panel's
 // controls as its keys. The bank loads and saves through SoundControls, so the panel's
 // controls and the synth state follow by themselves.
 namespace morvane {
-
-inline constexpr int kPresetSlotCount = 8;
 
 // "PRESET0" .. "PRESET7".
 std::string PresetSectionName(int slot);
@@ -23,6 +23,9 @@ public:
     // Loads the slot into the controls (save false), or writes the controls into the
     // slot and the file back (save true). A load never writes the file.
     Status PresetLoadSave(int slot, bool save);
+
+    // Every slot as a load would find it now, for whoever loads presets without the panel.
+    Result<std::array<PresetValues, kPresetSlotCount>> ReadAll() const;
 
 private:
     SoundControls& controls_;

@@ -23,7 +23,7 @@ void AddCommand(const MidiAction& action, std::vector<score::Command>& commands)
                    [&](const KeyDown& a) { commands.push_back(score::KeyDown{a.key}); },
                    [&](const KeyUp& a) { commands.push_back(score::KeyUp{a.key}); },
                    [&](const LfoGate& a) { commands.push_back(score::SetCtrl{a.held}); },
-                   [&](const LoadPreset& a) { commands.push_back(score::LoadPreset{a.slot}); },
+                   [&](const ChangeProgram& a) { commands.push_back(score::LoadPreset{a.slot}); },
                    [&](const SetControl& a) {
                        commands.push_back(score::MoveControl{a.id, a.position});
                    },

@@ -234,12 +234,14 @@ int RunRenderJob(const RenderJob& job, std::istream& input, std::ostream& output
     }
     if (toStandardOutput) {
         ScorePlayer player(renderer, score);
-        // The stream keeps its own failure; the sink's error only ends the playing.
-        static_cast<void>(PlayAtRate(player, job.rate, *frames, [&output](std::string_view bytes) {
+        Status played = PlayAtRate(player, job.rate, *frames, [&output](std::string_view bytes) {
             return output.write(bytes.data(), bytes.size()) ? Status() : Error{"stream failed"};
-        }));
+        });
+        // A failed stream ends the playing too, and is reported as the stream.
         if (!output.flush())
             return fail(Error{std::string(kProgram) + "cannot write to standard output"});
+        if (!played)
+            return fail(Error{std::string(kProgram) + played.error().message});
         if (renderer.Fault())
             return fail(Error{std::string(kProgram) + renderer.Fault()->message});
     } else if (Status rendered = RenderToFile(renderer, score, job.rate, *frames, job.output);

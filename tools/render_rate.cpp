@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <span>
+#include <string>
 
 #include "audio/resampler.h"
 #include "audio/wav_recorder.h"
@@ -46,6 +47,9 @@ Status PlayAtRate(ScorePlayer& player, int rate, std::uint64_t frames,
         const Resampler::Progress progress =
             resampler->Process(std::span<const std::int16_t>(block).subspan(blockUsed),
                                std::span<std::int16_t>(out.data(), room));
+        // A stuck filter would otherwise spin here for ever.
+        if (progress.consumed == 0 && progress.produced == 0)
+            return Error{"the resampler to " + std::to_string(rate) + " Hz stopped"};
         blockUsed += progress.consumed;
         for (int n = 0; n < progress.produced; ++n)
             StoreLittleEndian(static_cast<std::uint16_t>(out[n]), &bytes[2 * n]);

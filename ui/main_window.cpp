@@ -532,6 +532,7 @@ bool TForm1::OpenAudio() {
     player_ = std::move(*player);
     // The channel was checked with the command line.
     static_cast<void>(player_->ListenToMidi(midiChannel_, bindings_));
+    SendPresets();
     sentSound_ = *state_;
     if (output_) {
         recorderThread_ = std::make_unique<RecorderThread>(*player_, *recorder_);
@@ -614,6 +615,7 @@ void TForm1::ApplyPanelAction(const RealtimePlayer::PanelAction& action) {
         const Status loaded = presets_->LoadSlot(action.value);
         ShowPresetMode();
         ShowFileError(loaded);
+        SendPresets();
         break;
     }
     case Kind::ControllerLearnt:
@@ -626,12 +628,16 @@ void TForm1::ApplyPanelAction(const RealtimePlayer::PanelAction& action) {
 
 // The whole sound goes over as one value whenever it differs from what the player has:
 // before every key, before every block of the ring, and on the low-latency timer, so a
-// preset load is never heard half done.
+// preset load is never heard half done. It goes again once the panel has shown what MIDI
+// did: the player drops a sound taken before that.
 void TForm1::SyncSound() {
-    if (!player_ || static_cast<const SoundParameters&>(*state_) == sentSound_)
+    if (!player_ || (static_cast<const SoundParameters&>(*state_) == sentSound_ &&
+                     panelActionsSeen_ == sentPanelActionsSeen_))
         return;
-    if (player_->Send(InputEvent::Sound(*state_)))
+    if (player_->Send(RealtimePlayer::Event::Sound(*state_, panelActionsSeen_))) {
         sentSound_ = *state_;
+        sentPanelActionsSeen_ = panelActionsSeen_;
+    }
     if (!output_)
         player_->Apply();
 }
@@ -639,8 +645,10 @@ void TForm1::SyncSound() {
 void TForm1::DrainReturnQueues() {
     while (std::optional<KeyColourChanges> changes = player_->PopKeyColours())
         ShowKeyColours(*changes, *keyButtons_);
-    while (std::optional<RealtimePlayer::PanelAction> action = player_->PopPanelAction())
+    while (std::optional<RealtimePlayer::PanelAction> action = player_->PopPanelAction()) {
+        ++panelActionsSeen_;
         ApplyPanelAction(*action);
+    }
 }
 
 void TForm1::CheckLowLatencyOutput() {
@@ -799,6 +807,21 @@ void TForm1::SetPresetSelection(int slot) {
     const Status error = presets_->SelectSlot(slot);
     ShowPresetMode();
     ShowFileError(error);
+    SendPresets();
+}
+
+// The player loads a program change's preset itself, at the block boundary the message
+// reaches; the panel follows a moment later from the file. So the player gets the presets
+// afresh whenever the panel has read or written them. An unreadable file has been reported
+// by the load or save that came before; the player keeps what it had.
+void TForm1::SendPresets() {
+    if (!player_)
+        return;
+    Result<std::array<PresetValues, kPresetSlotCount>> presets = presets_->ReadAll();
+    if (!presets)
+        return;
+    for (int slot = 0; slot < kPresetSlotCount; ++slot)
+        SendEvent(RealtimePlayer::Event::Preset(slot, (*presets)[slot]));
 }
 
 // The sound parameters get their values only from a preset load: when the settings file

@@ -150,6 +150,7 @@ private:
 
     void ButtonPresetSaveClick();
     void SetPresetSelection(int slot);
+    void SendPresets();
     void LoadFirstPreset();
     void ShowPresetMode();
     void UpDownTuningClick(bool up);
@@ -184,6 +185,8 @@ private:
     std::unique_ptr<RealtimeOutput> output_;
     // What the player was last sent; the panel changes state_ alone.
     SoundParameters sentSound_{};
+    std::uint64_t panelActionsSeen_ = 0;
+    std::uint64_t sentPanelActionsSeen_ = 0;
     // Low latency: brings back what the callback sends, passes on the sound, watches
     // the device and the drain at close.
     QTimer returnTimer_;

@@ -25,6 +25,7 @@ public:
     // is the slot already selected, as the offline renderer does.
     Status LoadSlot(int slot);
     int SelectedSlot() const { return selectedSlot_; }
+    Result<std::array<PresetValues, kPresetSlotCount>> ReadAll() const { return bank_.ReadAll(); }
 
     // Toggles save mode; turning it on selects nothing, so any slot can then be chosen.
     void ButtonPresetSaveClick();

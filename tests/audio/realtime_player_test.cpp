@@ -210,3 +210,69 @@ TEST(RealtimePlayer, MidiSharesTheGateWithCtrlAndOutlivesTheSweep) {
     EXPECT_EQ(played,
               RenderedDirectly({Event::Of(InputEvent::KeyDown(KeyForNote(69))), Event::Render(3)}));
 }
+
+// What MIDI and the panel do to the sound lands at a block boundary, as a drag of the
+// slider or a load of the preset would there: from the callback, before the first block
+// starting at or after the message's frame; from the queue, before the next block. A
+// program change loads only a preset the interface has handed over. A sound the panel
+// took before it had shown the controller's move does not undo the move.
+TEST(RealtimePlayer, ControllersPresetsAndControlsChangeTheSoundAtTheBlockBoundary) {
+    PresetValues bright = DefaultPresetValues();
+    bright[Wave1Type] = 2;
+    bright[VcfCutoff] = 90;
+    const auto message = [](std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
+        return MidiMessage{{status, data1, data2}, std::uint8_t(DataByteCount(status) + 1)};
+    };
+    const struct {
+        const char* what;
+        Event event;
+        bool handOverPresets;
+        bool thenStaleSound;
+        void (*expected)(SoundParameters& s, const PresetValues& bright);
+    } cases[] = {
+        {"cutoff by CC74", Event::Midi(message(kControlChange, 74, 100)), false, false,
+         [](SoundParameters& s, const PresetValues&) {
+             WriteControl(s, VcfCutoff, ControllerPosition(VcfCutoff, 100));
+         }},
+        {"cutoff by CC74, then a stale sound", Event::Midi(message(kControlChange, 74, 100)), false,
+         true,
+         [](SoundParameters& s, const PresetValues&) {
+             WriteControl(s, VcfCutoff, ControllerPosition(VcfCutoff, 100));
+         }},
+        {"a preset handed over", Event::Midi(message(kProgramChange, 1, 0)), true, false,
+         [](SoundParameters& s, const PresetValues& values) { LoadPresetSound(s, values); }},
+        {"a preset never handed over", Event::Midi(message(kProgramChange, 1, 0)), false, false,
+         [](SoundParameters&, const PresetValues&) {}},
+        {"a control from the queue", Event::Control(VcfResonance, 500), false, false,
+         [](SoundParameters& s, const PresetValues&) { WriteControl(s, VcfResonance, 90); }},
+    };
+    constexpr int kBlocks = 6;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto player = Player(RealtimePlayer::Pace::Live, kSampleRate);
+        if (c.handOverPresets) {
+            ASSERT_TRUE(player->Send(Event::Preset(1, bright)));
+        }
+        player->ReceiveMidi(message(kNoteOn, 69, 100), 0);
+        std::vector<std::int16_t> played;
+        for (int cycle = 0; cycle < kBlocks; ++cycle) {
+            // Frame 100 of period 2 and the queue before period 3 both reach block 3.
+            if (cycle == 2 && c.event.kind == Event::Kind::Midi)
+                player->ReceiveMidi(c.event.midi, 100);
+            if (cycle == 3 && c.event.kind != Event::Kind::Midi) {
+                ASSERT_TRUE(player->Send(c.event));
+            }
+            if (cycle == 3 && c.thenStaleSound) {
+                ASSERT_TRUE(player->Send(Event::Sound(*fixture::MakeSynth(), 0)));
+            }
+            std::vector<std::int16_t> period(kBlockSamples);
+            player->Render(period.data(), kBlockSamples);
+            played.insert(played.end(), period.begin(), period.end());
+        }
+        SoundParameters changed = *fixture::MakeSynth();
+        c.expected(changed, bright);
+        EXPECT_EQ(played, RenderedDirectly({Event::Of(InputEvent::KeyDown(KeyForNote(69))),
+                                            Event::Render(3), Event::Of(InputEvent::Sound(changed)),
+                                            Event::Render(kBlocks - 3)}));
+    }
+}

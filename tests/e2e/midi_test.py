@@ -23,16 +23,16 @@ SETTINGS = ('[PRESET0]\nWAVE1_TYPE=2\nVCF_CUTOFF=40\n'
 
 # (period, frame in it, message). An event at frame f goes before the first block starting at
 # or after it: at frame 0 before that period's block, later in the period before the next one.
-# The program change and the controller move the panel, which the window owns: they travel
-# through its thread and are sent well ahead of the first note.
+# The program change and the controller land while a note sounds, each at its own block.
 EVENTS = [
-    (0, 0, [0xC0, 1]),           # program change: preset 2
-    (0, 10, [0xB0, 74, 100]),    # cutoff, by the default binding
-    (30, 0, [0x90, 69, 100]),    # A, 440 Hz
+    (10, 0, [0x90, 69, 100]),    # A, 440 Hz
+    (20, 0, [0xC0, 1]),          # program change: preset 2
+    (25, 10, [0xB0, 74, 100]),   # cutoff, by the default binding
     (30, 200, [0x90, 72, 64]),
     (45, 0, [0xB0, 64, 127]),    # pedal down
     (50, 300, [0x80, 69, 0]),    # held back
     (55, 0, [0xB0, 1, 64]),      # the wheel holds the LFO gate
+    (60, 0, [0xB0, 74, 20]),
     (70, 100, [0x90, 72, 0]),    # velocity 0: a note-off, held back
     (80, 0, [0xB0, 64, 0]),      # pedal up: 69, then 72 go up
     (90, 0, [0xB0, 1, 0]),

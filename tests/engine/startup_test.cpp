@@ -98,3 +98,21 @@ TEST_F(FreshStart, APresetSetsTheWholeSoundButTheEcho) {
     LoadPreset(otherControls, DefaultPresetValues());
     EXPECT_TRUE(static_cast<const SoundParameters&>(*other) == *s);
 }
+
+// The audio callback loads a preset into the sound alone; it must end where the panel's
+// load ends, for stored values in and out of range.
+TEST_F(FreshStart, APresetLoadedIntoTheSoundAloneSoundsAsThePanelsLoad) {
+    PresetValues outOfRange{};
+    outOfRange.fill(-5);
+    outOfRange[VcfCutoff] = 400;
+    outOfRange[ModType] = 7;
+    PresetValues highest{};
+    for (int i = 0; i < kPresetControlCount; ++i)
+        highest[i] = Describe(static_cast<ControlId>(i)).maximum;
+    for (const PresetValues& values : {DefaultPresetValues(), highest, outOfRange}) {
+        SoundParameters alone = *s;
+        LoadPresetSound(alone, values);
+        LoadPreset(controls, values);
+        EXPECT_TRUE(alone == static_cast<const SoundParameters&>(*s));
+    }
+}

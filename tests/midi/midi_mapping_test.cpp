@@ -24,7 +24,7 @@ std::string Show(const MidiAction& action) {
                 return "up " + std::to_string(a.key);
             else if constexpr (std::is_same_v<A, LfoGate>)
                 return a.held ? "gate held" : "gate free";
-            else if constexpr (std::is_same_v<A, LoadPreset>)
+            else if constexpr (std::is_same_v<A, ChangeProgram>)
                 return "preset " + std::to_string(a.slot);
             else if constexpr (std::is_same_v<A, SetControl>)
                 return std::string(Describe(a.id).key) + " " + std::to_string(a.position);
