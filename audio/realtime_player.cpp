@@ -5,6 +5,7 @@
 #include <variant>
 
 #include "engine/block_renderer.h"
+#include "engine/tuning.h"
 #include "midi/midi_mapping.h"
 
 namespace morvane {
@@ -77,6 +78,9 @@ void RealtimePlayer::ApplyEvent(const Event& event) {
             presets_[event.value] = event.preset;
             presetKnown_.set(event.value);
         }
+        break;
+    case Event::Kind::Tuning:
+        ApplyTuning(*state_, event.value);
         break;
     case Event::Kind::Render:
     case Event::Kind::End:
@@ -172,6 +176,7 @@ bool RealtimePlayer::FillBlock() {
         case Event::Kind::Forget:
         case Event::Kind::Control:
         case Event::Kind::Preset:
+        case Event::Kind::Tuning:
             ApplyEvent(*event);
             break;
         case Event::Kind::Render:

@@ -66,14 +66,25 @@ public:
         // Midi: a message for the mapping. Learn: arm MIDI learn for the control.
         // Forget: the control follows no controller from now on. Control: move the
         // control to a position, as a drag would. Preset: what a program change of
-        // the slot loads from now on.
-        enum class Kind : std::uint8_t { Input, Render, End, Midi, Learn, Forget, Control, Preset };
+        // the slot loads from now on. Tuning: make the value the tuning, as the tuning
+        // control does.
+        enum class Kind : std::uint8_t {
+            Input,
+            Render,
+            End,
+            Midi,
+            Learn,
+            Forget,
+            Control,
+            Preset,
+            Tuning
+        };
         Kind kind = Kind::Input;
         InputEvent input;
         std::uint64_t blocks = 0; // Render
         MidiMessage midi;
         ControlId control{};
-        int value = 0; // Control: the position; Preset: the slot
+        int value = 0; // Control: the position; Preset: the slot; Tuning: the tuning
         PresetValues preset{};
         // A whole sound from the panel: how many panel actions the panel had carried
         // out when it took it.
@@ -111,6 +122,12 @@ public:
         static Event Control(ControlId id, int position) {
             Event event = OfControl(Kind::Control, id);
             event.value = position;
+            return event;
+        }
+        static Event Tuning(int tuning) {
+            Event event;
+            event.kind = Kind::Tuning;
+            event.value = tuning;
             return event;
         }
         static Event Preset(int slot, const PresetValues& values) {

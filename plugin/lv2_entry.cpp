@@ -1,0 +1,61 @@
+// The plugin's C face: the one descriptor a host finds by lv2_descriptor, whose
+// callbacks forward to SynthPlugin.
+
+#include <cstdio>
+
+#include <lv2/core/lv2.h>
+
+#include "plugin/ports.h"
+#include "plugin/synth_plugin.h"
+
+namespace {
+
+using morvane::lv2::SynthPlugin;
+
+SynthPlugin* Instance(LV2_Handle handle) {
+    return static_cast<SynthPlugin*>(handle);
+}
+
+LV2_Handle Instantiate(const LV2_Descriptor*, double rate, const char*,
+                       const LV2_Feature* const* features) {
+    morvane::Result<std::unique_ptr<SynthPlugin>> plugin = SynthPlugin::Create(rate, features);
+    if (!plugin) {
+        // A host learns only that instantiation failed; the reason goes to its terminal.
+        std::fprintf(stderr, "morvane.lv2: %s\n", plugin.error().message.c_str());
+        return nullptr;
+    }
+    return plugin->release();
+}
+
+void ConnectPort(LV2_Handle handle, uint32_t port, void* data) {
+    Instance(handle)->ConnectPort(port, data);
+}
+
+void Run(LV2_Handle handle, uint32_t frames) {
+    Instance(handle)->Run(frames);
+}
+
+void Cleanup(LV2_Handle handle) {
+    delete Instance(handle);
+}
+
+const void* ExtensionData(const char*) {
+    return nullptr;
+}
+
+const LV2_Descriptor kDescriptor = {
+    morvane::lv2::kPluginUri,
+    Instantiate,
+    ConnectPort,
+    nullptr,
+    Run,
+    nullptr,
+    Cleanup,
+    ExtensionData,
+};
+
+} // namespace
+
+LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) {
+    return index == 0 ? &kDescriptor : nullptr;
+}

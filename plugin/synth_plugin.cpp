@@ -1,0 +1,149 @@
+#include "plugin/synth_plugin.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include <lv2/atom/util.h>
+#include <lv2/midi/midi.h>
+
+#include "engine/startup.h"
+#include "engine/tuning.h"
+
+namespace morvane::lv2 {
+
+namespace {
+
+// Far beyond any host's rate, and within an int.
+constexpr double kHighestRate = 1'000'000;
+
+const LV2_URID_Map* FindUridMap(const LV2_Feature* const* features) {
+    for (; features && *features; ++features)
+        if (std::strcmp((*features)->URI, LV2_URID__map) == 0)
+            return static_cast<const LV2_URID_Map*>((*features)->data);
+    return nullptr;
+}
+
+// The port's value as a position of a control ranging minimum..maximum; nothing for a
+// port that is not connected or holds no number.
+std::optional<int> PortPosition(const float* port, int minimum, int maximum) noexcept {
+    if (!port || !std::isfinite(*port))
+        return std::nullopt;
+    const float clamped =
+        std::clamp(*port, static_cast<float>(minimum), static_cast<float>(maximum));
+    return static_cast<int>(std::lround(clamped));
+}
+
+std::optional<MidiMessage> ChannelMessage(const LV2_Atom& atom) noexcept {
+    const auto* bytes = static_cast<const std::uint8_t*>(LV2_ATOM_BODY_CONST(&atom));
+    if (atom.size == 0 || !IsChannelStatus(bytes[0]) ||
+        atom.size != 1u + static_cast<unsigned>(DataByteCount(bytes[0])))
+        return std::nullopt;
+    MidiMessage message;
+    std::copy_n(bytes, atom.size, message.bytes.begin());
+    message.size = static_cast<std::uint8_t>(atom.size);
+    return message;
+}
+
+} // namespace
+
+Result<std::unique_ptr<SynthPlugin>> SynthPlugin::Create(double rate,
+                                                         const LV2_Feature* const* features) {
+    const LV2_URID_Map* map = FindUridMap(features);
+    if (!map)
+        return Error{"the host offers no " LV2_URID__map};
+    // The resampler refuses what it cannot reach; a fraction of a hertz it cannot be told.
+    if (!(rate >= 1 && rate <= kHighestRate) || rate != std::floor(rate))
+        return Error{"cannot run at " + std::to_string(rate) + " Hz"};
+    const int deviceRate = static_cast<int>(rate);
+
+    // The sound the standalone starts with: the start-up sliders, then the default preset.
+    auto state = std::make_unique<SynthState>();
+    SoundControls controls(*state);
+    StartEngine(*state, controls, kDefaultTuning);
+    LoadPreset(controls, DefaultPresetValues());
+    Result<std::unique_ptr<RealtimePlayer>> player =
+        RealtimePlayer::Create(*state, RealtimePlayer::Pace::Live, deviceRate);
+    if (!player)
+        return player.error();
+    // The player's resampler lags as much as a fresh one of the same rate.
+    const int latency = Resampler::Create(deviceRate)->DelayFrames();
+
+    std::unique_ptr<SynthPlugin> plugin(new SynthPlugin(
+        std::move(*player), map->map(map->handle, LV2_MIDI__MidiEvent), state->Tuning, latency));
+    for (int i = 0; i < kControlCount; ++i)
+        plugin->ports_[i] = controls.Position(static_cast<ControlId>(i));
+    return plugin;
+}
+
+SynthPlugin::SynthPlugin(std::unique_ptr<RealtimePlayer> player, LV2_URID midiEvent, int tuning,
+                         int latencyFrames)
+    : player_(std::move(player)), midiEvent_(midiEvent), latencyFrames_(latencyFrames),
+      tuningPort_(tuning) {}
+
+void SynthPlugin::ConnectPort(std::uint32_t port, void* data) noexcept {
+    const int index = static_cast<int>(port);
+    if (index == kMidiInPort)
+        midiIn_ = static_cast<const LV2_Atom_Sequence*>(data);
+    else if (index == kOutPort)
+        out_ = static_cast<float*>(data);
+    else if (index == kLatencyPort)
+        latency_ = static_cast<float*>(data);
+    else if (index == kTuningPort)
+        tuning_ = static_cast<const float*>(data);
+    else if (index >= kFirstControlPort && index < kTuningPort)
+        controls_[index - kFirstControlPort] = static_cast<const float*>(data);
+}
+
+void SynthPlugin::Run(std::uint32_t frames) noexcept {
+    FollowControlPorts();
+    FollowTuningPort();
+    ReceiveMidi();
+    if (out_)
+        player_->Render(out_, static_cast<int>(frames));
+    DropPanelActions();
+    if (latency_)
+        *latency_ = static_cast<float>(latencyFrames_);
+}
+
+// A change reaches the sound at the next block boundary, as a slider move does. When the
+// player's queue is full the value stays unapplied and is offered again next run.
+void SynthPlugin::FollowControlPorts() noexcept {
+    for (int i = 0; i < kControlCount; ++i) {
+        const auto id = static_cast<ControlId>(i);
+        const std::optional<int> position =
+            PortPosition(controls_[i], Describe(id).minimum, Describe(id).maximum);
+        if (position && *position != ports_[i] &&
+            player_->Send(RealtimePlayer::Event::Control(id, *position)))
+            ports_[i] = *position;
+    }
+}
+
+void SynthPlugin::FollowTuningPort() noexcept {
+    const std::optional<int> tuning = PortPosition(tuning_, kLowestTuning, kHighestTuning);
+    if (tuning && *tuning != tuningPort_ && player_->Send(RealtimePlayer::Event::Tuning(*tuning)))
+        tuningPort_ = *tuning;
+}
+
+// In the order the host delivered them; the player applies each before the first block
+// that starts at or after its frame.
+void SynthPlugin::ReceiveMidi() noexcept {
+    if (!midiIn_)
+        return;
+    LV2_ATOM_SEQUENCE_FOREACH(midiIn_, event) {
+        if (event->body.type != midiEvent_)
+            continue;
+        if (std::optional<MidiMessage> message = ChannelMessage(event->body))
+            player_->ReceiveMidi(*message, static_cast<int>(event->time.frames));
+    }
+}
+
+// What a controller or a program change did inside the player comes back for a panel to
+// show; the host shows the ports and keeps the presets, so the queue is only emptied.
+void SynthPlugin::DropPanelActions() noexcept {
+    while (player_->PopPanelAction()) {
+    }
+}
+
+} // namespace morvane::lv2

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include <lv2/atom/atom.h>
+#include <lv2/core/lv2.h>
+#include <lv2/urid/urid.h>
+
+#include "audio/realtime_player.h"
+#include "base/result.h"
+#include "plugin/ports.h"
+
+namespace morvane::lv2 {
+
+// One instance of the instrument in a host. The real-time player does the work, as it
+// does for the standalone's low-latency mode: MIDI events go in with their frame, port
+// changes go in as control events for the next block boundary, and the host's buffer is
+// filled at its rate. Instances share nothing but the engine's read-only tables.
+class SynthPlugin {
+public:
+    // Fails for a host without urid:map or a rate the resampler cannot reach.
+    static Result<std::unique_ptr<SynthPlugin>> Create(double rate,
+                                                       const LV2_Feature* const* features);
+
+    void ConnectPort(std::uint32_t port, void* data) noexcept;
+    // The host's run(): never allocates, locks, logs or makes a system call.
+    void Run(std::uint32_t frames) noexcept;
+
+private:
+    SynthPlugin(std::unique_ptr<RealtimePlayer> player, LV2_URID midiEvent, int tuning,
+                int latencyFrames);
+    void FollowControlPorts() noexcept;
+    void FollowTuningPort() noexcept;
+    void ReceiveMidi() noexcept;
+    void DropPanelActions() noexcept;
+
+    std::unique_ptr<RealtimePlayer> player_;
+    LV2_URID midiEvent_;
+    int latencyFrames_;
+    const LV2_Atom_Sequence* midiIn_ = nullptr;
+    float* out_ = nullptr;
+    float* latency_ = nullptr;
+    std::array<const float*, kControlCount> controls_{};
+    const float* tuning_ = nullptr;
+    // Where each port was when the player last took it: only a move of the port reaches
+    // the sound, so a port left where it was does not undo what a MIDI controller did.
+    std::array<int, kControlCount> ports_{};
+    int tuningPort_;
+};
+
+} // namespace morvane::lv2

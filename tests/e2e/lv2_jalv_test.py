@@ -1,0 +1,58 @@
+"""The LV2 plugin in a real host: jalv runs it on the private JACK server, a client of the test
+plays MIDI to its "midi_in" and records its "out", and the recording is bit for bit the offline
+rendering of the same events written as a MIDI file.
+
+The events are the standalone's JACK test's. Its program change, which loads a preset there,
+is ignored by the plugin; rendered without a settings file it loads the default sound, which
+the plugin plays already."""
+
+import os
+import subprocess
+import unittest
+
+import harness
+import midi_test
+
+CLIENT = 'morvane-lv2'
+URI = 'urn:morvane:synth'
+
+
+class Jalv(unittest.TestCase):
+    def test_midi_to_the_plugin_plays_as_the_offline_rendering_of_its_file(self):
+        harness.allowing_an_underrun(self.play_through_jalv)
+
+    def play_through_jalv(self):
+        with harness.Session(jack=True) as session:
+            session.env['LV2_PATH'] = os.path.dirname(os.environ['MORVANE_LV2_BUNDLE'])
+            log = open(os.path.join(session.directory, 'jalv.log'), 'wb')
+            # jalv's console reads commands from its input and ends at its end: keep it open.
+            jalv = subprocess.Popen(['jalv', '-x', '-n', CLIENT, URI], env=session.env,
+                                    stdin=subprocess.PIPE, stdout=log, stderr=log)
+            session.programs.append(jalv)
+
+            def ports_shown():
+                if jalv.poll() is not None:
+                    raise harness.E2eError('jalv ended (status %d)' % jalv.returncode)
+                ports = session.run(['jack_lsp'], check=False).stdout.split()
+                return CLIENT + ':midi_in' in ports and CLIENT + ':out' in ports
+
+            harness.wait_until(ports_shown, 'the plugin\'s ports')
+            player = midi_test.Player(session.env['JACK_DEFAULT_SERVER'])
+            with player.client:
+                player.client.connect(player.midi, CLIENT + ':midi_in')
+                player.client.connect(CLIENT + ':out', player.audio)
+                player.armed = True
+                self.assertTrue(player.done.wait(30), 'the recording did not finish')
+            self.assertIsNone(jalv.poll(), 'jalv ended')
+            song = os.path.join(session.directory, 'song.mid')
+            with open(song, 'wb') as f:
+                f.write(midi_test.midi_file(midi_test.EVENTS,
+                                            midi_test.LAST_PERIOD * midi_test.PERIOD))
+            reference = subprocess.run(
+                [os.environ['MORVANE_RENDER'], '--tail', midi_test.TAIL, song, '-'],
+                capture_output=True, check=True, env=session.env, timeout=60).stdout
+            harness.find_reference(reference, player.samples())
+
+
+if __name__ == '__main__':
+    unittest.main()
