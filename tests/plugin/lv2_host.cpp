@@ -90,6 +90,31 @@ float& Lv2Host::Control(const std::string& symbol) {
     return controls_[Index(symbol)];
 }
 
+bool Lv2Host::LoadPreset(const std::string& bundle, const std::string& uri) {
+    Node bundleUri{lilv_new_file_uri(world_, nullptr, (bundle + "/").c_str())};
+    lilv_world_load_bundle(world_, bundleUri.node);
+    Node preset{lilv_new_uri(world_, uri.c_str())};
+    lilv_world_load_resource(world_, preset.node);
+    LilvState* state = lilv_state_new_from_world(world_, &map_, preset.node);
+    if (!state)
+        return false;
+    const LV2_URID floatType = MapUri(this, LV2_ATOM__Float);
+    struct Target {
+        Lv2Host* host;
+        LV2_URID floatType;
+    } target{this, floatType};
+    lilv_state_emit_port_values(
+        state,
+        [](const char* symbol, void* user, const void* value, std::uint32_t, std::uint32_t type) {
+            auto* target = static_cast<Target*>(user);
+            if (type == target->floatType)
+                target->host->Control(symbol) = *static_cast<const float*>(value);
+        },
+        &target);
+    lilv_state_free(state);
+    return true;
+}
+
 void Lv2Host::Run(std::span<const Midi> events, std::span<float> out) {
     auto* sequence = reinterpret_cast<LV2_Atom_Sequence*>(sequence_.data());
     sequence->atom.type = sequenceType_;

@@ -33,6 +33,9 @@ public:
     std::vector<std::string> Symbols() const;
     // The value of a control port, input or output; set takes effect at the next Run.
     float& Control(const std::string& symbol);
+    // Sets the control ports as the preset of the URI, in the bundle folder, does; false
+    // when there is no such preset.
+    bool LoadPreset(const std::string& bundle, const std::string& uri);
     // Runs one block of out.size() frames.
     void Run(std::span<const Midi> events, std::span<float> out);
 

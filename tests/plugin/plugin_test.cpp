@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <random>
 #include <span>
 #include <string>
@@ -190,6 +191,10 @@ testing::AssertionResult SameSamples(const std::vector<A>& actual, const std::ve
     return testing::AssertionSuccess();
 }
 
+void PrintTo(const HostCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class PluginPlaysAsTheRenderer : public testing::TestWithParam<HostCase> {};
 
 // Notes, the pedal, the wheel, a controller move and a program change to ignore: the
@@ -240,6 +245,46 @@ TEST(PluginPorts, MoveAtTheNextBlockBoundary) {
         Play(*host, kEngineRate, {{0, {0x90, 56, 100}}}, moves, reference.size(), {100});
     EXPECT_TRUE(SameSamples(As16Bit(played), reference));
 }
+
+struct PresetCase {
+    const char* name;
+    bool exported; // from the settings file, or the bundle's own
+    const char* uri;
+    const char* renderOptions;
+};
+
+void PrintTo(const PresetCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class PluginPresets : public testing::TestWithParam<PresetCase> {};
+
+// A preset in a host sounds as the same preset loaded by the renderer, tuning included.
+TEST_P(PluginPresets, SoundAsTheRenderersPreset) {
+    const PresetCase& c = GetParam();
+    TemporaryDirectory folder;
+    const std::string bundle = folder.Path() + "/mine.lv2";
+    const std::string command = std::string(MORVANE_RENDER) + " --export-lv2-presets '" +
+                                MORVANE_SETTINGS + "' '" + bundle + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const std::vector<std::int16_t> reference =
+        Render("song.mid", MidiFile(kSong, kSongEnd), std::string("--tail 0.3 ") + c.renderOptions);
+
+    auto host = LoadPlugin(kEngineRate);
+    ASSERT_TRUE(host);
+    ASSERT_TRUE(host->LoadPreset(c.exported ? bundle : MORVANE_LV2_BUNDLE, c.uri));
+    const std::vector<float> played = Play(*host, kEngineRate, kSong, {}, reference.size(), {441});
+    EXPECT_TRUE(SameSamples(As16Bit(played), reference));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Presets, PluginPresets,
+    testing::Values(PresetCase{"Default", false, "urn:morvane:synth:preset:default", ""},
+                    PresetCase{"FirstOfAFile", true, "urn:morvane:synth:preset:mine:0",
+                               "--ini " MORVANE_SETTINGS " --preset 0"},
+                    PresetCase{"LastOfAFile", true, "urn:morvane:synth:preset:mine:7",
+                               "--ini " MORVANE_SETTINGS " --preset 7"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PluginRates, InstantiatesAtHostRatesNotAtAFractionalOne) {
     for (double rate : {22050.0, 44100.0, 48000.0, 96000.0}) {
