@@ -2,6 +2,7 @@
 // callbacks forward to SynthPlugin.
 
 #include <cstdio>
+#include <exception>
 
 #include <lv2/core/lv2.h>
 
@@ -16,15 +17,35 @@ SynthPlugin* Instance(LV2_Handle handle) {
     return static_cast<SynthPlugin*>(handle);
 }
 
+// An exception must not cross into the host's C: the only one here is memory running out.
+morvane::Result<std::unique_ptr<SynthPlugin>> Create(double rate,
+                                                     const LV2_Feature* const* features) {
+    try {
+        return SynthPlugin::Create(rate, features);
+    } catch (const std::exception& error) {
+        return morvane::Error{error.what()};
+    }
+}
+
 LV2_Handle Instantiate(const LV2_Descriptor*, double rate, const char*,
                        const LV2_Feature* const* features) {
-    morvane::Result<std::unique_ptr<SynthPlugin>> plugin = SynthPlugin::Create(rate, features);
+    morvane::Result<std::unique_ptr<SynthPlugin>> plugin = Create(rate, features);
     if (!plugin) {
         // A host learns only that instantiation failed; the reason goes to its terminal.
         std::fprintf(stderr, "morvane.lv2: %s\n", plugin.error().message.c_str());
         return nullptr;
     }
     return plugin->release();
+}
+
+void Activate(LV2_Handle handle) {
+    try {
+        if (morvane::Status started = Instance(handle)->Activate(); !started)
+            std::fprintf(stderr, "morvane.lv2: %s\n", started.error().message.c_str());
+    } catch (const std::exception& error) {
+        // The instance plays on as it was.
+        std::fprintf(stderr, "morvane.lv2: cannot start afresh: %s\n", error.what());
+    }
 }
 
 void ConnectPort(LV2_Handle handle, uint32_t port, void* data) {
@@ -47,7 +68,7 @@ const LV2_Descriptor kDescriptor = {
     morvane::lv2::kPluginUri,
     Instantiate,
     ConnectPort,
-    nullptr,
+    Activate,
     Run,
     nullptr,
     Cleanup,

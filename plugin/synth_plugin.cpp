@@ -57,30 +57,36 @@ Result<std::unique_ptr<SynthPlugin>> SynthPlugin::Create(double rate,
     if (!(rate >= 1 && rate <= kHighestRate) || rate != std::floor(rate))
         return Error{"cannot run at " + std::to_string(rate) + " Hz"};
     const int deviceRate = static_cast<int>(rate);
+    Result<Resampler> resampler = Resampler::Create(deviceRate);
+    if (!resampler)
+        return resampler.error();
 
-    // The sound the standalone starts with: the start-up sliders, then the default preset.
+    std::unique_ptr<SynthPlugin> plugin(new SynthPlugin(
+        deviceRate, map->map(map->handle, LV2_MIDI__MidiEvent), resampler->DelayFrames()));
+    if (Status started = plugin->Activate(); !started)
+        return started.error();
+    return plugin;
+}
+
+SynthPlugin::SynthPlugin(int rate, LV2_URID midiEvent, int latencyFrames)
+    : rate_(rate), midiEvent_(midiEvent), latencyFrames_(latencyFrames) {}
+
+Status SynthPlugin::Activate() {
+    // The start-up sliders, then the default preset.
     auto state = std::make_unique<SynthState>();
     SoundControls controls(*state);
     StartEngine(*state, controls, kDefaultTuning);
     LoadPreset(controls, DefaultPresetValues());
     Result<std::unique_ptr<RealtimePlayer>> player =
-        RealtimePlayer::Create(*state, RealtimePlayer::Pace::Live, deviceRate);
+        RealtimePlayer::Create(*state, RealtimePlayer::Pace::Live, rate_);
     if (!player)
         return player.error();
-    // The player's resampler lags as much as a fresh one of the same rate.
-    const int latency = Resampler::Create(deviceRate)->DelayFrames();
-
-    std::unique_ptr<SynthPlugin> plugin(new SynthPlugin(
-        std::move(*player), map->map(map->handle, LV2_MIDI__MidiEvent), state->Tuning, latency));
+    player_ = std::move(*player);
     for (int i = 0; i < kControlCount; ++i)
-        plugin->ports_[i] = controls.Position(static_cast<ControlId>(i));
-    return plugin;
+        ports_[i] = controls.Position(static_cast<ControlId>(i));
+    tuningPort_ = state->Tuning;
+    return {};
 }
-
-SynthPlugin::SynthPlugin(std::unique_ptr<RealtimePlayer> player, LV2_URID midiEvent, int tuning,
-                         int latencyFrames)
-    : player_(std::move(player)), midiEvent_(midiEvent), latencyFrames_(latencyFrames),
-      tuningPort_(tuning) {}
 
 void SynthPlugin::ConnectPort(std::uint32_t port, void* data) noexcept {
     const int index = static_cast<int>(port);

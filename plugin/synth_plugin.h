@@ -24,21 +24,25 @@ public:
     static Result<std::unique_ptr<SynthPlugin>> Create(double rate,
                                                        const LV2_Feature* const* features);
 
+    // Starts afresh, as instantiated: the sound the standalone starts with, no key down,
+    // and every port taken to be where that sound has it. A host calls it before the first
+    // run and after a deactivate.
+    Status Activate();
     void ConnectPort(std::uint32_t port, void* data) noexcept;
     // The host's run(): never allocates, locks, logs or makes a system call.
     void Run(std::uint32_t frames) noexcept;
 
 private:
-    SynthPlugin(std::unique_ptr<RealtimePlayer> player, LV2_URID midiEvent, int tuning,
-                int latencyFrames);
+    SynthPlugin(int rate, LV2_URID midiEvent, int latencyFrames);
     void FollowControlPorts() noexcept;
     void FollowTuningPort() noexcept;
     void ReceiveMidi() noexcept;
     void DropPanelActions() noexcept;
 
-    std::unique_ptr<RealtimePlayer> player_;
+    int rate_;
     LV2_URID midiEvent_;
     int latencyFrames_;
+    std::unique_ptr<RealtimePlayer> player_;
     const LV2_Atom_Sequence* midiIn_ = nullptr;
     float* out_ = nullptr;
     float* latency_ = nullptr;
@@ -47,7 +51,7 @@ private:
     // Where each port was when the player last took it: only a move of the port reaches
     // the sound, so a port left where it was does not undo what a MIDI controller did.
     std::array<int, kControlCount> ports_{};
-    int tuningPort_;
+    int tuningPort_ = kDefaultTuning;
 };
 
 } // namespace morvane::lv2

@@ -90,6 +90,11 @@ float& Lv2Host::Control(const std::string& symbol) {
     return controls_[Index(symbol)];
 }
 
+void Lv2Host::Restart() {
+    lilv_instance_deactivate(instance_);
+    lilv_instance_activate(instance_);
+}
+
 bool Lv2Host::LoadPreset(const std::string& bundle, const std::string& uri) {
     Node bundleUri{lilv_new_file_uri(world_, nullptr, (bundle + "/").c_str())};
     lilv_world_load_bundle(world_, bundleUri.node);

@@ -36,6 +36,8 @@ public:
     // Sets the control ports as the preset of the URI, in the bundle folder, does; false
     // when there is no such preset.
     bool LoadPreset(const std::string& bundle, const std::string& uri);
+    // Deactivates and activates the instance, as a host does to start it afresh.
+    void Restart();
     // Runs one block of out.size() frames.
     void Run(std::span<const Midi> events, std::span<float> out);
 

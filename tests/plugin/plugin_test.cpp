@@ -286,6 +286,18 @@ INSTANTIATE_TEST_SUITE_P(
                                "--ini " MORVANE_SETTINGS " --preset 7"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Started afresh, an instance that has played, its ports moved, plays as a new one: no key
+// left down, no echo left over, the sound as the ports have it.
+TEST(PluginActivation, StartsAfresh) {
+    auto host = LoadPlugin(kEngineRate);
+    ASSERT_TRUE(host);
+    host->Control("echo_depth") = 60;
+    const std::vector<float> first = Play(*host, kEngineRate, kSong, {}, 8000, {441});
+    host->Restart();
+    const std::vector<float> again = Play(*host, kEngineRate, kSong, {}, 8000, {441});
+    EXPECT_TRUE(SameSamples(again, first));
+}
+
 TEST(PluginRates, InstantiatesAtHostRatesNotAtAFractionalOne) {
     for (double rate : {22050.0, 44100.0, 48000.0, 96000.0}) {
         std::string error;
