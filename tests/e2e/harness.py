@@ -200,6 +200,57 @@ class Jack(Server):
             raise E2eError('jackd ended with status %d on SIGTERM' % status)
 
 
+class PipeWire(Server):
+    """PipeWire standing in for the JACK server, through its JACK layer: the session's JACK
+    clients (the program and the test's own) load PipeWire's libjack, which CTest puts on
+    LD_LIBRARY_PATH for these tests. It runs at the engine's rate with one block a cycle, as
+    the JACK server does; no session manager is needed to run JACK clients and their links."""
+    name = 'jack'
+    server_name = 'pipewire-0'
+
+    def __init__(self, session, rate=RATE):
+        super().__init__(session)
+        self.rate = rate
+
+    def start(self):
+        env = self.session.env
+        env.update(JACK_DEFAULT_SERVER=self.server_name, JACK_NO_START_SERVER='1',
+                   PIPEWIRE_RUNTIME_DIR=self.session.runtime_directory)
+        # The test's own JACK clients find the daemon by this process's environment.
+        os.environ['PIPEWIRE_RUNTIME_DIR'] = self.session.runtime_directory
+        # PipeWire rounds its cycle down to a power of two unless told otherwise: 256 frames.
+        config = os.path.join(self.session.env['XDG_CONFIG_HOME'], 'pipewire', 'pipewire.conf.d')
+        os.makedirs(config, exist_ok=True)
+        with open(os.path.join(config, 'morvane-e2e.conf'), 'w') as f:
+            f.write('context.properties = {\n'
+                    '    clock.power-of-two-quantum = false\n'
+                    '    default.clock.rate = %d\n'
+                    '    default.clock.allowed-rates = [ %d ]\n'
+                    '    default.clock.quantum = %d\n'
+                    '    default.clock.min-quantum = %d\n'
+                    '    default.clock.max-quantum = %d\n'
+                    '}\n' % ((self.rate, self.rate) + (self.rate // 50,) * 3))
+        self.spawn(['pipewire'])
+
+        def answers():
+            self.check_alive()
+            return (self.session.run(['jack_samplerate'], check=False).stdout.strip() ==
+                    str(self.rate) and
+                    self.session.run(['jack_bufsize'], check=False).stdout.strip() ==
+                    str(self.rate // 50))
+
+        wait_until(answers, "PipeWire's JACK layer at %d Hz" % self.rate)
+
+    def stop(self):
+        os.environ.pop('PIPEWIRE_RUNTIME_DIR', None)
+        super().stop()
+
+
+def jack_server_kind():
+    """The JACK server the session starts: jackd, or PipeWire when the test asks for it."""
+    return PipeWire if os.environ.get('MORVANE_E2E_JACK') == 'pipewire' else Jack
+
+
 class Session:
     """The servers and programs of one test, all ended on leaving the with-block."""
 
@@ -214,12 +265,12 @@ class Session:
         self.runtime_directory = tempfile.mkdtemp(prefix='morvane-e2e-')
         # Nothing of the caller's desktop leaks in, and nothing is written outside the session.
         self.env = {k: v for k, v in os.environ.items()
-                    if not k.startswith(('DISPLAY', 'WAYLAND', 'PULSE', 'JACK', 'XDG_'))}
+                    if not k.startswith(('DISPLAY', 'WAYLAND', 'PULSE', 'PIPEWIRE', 'JACK', 'XDG_'))}
         self.env.update(XDG_RUNTIME_DIR=self.runtime_directory,
                         XDG_CONFIG_HOME=os.path.join(self.directory, 'config'),
                         HOME=self.directory)
         self.wanted = [server for server, on in ((Xvfb, x), (PulseAudio, pulse),
-                                                 (lambda s: Jack(s, RATE if jack is True else jack),
+                                                 (lambda s: jack_server_kind()(s, RATE if jack is True else jack),
                                                   jack)) if on]
         self.servers = {}
         self.programs = []
