@@ -47,24 +47,27 @@ Resampler::Progress Resampler::Process(std::span<const std::int16_t> in,
             out[i] = in[i] * kInt16ToFloat;
         return {n, n};
     }
-    // speexdsp runs on int16-scaled floats here, as its int16 path does inside, and only
-    // the result is scaled to JACK's range.
+    // speexdsp runs on int16-scaled floats here, as its int16 path does inside. Its
+    // output lands in a scratch buffer and only the scaled result goes to the device's
+    // buffer: a host that reads that buffer early (a late cycle) must find sound there,
+    // never a sample 32768 times too loud.
     Progress done;
     while (done.consumed < static_cast<int>(in.size()) &&
            done.produced < static_cast<int>(out.size())) {
         int piece = std::min(static_cast<int>(in.size()) - done.consumed,
-                             static_cast<int>(scratch_.size()));
-        std::copy_n(in.begin() + done.consumed, piece, scratch_.begin());
+                             static_cast<int>(scratchIn_.size()));
+        std::copy_n(in.begin() + done.consumed, piece, scratchIn_.begin());
         spx_uint32_t taken = piece;
-        spx_uint32_t written = out.size() - done.produced;
+        spx_uint32_t written = std::min(out.size() - done.produced, scratchOut_.size());
+        speex_resampler_process_float(state_.get(), 0, scratchIn_.data(), &taken,
+                                      scratchOut_.data(), &written);
         float* target = out.data() + done.produced;
-        speex_resampler_process_float(state_.get(), 0, scratch_.data(), &taken, target, &written);
         for (spx_uint32_t i = 0; i < written; ++i)
-            target[i] *= kInt16ToFloat;
+            target[i] = scratchOut_[i] * kInt16ToFloat;
         done.consumed += taken;
         done.produced += written;
-        if (static_cast<int>(taken) < piece)
-            break; // the output is full
+        if (taken == 0 && written == 0)
+            break;
     }
     return done;
 }

@@ -61,9 +61,10 @@ private:
 
     int deviceRate_;
     std::unique_ptr<SpeexResamplerState_, StateDeleter> state_; // null when passing through
-    // The float path converts its input here piece by piece; any size would do, since the
-    // output does not depend on the cut.
-    std::array<float, 512> scratch_{};
+    // The float path converts its input here and takes speexdsp's output back here,
+    // piece by piece; any size would do, since the output does not depend on the cut.
+    std::array<float, 512> scratchIn_{};
+    std::array<float, 1024> scratchOut_{};
 };
 
 } // namespace morvane

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
+#include <sys/time.h>
 #include <vector>
 
 #include "engine/synth_state.h"
@@ -57,6 +59,21 @@ void PrintTo(const RateCase& c, std::ostream* os) {
 }
 
 class ResamplerAtRate : public testing::TestWithParam<RateCase> {};
+
+// The device's buffer and what a host reading it at a random moment has seen there: the
+// largest magnitude and how many times it looked.
+constexpr int kDeviceBufferFrames = 2048;
+float deviceBuffer[kDeviceBufferFrames];
+volatile float largestSeen = 0;
+volatile sig_atomic_t looks = 0;
+
+void LookAtDeviceBuffer(int) {
+    float largest = largestSeen;
+    for (const float& sample : deviceBuffer)
+        largest = std::max(largest, std::abs(*static_cast<const volatile float*>(&sample)));
+    largestSeen = largest;
+    looks = looks + 1;
+}
 
 } // namespace
 
@@ -119,4 +136,33 @@ TEST(Resampler, RefusesARateThatIsNone) {
     auto resampler = Resampler::Create(0);
     ASSERT_FALSE(resampler.ok());
     EXPECT_EQ(resampler.error().message, "sample rate 0 Hz is not a rate");
+}
+
+// A host reads its buffer when its cycle comes, even while a late callback still fills it:
+// what is there must be the final sound, within full scale, never a sample on its way.
+// An interval timer plays that host, looking at the buffer a few thousand times while the
+// resampler fills it over and over with a loud sine (one a full-scale wave would overshoot
+// between its samples).
+TEST(Resampler, TheDeviceBufferOnlyEverHoldsFinalSamples) {
+    std::vector<std::int16_t> sine(kBlockSamples);
+    for (std::size_t i = 0; i < sine.size(); ++i)
+        sine[i] = static_cast<std::int16_t>(30000 * std::sin(2 * M_PI * 10 * i / kBlockSamples));
+    for (const int rate : {44100, 48000, 96000}) {
+        auto resampler = Resampler::Create(rate);
+        ASSERT_TRUE(resampler.ok());
+        largestSeen = 0;
+        looks = 0;
+        struct sigaction look {};
+        look.sa_handler = LookAtDeviceBuffer;
+        ASSERT_EQ(sigaction(SIGALRM, &look, nullptr), 0);
+        const itimerval every100us{{0, 100}, {0, 100}};
+        ASSERT_EQ(setitimer(ITIMER_REAL, &every100us, nullptr), 0);
+        for (long call = 0; looks < 2000 && call < 10'000'000; ++call)
+            resampler->Process(std::span(sine), std::span(deviceBuffer));
+        const itimerval stop{};
+        setitimer(ITIMER_REAL, &stop, nullptr);
+        signal(SIGALRM, SIG_DFL);
+        EXPECT_GE(looks, 2000) << rate;
+        EXPECT_LE(largestSeen, 1.0f) << rate << " Hz";
+    }
 }
