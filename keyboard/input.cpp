@@ -91,6 +91,14 @@ int VirtualKeyFor(const QKeyEvent& event) {
     return VirtualKeyForQtKey(event.key());
 }
 
+int KeycodeForVirtualKey(int virtualKey) {
+    for (const ScanCode& entry : kScanCodes) {
+        if (entry.virtualKey == virtualKey)
+            return entry.keycode;
+    }
+    return 0;
+}
+
 KeyboardInput::KeyboardInput(QWidget* window, InputSink send, TKeyButtons& keys,
                              std::function<void(int)> setPresetSelection)
     : window_(window), send_(std::move(send)), keys_(keys),

@@ -25,6 +25,9 @@ inline constexpr int kVkF8 = 0x77;
 // code here.
 int VirtualKeyFor(const QKeyEvent& event);
 
+// The X11 keycode of the physical key that sends this virtual-key code; 0 for none.
+int KeycodeForVirtualKey(int virtualKey);
+
 // Plays the instrument from the computer keyboard and the on-screen key buttons, keeps
 // the Ctrl gate of the LFO, selects presets with F1 to F8 and, once a second, releases
 // notes whose key is no longer held. It never touches the engine: every input goes out

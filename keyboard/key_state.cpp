@@ -14,12 +14,12 @@ namespace {
 constexpr int kBitsPerByte = 8;
 constexpr int kKeymapBytes = 32;
 
+} // namespace
+
 xcb_connection_t* X11Connection() {
     auto* x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     return x11 ? x11->connection() : nullptr;
 }
-
-} // namespace
 
 bool HasX11KeyState() {
     return X11Connection() != nullptr;

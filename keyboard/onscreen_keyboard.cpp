@@ -4,6 +4,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include "keyboard/layout_captions.h"
+
 namespace morvane {
 
 namespace {
@@ -107,6 +109,7 @@ void TColorButton::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 TKeyButtons::TKeyButtons(QWidget* parent, int panelHeight) {
+    const std::optional<KeyCaptions> layoutCaptions = ActiveLayoutCaptions();
     int x = kLowerRowFirstLeft;
     int y = panelHeight + kRowHeight;
     for (int key = 0; key < kKeyCount; ++key) {
@@ -116,7 +119,8 @@ TKeyButtons::TKeyButtons(QWidget* parent, int panelHeight) {
             y -= kRowHeight;
         }
         auto* button = new TColorButton(parent);
-        button->setText(QString::fromStdString(KeyCaption(key)));
+        button->setText(
+            QString::fromStdString(layoutCaptions ? (*layoutCaptions)[key] : KeyCaption(key)));
         button->KeyNum = key;
         if (row.Black) {
             button->SetColor(Qt::black);
