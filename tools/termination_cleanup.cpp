@@ -14,7 +14,19 @@ namespace {
 char pendingPath[PATH_MAX];
 volatile std::sig_atomic_t pathSet = 0;
 
-constexpr int kTerminatingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// Every signal that ends a program unless it is handled and that comes from outside
+// (kill, a log-out, a closed pipe, a CPU limit, a timer), besides the real-time ones.
+// The faults (SIGSEGV, SIGABRT...) stay with the default action and the sanitizers.
+constexpr int kTerminatingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGUSR1, SIGUSR2,
+                                       SIGPIPE, SIGALRM, SIGTERM,   SIGXCPU, SIGVTALRM,
+                                       SIGPROF, SIGIO,   SIGSTKFLT, SIGPWR};
+
+template <typename Visit> void ForEachTerminatingSignal(Visit visit) {
+    for (int signal : kTerminatingSignals)
+        visit(signal);
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal)
+        visit(signal);
+}
 
 void RemoveAndDie(int signal) {
     if (pathSet)
@@ -30,8 +42,12 @@ void InstallTerminationCleanup() {
     struct sigaction action {};
     action.sa_handler = RemoveAndDie;
     sigemptyset(&action.sa_mask);
-    for (int signal : kTerminatingSignals)
-        sigaction(signal, &action, nullptr);
+    ForEachTerminatingSignal([&action](int signal) {
+        // A signal the caller ignores (nohup) stays ignored.
+        struct sigaction inherited {};
+        if (sigaction(signal, nullptr, &inherited) == 0 && inherited.sa_handler != SIG_IGN)
+            sigaction(signal, &action, nullptr);
+    });
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
@@ -50,8 +66,7 @@ void KeepOnTermination() {
 TerminationHeld::TerminationHeld() {
     sigset_t held;
     sigemptyset(&held);
-    for (int signal : kTerminatingSignals)
-        sigaddset(&held, signal);
+    ForEachTerminatingSignal([&held](int signal) { sigaddset(&held, signal); });
     pthread_sigmask(SIG_BLOCK, &held, &previous_);
 }
 

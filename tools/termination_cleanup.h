@@ -4,12 +4,14 @@
 
 #include <string>
 
-// morvane-render stopped by a signal (Ctrl+C, kill, a log-out) removes the temporary
+// morvane-render stopped by a signal (Ctrl+C, kill, a log-out, a closed pipe) removes the temporary
 // file it was writing before it dies, as an error on the way would have.
 namespace morvane {
 
-// Makes SIGINT, SIGTERM and SIGHUP remove the file named by RemoveOnTermination and end
-// the program as the signal would have; makes SIGXFSZ, the file-size limit, a failed
+// Makes every signal that would end the program from outside (SIGINT, SIGTERM, SIGHUP,
+// SIGQUIT, SIGUSR1, SIGPIPE, SIGALRM, SIGXCPU, the real-time signals...) remove the file
+// named by RemoveOnTermination and end the program as the signal would have, except
+// those the program was started ignoring; makes SIGXFSZ, the file-size limit, a failed
 // write instead of a silent death, so that the program can say so and clean up.
 void InstallTerminationCleanup();
 
@@ -18,7 +20,7 @@ void RemoveOnTermination(const std::string& path);
 // From now on a signal removes nothing.
 void KeepOnTermination();
 
-// Holds SIGINT, SIGTERM and SIGHUP back while it lives, so that a file can be created and
+// Holds those signals back while it lives, so that a file can be created and
 // named for removal as one step; a signal that came meanwhile arrives at its end.
 class TerminationHeld {
 public:

@@ -58,6 +58,8 @@ ProgramRun RenderProgram(const ScratchDirectory& dir, const std::string& score,
     if (child == 0) {
         const rlimit limit{circumstances.sizeLimit, circumstances.sizeLimit};
         ::setrlimit(RLIMIT_FSIZE, &limit);
+        const rlimit noCore{0, 0}; // SIGQUIT would leave a core file behind
+        ::setrlimit(RLIMIT_CORE, &noCore);
         ::dup2(output[1], STDOUT_FILENO);
         ::dup2(errors[1], STDERR_FILENO);
         const char* scoreArgument = score.c_str();
@@ -228,5 +230,19 @@ TEST(OutputPaths, TheProgramWritesWhereOutLeadsAndLeavesNothingHalfDone) {
         EXPECT_FALSE(HoldsTemporaryFile(dir));
         if (c.check)
             c.check(dir, run);
+    }
+}
+
+// Whatever signal ends a render, of those that end a program unless it handles them, the
+// temporary file goes with it, and the program still ends by that signal.
+TEST(OutputPaths, EverySignalThatEndsTheProgramTakesTheTemporaryFileAlong) {
+    for (const int signal : {SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU, SIGPIPE, SIGVTALRM,
+                             SIGPROF, SIGIO, SIGPWR, SIGRTMIN, SIGRTMAX}) {
+        SCOPED_TRACE(strsignal(signal));
+        ScratchDirectory dir;
+        WriteBytes(dir / "score", kEndlessScore);
+        const ProgramRun run = RenderProgram(dir, dir / "score", dir / "take.raw", {signal});
+        EXPECT_EQ(run.signal, signal) << run.errors;
+        EXPECT_EQ(dir.Names(), std::vector<std::string>{"score"});
     }
 }
