@@ -21,6 +21,9 @@ inline constexpr int kFirstControlPort = 3;
 inline constexpr int kTuningPort = kFirstControlPort + kControlCount;
 inline constexpr int kPortCount = kTuningPort + 1;
 
+// The highest rate a host may run the plugin at: far beyond any host's, and within an int.
+inline constexpr int kHighestRate = 1'000'000;
+
 constexpr int ControlPort(ControlId id) {
     return kFirstControlPort + id;
 }

@@ -15,9 +15,6 @@ namespace morvane::lv2 {
 
 namespace {
 
-// Far beyond any host's rate, and within an int.
-constexpr double kHighestRate = 1'000'000;
-
 const LV2_URID_Map* FindUridMap(const LV2_Feature* const* features) {
     for (; features && *features; ++features)
         if (std::strcmp((*features)->URI, LV2_URID__map) == 0)

@@ -4,6 +4,7 @@
 #include <memory>
 #include <sstream>
 
+#include "audio/resampler.h"
 #include "engine/startup.h"
 #include "plugin/ports.h"
 
@@ -21,9 +22,12 @@ constexpr const char* kPrefixes = "@prefix atom: <http://lv2plug.in/ns/ext/atom#
                                   "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n"
                                   "\n";
 
-// The largest delay the resampler reports at the rates a host may run: a little over
-// 40 engine samples at 96 kHz.
-constexpr int kLatencyMaximum = 1000;
+// The largest delay the resampler reports at a rate a host may run: its filter's delay is
+// a fixed count of engine samples, so the most host frames come at the highest rate
+// (1814 at 1 MHz).
+int LatencyMaximum() {
+    return Resampler::Create(kHighestRate)->DelayFrames();
+}
 
 std::string Uri(const std::string& uri) {
     return "<" + uri + ">";
@@ -132,7 +136,7 @@ std::string PluginDescription() {
         << "    lv2:name \"Latency\" ;\n"
         << "    lv2:designation lv2:latency ;\n"
         << "    lv2:minimum 0 ;\n"
-        << "    lv2:maximum " << kLatencyMaximum << " ;\n"
+        << "    lv2:maximum " << LatencyMaximum() << " ;\n"
         << "    lv2:portProperty lv2:reportsLatency, lv2:integer\n";
     for (int i = 0; i < kControlCount; ++i) {
         out << "] , [\n";

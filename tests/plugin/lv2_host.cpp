@@ -32,8 +32,9 @@ std::unique_ptr<Lv2Host> Lv2Host::Load(const std::string& bundle, const std::str
     }
     const std::uint32_t ports = lilv_plugin_get_num_ports(host->plugin_);
     host->controls_.resize(ports);
-    std::vector<float> minimum(ports), maximum(ports);
-    lilv_plugin_get_port_ranges_float(host->plugin_, minimum.data(), maximum.data(),
+    host->minimum_.resize(ports);
+    host->maximum_.resize(ports);
+    lilv_plugin_get_port_ranges_float(host->plugin_, host->minimum_.data(), host->maximum_.data(),
                                       host->controls_.data());
 
     const LV2_Feature mapFeature{LV2_URID__map, &host->map_};
@@ -88,6 +89,11 @@ std::vector<std::string> Lv2Host::Symbols() const {
 
 float& Lv2Host::Control(const std::string& symbol) {
     return controls_[Index(symbol)];
+}
+
+std::pair<float, float> Lv2Host::Range(const std::string& symbol) const {
+    const std::uint32_t index = Index(symbol);
+    return {minimum_[index], maximum_[index]};
 }
 
 void Lv2Host::Restart() {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <lilv/lilv.h>
@@ -33,6 +34,8 @@ public:
     std::vector<std::string> Symbols() const;
     // The value of a control port, input or output; set takes effect at the next Run.
     float& Control(const std::string& symbol);
+    // The range the bundle declares for a control port, NaN where it declares none.
+    std::pair<float, float> Range(const std::string& symbol) const;
     // Sets the control ports as the preset of the URI, in the bundle folder, does; false
     // when there is no such preset.
     bool LoadPreset(const std::string& bundle, const std::string& uri);
@@ -55,6 +58,8 @@ private:
     LV2_URID midiType_ = 0;
     std::uint32_t out_ = 0;
     std::vector<float> controls_; // by port index; audio and atom ports keep a 0 here
+    std::vector<float> minimum_;
+    std::vector<float> maximum_;
     // The MIDI input's sequence, 8-byte aligned as atoms must be.
     std::vector<std::uint64_t> sequence_ = std::vector<std::uint64_t>(8192);
 };

@@ -229,6 +229,21 @@ INSTANTIATE_TEST_SUITE_P(Hosts, PluginPlaysAsTheRenderer,
                                          HostCase{"At48000", 48000, RandomSizes()}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The latency a host reads lies within the range the bundle declares, at every rate the
+// plugin runs at, the highest included.
+TEST(PluginLatency, StaysWithinItsDeclaredRange) {
+    for (const int rate : {8000, 22050, 48000, 192000, 384000, 1'000'000}) {
+        auto host = LoadPlugin(rate);
+        ASSERT_TRUE(host);
+        std::vector<float> out(64);
+        host->Run({}, out);
+        const auto [minimum, maximum] = host->Range("latency");
+        EXPECT_EQ(host->Control("latency"), morvane::Resampler::Create(rate)->DelayFrames());
+        EXPECT_GE(host->Control("latency"), minimum) << rate;
+        EXPECT_LE(host->Control("latency"), maximum) << rate;
+    }
+}
+
 // A port moved in the middle of an engine block reaches the sound at the next boundary,
 // as the score's parameter lines between render lines do; fractions round.
 TEST(PluginPorts, MoveAtTheNextBlockBoundary) {
