@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "audio/resampler.h"
+#include "base/version.h"
 #include "engine/startup.h"
 #include "plugin/ports.h"
 
@@ -14,6 +15,7 @@ namespace {
 
 constexpr const char* kPrefixes = "@prefix atom: <http://lv2plug.in/ns/ext/atom#> .\n"
                                   "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
+                                  "@prefix foaf: <http://xmlns.com/foaf/0.1/> .\n"
                                   "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
                                   "@prefix midi: <http://lv2plug.in/ns/ext/midi#> .\n"
                                   "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
@@ -110,8 +112,12 @@ Preset DefaultPreset() {
 std::string PluginDescription() {
     std::ostringstream out;
     out << kPrefixes << Uri(kPluginUri) << "\n"
-        << "    a lv2:Plugin, lv2:InstrumentPlugin ;\n"
+        << "    a lv2:Plugin, lv2:InstrumentPlugin, doap:Project ;\n"
         << "    doap:name \"Morvane\" ;\n"
+        << "    doap:license <http://opensource.org/licenses/mit> ;\n"
+        << "    doap:maintainer [ foaf:name \"The Morvane developers\" ] ;\n"
+        << "    lv2:minorVersion " << kVersionMinor << " ;\n"
+        << "    lv2:microVersion " << kVersionPatch << " ;\n"
         << "    rdfs:comment \"A small polyphonic subtractive synthesizer: five voices, two "
            "oscillators, a filter, an LFO, distortion and echo.\" ;\n"
         << "    lv2:requiredFeature urid:map ;\n"

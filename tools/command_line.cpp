@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/ascii.h"
+#include "base/version.h"
 #include "midi/block_schedule.h"
 #include "settings/presets.h"
 #include "tools/midi_score.h"
@@ -49,6 +50,7 @@ const char* const kHelp =
     "               how long a MIDI file renders past its end (default 2; 0\n"
     "               stops at the end)\n"
     "  -h, --help   show this help\n"
+    "  -v, --version  show the version\n"
     "\n"
     "Score lines (# starts a comment):\n"
     "  param NAME VALUE   set a preset key, ECHO_DEPTH, ECHO_TIME or TUNING\n"
@@ -72,6 +74,10 @@ const char* const kHelp =
     "preset lists as NAME F1 .. NAME F8).\n"
     "\n"
     "Exit status: 0 done, 1 the sound device failed, 2 bad input or output.\n";
+
+std::string VersionLine() {
+    return std::string("morvane-render ") + kProgramVersion;
+}
 
 namespace {
 
@@ -124,6 +130,8 @@ CommandLine ParseCommandLine(std::span<const std::string_view> arguments) {
             optionsEnded = true;
         } else if (a == "-h" || a == "--help") {
             return ShowHelp{};
+        } else if (a == "-v" || a == "--version") {
+            return ShowVersion{};
         } else if (a == "--play") {
             job.play = true;
         } else if (IsOption(a, "--latency")) {

@@ -36,17 +36,19 @@ struct PresetExport {
     std::string folder;
 };
 struct ShowHelp {};
+struct ShowVersion {};
 struct UsageError {
     std::string message;
 };
 
-using CommandLine = std::variant<RenderJob, PresetExport, ShowHelp, UsageError>;
+using CommandLine = std::variant<RenderJob, PresetExport, ShowHelp, ShowVersion, UsageError>;
 
 // The arguments after the program's name.
 CommandLine ParseCommandLine(std::span<const std::string_view> arguments);
 
-// The one-line synopsis, and the full help that -h prints.
+// The one-line synopsis, the full help that -h prints, and what --version prints.
 extern const char* const kUsage;
 extern const char* const kHelp;
+std::string VersionLine();
 
 } // namespace morvane

@@ -20,6 +20,10 @@ int main(int argc, char** argv) {
         std::cout << kHelp;
         return kExitSuccess;
     }
+    if (std::holds_alternative<ShowVersion>(commandLine)) {
+        std::cout << VersionLine() << '\n';
+        return kExitSuccess;
+    }
     if (auto* presets = std::get_if<PresetExport>(&commandLine)) {
         Status exported = lv2::ExportPresets(presets->settingsFile, presets->folder);
         if (!exported) {

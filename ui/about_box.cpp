@@ -1,8 +1,8 @@
 #include "ui/about_box.h"
 
+#include "base/version.h"
 #include "ui/caption_font.h"
 #include "ui/glyphs.h"
-#include "ui/version.h"
 
 #include <QFontMetrics>
 #include <QFrame>

@@ -4,7 +4,7 @@
 #include <charconv>
 #include <optional>
 
-#include "ui/version.h"
+#include "base/version.h"
 
 namespace morvane {
 

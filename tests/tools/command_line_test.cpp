@@ -77,9 +77,11 @@ TEST(CommandLine, PlayChoosesLatencyAndAudio) {
     }
 }
 
-TEST(CommandLine, HelpWinsOverEverythingElse) {
+TEST(CommandLine, HelpAndVersionWinOverEverythingElse) {
     EXPECT_TRUE(std::holds_alternative<ShowHelp>(Parse({"-h"})));
     EXPECT_TRUE(std::holds_alternative<ShowHelp>(Parse({"a", "--help", "b"})));
+    EXPECT_TRUE(std::holds_alternative<ShowVersion>(Parse({"--version"})));
+    EXPECT_TRUE(std::holds_alternative<ShowVersion>(Parse({"a", "-v", "--loud"})));
 }
 
 TEST(CommandLine, BadUseIsAUsageError) {

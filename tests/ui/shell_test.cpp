@@ -1,3 +1,4 @@
+#include "base/version.h"
 #include "ui/about_box.h"
 #include "ui/glyphs.h"
 #include "ui/mixer.h"
@@ -155,7 +156,7 @@ void ShellTest::aboutBoxLayout() {
         int top;
         QString text;
     } labels[] = {
-        {box.ProductName, 16, QStringLiteral("Morvane v0.4")},
+        {box.ProductName, 16, QStringLiteral("Morvane v") + QLatin1String(kProgramVersion)},
         {box.Comments, 64, QStringLiteral("5音ポリフォニック シンセサイザー")},
         {box.Label6, 88, QStringLiteral("＜注意＞")},
         {box.Label2, 104, QStringLiteral("録音は1ファイル10分までです。")},
