@@ -3,8 +3,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFileInfo>
-#include <QStandardPaths>
 #include <QTimer>
 
 #include <chrono>
@@ -18,7 +16,7 @@
 #include <vector>
 
 #include "audio/portaudio_wave_out.h"
-#include "settings/ini_file.h"
+#include "settings/file_locations.h"
 #include "ui/main_window.h"
 #include "ui/program_options.h"
 #include "ui/signal_close.h"
@@ -30,29 +28,11 @@ std::filesystem::path ToPath(const QString& directory) {
     return std::filesystem::path(QDir::toNativeSeparators(directory).toStdString());
 }
 
-// The settings file and the recordings live beside the executable. An installed program
-// cannot write there; it keeps them where the desktop keeps a user's settings and music.
-QString ExecutableDirectoryIfWritable() {
-    const QString directory = QCoreApplication::applicationDirPath();
-    return QFileInfo(directory).isWritable() ? directory : QString();
-}
-
-std::filesystem::path SettingsFile() {
-    QString directory = ExecutableDirectoryIfWritable();
-    if (directory.isEmpty()) {
-        directory = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-        QDir().mkpath(directory);
-    }
-    return morvane::SettingsFilePath(ToPath(directory));
-}
-
-std::filesystem::path RecordingDirectory() {
-    QString directory = ExecutableDirectoryIfWritable();
-    if (directory.isEmpty())
-        directory = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
-    if (directory.isEmpty() || !QDir().mkpath(directory))
-        directory = QDir::homePath();
-    return ToPath(directory);
+morvane::FileLocations ProgramFileLocations() {
+    return morvane::ChooseFileLocations({ToPath(QCoreApplication::applicationDirPath()),
+                                         ToPath(QDir::homePath()),
+                                         qEnvironmentVariable("XDG_CONFIG_HOME").toStdString(),
+                                         qEnvironmentVariable("XDG_MUSIC_DIR").toStdString()});
 }
 
 // For the end-to-end tests: MORVANE_TEST_STALL_UI_MS=N makes the user-interface thread
@@ -97,8 +77,10 @@ int main(int argc, char** argv) {
     if (!instance.Claim())
         return 0;
 
-    morvane::TForm1Setup setup{
-        nullptr, SettingsFile(), RecordingDirectory(), {}, std::nullopt, options.midiChannel, true};
+    const morvane::FileLocations files = ProgramFileLocations();
+    morvane::TForm1Setup setup{nullptr, files.settingsFile, files.recordingDirectory,
+                               {},      std::nullopt,       options.midiChannel,
+                               true};
     if (audio.latency == morvane::Latency::Classic) {
         auto device = std::make_unique<morvane::PortAudioWaveOut>();
         device->DeliverThroughEventLoop();
