@@ -17,6 +17,7 @@
 
 #include "audio/portaudio_wave_out.h"
 #include "settings/file_locations.h"
+#include "ui/display_check.h"
 #include "ui/main_window.h"
 #include "ui/program_options.h"
 #include "ui/signal_close.h"
@@ -69,13 +70,23 @@ int main(int argc, char** argv) {
     }
     const morvane::StartOptions& options = std::get<morvane::StartOptions>(commandLine);
     const morvane::AudioChoice audio = options.audio;
+    if (const std::optional<std::string> missing = morvane::MissingDisplay()) {
+        std::cerr << "morvane: " << *missing << '\n';
+        return morvane::kExitNoDisplay;
+    }
 
     QApplication application(argc, argv);
     QCoreApplication::setApplicationName("morvane");
 
     morvane::SingleInstance instance;
-    if (!instance.Claim())
-        return 0;
+    if (!instance.Claim()) {
+        std::cerr << (instance.RunningInstanceAnswered()
+                          ? "morvane: Morvane is already running; its window was brought to "
+                            "the front\n"
+                          : "morvane: Morvane is already running, but did not answer the request "
+                            "to bring its window to the front\n");
+        return morvane::kExitSuccess;
+    }
 
     const morvane::FileLocations files = ProgramFileLocations();
     morvane::TForm1Setup setup{nullptr, files.settingsFile, files.recordingDirectory,

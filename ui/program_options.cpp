@@ -128,7 +128,8 @@ std::string ProgramUsage() {
         line.resize(std::max(line.size() + 2, kHelpColumn), ' ');
         usage.append(line).append(row.help).append("\n");
     }
-    usage += "\nExit status: 0 after the window has closed, 2 for a bad command line.\n";
+    usage += "\nExit status: 0 after the window has closed, 1 without a display, 2 for a bad "
+             "command line.\n";
     return usage;
 }
 

@@ -13,6 +13,7 @@
 namespace morvane {
 
 inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitNoDisplay = 1;
 inline constexpr int kExitUsage = 2;
 
 // Start the window with these settings.

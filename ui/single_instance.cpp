@@ -62,7 +62,7 @@ bool SingleInstance::Claim() {
         ServeOrWarn();
         return true;
     }
-    AskRunningInstanceToShow();
+    runningInstanceAnswered_ = AskRunningInstanceToShow();
     return false;
 }
 
@@ -103,13 +103,13 @@ void SingleInstance::AnswerShowRequest() {
     }
 }
 
-void SingleInstance::AskRunningInstanceToShow() const {
+bool SingleInstance::AskRunningInstanceToShow() const {
     QLocalSocket socket;
     socket.connectToServer(SocketPath());
     // No server: the running instance is still starting or already closing. This start
     // ends all the same.
     if (!socket.waitForConnected(kAnswerTimeoutMs))
-        return;
+        return false;
     socket.write(kShowRequest);
     // An event loop rather than waitForReadyRead(): the answer may come from a server
     // served by this very thread, as when two instances share one process.
@@ -118,6 +118,7 @@ void SingleInstance::AskRunningInstanceToShow() const {
     connect(&socket, &QLocalSocket::readyRead, &loop, &QEventLoop::quit);
     connect(&socket, &QLocalSocket::disconnected, &loop, &QEventLoop::quit);
     loop.exec();
+    return socket.readLine() == kShownAnswer;
 }
 
 void BringToFront(QWidget& window) {

@@ -32,6 +32,10 @@ public:
     // to show its window (and has answered, or did not within a short wait).
     bool Claim();
 
+    // After a refused Claim(): whether the running instance answered that it showed its
+    // window (it may be hung, or still starting).
+    bool RunningInstanceAnswered() const { return runningInstanceAnswered_; }
+
     // Called in the running instance each time a later start asks it to show itself.
     void SetShowRequestHandler(std::function<void()> handler);
 
@@ -44,12 +48,13 @@ private:
     void ServeOrWarn();
     Status Serve();
     void AnswerShowRequest();
-    void AskRunningInstanceToShow() const;
+    bool AskRunningInstanceToShow() const;
 
     QString name_;
     std::unique_ptr<QLockFile> lock_;
     QLocalServer server_;
     std::function<void()> showRequestHandler_;
+    bool runningInstanceAnswered_ = false;
 };
 
 // Brings a main window to the front: shown, not minimised, raised and activated.

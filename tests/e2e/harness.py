@@ -265,8 +265,12 @@ class Session:
         self.runtime_directory = tempfile.mkdtemp(prefix='morvane-e2e-')
         # Nothing of the caller's desktop leaks in, and nothing is written outside the session.
         self.env = {k: v for k, v in os.environ.items()
-                    if not k.startswith(('DISPLAY', 'WAYLAND', 'PULSE', 'PIPEWIRE', 'JACK', 'XDG_'))}
-        self.env.update(XDG_RUNTIME_DIR=self.runtime_directory,
+                    if not k.startswith(('DISPLAY', 'WAYLAND', 'PULSE', 'PIPEWIRE', 'JACK', 'XDG_',
+                                         'LC_', 'LANGUAGE'))}
+        # The tests read the program's Japanese texts, which a C locale gives whatever the
+        # caller's language; a test of the English texts sets LANG itself.
+        self.env.update(LANG='C.UTF-8',
+                        XDG_RUNTIME_DIR=self.runtime_directory,
                         XDG_CONFIG_HOME=os.path.join(self.directory, 'config'),
                         HOME=self.directory)
         self.wanted = [server for server, on in ((Xvfb, x), (PulseAudio, pulse),

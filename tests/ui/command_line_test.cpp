@@ -1,5 +1,6 @@
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QTest>
 
 // The real program, started where there is no display at all: what it answers to the
@@ -28,6 +29,17 @@ private slots:
             QTest::newRow(channel)
                 << QStringList{channel} << 2 << QString()
                 << "morvane: --midi-channel must be a number from 1 to 16\n\n" + usage;
+        // A start without a display says so in one line instead of letting Qt abort.
+        QTest::newRow("no display") << QStringList{} << 1 << QString()
+                                    << "morvane: no display to show the window on (DISPLAY is "
+                                       "not set); start Morvane in a desktop session\n";
+        QTest::newRow("display that does not answer")
+            << QStringList{"DISPLAY=:987"} << 1 << QString()
+            << "morvane: cannot open the display \":987\"; start Morvane in a desktop session "
+               "that can reach it\n";
+        QTest::newRow("X named as the platform")
+            << QStringList{"QT_QPA_PLATFORM=xcb", "WAYLAND_DISPLAY=wayland-9"} << 1 << QString()
+            << "morvane: no display";
     }
     void answersWithoutADisplay() {
         QFETCH(QStringList, arguments);
@@ -38,6 +50,13 @@ private slots:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             environment.remove(name);
+        // Leading NAME=VALUE entries set the program's environment, as a shell would.
+        static const QRegularExpression assignment("^[A-Z_]+=");
+        while (!arguments.isEmpty() && assignment.match(arguments.first()).hasMatch()) {
+            const QString entry = arguments.takeFirst();
+            const qsizetype equals = entry.indexOf('=');
+            environment.insert(entry.left(equals), entry.mid(equals + 1));
+        }
         QProcess program;
         program.setProcessEnvironment(environment);
         program.start(MORVANE_PROGRAM, arguments);

@@ -221,6 +221,7 @@ void ShellTest::secondInstanceIsRefusedAndShowsTheFirst() {
     SingleInstance second(name);
     QVERIFY(!second.Claim());
     QCOMPARE(showRequests, 1);
+    QVERIFY(second.RunningInstanceAnswered());
 }
 
 void ShellTest::instanceCanStartAgainAfterTheFirstEnds() {
