@@ -1,6 +1,7 @@
 #include "plugin/turtle.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <sstream>
 
@@ -35,8 +36,22 @@ std::string Uri(const std::string& uri) {
     return "<" + uri + ">";
 }
 
+// A Turtle string: a label may hold any character a folder name can.
 std::string Quoted(const std::string& text) {
-    return "\"" + text + "\"";
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += c;
+        } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(c));
+            quoted += escape;
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "\"";
 }
 
 int PositionCount(ControlId id) {

@@ -71,7 +71,8 @@ const char* const kHelp =
     "morvane-render --export-lv2-presets INI FOLDER writes the eight presets of the\n"
     "settings file INI, each with its tuning, as an LV2 preset bundle in FOLDER for\n"
     "the plugin urn:morvane:synth (FOLDER ~/.lv2/NAME.lv2 puts them in the hosts'\n"
-    "preset lists as NAME F1 .. NAME F8).\n"
+    "preset lists as NAME F1 .. NAME F8). FOLDER must be new, empty or an earlier\n"
+    "export, which is replaced whole; anything else there is left untouched.\n"
     "\n"
     "Exit status: 0 done, 1 the sound device failed, 2 bad input or output.\n";
 
