@@ -182,7 +182,8 @@ TEST(PresetExport, WritesANewBundleOrReplacesAnEarlierOneAndNothingElse) {
         EXPECT_NE(ReadText(bundle / "preset3.ttl"), "stale");
         for (const auto& [name, content] : Snapshot(dir))
             EXPECT_NE(fs::path(name).filename().string().front(), '.') << "left behind: " << name;
-        if (before.contains("link.lv2"))
+        if (before.contains("link.lv2")) {
             EXPECT_TRUE(fs::is_symlink(dir / "link.lv2"));
+        }
     }
 }
