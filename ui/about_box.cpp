@@ -50,7 +50,7 @@ QLabel* MakeLabel(QWidget* panel, int top, const QString& text) {
 TAboutBox::TAboutBox(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint) {
-    setWindowTitle(QStringLiteral("バージョン情報"));
+    setWindowTitle(tr("バージョン情報"));
     // A top-level window does not take its owner's font, so the main window's is set here.
     setFont(CaptionFont());
     setFixedSize(kClientSize);
@@ -60,12 +60,12 @@ TAboutBox::TAboutBox(QWidget* parent)
     ProgramIcon->setGeometry(kIconGeometry);
     ProgramIcon->setScaledContents(true);
     ProductName = MakeLabel(Panel1, 16, QString());
-    Comments = MakeLabel(Panel1, 64, QStringLiteral("5音ポリフォニック シンセサイザー"));
-    Label6 = MakeLabel(Panel1, 88, QStringLiteral("＜注意＞"));
-    Label2 = MakeLabel(Panel1, 104, QStringLiteral("録音は1ファイル10分までです。"));
+    Comments = MakeLabel(Panel1, 64, tr("5音ポリフォニック シンセサイザー"));
+    Label6 = MakeLabel(Panel1, 88, tr("＜注意＞"));
+    Label2 = MakeLabel(Panel1, 104, tr("録音は1ファイル10分までです。"));
     Label3 = MakeLabel(Panel1, 120, QString());
     Label4 = MakeLabel(Panel1, 136, QString());
-    Label5 = MakeLabel(Panel1, 160, QStringLiteral("Ctrlキーを押している間、LFOがかかります。"));
+    Label5 = MakeLabel(Panel1, 160, tr("Ctrlキーを押している間、LFOがかかります。"));
 
     OKButton = new QPushButton(QStringLiteral("OK"), this);
     OKButton->setGeometry(kOkButtonGeometry);
@@ -101,8 +101,8 @@ void TAboutBox::ShowFileLocations(const std::filesystem::path& settingsFile,
         label->setToolTip(full);
         label->adjustSize();
     };
-    show(Label3, QStringLiteral("設定ファイル: "), settingsFile);
-    show(Label4, QStringLiteral("録音の保存先: "), recordingDirectory);
+    show(Label3, tr("設定ファイル: "), settingsFile);
+    show(Label4, tr("録音の保存先: "), recordingDirectory);
 }
 
 void TAboutBox::ShowInFront() {

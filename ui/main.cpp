@@ -22,6 +22,7 @@
 #include "ui/program_options.h"
 #include "ui/signal_close.h"
 #include "ui/single_instance.h"
+#include "ui/translation.h"
 
 namespace {
 
@@ -77,6 +78,10 @@ int main(int argc, char** argv) {
 
     QApplication application(argc, argv);
     QCoreApplication::setApplicationName("morvane");
+    if (const morvane::Status translated = morvane::InstallTranslation(
+            options.language.value_or(morvane::LocaleLanguage(&std::getenv)));
+        !translated)
+        std::cerr << "morvane: " << translated.error().message << '\n';
 
     morvane::SingleInstance instance;
     if (!instance.Claim()) {

@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
@@ -40,11 +41,11 @@ constexpr int kCheckBoxHeight = 17;
 constexpr int kLabelHeight = 14;
 
 const char* const kWindowCaption = "Morvane";
-const char* const kErrorCaption = "エラー";
-const char* const kRecordCaption = "録音";
-const char* const kStopCaption = "中止";
-const char* const kLearnCaption = "MIDI学習";
-const char* const kForgetCaption = "MIDI学習を解除";
+const char* const kErrorCaption = QT_TRANSLATE_NOOP("morvane::TForm1", "エラー");
+const char* const kRecordCaption = QT_TRANSLATE_NOOP("morvane::TForm1", "録音");
+const char* const kStopCaption = QT_TRANSLATE_NOOP("morvane::TForm1", "中止");
+const char* const kLearnCaption = QT_TRANSLATE_NOOP("morvane::TForm1", "MIDI学習");
+const char* const kForgetCaption = QT_TRANSLATE_NOOP("morvane::TForm1", "MIDI学習を解除");
 
 // How often the low-latency mode brings back key colours and passes on the panel's
 // sound: a quarter of a block, well below what an eye or an ear notices.
@@ -111,18 +112,18 @@ struct SliderGroup {
 
 const SliderGroup kSliderGroups[] = {
     {"GroupBox6",
-     "VCO設定",
+     QT_TRANSLATE_NOOP("morvane::TForm1", "VCO設定"),
      {8, 168, 153, 105},
      8,
      40,
      64,
      81,
-     {{Wave1Vol, 16, "音量1", "LabelVol1"},
-      {Wave2Vol, 32, "音量2", "LabelVol2"},
-      {Wave1Width, 48, "幅1", "LabelWidth1"},
-      {Wave2Width, 64, "幅2", "LabelWidth2"}}},
+     {{Wave1Vol, 16, QT_TRANSLATE_NOOP("morvane::TForm1", "音量1"), "LabelVol1"},
+      {Wave2Vol, 32, QT_TRANSLATE_NOOP("morvane::TForm1", "音量2"), "LabelVol2"},
+      {Wave1Width, 48, QT_TRANSLATE_NOOP("morvane::TForm1", "幅1"), "LabelWidth1"},
+      {Wave2Width, 64, QT_TRANSLATE_NOOP("morvane::TForm1", "幅2"), "LabelWidth2"}}},
     {"GroupBox1",
-     "モジュレーション",
+     QT_TRANSLATE_NOOP("morvane::TForm1", "モジュレーション"),
      {168, 8, 153, 89},
      8,
      8,
@@ -130,7 +131,7 @@ const SliderGroup kSliderGroups[] = {
      97,
      {{ModDepth, 16, nullptr, "Label4"}, {ModFreq, 32, nullptr, "Label5"}}},
     {"GroupBox5",
-     "ノイズ",
+     QT_TRANSLATE_NOOP("morvane::TForm1", "ノイズ"),
      {168, 104, 153, 33},
      8,
      8,
@@ -138,7 +139,7 @@ const SliderGroup kSliderGroups[] = {
      97,
      {{NoiseVol, 16, nullptr, "LabelNoise"}}},
     {"GroupBox2",
-     "エコー",
+     QT_TRANSLATE_NOOP("morvane::TForm1", "エコー"),
      {168, 144, 153, 49},
      8,
      8,
@@ -146,36 +147,36 @@ const SliderGroup kSliderGroups[] = {
      97,
      {{EchoDepth, 16, nullptr, "Label6"}, {EchoTime, 32, nullptr, "Label7"}}},
     {"GroupBox8",
-     "ディストーション",
+     QT_TRANSLATE_NOOP("morvane::TForm1", "ディストーション"),
      {168, 200, 153, 49},
      9,
      39,
      64,
      81,
-     {{DistortionLevel, 16, "効果", "LabelDistortion", 13},
-      {DistortionVolume, 32, "音量", "LabelDistVol", 29}}},
+     {{DistortionLevel, 16, QT_TRANSLATE_NOOP("morvane::TForm1", "効果"), "LabelDistortion", 13},
+      {DistortionVolume, 32, QT_TRANSLATE_NOOP("morvane::TForm1", "音量"), "LabelDistVol", 29}}},
     {"GroupBox3",
-     "VCAエンベロープ",
+     QT_TRANSLATE_NOOP("morvane::TForm1", "VCAエンベロープ"),
      {328, 8, 185, 81},
      8,
      56,
      80,
      97,
-     {{EnvAttack, 16, "ｱﾀｯｸ", "LabelAttack"},
-      {EnvDecay, 32, "ﾃﾞｨｹｲ", "LabelDecay"},
-      {EnvSustain, 48, "ｻｽﾃｨﾝ", "LabelSustain"},
-      {EnvRelease, 64, "ﾘﾘｰｽ", "LabelRelease"}}},
+     {{EnvAttack, 16, QT_TRANSLATE_NOOP("morvane::TForm1", "ｱﾀｯｸ"), "LabelAttack"},
+      {EnvDecay, 32, QT_TRANSLATE_NOOP("morvane::TForm1", "ﾃﾞｨｹｲ"), "LabelDecay"},
+      {EnvSustain, 48, QT_TRANSLATE_NOOP("morvane::TForm1", "ｻｽﾃｨﾝ"), "LabelSustain"},
+      {EnvRelease, 64, QT_TRANSLATE_NOOP("morvane::TForm1", "ﾘﾘｰｽ"), "LabelRelease"}}},
     {"GroupBox7",
-     "VCFエンベロープ",
+     QT_TRANSLATE_NOOP("morvane::TForm1", "VCFエンベロープ"),
      {328, 96, 185, 105},
      8,
      56,
      80,
      97,
-     {{EnvVcfAttack, 16, "ｱﾀｯｸ", "LabelVcfAttack"},
-      {EnvVcfDecay, 32, "ﾃﾞｨｹｲ", "LabelVcfDecay"},
-      {EnvVcfSustain, 48, "ｻｽﾃｨﾝ", "LabelVcfSustain"},
-      {EnvVcfRelease, 64, "ﾘﾘｰｽ", "LabelVcfRelease"}}},
+     {{EnvVcfAttack, 16, QT_TRANSLATE_NOOP("morvane::TForm1", "ｱﾀｯｸ"), "LabelVcfAttack"},
+      {EnvVcfDecay, 32, QT_TRANSLATE_NOOP("morvane::TForm1", "ﾃﾞｨｹｲ"), "LabelVcfDecay"},
+      {EnvVcfSustain, 48, QT_TRANSLATE_NOOP("morvane::TForm1", "ｻｽﾃｨﾝ"), "LabelVcfSustain"},
+      {EnvVcfRelease, 64, QT_TRANSLATE_NOOP("morvane::TForm1", "ﾘﾘｰｽ"), "LabelVcfRelease"}}},
     {"GroupBox4",
      "VCF",
      {328, 208, 185, 65},
@@ -183,9 +184,9 @@ const SliderGroup kSliderGroups[] = {
      56,
      80,
      97,
-     {{VcfCutoff, 16, "ｶｯﾄｵﾌ", "LabelCutOff"},
-      {VcfIntensity, 32, "ｲﾝﾃﾝｼﾃｨ", "LabelIntensity"},
-      {VcfResonance, 48, "ﾚｿﾞﾅﾝｽ", "LabelResonance"}}},
+     {{VcfCutoff, 16, QT_TRANSLATE_NOOP("morvane::TForm1", "ｶｯﾄｵﾌ"), "LabelCutOff"},
+      {VcfIntensity, 32, QT_TRANSLATE_NOOP("morvane::TForm1", "ｲﾝﾃﾝｼﾃｨ"), "LabelIntensity"},
+      {VcfResonance, 48, QT_TRANSLATE_NOOP("morvane::TForm1", "ﾚｿﾞﾅﾝｽ"), "LabelResonance"}}},
 };
 
 struct RadioGroupLayout {
@@ -196,10 +197,10 @@ struct RadioGroupLayout {
 };
 
 const RadioGroupLayout kRadioGroups[] = {
-    {Wave1Type, "波形1", {8, 8, 73, 81}, false},
-    {Wave2Type, "波形2", {88, 8, 73, 81}, false},
-    {Wave1Octave, "ｵｸﾀｰﾌﾞ1", {8, 96, 73, 65}, true},
-    {Wave2Octave, "ｵｸﾀｰﾌﾞ2", {88, 96, 73, 65}, true},
+    {Wave1Type, QT_TRANSLATE_NOOP("morvane::TForm1", "波形1"), {8, 8, 73, 81}, false},
+    {Wave2Type, QT_TRANSLATE_NOOP("morvane::TForm1", "波形2"), {88, 8, 73, 81}, false},
+    {Wave1Octave, QT_TRANSLATE_NOOP("morvane::TForm1", "ｵｸﾀｰﾌﾞ1"), {8, 96, 73, 65}, true},
+    {Wave2Octave, QT_TRANSLATE_NOOP("morvane::TForm1", "ｵｸﾀｰﾌﾞ2"), {88, 96, 73, 65}, true},
 };
 
 struct CheckBoxLayout {
@@ -210,9 +211,18 @@ struct CheckBoxLayout {
 };
 
 const CheckBoxLayout kCheckBoxes[] = {
-    {Wave2Detune, "GroupBox6", "コーラス効果", {8, 80, 137, kCheckBoxHeight}},
-    {ModOn, "GroupBox1", "常にON", {8, 64, 137, kCheckBoxHeight}},
-    {UseVcfEnvelope, "GroupBox7", "VCFエンベロープを使用する", {8, 80, 169, kCheckBoxHeight}},
+    {Wave2Detune,
+     "GroupBox6",
+     QT_TRANSLATE_NOOP("morvane::TForm1", "コーラス効果"),
+     {8, 80, 137, kCheckBoxHeight}},
+    {ModOn,
+     "GroupBox1",
+     QT_TRANSLATE_NOOP("morvane::TForm1", "常にON"),
+     {8, 64, 137, kCheckBoxHeight}},
+    {UseVcfEnvelope,
+     "GroupBox7",
+     QT_TRANSLATE_NOOP("morvane::TForm1", "VCFエンベロープを使用する"),
+     {8, 80, 169, kCheckBoxHeight}},
 };
 
 // The LFO shape pair in the modulation group; index = the ModType position.
@@ -223,8 +233,12 @@ struct ModTypeButtonLayout {
 };
 
 const ModTypeButtonLayout kModTypeButtons[] = {
-    {"RadioButtonModType0", "三角波", {8, 48, 64, kCheckBoxHeight}},
-    {"RadioButtonModType1", "矩形波", {72, 48, 64, kCheckBoxHeight}},
+    {"RadioButtonModType0",
+     QT_TRANSLATE_NOOP("morvane::TForm1", "三角波"),
+     {8, 48, 64, kCheckBoxHeight}},
+    {"RadioButtonModType1",
+     QT_TRANSLATE_NOOP("morvane::TForm1", "矩形波"),
+     {72, 48, 64, kCheckBoxHeight}},
 };
 constexpr const char* kModTypeGroup = "GroupBox1";
 
@@ -244,13 +258,17 @@ struct FlatButtonLayout {
     Rect rect;
 };
 
-const FlatButtonLayout kOutputButton = {"btnOutput", "音量", {456, 328, 57, 25}};
+const FlatButtonLayout kOutputButton = {
+    "btnOutput", QT_TRANSLATE_NOOP("morvane::TForm1", "音量"), {456, 328, 57, 25}};
 const FlatButtonLayout kRecordButton = {"btnRecord", kRecordCaption, {456, 352, 57, 25}};
 const FlatButtonLayout kAboutButton = {"btnAbout", "About", {456, 376, 57, 25}};
-const FlatButtonLayout kExitButton = {"btnExit", "終了", {456, 400, 57, 25}};
+const FlatButtonLayout kExitButton = {
+    "btnExit", QT_TRANSLATE_NOOP("morvane::TForm1", "終了"), {456, 400, 57, 25}};
 
+// The window's texts are Japanese in the source; the installed translation, if any,
+// replaces them. Texts kept in tables are marked for the translator where they are written.
 QString Text(const char* utf8) {
-    return QString::fromUtf8(utf8);
+    return QCoreApplication::translate("morvane::TForm1", utf8);
 }
 
 void Place(QWidget* widget, const Rect& r) {
@@ -302,8 +320,45 @@ SliderRowWidgets MakeSliderRow(QGroupBox* group, const SliderGroup& layout, cons
     return {value, bar};
 }
 
+// The preset group is plain C++ and hands its captions to the window, which translates
+// them; they are named here so that the translator sees them.
+[[maybe_unused]] const char* const kPresetGroupCaptions[] = {
+    QT_TRANSLATE_NOOP("morvane::TForm1", "音色保存"),
+    QT_TRANSLATE_NOOP("morvane::TForm1", "キャンセル"),
+    QT_TRANSLATE_NOOP("morvane::TForm1", "音色プリセット"),
+    QT_TRANSLATE_NOOP("morvane::TForm1", "保存先を選択してください"),
+};
+
+// The file messages of the settings file and the recorder, made without Qt, as patterns
+// around the path they name: each is shown in the window's language with its path kept.
+struct FileMessage {
+    const char* pattern;
+    const char* text; // %1 is the path
+};
+const FileMessage kFileMessages[] = {
+    {"^ファイル (.+) は開けません\\.$",
+     QT_TRANSLATE_NOOP("morvane::TForm1", "ファイル %1 は開けません.")},
+    {"^ファイル (.+) を作成できません\\.$",
+     QT_TRANSLATE_NOOP("morvane::TForm1", "ファイル %1 を作成できません.")},
+    {"^ファイル (.+) を作成できません。$",
+     QT_TRANSLATE_NOOP("morvane::TForm1", "ファイル %1 を作成できません。")},
+    {"^ファイル (.+) に書き込めないため、録音を中止しました。$",
+     QT_TRANSLATE_NOOP("morvane::TForm1", "ファイル %1 に書き込めないため、録音を中止しました。")},
+};
+
+QString TranslatedMessage(const std::string& message) {
+    const QString text = QString::fromStdString(message);
+    for (const FileMessage& known : kFileMessages) {
+        const QRegularExpressionMatch match =
+            QRegularExpression(QString::fromUtf8(known.pattern)).match(text);
+        if (match.hasMatch())
+            return Text(known.text).arg(match.captured(1));
+    }
+    return text; // the device's messages are English already
+}
+
 void ShowModalError(QWidget* parent, const std::string& message) {
-    QMessageBox box(QMessageBox::Critical, Text(kErrorCaption), QString::fromStdString(message),
+    QMessageBox box(QMessageBox::Critical, Text(kErrorCaption), TranslatedMessage(message),
                     QMessageBox::Ok, parent);
     box.exec();
 }
@@ -372,7 +427,7 @@ void TForm1::BuildSoundGroups() {
 }
 
 void TForm1::BuildRadioGroups() {
-    const QStringList waves{"OFF", Text("ﾉｺｷﾞﾘ波"), Text("矩形波"), Text("三角波")};
+    const QStringList waves{"OFF", tr("ﾉｺｷﾞﾘ波"), tr("矩形波"), tr("三角波")};
     const QStringList octaves{"HIGH", "MID", "LOW"};
     for (const RadioGroupLayout& layout : kRadioGroups) {
         auto* group =
@@ -435,7 +490,7 @@ void TForm1::BuildModTypePair() {
 }
 
 void TForm1::BuildTuningGroup() {
-    GroupBox9 = new QGroupBox(Text("チューニング"), Panel1);
+    GroupBox9 = new QGroupBox(tr("チューニング"), Panel1);
     GroupBox9->setObjectName("GroupBox9");
     Place(GroupBox9, kTuningGroup.group);
     LabelTuning = new QLabel(GroupBox9);
@@ -445,7 +500,7 @@ void TForm1::BuildTuningGroup() {
     UpDownTuning = new TUpDown(GroupBox9);
     UpDownTuning->setObjectName("UpDownTuning");
     Place(UpDownTuning, kTuningGroup.upDown);
-    btnTuningReset = new QPushButton(Text("リセット"), GroupBox9);
+    btnTuningReset = new QPushButton(tr("リセット"), GroupBox9);
     btnTuningReset->setObjectName("btnTuningReset");
     Place(btnTuningReset, kTuningGroup.reset);
     btnTuningReset->setAutoDefault(false);

@@ -64,6 +64,16 @@ const OptionRow kOptions[] = {
          options.midiChannel = channel;
          return std::nullopt;
      }},
+    {"", "--lang", "LANG", "ja or en: the window's language; default from the locale",
+     [](StartOptions& options, std::string_view value) -> std::optional<ProgramCommandLine> {
+         if (value == "ja")
+             options.language = UiLanguage::Japanese;
+         else if (value == "en")
+             options.language = UiLanguage::English;
+         else
+             return OptionError{"--lang must be ja or en"};
+         return std::nullopt;
+     }},
 };
 
 // The row an argument names, as "-x", "--name", or "--name=VALUE" for an option that
@@ -108,6 +118,22 @@ ProgramCommandLine ParseProgramCommandLine(std::span<const std::string_view> arg
     if (std::optional<std::string> conflict = CheckAudioChoice(options.audio))
         return OptionError{*conflict};
     return options;
+}
+
+UiLanguage LocaleLanguage(const EnvironmentLookup& environment) {
+    std::string_view locale;
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = environment(name);
+        if (value && *value) {
+            locale = value;
+            break;
+        }
+    }
+    // "C.UTF-8" is the C locale with another character set: still no language.
+    const std::string_view language = locale.substr(0, locale.find_first_of("_.@"));
+    if (language.empty() || language == "C" || language == "POSIX" || language == "ja")
+        return UiLanguage::Japanese;
+    return UiLanguage::English;
 }
 
 std::string ProgramUsage() {

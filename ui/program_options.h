@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -16,10 +17,15 @@ inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitNoDisplay = 1;
 inline constexpr int kExitUsage = 2;
 
+// The language of the window's texts. Japanese is the original, and the texts of the
+// source; English comes from a translation.
+enum class UiLanguage { Japanese, English };
+
 // Start the window with these settings.
 struct StartOptions {
     AudioChoice audio;
-    std::optional<int> midiChannel; // 1..16; every channel when empty
+    std::optional<int> midiChannel;     // 1..16; every channel when empty
+    std::optional<UiLanguage> language; // the locale's when empty
 };
 struct PrintUsage {};
 struct PrintVersion {};
@@ -31,6 +37,12 @@ using ProgramCommandLine = std::variant<StartOptions, PrintUsage, PrintVersion, 
 
 // The arguments after the program's name.
 ProgramCommandLine ParseProgramCommandLine(std::span<const std::string_view> arguments);
+
+// The language of the locale for messages, from LC_ALL, LC_MESSAGES and LANG (the first
+// that is set): Japanese for Japanese and where no language is named (C, POSIX, none),
+// English for every other language.
+using EnvironmentLookup = std::function<const char*(const char* name)>;
+UiLanguage LocaleLanguage(const EnvironmentLookup& environment);
 
 // The synopsis and one line for every option.
 std::string ProgramUsage();

@@ -29,6 +29,8 @@ private slots:
             QTest::newRow(channel)
                 << QStringList{channel} << 2 << QString()
                 << "morvane: --midi-channel must be a number from 1 to 16\n\n" + usage;
+        QTest::newRow("unknown language") << QStringList{"--lang=fr"} << 2 << QString()
+                                          << "morvane: --lang must be ja or en\n\n" + usage;
         // A start without a display says so in one line instead of letting Qt abort.
         QTest::newRow("no display") << QStringList{} << 1 << QString()
                                     << "morvane: no display to show the window on (DISPLAY is "

@@ -10,9 +10,11 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+#include <QTranslator>
 #include <QtEndian>
 
 #include <csignal>
@@ -604,11 +606,30 @@ private slots:
     }
 
     // Every caption and value label of the panel is set in the Japanese font at 12 px
-    // and shows its whole text within its box.
+    // and shows its whole text within its box, in Japanese and in English.
+    void panelTextsKeepTheirFontAndFit_data() {
+        QTest::addColumn<bool>("english");
+        QTest::addColumn<QString>("tuningCaption");
+        QTest::addColumn<QString>("exitCaption");
+        QTest::newRow("Japanese") << false << "チューニング"
+                                  << "終了";
+        QTest::newRow("English") << true << "Tuning"
+                                 << "Exit";
+    }
     void panelTextsKeepTheirFontAndFit() {
+        QFETCH(bool, english);
+        QFETCH(QString, tuningCaption);
+        QFETCH(QString, exitCaption);
+        QTranslator translator;
+        if (english) {
+            QVERIFY(translator.load(":/translations/morvane_en.qm"));
+            QCoreApplication::installTranslator(&translator);
+        }
         Window w;
         w.form->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.form.get()));
+        QCOMPARE(w.Find<QGroupBox>("GroupBox9")->title(), tuningCaption);
+        QCOMPARE(w.Find<QToolButton>("btnExit")->text(), exitCaption);
         const auto widgets = w.form->Panel1->findChildren<QWidget*>();
         for (QWidget* widget : widgets) {
             const QFontInfo font(widget->font());
@@ -618,6 +639,22 @@ private slots:
                 const int width = label->fontMetrics().horizontalAdvance(label->text());
                 QVERIFY2(width <= label->contentsRect().width(), qPrintable(label->text()));
             }
+            if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+                // A check box or radio button's text starts after its indicator.
+                int indicator = 0;
+                if (qobject_cast<QCheckBox*>(button))
+                    indicator = button->style()->pixelMetric(QStyle::PM_IndicatorWidth);
+                if (qobject_cast<QRadioButton*>(button))
+                    indicator = button->style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth);
+                const int width =
+                    indicator + button->fontMetrics().horizontalAdvance(button->text());
+                QVERIFY2(width <= button->width(), qPrintable(button->text()));
+            }
+        }
+        if (english) {
+            w.form->grab().save(
+                QDir(QCoreApplication::applicationDirPath()).filePath("morvane-window-en.png"));
+            QCoreApplication::removeTranslator(&translator);
         }
     }
 

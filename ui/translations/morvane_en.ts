@@ -1,0 +1,222 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="ja">
+<context>
+    <name>morvane::TAboutBox</name>
+    <message>
+        <source>バージョン情報</source>
+        <translation>About Morvane</translation>
+    </message>
+    <message>
+        <source>5音ポリフォニック シンセサイザー</source>
+        <translation>5-voice polyphonic synthesizer</translation>
+    </message>
+    <message>
+        <source>＜注意＞</source>
+        <translation>&lt;Note&gt;</translation>
+    </message>
+    <message>
+        <source>録音は1ファイル10分までです。</source>
+        <translation>A recording file holds at most 10 minutes.</translation>
+    </message>
+    <message>
+        <source>Ctrlキーを押している間、LFOがかかります。</source>
+        <translation>The LFO bends the pitch while Ctrl is held.</translation>
+    </message>
+    <message>
+        <source>設定ファイル: </source>
+        <translation>Settings file: </translation>
+    </message>
+    <message>
+        <source>録音の保存先: </source>
+        <translation>Recordings go to: </translation>
+    </message>
+</context>
+<context>
+    <name>morvane::TForm1</name>
+    <message>
+        <source>エラー</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>録音</source>
+        <translation>Record</translation>
+    </message>
+    <message>
+        <source>中止</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>MIDI学習</source>
+        <translation>MIDI Learn</translation>
+    </message>
+    <message>
+        <source>MIDI学習を解除</source>
+        <translation>Forget MIDI Controller</translation>
+    </message>
+    <message>
+        <source>VCO設定</source>
+        <translation>VCO</translation>
+    </message>
+    <message>
+        <source>音量1</source>
+        <translation>Vol 1</translation>
+    </message>
+    <message>
+        <source>音量2</source>
+        <translation>Vol 2</translation>
+    </message>
+    <message>
+        <source>幅1</source>
+        <translation>PW 1</translation>
+    </message>
+    <message>
+        <source>幅2</source>
+        <translation>PW 2</translation>
+    </message>
+    <message>
+        <source>モジュレーション</source>
+        <translation>Modulation</translation>
+    </message>
+    <message>
+        <source>ノイズ</source>
+        <translation>Noise</translation>
+    </message>
+    <message>
+        <source>エコー</source>
+        <translation>Echo</translation>
+    </message>
+    <message>
+        <source>ディストーション</source>
+        <translation>Distortion</translation>
+    </message>
+    <message>
+        <source>効果</source>
+        <translation>Drive</translation>
+    </message>
+    <message>
+        <source>音量</source>
+        <translation>Vol</translation>
+    </message>
+    <message>
+        <source>VCAエンベロープ</source>
+        <translation>VCA Envelope</translation>
+    </message>
+    <message>
+        <source>ｱﾀｯｸ</source>
+        <translation>Attack</translation>
+    </message>
+    <message>
+        <source>ﾃﾞｨｹｲ</source>
+        <translation>Decay</translation>
+    </message>
+    <message>
+        <source>ｻｽﾃｨﾝ</source>
+        <translation>Sustain</translation>
+    </message>
+    <message>
+        <source>ﾘﾘｰｽ</source>
+        <translation>Release</translation>
+    </message>
+    <message>
+        <source>VCFエンベロープ</source>
+        <translation>VCF Envelope</translation>
+    </message>
+    <message>
+        <source>ｶｯﾄｵﾌ</source>
+        <translation>Cutoff</translation>
+    </message>
+    <message>
+        <source>ｲﾝﾃﾝｼﾃｨ</source>
+        <translation>Amount</translation>
+    </message>
+    <message>
+        <source>ﾚｿﾞﾅﾝｽ</source>
+        <translation>Reso</translation>
+    </message>
+    <message>
+        <source>波形1</source>
+        <translation>Wave 1</translation>
+    </message>
+    <message>
+        <source>波形2</source>
+        <translation>Wave 2</translation>
+    </message>
+    <message>
+        <source>ｵｸﾀｰﾌﾞ1</source>
+        <translation>Octave 1</translation>
+    </message>
+    <message>
+        <source>ｵｸﾀｰﾌﾞ2</source>
+        <translation>Octave 2</translation>
+    </message>
+    <message>
+        <source>コーラス効果</source>
+        <translation>Chorus</translation>
+    </message>
+    <message>
+        <source>常にON</source>
+        <translation>Always on</translation>
+    </message>
+    <message>
+        <source>VCFエンベロープを使用する</source>
+        <translation>Use the VCF envelope</translation>
+    </message>
+    <message>
+        <source>三角波</source>
+        <translation>Triangle</translation>
+    </message>
+    <message>
+        <source>矩形波</source>
+        <translation>Square</translation>
+    </message>
+    <message>
+        <source>終了</source>
+        <translation>Exit</translation>
+    </message>
+    <message>
+        <source>音色保存</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>キャンセル</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>音色プリセット</source>
+        <translation>Presets</translation>
+    </message>
+    <message>
+        <source>保存先を選択してください</source>
+        <translation>Choose the preset to save to</translation>
+    </message>
+    <message>
+        <source>ファイル %1 は開けません.</source>
+        <translation>The file %1 cannot be opened.</translation>
+    </message>
+    <message>
+        <source>ファイル %1 を作成できません.</source>
+        <translation>The file %1 cannot be created.</translation>
+    </message>
+    <message>
+        <source>ファイル %1 を作成できません。</source>
+        <translation>The file %1 cannot be created.</translation>
+    </message>
+    <message>
+        <source>ファイル %1 に書き込めないため、録音を中止しました。</source>
+        <translation>The recording stopped: the file %1 cannot be written.</translation>
+    </message>
+    <message>
+        <source>ﾉｺｷﾞﾘ波</source>
+        <translation>Saw</translation>
+    </message>
+    <message>
+        <source>チューニング</source>
+        <translation>Tuning</translation>
+    </message>
+    <message>
+        <source>リセット</source>
+        <translation>Reset</translation>
+    </message>
+</context>
+</TS>
