@@ -124,29 +124,45 @@ std::optional<Error> JackOutput::ServerLoss() const {
     return Error{"the JACK server let the client go: " + std::string(lossReason_.data())};
 }
 
+namespace {
+
+// The period's messages straight from the port's buffer. JACK delivers whole messages in
+// time order; system exclusive and the system messages mean nothing to the instrument.
+class PortMidi final : public PeriodMidi {
+public:
+    explicit PortMidi(void* buffer) : buffer_(buffer), count_(jack_midi_get_event_count(buffer)) {}
+
+    std::optional<MidiMessage> NextUpTo(int frame) noexcept override {
+        for (; next_ < count_; ++next_) {
+            jack_midi_event_t event;
+            if (jack_midi_event_get(&event, buffer_, next_) != 0 || event.size == 0 ||
+                event.size > 3 || !IsChannelStatus(event.buffer[0]))
+                continue;
+            if (static_cast<int>(event.time) > frame)
+                return std::nullopt;
+            ++next_;
+            MidiMessage message;
+            std::copy_n(event.buffer, event.size, message.bytes.begin());
+            message.size = static_cast<std::uint8_t>(event.size);
+            return message;
+        }
+        return std::nullopt;
+    }
+
+private:
+    void* buffer_;
+    std::uint32_t count_;
+    std::uint32_t next_ = 0;
+};
+
+} // namespace
+
 int JackOutput::Process(jack_nframes_t frames, void* self) {
     auto& output = *static_cast<JackOutput*>(self);
-    output.ReadMidi(frames);
+    PortMidi midi(jack_port_get_buffer(output.midiPort_, frames));
     auto* out = static_cast<float*>(jack_port_get_buffer(output.port_, frames));
-    output.source_.Render(out, static_cast<int>(frames));
+    output.source_.Render(out, static_cast<int>(frames), midi);
     return 0;
-}
-
-// JACK delivers whole messages in time order; system exclusive and the system messages
-// mean nothing to the instrument.
-void JackOutput::ReadMidi(jack_nframes_t frames) noexcept {
-    void* buffer = jack_port_get_buffer(midiPort_, frames);
-    const std::uint32_t count = jack_midi_get_event_count(buffer);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        jack_midi_event_t event;
-        if (jack_midi_event_get(&event, buffer, i) != 0 || event.size == 0 || event.size > 3 ||
-            !IsChannelStatus(event.buffer[0]))
-            continue;
-        MidiMessage message;
-        std::copy_n(event.buffer, event.size, message.bytes.begin());
-        message.size = static_cast<std::uint8_t>(event.size);
-        source_.ReceiveMidi(message, static_cast<int>(event.time));
-    }
 }
 
 int JackOutput::Xrun(void* self) {

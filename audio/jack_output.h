@@ -21,9 +21,9 @@ namespace morvane {
 //   so the mono sound reaches both sides of a stereo device. A MIDI input port,
 //   "midi_in", takes what a keyboard or sequencer sends; Morvane joins it to nothing.
 // - Open never starts a server: with none running it fails, giving JACK's reason.
-// - The process callback hands the period's MIDI channel messages to the SampleSource,
-//   each with its frame, then fills "out" from it, on JACK's real-time thread, and does
-//   nothing else. The source renders at the server's rate and period, which the
+// - The process callback fills "out" from the SampleSource, handing it the period's
+//   MIDI channel messages as they lie in the port's buffer, on JACK's real-time thread,
+//   and does nothing else. The source renders at the server's rate and period, which the
 //   server chooses (SampleRate, BufferSize); a period may change size between calls.
 // - When the server shuts down or drops the client, JACK says so on a thread of its own,
 //   which only records it; the owner's thread polls ServerLoss whenever it likes.
@@ -57,7 +57,6 @@ private:
     Status ConnectToPlayback();
 
     static int Process(jack_nframes_t frames, void* self);
-    void ReadMidi(jack_nframes_t frames) noexcept;
     static void ServerLost(jack_status_t code, const char* reason, void* self);
     static int Xrun(void* self);
 

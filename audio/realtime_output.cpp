@@ -147,9 +147,8 @@ protected:
     int LatencyFrames() const override { return 2 * output_->BufferSize(); }
 
 private:
-    void Render(float* out, int frames) noexcept override { Pull(out, frames); }
-    void ReceiveMidi(const MidiMessage& message, int frame) noexcept override {
-        PullMidi(message, frame);
+    void Render(float* out, int frames, PeriodMidi& midi) noexcept override {
+        Pull(out, frames, midi);
     }
 
     std::unique_ptr<JackOutput> output_;
@@ -197,9 +196,11 @@ bool RealtimeOutput::Heard() const {
            player->FramesOut() >= player->LastSoundFrame() + LatencyFrames() + margin;
 }
 
-void RealtimeOutput::PullMidi(const MidiMessage& message, int frame) noexcept {
+void RealtimeOutput::Pull(float* out, int frames, PeriodMidi& midi) noexcept {
     if (RealtimePlayer* player = player_.load(std::memory_order_acquire))
-        player->ReceiveMidi(message, frame);
+        player->Render(out, frames, midi);
+    else
+        std::fill(out, out + frames, 0.0f);
 }
 
 template <typename Sample> void RealtimeOutput::Pull(Sample* out, int frames) noexcept {

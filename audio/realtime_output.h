@@ -62,8 +62,9 @@ protected:
     // Frames at the device rate between a sample handed to the device and its sound.
     virtual int LatencyFrames() const = 0;
     template <typename Sample> void Pull(Sample* out, int frames) noexcept;
-    // A MIDI message for the player's next Pull; dropped while none is attached.
-    void PullMidi(const MidiMessage& message, int frame) noexcept;
+    // The same for a device that brings MIDI in its period; dropped while no player is
+    // attached.
+    void Pull(float* out, int frames, PeriodMidi& midi) noexcept;
 
 private:
     std::atomic<RealtimePlayer*> player_{nullptr};

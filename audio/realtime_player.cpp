@@ -1,6 +1,7 @@
 #include "audio/realtime_player.h"
 
 #include <algorithm>
+#include <limits>
 #include <span>
 #include <variant>
 
@@ -121,11 +122,55 @@ void RealtimePlayer::LoadProgram(int slot) {
         LoadPresetSound(*state_, presets_[slot]);
 }
 
+bool RealtimePlayer::TryPushPanelAction(const PanelAction& action) {
+    if (!panelActions_.Push(action))
+        return false;
+    ++panelActionsPushed_;
+    return true;
+}
+
+// A burst of controller moves can outrun the panel. Then the latest move of each slider
+// and the latest program change wait here, in their order, and go when there is room: the
+// panel ends where the sound is, and never takes a sound back to a position it missed.
+// A program change makes the waiting moves of the sliders its preset sets pointless.
 void RealtimePlayer::PushPanelAction(const PanelAction& action) {
-    if (panelActions_.Push(action))
-        ++panelActionsPushed_;
-    else
-        panelActionOverflows_.fetch_add(1, std::memory_order_relaxed);
+    switch (action.kind) {
+    case PanelAction::Kind::SetControl:
+        if (PanelActionsWaiting() || !TryPushPanelAction(action))
+            waitingMoves_[action.control] = action.value;
+        return;
+    case PanelAction::Kind::LoadPreset:
+        std::fill_n(waitingMoves_.begin(), kPresetControlCount, std::nullopt);
+        if (PanelActionsWaiting() || !TryPushPanelAction(action))
+            waitingProgram_ = action.value;
+        return;
+    case PanelAction::Kind::ControllerLearnt:
+        if (!TryPushPanelAction(action))
+            panelActionOverflows_.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+}
+
+bool RealtimePlayer::PanelActionsWaiting() const {
+    return waitingProgram_ ||
+           std::any_of(waitingMoves_.begin(), waitingMoves_.end(),
+                       [](const std::optional<int>& move) { return move.has_value(); });
+}
+
+void RealtimePlayer::SendWaitingPanelActions() {
+    if (waitingProgram_) {
+        if (!TryPushPanelAction({PanelAction::Kind::LoadPreset, ControlId{}, *waitingProgram_}))
+            return;
+        waitingProgram_.reset();
+    }
+    for (int i = 0; i < kControlCount; ++i) {
+        std::optional<int>& move = waitingMoves_[i];
+        if (!move)
+            continue;
+        if (!TryPushPanelAction({PanelAction::Kind::SetControl, static_cast<ControlId>(i), *move}))
+            return;
+        move.reset();
+    }
 }
 
 void RealtimePlayer::Apply() {
@@ -135,25 +180,11 @@ void RealtimePlayer::Apply() {
         ApplyEvent(*event);
 }
 
-void RealtimePlayer::ReceiveMidi(const MidiMessage& message, int frame) noexcept {
-    if (pendingMidiCount_ == pendingMidi_.size()) {
-        midiOverflows_.fetch_add(1, std::memory_order_relaxed);
+void RealtimePlayer::ApplyMidiUpTo(PeriodMidi* midi, int frame) {
+    if (!midi)
         return;
-    }
-    pendingMidi_[pendingMidiCount_++] = {message, frame};
-}
-
-// The messages that came at or before the frame where a block starts, in the order
-// they came; the rest move up to the front.
-void RealtimePlayer::ApplyMidiDue(int frame) {
-    std::size_t due = 0;
-    while (due < pendingMidiCount_ && pendingMidi_[due].frame <= frame)
-        ApplyMidi(pendingMidi_[due++].message);
-    if (due == 0)
-        return;
-    std::copy(pendingMidi_.begin() + due, pendingMidi_.begin() + pendingMidiCount_,
-              pendingMidi_.begin());
-    pendingMidiCount_ -= due;
+    while (std::optional<MidiMessage> message = midi->NextUpTo(frame))
+        ApplyMidi(*message);
 }
 
 // A scored player takes events until one allows a block; what came before it belongs
@@ -192,6 +223,7 @@ bool RealtimePlayer::FillBlock() {
 }
 
 bool RealtimePlayer::NextBlock(std::int16_t* block) {
+    SendWaitingPanelActions();
     if (stopped_.load(std::memory_order_acquire)) {
         ended_.store(true, std::memory_order_release);
         return false;
@@ -210,12 +242,13 @@ bool RealtimePlayer::NextBlock(std::int16_t* block) {
     return true;
 }
 
-template <typename Sample> void RealtimePlayer::RenderAny(Sample* out, int frames) noexcept {
+template <typename Sample>
+void RealtimePlayer::RenderAny(Sample* out, int frames, PeriodMidi* midi) noexcept {
     const std::uint64_t start = framesOut_.load(std::memory_order_relaxed);
     int done = 0;
     while (done < frames) {
         if (blockUsed_ == kBlockSamples) {
-            ApplyMidiDue(done);
+            ApplyMidiUpTo(midi, done);
             blockIsSound_ = NextBlock(block_.data());
             if (!blockIsSound_)
                 block_.fill(0);
@@ -234,18 +267,23 @@ template <typename Sample> void RealtimePlayer::RenderAny(Sample* out, int frame
             break;
         }
     }
-    // What no block start of this period reached goes before the first of the next.
-    for (std::size_t i = 0; i < pendingMidiCount_; ++i)
-        pendingMidi_[i].frame -= frames;
+    // What came after the period's last block start belongs before the first block of a
+    // later period, ahead of the queue there. Nothing reads the state before that block,
+    // so it is applied now, and nothing has to be kept for it.
+    ApplyMidiUpTo(midi, std::numeric_limits<int>::max());
     framesOut_.store(start + frames, std::memory_order_release);
 }
 
 void RealtimePlayer::Render(std::int16_t* out, int frames) noexcept {
-    RenderAny(out, frames);
+    RenderAny(out, frames, nullptr);
 }
 
 void RealtimePlayer::Render(float* out, int frames) noexcept {
-    RenderAny(out, frames);
+    RenderAny(out, frames, nullptr);
+}
+
+void RealtimePlayer::Render(float* out, int frames, PeriodMidi& midi) noexcept {
+    RenderAny(out, frames, &midi);
 }
 
 } // namespace morvane

@@ -31,10 +31,10 @@ using Block = std::array<std::int16_t, kBlockSamples>;
 // rendered blocks.
 //
 // MIDI reaches the player too and goes through its own mapping, at a block boundary as
-// every input does: by the queue (a message the interface received), or from the JACK
-// callback with the frame of its period it came at. Everything a message does to the
-// sound happens here, at that boundary: keys, the mod wheel, a controller moving a
-// slider, and a program change of a preset the interface has handed over. What the panel
+// every input does: by the queue (a message the interface received), or from the
+// callback's own period (a JACK port, a plugin host), read as the render reaches it. Everything a
+// message does to the sound happens here, at that boundary: keys, the mod wheel, a controller
+// moving a slider, and a program change of a preset the interface has handed over. What the panel
 // shows follows: slider moves, program changes and learnt controllers go back to the
 // interface through a queue of their own, for it to show and keep.
 //
@@ -155,8 +155,6 @@ public:
     // Slider moves and program changes for the panel: a knob turned fast sends a few
     // hundred a second.
     static constexpr std::size_t kPanelActionCapacity = 512;
-    // MIDI messages of JACK periods not yet reached by a block start.
-    static constexpr std::size_t kPendingMidiCapacity = 512;
 
     // Starts from the running state of start-up and the given sound; deviceRate is the
     // rate Render(float) and Render(int16) produce (22050 passes the samples through).
@@ -186,7 +184,6 @@ public:
     long RecordOverflows() const { return recordOverflows_.load(); }
     long ColourOverflows() const { return colourOverflows_.load(); }
     long PanelActionOverflows() const { return panelActionOverflows_.load(); }
-    long MidiOverflows() const { return midiOverflows_.load(); }
     long Starved() const { return starved_.load(); }
     // A scored player has rendered its last block, or a live one was stopped.
     bool Ended() const { return ended_.load(std::memory_order_acquire); }
@@ -205,14 +202,14 @@ public:
     // Fills out with frames samples at the device rate, rendering blocks as needed and
     // silence where none may be rendered.
     void Render(std::int16_t* out, int frames) noexcept;
-    void Render(float* out, int frames) noexcept override;
-    // A MIDI message that came at the given frame of the period the next Render fills.
-    // It is applied before the first block whose first sample goes out at or after that
-    // frame: in this period, or at the first block start of a later one; ahead of what
-    // the queue brings to the same boundary. With 441-frame periods at 22050 Hz every
-    // period is one block: a message at frame 0 sounds in its own period, any other in
-    // the next, just as a file's event at that time in the offline renderer.
-    void ReceiveMidi(const MidiMessage& message, int frame) noexcept override;
+    void Render(float* out, int frames) noexcept;
+    // The same with the MIDI messages of the period. Each is applied before the first
+    // block whose first sample goes out at or after its frame: in this period, or at the
+    // first block start of a later one; ahead of what the queue brings to the same
+    // boundary. With 441-frame periods at 22050 Hz every period is one block: a message
+    // at frame 0 sounds in its own period, any other in the next, just as a file's event
+    // at that time in the offline renderer.
+    void Render(float* out, int frames, PeriodMidi& midi) noexcept override;
 
     // The consumer's state; read it only on the consumer's thread.
     const SynthState& State() const { return *state_; }
@@ -221,14 +218,17 @@ public:
 private:
     RealtimePlayer(Pace pace, Resampler resampler);
     void PushPanelAction(const PanelAction& action);
+    bool TryPushPanelAction(const PanelAction& action);
+    bool PanelActionsWaiting() const;
+    void SendWaitingPanelActions();
     void ApplyInput(const InputEvent& input);
     void ApplyEvent(const Event& event);
     void ApplyMidi(const MidiMessage& message);
-    void ApplyMidiDue(int frame);
+    void ApplyMidiUpTo(PeriodMidi* midi, int frame);
     void MoveControl(ControlId id, int position);
     void LoadProgram(int slot);
     bool FillBlock();
-    template <typename Sample> void RenderAny(Sample* out, int frames) noexcept;
+    template <typename Sample> void RenderAny(Sample* out, int frames, PeriodMidi* midi) noexcept;
 
     Pace pace_;
     Resampler resampler_;
@@ -243,7 +243,6 @@ private:
     std::atomic<long> recordOverflows_{0};
     std::atomic<long> colourOverflows_{0};
     std::atomic<long> panelActionOverflows_{0};
-    std::atomic<long> midiOverflows_{0};
     std::atomic<long> starved_{0};
     std::atomic<std::uint64_t> framesOut_{0};
     std::atomic<std::uint64_t> lastSoundFrame_{0};
@@ -267,12 +266,9 @@ private:
     // A sound the panel took before it had shown every slider MIDI moved is stale: it
     // would move them back for a moment.
     std::uint64_t panelActionsPushed_ = 0;
-    struct PendingMidi {
-        MidiMessage message;
-        int frame; // in the coming period; below 0 for an earlier one
-    };
-    std::array<PendingMidi, kPendingMidiCapacity> pendingMidi_{};
-    std::size_t pendingMidiCount_ = 0;
+    // What found the panel's queue full, by slider, and a program change.
+    std::array<std::optional<int>, kControlCount> waitingMoves_{};
+    std::optional<int> waitingProgram_;
 };
 
 } // namespace morvane

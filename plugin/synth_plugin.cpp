@@ -43,6 +43,37 @@ std::optional<MidiMessage> ChannelMessage(const LV2_Atom& atom) noexcept {
     return message;
 }
 
+// The run's messages straight from the host's sequence, in the order it delivered them;
+// events of other types are passed over.
+class SequenceMidi final : public PeriodMidi {
+public:
+    SequenceMidi(const LV2_Atom_Sequence* sequence, LV2_URID midiEvent)
+        : sequence_(sequence), midiEvent_(midiEvent),
+          next_(sequence ? lv2_atom_sequence_begin(&sequence->body) : nullptr) {}
+
+    std::optional<MidiMessage> NextUpTo(int frame) noexcept override {
+        for (;
+             sequence_ && !lv2_atom_sequence_is_end(&sequence_->body, sequence_->atom.size, next_);
+             next_ = lv2_atom_sequence_next(next_)) {
+            if (next_->body.type != midiEvent_)
+                continue;
+            const std::optional<MidiMessage> message = ChannelMessage(next_->body);
+            if (!message)
+                continue;
+            if (next_->time.frames > frame)
+                return std::nullopt;
+            next_ = lv2_atom_sequence_next(next_);
+            return message;
+        }
+        return std::nullopt;
+    }
+
+private:
+    const LV2_Atom_Sequence* sequence_;
+    LV2_URID midiEvent_;
+    const LV2_Atom_Event* next_;
+};
+
 } // namespace
 
 Result<std::unique_ptr<SynthPlugin>> SynthPlugin::Create(double rate,
@@ -102,9 +133,11 @@ void SynthPlugin::ConnectPort(std::uint32_t port, void* data) noexcept {
 void SynthPlugin::Run(std::uint32_t frames) noexcept {
     FollowControlPorts();
     FollowTuningPort();
-    ReceiveMidi();
+    // The player applies each message before the first block that starts at or after its
+    // frame.
+    SequenceMidi midi(midiIn_, midiEvent_);
     if (out_)
-        player_->Render(out_, static_cast<int>(frames));
+        player_->Render(out_, static_cast<int>(frames), midi);
     DropPanelActions();
     if (latency_)
         *latency_ = static_cast<float>(latencyFrames_);
@@ -127,19 +160,6 @@ void SynthPlugin::FollowTuningPort() noexcept {
     const std::optional<int> tuning = PortPosition(tuning_, kLowestTuning, kHighestTuning);
     if (tuning && *tuning != tuningPort_ && player_->Send(RealtimePlayer::Event::Tuning(*tuning)))
         tuningPort_ = *tuning;
-}
-
-// In the order the host delivered them; the player applies each before the first block
-// that starts at or after its frame.
-void SynthPlugin::ReceiveMidi() noexcept {
-    if (!midiIn_)
-        return;
-    LV2_ATOM_SEQUENCE_FOREACH(midiIn_, event) {
-        if (event->body.type != midiEvent_)
-            continue;
-        if (std::optional<MidiMessage> message = ChannelMessage(event->body))
-            player_->ReceiveMidi(*message, static_cast<int>(event->time.frames));
-    }
 }
 
 // What a controller or a program change did inside the player comes back for a panel to

@@ -15,9 +15,10 @@
 namespace morvane::lv2 {
 
 // One instance of the instrument in a host. The real-time player does the work, as it
-// does for the standalone's low-latency mode: MIDI events go in with their frame, port
-// changes go in as control events for the next block boundary, and the host's buffer is
-// filled at its rate. Instances share nothing but the engine's read-only tables.
+// does for the standalone's low-latency mode: MIDI events are read from the host's
+// sequence as the render reaches their frames, port changes go in as control events for
+// the next block boundary, and the host's buffer is filled at its rate. Instances share nothing but
+// the engine's read-only tables.
 class SynthPlugin {
 public:
     // Fails for a host without urid:map or a rate the resampler cannot reach.
@@ -36,7 +37,6 @@ private:
     SynthPlugin(int rate, LV2_URID midiEvent, int latencyFrames);
     void FollowControlPorts() noexcept;
     void FollowTuningPort() noexcept;
-    void ReceiveMidi() noexcept;
     void DropPanelActions() noexcept;
 
     int rate_;

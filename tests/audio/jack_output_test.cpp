@@ -89,7 +89,7 @@ float RampValue(unsigned n) {
 
 class Ramp : public SampleSource {
 public:
-    void Render(float* out, int frames) noexcept override {
+    void Render(float* out, int frames, PeriodMidi&) noexcept override {
         for (int i = 0; i < frames; ++i)
             out[i] = RampValue(next_++);
     }

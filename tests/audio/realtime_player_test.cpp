@@ -80,6 +80,31 @@ std::vector<Sample> Pull(RealtimePlayer& player, std::size_t frames, std::vector
     return out;
 }
 
+// A period's MIDI as a list of messages at their frames, in order.
+class ListedMidi final : public PeriodMidi {
+public:
+    void Add(const MidiMessage& message, int frame) { messages_.push_back({message, frame}); }
+    std::optional<MidiMessage> NextUpTo(int frame) noexcept override {
+        if (next_ == messages_.size() || messages_[next_].second > frame)
+            return std::nullopt;
+        return messages_[next_++].first;
+    }
+
+private:
+    std::vector<std::pair<MidiMessage, int>> messages_;
+    std::size_t next_ = 0;
+};
+
+// One period at the engine's rate, with its MIDI, as int16 samples.
+std::vector<std::int16_t> RenderPeriod(RealtimePlayer& player, int frames, PeriodMidi& midi) {
+    std::vector<float> period(frames);
+    player.Render(period.data(), frames, midi);
+    std::vector<std::int16_t> samples(frames);
+    std::transform(period.begin(), period.end(), samples.begin(),
+                   [](float v) { return static_cast<std::int16_t>(std::lround(v * 32768.0f)); });
+    return samples;
+}
+
 } // namespace
 
 // Whatever the device's buffers, the player gives the engine's own samples, at 22050 Hz
@@ -168,16 +193,79 @@ TEST(RealtimePlayer, MidiFromTheCallbackGoesBeforeTheFirstBlockStartingAtOrAfter
         auto player = Player(RealtimePlayer::Pace::Live, kSampleRate);
         std::vector<std::int16_t> played;
         for (int cycle = 0; played.size() < std::size_t{kBlocks * kBlockSamples}; ++cycle) {
+            ListedMidi midi;
             if (cycle == c.cycle)
-                player->ReceiveMidi(noteOn, c.frame);
-            std::vector<std::int16_t> period(c.period);
-            player->Render(period.data(), c.period);
+                midi.Add(noteOn, c.frame);
+            const std::vector<std::int16_t> period = RenderPeriod(*player, c.period, midi);
             played.insert(played.end(), period.begin(), period.end());
         }
         played.resize(kBlocks * kBlockSamples);
         EXPECT_EQ(played, RenderedDirectly({Event::Render(c.block),
                                             Event::Of(InputEvent::KeyDown(KeyForNote(69))),
                                             Event::Render(kBlocks - c.block)}));
+    }
+}
+
+// However many messages come in a period, none is lost: a note-off after a burst of
+// controller moves still releases its key, at the first block starting at or after it,
+// and the last of a burst of slider moves sets the sound and, however full its queue,
+// the panel.
+TEST(RealtimePlayer, NoMessageOfABurstIsLost) {
+    const struct {
+        const char* what;
+        int period;
+        int movesPerPeriod; // in every period up to the note-off, spread over its frames
+        int noteOffAt;      // frame from the start
+    } cases[] = {
+        {"600 moves and the note-off in one block-long period", 441, 600, 2 * 441},
+        {"400 a period in 64-frame periods", 64, 400, 40 * 64 + 10},
+        {"1200 in one period of four blocks", 2048, 1200, 2047},
+    };
+    const auto cc = [](std::uint8_t controller, std::uint8_t value) {
+        return MidiMessage{{kControlChange, controller, value}, 3};
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int releaseBlock = (c.noteOffAt + kBlockSamples - 1) / kBlockSamples;
+        const int blocks = releaseBlock + 8;
+        auto player = Player(RealtimePlayer::Pace::Live, kSampleRate);
+        std::vector<std::int16_t> played;
+        for (int start = 0; played.size() < std::size_t(blocks * kBlockSamples);
+             start += c.period) {
+            ListedMidi midi;
+            if (start == 0)
+                midi.Add({{kNoteOn, 69, 100}, 3}, 0);
+            const bool releases = c.noteOffAt >= start && c.noteOffAt < start + c.period;
+            if (start <= c.noteOffAt) {
+                const int last = releases ? c.noteOffAt - start : c.period - 1;
+                // An unbound controller moves nothing; the cutoff's moves all land at the
+                // release's block, where its last one counts.
+                for (int i = 0; i < c.movesPerPeriod; ++i)
+                    midi.Add(cc(20, std::uint8_t(i % 128)), i * last / c.movesPerPeriod);
+                for (int i = 0; releases && i <= c.movesPerPeriod; ++i)
+                    midi.Add(cc(74, std::uint8_t(i == c.movesPerPeriod ? 100 : i % 128)), last);
+            }
+            if (releases)
+                midi.Add({{kNoteOff, 69, 0}, 3}, c.noteOffAt - start);
+            const std::vector<std::int16_t> period = RenderPeriod(*player, c.period, midi);
+            played.insert(played.end(), period.begin(), period.end());
+        }
+        played.resize(blocks * kBlockSamples);
+        std::optional<int> cutoffShown;
+        for (int drain = 0; drain < 2; ++drain) {
+            while (std::optional<RealtimePlayer::PanelAction> action = player->PopPanelAction())
+                if (action->kind == RealtimePlayer::PanelAction::Kind::SetControl)
+                    cutoffShown = action->value;
+            Pull<std::int16_t>(*player, kBlockSamples, {kBlockSamples});
+        }
+        EXPECT_EQ(cutoffShown, ControllerPosition(VcfCutoff, 100));
+        SoundParameters moved = *fixture::MakeSynth();
+        WriteControl(moved, VcfCutoff, ControllerPosition(VcfCutoff, 100));
+        EXPECT_EQ(played, RenderedDirectly({Event::Of(InputEvent::KeyDown(KeyForNote(69))),
+                                            Event::Render(releaseBlock),
+                                            Event::Of(InputEvent::Sound(moved)),
+                                            Event::Of(InputEvent::KeyUp(KeyForNote(69))),
+                                            Event::Render(blocks - releaseBlock)}));
     }
 }
 
@@ -253,20 +341,21 @@ TEST(RealtimePlayer, ControllersPresetsAndControlsChangeTheSoundAtTheBlockBounda
         if (c.handOverPresets) {
             ASSERT_TRUE(player->Send(Event::Preset(1, bright)));
         }
-        player->ReceiveMidi(message(kNoteOn, 69, 100), 0);
         std::vector<std::int16_t> played;
         for (int cycle = 0; cycle < kBlocks; ++cycle) {
+            ListedMidi midi;
+            if (cycle == 0)
+                midi.Add(message(kNoteOn, 69, 100), 0);
             // Frame 100 of period 2 and the queue before period 3 both reach block 3.
             if (cycle == 2 && c.event.kind == Event::Kind::Midi)
-                player->ReceiveMidi(c.event.midi, 100);
+                midi.Add(c.event.midi, 100);
             if (cycle == 3 && c.event.kind != Event::Kind::Midi) {
                 ASSERT_TRUE(player->Send(c.event));
             }
             if (cycle == 3 && c.thenStaleSound) {
                 ASSERT_TRUE(player->Send(Event::Sound(*fixture::MakeSynth(), 0)));
             }
-            std::vector<std::int16_t> period(kBlockSamples);
-            player->Render(period.data(), kBlockSamples);
+            const std::vector<std::int16_t> period = RenderPeriod(*player, kBlockSamples, midi);
             played.insert(played.end(), period.begin(), period.end());
         }
         SoundParameters changed = *fixture::MakeSynth();

@@ -69,12 +69,13 @@ class Player:
     """A JACK client that plays the events from the period it is armed in and records what
     comes back, as int16 samples."""
 
-    def __init__(self, server):
+    def __init__(self, server, events=EVENTS, periods=RECORDED_PERIODS):
         self.client = jack.Client('morvane-e2e-midi', no_start_server=True, servername=server)
         self.midi = self.client.midi_outports.register('midi_out')
         self.audio = self.client.inports.register('in')
         self.by_period = {}
-        for period, frame, message in EVENTS:
+        self.periods = periods
+        for period, frame, message in events:
             self.by_period.setdefault(period, []).append((frame, bytes(message)))
         self.armed = False
         self.period = None
@@ -90,7 +91,7 @@ class Player:
         for frame, message in self.by_period.get(self.period, []):
             self.midi.write_midi_event(frame, message)
         self.recorded.append(bytes(self.audio.get_buffer()))
-        if len(self.recorded) == RECORDED_PERIODS:
+        if len(self.recorded) == self.periods:
             self.done.set()
 
     def samples(self):
@@ -100,15 +101,42 @@ class Player:
         return struct.pack('<%dh' % len(values), *(round(v * 32768) for v in values))
 
 
+def burst(moves):
+    """The cutoff swept by many moves at frames spread over one period."""
+    return [(0xB0, 74, i % 128) for i in range(moves)]
+
+
+def spread(period, messages, last_frame=PERIOD - 1):
+    return [(period, i * last_frame // len(messages), list(m)) for i, m in enumerate(messages)]
+
+
+# However many messages a period brings, none is lost: the note-off after them releases the
+# note, and the panel follows the sweep without taking the sound back.
+BURSTS = {
+    '600 moves and a note-off in one period': (
+        [(10, 0, [0x90, 69, 100])] + spread(20, burst(600), 439) + [(20, 440, [0x80, 69, 0])],
+        21, 100),
+    'a steady 400 a period for 3 s': (
+        [(10, 0, [0x90, 69, 100])] + [e for p in range(11, 161) for e in spread(p, burst(400))] +
+        [(160, 440, [0x80, 69, 0])],
+        161, 240),
+}
+
+
 class Midi(unittest.TestCase):
     def test_jack_midi_plays_as_the_offline_rendering_of_its_file(self):
         harness.allowing_an_underrun(self.play_through_jack)
 
-    def play_through_jack(self):
+    def test_no_message_of_a_burst_is_lost(self):
+        for what, (events, last, periods) in BURSTS.items():
+            with self.subTest(what):
+                harness.allowing_an_underrun(lambda: self.play_through_jack(events, last, periods))
+
+    def play_through_jack(self, events=EVENTS, last_period=LAST_PERIOD, periods=RECORDED_PERIODS):
         with harness.Session(x=True, jack=True) as session:
             program, _, home = session.start_morvane(
                 SETTINGS, args=['--audio=jack', '--no-connect'])
-            player = Player(session.env['JACK_DEFAULT_SERVER'])
+            player = Player(session.env['JACK_DEFAULT_SERVER'], events, periods)
             with player.client:
                 player.client.connect(player.midi, 'Morvane:midi_in')
                 player.client.connect('Morvane:out', player.audio)
@@ -117,7 +145,7 @@ class Midi(unittest.TestCase):
             self.assertIsNone(program.poll(), 'the program ended')
             song = os.path.join(session.directory, 'song.mid')
             with open(song, 'wb') as f:
-                f.write(midi_file(EVENTS, LAST_PERIOD * PERIOD))
+                f.write(midi_file(events, last_period * PERIOD))
             reference = subprocess.run(
                 [os.environ['MORVANE_RENDER'], '--ini', os.path.join(home, 'morvane.ini'),
                  '--preset', '0', '--tail', TAIL, song, '-'],
