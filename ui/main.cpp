@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
     morvane::TForm1 window(std::move(setup));
     StallTheUserInterfaceIfAsked(&window);
     instance.SetShowRequestHandler([&window] { morvane::BringToFront(window); });
-    morvane::SignalClose signalClose([&window] { morvane::CloseOnSignal(window); });
+    morvane::SignalClose signalClose([&window] { window.CloseForSignal(); });
     if (const morvane::Status caught = signalClose.Install(); !caught)
         std::cerr << "morvane: " << caught.error().message << '\n';
     window.show();

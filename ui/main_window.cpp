@@ -28,6 +28,7 @@
 #include "ui/glyphs.h"
 #include "ui/mixer.h"
 #include "ui/panel_widgets.h"
+#include "ui/signal_close.h"
 
 namespace morvane {
 
@@ -801,10 +802,19 @@ bool TForm1::RenderInto(std::int16_t* block) {
     return rendered;
 }
 
+void TForm1::CloseForSignal() {
+    closingForSignal_ = true;
+    CloseOnSignal(*this);
+}
+
 // The recorder's thread reports its failures here too; the box opens on this one.
 void TForm1::ShowError(const std::string& message) {
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, [this, message] { showError_(message); });
+        QMetaObject::invokeMethod(this, [this, message] { ShowError(message); });
+        return;
+    }
+    if (closingForSignal_) {
+        std::cerr << "morvane: " << message << '\n';
         return;
     }
     showError_(message);

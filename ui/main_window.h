@@ -100,6 +100,9 @@ public:
     const ControllerBindings& Bindings() const { return bindings_; }
     // A slider's context menu: "MIDI学習" and "MIDI学習を解除". The caller owns it.
     QMenu* MidiLearnMenu(ControlId id);
+    // A close signal's request: closes as the exit button does, but nothing waits for the
+    // user from now on, as nobody may be there: every message goes to standard error.
+    void CloseForSignal();
     // A message from the sequencer, on this thread: it reaches the player's mapping
     // through the event queue.
     void ReceiveMidi(const MidiMessage& message);
@@ -207,6 +210,7 @@ private:
     // RadioButtonModType0 (triangle) and RadioButtonModType1 (square).
     std::array<QRadioButton*, 2> modTypeButtons_{};
     bool closed_ = false;
+    bool closingForSignal_ = false;
 };
 
 } // namespace morvane

@@ -27,8 +27,10 @@ Status PresetGroup::SelectSlot(int slot) {
 }
 
 Status PresetGroup::LoadSlot(int slot) {
-    saveMode_ = false;
-    selectedSlot_ = slot;
+    // In save mode the selection stays empty, so that the slot chosen next, whichever
+    // it is, is saved.
+    if (!saveMode_)
+        selectedSlot_ = slot;
     return bank_.PresetLoadSave(slot, false);
 }
 

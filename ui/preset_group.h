@@ -21,8 +21,9 @@ public:
     // failed save has already left save mode: refresh the captions before showing the
     // error.
     Status SelectSlot(int slot);
-    // A program change: loads the slot and selects it, leaving save mode, even when it
-    // is the slot already selected, as the offline renderer does.
+    // A program change: loads the slot, even when it is the slot already selected, as
+    // the offline renderer does, and selects it. Save mode stays as the user left it: in
+    // it nothing is selected and the next slot chosen is saved.
     Status LoadSlot(int slot);
     int SelectedSlot() const { return selectedSlot_; }
     Result<std::array<PresetValues, kPresetSlotCount>> ReadAll() const { return bank_.ReadAll(); }

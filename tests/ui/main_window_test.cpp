@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -22,8 +23,10 @@
 #include <unistd.h>
 
 #include <functional>
+#include <iostream>
 #include <iterator>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -580,6 +583,27 @@ private slots:
         };
         QCOMPARE(le32(4), quint32(bytes.size() - 8));
         QCOMPARE(le32(42), quint32(bytes.size() - 46));
+    }
+
+    // A close asked for by a signal waits for nobody: with a changed tuning and a settings
+    // path that cannot be written, the message goes to standard error and the window closes.
+    void signalCloseWaitsForNoBox() {
+        Window w;
+        w.form->show();
+        QMessageBox waiting(w.form.get());
+        waiting.open();
+        QTest::mouseClick(w.form->UpDownTuning->UpButton(), Qt::LeftButton);
+        QVERIFY(QDir().mkpath(QString::fromStdString(w.SettingsFile().string()) + "/x"));
+        std::ostringstream stderrText;
+        std::streambuf* const previous = std::cerr.rdbuf(stderrText.rdbuf());
+        w.form->CloseForSignal();
+        w.device->DeliverCompletions();
+        std::cerr.rdbuf(previous);
+        QVERIFY(!w.form->isVisible());
+        QVERIFY(!waiting.isVisible());
+        QVERIFY(w.errors.empty());
+        QVERIFY2(stderrText.str().find(w.SettingsFile().string()) != std::string::npos,
+                 stderrText.str().c_str());
     }
 
     void recordingFromTheButton() {

@@ -70,3 +70,37 @@ TEST(PresetGroup, FailedSaveIsReportedWithSaveModeAlreadyOff) {
     EXPECT_EQ(error.error().message, "ファイル " + unwritable.string() + " を作成できません.");
     EXPECT_FALSE(program.presets.SaveMode());
 }
+
+// A program change loads its preset and leaves save mode as the user left it: in save
+// mode the next function key still saves, whichever slot the change loaded.
+TEST(PresetGroup, ProgramChangeLoadsAndKeepsTheSaveMode) {
+    const struct {
+        const char* what;
+        bool saveMode;
+        int program, key; // the program change's slot, then the function key pressed
+        int noiseAfter;   // the panel's noise level at the end
+        int savedInKey;   // the noise level the key's slot holds in the file
+    } cases[] = {
+        {"outside save mode the key loads", false, 3, 5, 50, 50},
+        {"in save mode the key saves", true, 3, 5, 30, 30},
+        {"in save mode, the key of the slot just loaded saves it", true, 3, 3, 30, 30},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TemporaryDirectory dir;
+        WriteBytes(dir / "morvane.ini", "[PRESET3]\nNOISE_VOL=30\n[PRESET5]\nNOISE_VOL=50\n");
+        StartedProgram program(dir / "morvane.ini");
+        if (c.saveMode)
+            program.presets.ButtonPresetSaveClick();
+        ASSERT_TRUE(program.presets.LoadSlot(c.program).ok());
+        EXPECT_EQ(program.state->NoiseLevel, 30);
+        EXPECT_EQ(program.presets.SaveMode(), c.saveMode);
+        EXPECT_EQ(program.presets.SelectedSlot(), c.saveMode ? kNothingSelected : c.program);
+        ASSERT_TRUE(program.PressFunctionKey(c.key).ok());
+        EXPECT_FALSE(program.presets.SaveMode());
+        EXPECT_EQ(program.state->NoiseLevel, c.noiseAfter);
+        EXPECT_EQ(IniFile::Parse(ReadBytes(dir / "morvane.ini"))
+                      .ReadInteger("PRESET" + std::to_string(c.key), "NOISE_VOL", 0),
+                  c.savedInKey);
+    }
+}
