@@ -53,11 +53,12 @@ JackOutput::~JackOutput() {
     jack_client_close(client_);
 }
 
-Result<std::unique_ptr<JackOutput>> JackOutput::Open(SampleSource& source, bool connect) {
+Result<std::unique_ptr<JackOutput>> JackOutput::Open(SampleSource& source, bool connect,
+                                                     const std::string& clientName) {
     jack_status_t status{};
     // Playing through JACK is chosen because a server runs; never start one behind the
     // user's back.
-    jack_client_t* client = jack_client_open(kClientName, JackNoStartServer, &status);
+    jack_client_t* client = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
     if (!client)
         return Error{"cannot open the JACK client: " + DescribeStatus(status)};
     // From here the destructor closes the client on every way out.

@@ -15,7 +15,8 @@ namespace morvane {
 
 // Plays one mono stream as a JACK client.
 //
-// - The client is named "Morvane" (JACK appends "-01" and so on while that name is taken;
+// - The client is named "Morvane", or as its owner asks (JACK appends "-01" and so on while that
+// name is taken;
 //   ClientName says which it got) and has one audio output port, "out". Open activates
 //   it and, when asked to connect, joins "out" to the first two physical playback ports,
 //   so the mono sound reaches both sides of a stereo device. A MIDI input port,
@@ -34,7 +35,8 @@ public:
     static constexpr const char* kPortName = "out";
     static constexpr const char* kMidiPortName = "midi_in";
 
-    static Result<std::unique_ptr<JackOutput>> Open(SampleSource& source, bool connect);
+    static Result<std::unique_ptr<JackOutput>> Open(SampleSource& source, bool connect,
+                                                    const std::string& clientName = kClientName);
     ~JackOutput();
     JackOutput(const JackOutput&) = delete;
     JackOutput& operator=(const JackOutput&) = delete;

@@ -128,9 +128,9 @@ class JackStream final : public RealtimeOutput, private SampleSource {
 public:
     // The JACK library prints its failed attempts on standard error, all of which the
     // returned reason sums up.
-    Status Start(bool connect) {
+    Status Start(bool connect, const std::string& clientName) {
         Result<std::unique_ptr<JackOutput>> opened = Error{};
-        RunWithStderrSilenced([&] { opened = JackOutput::Open(*this, connect); });
+        RunWithStderrSilenced([&] { opened = JackOutput::Open(*this, connect, clientName); });
         if (!opened)
             return opened.error();
         output_ = std::move(*opened);
@@ -161,9 +161,9 @@ Result<std::unique_ptr<RealtimeOutput>> OpenPortAudio() {
     return std::unique_ptr<RealtimeOutput>(std::move(stream));
 }
 
-Result<std::unique_ptr<RealtimeOutput>> OpenJack(bool connect) {
+Result<std::unique_ptr<RealtimeOutput>> OpenJack(const RealtimeOutputOptions& options) {
     auto stream = std::make_unique<JackStream>();
-    if (Status started = stream->Start(connect); !started)
+    if (Status started = stream->Start(options.connect, options.jackClientName); !started)
         return started.error();
     return std::unique_ptr<RealtimeOutput>(std::move(stream));
 }
@@ -175,9 +175,9 @@ Result<std::unique_ptr<RealtimeOutput>> RealtimeOutput::Open(const RealtimeOutpu
     case AudioApi::PortAudio:
         return OpenPortAudio();
     case AudioApi::Jack:
-        return OpenJack(options.connect);
+        return OpenJack(options);
     case AudioApi::Auto:
-        if (auto jack = OpenJack(options.connect))
+        if (auto jack = OpenJack(options))
             return jack;
         return OpenPortAudio();
     }

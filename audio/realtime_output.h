@@ -20,6 +20,8 @@ struct RealtimeOutputOptions {
     AudioApi api = AudioApi::Auto;
     // JACK: join "out" to the first two physical playback ports.
     bool connect = true;
+    // JACK: the client's name; a session manager gives each of its clients one.
+    std::string jackClientName = "Morvane";
 };
 
 // PortAudio's buffer for the low-latency mode: 64 frames (2.9 ms) a callback and 20 ms

@@ -17,8 +17,10 @@
 
 #include "audio/portaudio_wave_out.h"
 #include "settings/file_locations.h"
+#include "settings/ini_file.h"
 #include "ui/display_check.h"
 #include "ui/main_window.h"
+#include "ui/nsm_client.h"
 #include "ui/program_options.h"
 #include "ui/signal_close.h"
 #include "ui/single_instance.h"
@@ -35,6 +37,34 @@ morvane::FileLocations ProgramFileLocations() {
                                          ToPath(QDir::homePath()),
                                          qEnvironmentVariable("XDG_CONFIG_HOME").toStdString(),
                                          qEnvironmentVariable("XDG_MUSIC_DIR").toStdString()});
+}
+
+// A session manager that starts the program names itself in NSM_URL and answers with
+// the folder this client keeps its files in. A manager that cannot be reached or does
+// not open a session leaves the program to start as it would on its own.
+constexpr std::chrono::seconds kSessionOpenTimeout{10};
+
+struct ManagedSession {
+    std::unique_ptr<morvane::NsmClient> client;
+    morvane::NsmClient::Session session;
+};
+
+std::optional<ManagedSession> JoinSessionManager(const char* executable) {
+    const QString url = qEnvironmentVariable("NSM_URL");
+    if (url.isEmpty())
+        return std::nullopt;
+    auto connected = morvane::NsmClient::Connect(url.toStdString());
+    if (!connected) {
+        std::cerr << "morvane: " << connected.error().message << "; starting on its own\n";
+        return std::nullopt;
+    }
+    std::unique_ptr<morvane::NsmClient> client = std::move(*connected);
+    auto opened = client->Open(executable, kSessionOpenTimeout);
+    if (!opened) {
+        std::cerr << "morvane: " << opened.error().message << "; starting on its own\n";
+        return std::nullopt;
+    }
+    return ManagedSession{std::move(client), *opened};
 }
 
 // For the end-to-end tests: MORVANE_TEST_STALL_UI_MS=N makes the user-interface thread
@@ -83,8 +113,10 @@ int main(int argc, char** argv) {
         !translated)
         std::cerr << "morvane: " << translated.error().message << '\n';
 
+    // Each client of a session is an instance of its own, whatever else runs.
+    std::optional<ManagedSession> managed = JoinSessionManager(argv[0]);
     morvane::SingleInstance instance;
-    if (!instance.Claim()) {
+    if (!managed && !instance.Claim()) {
         std::cerr << (instance.RunningInstanceAnswered()
                           ? "morvane: Morvane is already running; its window was brought to "
                             "the front\n"
@@ -93,7 +125,10 @@ int main(int argc, char** argv) {
         return morvane::kExitSuccess;
     }
 
-    const morvane::FileLocations files = ProgramFileLocations();
+    const morvane::FileLocations files =
+        managed ? morvane::FileLocations{morvane::SettingsFilePath(managed->session.directory),
+                                         managed->session.directory}
+                : ProgramFileLocations();
     morvane::TForm1Setup setup{nullptr, files.settingsFile, files.recordingDirectory,
                                {},      std::nullopt,       options.midiChannel,
                                true};
@@ -103,6 +138,8 @@ int main(int argc, char** argv) {
         setup.device = std::move(device);
     } else {
         setup.lowLatency = audio.output;
+        if (managed)
+            setup.lowLatency->jackClientName = managed->session.clientId;
     }
     morvane::TForm1 window(std::move(setup));
     StallTheUserInterfaceIfAsked(&window);
@@ -111,6 +148,10 @@ int main(int argc, char** argv) {
     if (const morvane::Status caught = signalClose.Install(); !caught)
         std::cerr << "morvane: " << caught.error().message << '\n';
     window.show();
+    if (managed) {
+        managed->client->SetSaveHandler([&window] { return window.SaveSettings(); });
+        managed->client->ReplyOpen({});
+    }
     const int status = QApplication::exec();
     signalClose.IgnoreFromNow();
     return status;

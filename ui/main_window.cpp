@@ -920,6 +920,12 @@ void TForm1::ShowTuning() {
     LabelTuning->setText(QString::fromStdString(tuning_.Label()));
 }
 
+Status TForm1::SaveSettings() {
+    if (Status saved = tuning_.LoadSaveTuning(settingsFile_, true); !saved)
+        return saved;
+    return SaveControllerBindings(settingsFile_, bindings_);
+}
+
 void TForm1::LoadSaveTuning(bool save) {
     ShowFileError(tuning_.LoadSaveTuning(settingsFile_, save));
 }

@@ -96,6 +96,10 @@ public:
 
     void SetTuning(int value);
 
+    // Writes the tuning and the controller bindings to the settings file now, as a
+    // session manager's save asks. Presets are written when the user saves them.
+    Status SaveSettings();
+
     // The controllers that move sliders, as the settings file keeps them.
     const ControllerBindings& Bindings() const { return bindings_; }
     // A slider's context menu: "MIDI学習" and "MIDI学習を解除". The caller owns it.
