@@ -129,10 +129,23 @@ Status ControllerBindings::ReadEntry(std::string_view key, std::string_view valu
     const std::optional<int> controller = ParseControllerKey(Trimmed(key));
     if (!controller)
         return Error{Quoted(key) + " is not a controller (CC0..CC127)"};
+    if (Trimmed(value).empty()) {
+        controls_[*controller] = kUnbound;
+        return {};
+    }
     const std::optional<ControlId> id = FindControl(Trimmed(value));
     if (!id)
         return Error{Quoted(value) + " is not a control"};
     return Bind(*controller, *id);
+}
+
+std::optional<int> ControllerBindings::ControllerOfKey(std::string_view key) {
+    return ParseControllerKey(Trimmed(key));
+}
+
+std::string ControllerBindings::EntryValue(int controller) const {
+    const std::optional<ControlId> id = ControlFor(controller);
+    return id ? Describe(*id).key : "";
 }
 
 ControllerBindings ControllerBindings::FromText(std::string_view text) {

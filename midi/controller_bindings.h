@@ -52,9 +52,15 @@ public:
     std::vector<Entry> Entries() const;
     std::string Text() const; // the entries as "key=value" lines, each ending in "\n"
 
-    // Binds the controller a settings-file line names; a broken line changes nothing
-    // and says why. Keys ignore letter case as every settings-file key does.
+    // Binds the controller a settings-file line names, or lets it go when the value is
+    // empty ("CC74="), which is how a file says that a default controller moves nothing.
+    // A broken line changes nothing and says why. Keys ignore letter case as every
+    // settings-file key does.
     Status ReadEntry(std::string_view key, std::string_view value);
+    // The controller a settings-file key names ("CC74", "cc74"), if it names one.
+    static std::optional<int> ControllerOfKey(std::string_view key);
+    // The value of the controller's line: the slider's key, or empty when it moves nothing.
+    std::string EntryValue(int controller) const;
     // Reads "key=value" lines; broken lines are skipped, the others bound in order, so
     // of two lines for one controller or one slider the later wins.
     static ControllerBindings FromText(std::string_view text);

@@ -52,25 +52,35 @@ IniFile::Line MakeKeyLine(std::string_view key, std::string_view value) {
 IniFile::Line MakeLine(std::string_view stripped) {
     const std::size_t equals = stripped.find('=');
     if (equals == std::string_view::npos) {
-        return IniFile::Line{std::string(stripped)};
+        IniFile::Line line;
+        line.text = stripped;
+        return line;
     }
     return MakeKeyLine(StripEnd(stripped.substr(0, equals)),
                        StripStart(stripped.substr(equals + 1)));
 }
 
-// Calls visit for each line of text; CR LF, a lone CR and a lone LF each end a line.
+// Calls visit for each line of text and its line end; CR LF, a lone CR and a lone LF each
+// end a line, and the last line may have none.
 template <typename Visit> void ForEachLine(std::string_view text, Visit visit) {
     std::size_t start = 0;
     while (start < text.size()) {
         const std::size_t end = text.find_first_of("\r\n", start);
         if (end == std::string_view::npos) {
-            visit(text.substr(start));
+            visit(text.substr(start), std::string_view());
             return;
         }
-        visit(text.substr(start, end - start));
         const bool crlf = text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n';
-        start = end + (crlf ? 2 : 1);
+        const std::size_t next = end + (crlf ? 2 : 1);
+        visit(text.substr(start, end - start), text.substr(end, next - end));
+        start = next;
     }
+}
+
+// A written line starts on a line of its own, also after a last line that had no end.
+void EndLastLine(std::string& text, std::string_view lineEnd) {
+    if (!text.empty() && text.back() != '\n' && text.back() != '\r')
+        text.append(lineEnd);
 }
 
 template <typename Integer> std::optional<Integer> ParseDigits(std::string_view digits, int base) {
@@ -83,33 +93,81 @@ template <typename Integer> std::optional<Integer> ParseDigits(std::string_view 
     return value;
 }
 
+// Takes the lines of text up to its first empty one out of it.
+std::string TakeLeadingComments(std::string& text) {
+    std::size_t length = 0;
+    bool blankSeen = false;
+    ForEachLine(text, [&](std::string_view raw, std::string_view end) {
+        blankSeen = blankSeen || Strip(raw).empty();
+        if (!blankSeen)
+            length += raw.size() + end.size();
+    });
+    std::string taken = text.substr(0, length);
+    text.erase(0, length);
+    return taken;
+}
+
 } // namespace
 
 IniFile IniFile::Parse(std::string_view text) {
     IniFile file;
-    ForEachLine(text, [&file](std::string_view raw) {
+    bool lineEndKnown = false;
+    // Comments and blank lines go with the line after them; those after a section's last
+    // line, with the section.
+    std::string pending;
+    auto keepPending = [&file, &pending] {
+        (file.sections_.empty() ? file.preamble_ : file.sections_.back().trailer).append(pending);
+        pending.clear();
+    };
+    ForEachLine(text, [&](std::string_view raw, std::string_view end) {
+        if (!lineEndKnown && !end.empty()) {
+            file.lineEnd_ = end;
+            lineEndKnown = true;
+        }
         const std::string_view line = Strip(raw);
-        if (line.empty() || line.front() == ';') {
+        pending.append(raw).append(end);
+        if (line.empty() || line.front() == ';' ||
+            (file.sections_.empty() && !IsSectionHeader(line)))
+            return;
+        if (IsSectionHeader(line)) {
+            const std::size_t length = pending.size() - raw.size() - end.size();
+            std::string header = pending.substr(length);
+            pending.resize(length);
+            keepPending();
+            file.sections_.push_back(Section{
+                std::string(Strip(line.substr(1, line.size() - 2))), {}, std::move(header), {}});
             return;
         }
-        if (IsSectionHeader(line)) {
-            file.sections_.push_back(
-                Section{std::string(Strip(line.substr(1, line.size() - 2))), {}});
-        } else if (!file.sections_.empty()) {
-            file.sections_.back().lines.push_back(MakeLine(line));
-        }
+        Line kept = MakeLine(line);
+        kept.original = pending.substr(pending.size() - raw.size() - end.size());
+        pending.resize(pending.size() - kept.original.size());
+        kept.before = std::move(pending);
+        pending.clear();
+        file.sections_.back().lines.push_back(std::move(kept));
     });
+    keepPending();
     return file;
 }
 
 std::string IniFile::Text() const {
-    std::string text;
+    std::string text = preamble_;
     for (const Section& section : sections_) {
-        text.append("[").append(section.name).append("]").append(kLineEnd);
-        for (const Line& line : section.lines) {
-            text.append(line.text).append(kLineEnd);
+        if (section.header.empty()) {
+            EndLastLine(text, lineEnd_);
+            text.append("[").append(section.name).append("]").append(lineEnd_);
+        } else {
+            text.append(section.header);
         }
-        text.append(kLineEnd);
+        for (const Line& line : section.lines) {
+            text.append(line.before);
+            if (line.original.empty()) {
+                EndLastLine(text, lineEnd_);
+                text.append(line.text).append(lineEnd_);
+            } else {
+                text.append(line.original);
+            }
+        }
+        text.append(section.trailer);
     }
     return text;
 }
@@ -182,19 +240,32 @@ bool IniFile::ReadBool(std::string_view section, std::string_view key, bool defa
     return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
 }
 
+IniFile::Section& IniFile::SectionToWrite(std::string_view name) {
+    if (const std::optional<std::size_t> s = FindSection(name))
+        return sections_[*s];
+    (*sectionIndex_)[AsciiLowered(name)] = sections_.size();
+    // One empty line after it, as between the sections of a file the program wrote.
+    return sections_.emplace_back(Section{std::string(name), {}, {}, lineEnd_});
+}
+
 void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
-    std::optional<std::size_t> s = FindSection(section);
-    if (!s) {
-        s = sections_.size();
-        sections_.push_back(Section{std::string(section), {}});
-        (*sectionIndex_)[AsciiLowered(section)] = *s;
-    }
-    std::vector<Line>& lines = sections_[*s].lines;
-    if (const std::optional<std::size_t> k = FindKey(*s, key)) {
-        lines[*k] = MakeKeyLine(key, value);
+    Section& written = SectionToWrite(section);
+    const std::size_t s = static_cast<std::size_t>(&written - sections_.data());
+    std::vector<Line>& lines = written.lines;
+    if (const std::optional<std::size_t> k = FindKey(s, key)) {
+        Line& line = lines[*k];
+        if (line.Value() == value)
+            return;
+        std::string before = std::move(line.before);
+        line = MakeKeyLine(key, value);
+        line.before = std::move(before);
     } else {
-        keyIndices_[*s][AsciiLowered(key)] = lines.size();
+        keyIndices_[s][AsciiLowered(key)] = lines.size();
         lines.push_back(MakeKeyLine(key, value));
+        // The comments right under the header of a section without lines say what is to
+        // come: the first line goes below them, above the empty lines that end it.
+        if (lines.size() == 1)
+            lines.back().before = TakeLeadingComments(written.trailer);
     }
 }
 
@@ -206,14 +277,24 @@ void IniFile::WriteBool(std::string_view section, std::string_view key, bool val
     WriteString(section, key, value ? "1" : "0");
 }
 
-void IniFile::ClearSection(std::string_view section) {
-    std::optional<std::size_t> s = FindSection(section);
-    if (!s) {
-        s = sections_.size();
-        sections_.push_back(Section{std::string(section), {}});
-        (*sectionIndex_)[AsciiLowered(section)] = *s;
+void IniFile::RemoveKeys(std::string_view section,
+                         const std::function<bool(std::string_view)>& pick) {
+    const std::optional<std::size_t> s = FindSection(section);
+    if (!s)
+        return;
+    std::vector<Line>& lines = sections_[*s].lines;
+    std::vector<Line> kept;
+    std::string comments;
+    for (Line& line : lines) {
+        comments.append(line.before);
+        if (line.HasKey() && pick(line.Key()))
+            continue;
+        line.before = std::move(comments);
+        comments.clear();
+        kept.push_back(std::move(line));
     }
-    sections_[*s].lines.clear();
+    sections_[*s].trailer.insert(0, comments);
+    lines = std::move(kept);
     keyIndices_.erase(*s);
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,6 +15,8 @@
 // The settings file: an INI text held whole in memory. It is read in one piece, changed
 // in memory and written back in one piece; nothing of it is kept between operations.
 // The text is 8-bit and its bytes are kept as they are; only ASCII letters fold case.
+// A user may edit the file by hand: what a save does not write (comments, blank lines,
+// lines before the first section, spacing, line ends) comes back out as it was read.
 namespace morvane {
 
 class IniFile {
@@ -23,6 +26,10 @@ public:
     struct Line {
         std::string text;
         std::size_t equals = std::string::npos; // position of the first "="
+        // The comment and blank lines just before it, as read, line ends included.
+        std::string before;
+        // The line as read, its line end included; empty for a line written since.
+        std::string original;
         std::string_view Key() const { return std::string_view(text).substr(0, equals); }
         std::string_view Value() const { return std::string_view(text).substr(equals + 1); }
         bool HasKey() const { return equals != std::string::npos; }
@@ -31,6 +38,8 @@ public:
     struct Section {
         std::string name;
         std::vector<Line> lines;
+        std::string header;  // the header line as read; empty for a section written since
+        std::string trailer; // comment and blank lines after its last line, as read
     };
 
     IniFile() = default;
@@ -38,8 +47,9 @@ public:
     IniFile& operator=(IniFile&&) = default;
 
     static IniFile Parse(std::string_view text);
-    // The file's text: each section's header, its lines and one empty line, CR LF after
-    // every line.
+    // The file's text: what was read, with the lines written since in their places. A
+    // written line ends as the file's first line does (CR LF for a new file); a new
+    // section is its header, its lines and one empty line.
     std::string Text() const;
 
     const std::vector<Section>& Sections() const { return sections_; }
@@ -51,14 +61,15 @@ public:
     int ReadInteger(std::string_view section, std::string_view key, int defaultValue) const;
     bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
 
-    // Replaces the key's line in place, or appends it to the section, or appends the
-    // section to the file.
+    // Replaces the key's line in place (a line that already holds the value stays as it
+    // is), or appends it after the section's last line, or appends the section to the
+    // file.
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
     void WriteInteger(std::string_view section, std::string_view key, int value);
     void WriteBool(std::string_view section, std::string_view key, bool value);
-    // Empties the section of its lines, or appends it empty: a section whose keys are
-    // all rewritten loses the keys no longer wanted.
-    void ClearSection(std::string_view section);
+    // Takes out the section's lines whose key the predicate picks; the comments before
+    // them stay.
+    void RemoveKeys(std::string_view section, const std::function<bool(std::string_view)>& pick);
 
 private:
     using NameIndex = std::unordered_map<std::string, std::size_t>;
@@ -70,6 +81,10 @@ private:
     std::optional<std::size_t> FindSection(std::string_view name) const;
     std::optional<std::size_t> FindKey(std::size_t section, std::string_view key) const;
 
+    Section& SectionToWrite(std::string_view name);
+
+    std::string preamble_; // everything before the first section, as read
+    std::string lineEnd_ = "\r\n";
     std::vector<Section> sections_;
     mutable std::unique_ptr<NameIndex> sectionIndex_;
     mutable std::unordered_map<std::size_t, NameIndex> keyIndices_;

@@ -19,22 +19,34 @@ const IniFile::Section* FindMidiSection(const IniFile& file) {
     return found == sections.rend() ? nullptr : &*found;
 }
 
+// The defaults, changed line by line as the section says.
+ControllerBindings ReadSection(const IniFile& file, const SkippedBindingLine& skipped) {
+    ControllerBindings bindings = ControllerBindings::Defaults();
+    const IniFile::Section* section = FindMidiSection(file);
+    if (!section)
+        return bindings;
+    for (const IniFile::Line& line : section->lines) {
+        // Lines are read in order, so of two lines for one controller the later wins.
+        Status read = line.HasKey() ? bindings.ReadEntry(line.Key(), line.Value())
+                                    : Status(Error{"a binding is CC<n>=<slider>"});
+        if (!read && skipped)
+            skipped(line.text, read.error().message);
+    }
+    return bindings;
+}
+
+std::string ControllerKey(int controller) {
+    return "CC" + std::to_string(controller);
+}
+
 } // namespace
 
-Result<ControllerBindings> LoadControllerBindings(const std::filesystem::path& settingsFile) {
+Result<ControllerBindings> LoadControllerBindings(const std::filesystem::path& settingsFile,
+                                                  const SkippedBindingLine& skipped) {
     Result<IniFile> file = ReadIniFile(settingsFile);
     if (!file)
         return file.error();
-    const IniFile::Section* section = FindMidiSection(*file);
-    if (!section)
-        return ControllerBindings::Defaults();
-    ControllerBindings bindings;
-    for (const IniFile::Line& line : section->lines) {
-        // Lines are read in order, so of two lines for one controller the later wins.
-        if (line.HasKey())
-            static_cast<void>(bindings.ReadEntry(line.Key(), line.Value()));
-    }
-    return bindings;
+    return ReadSection(*file, skipped);
 }
 
 Status SaveControllerBindings(const std::filesystem::path& settingsFile,
@@ -42,9 +54,33 @@ Status SaveControllerBindings(const std::filesystem::path& settingsFile,
     Result<IniFile> file = ReadIniFile(settingsFile);
     if (!file)
         return file.error();
-    file->ClearSection(kMidiSection);
-    for (const ControllerBindings::Entry& entry : bindings.Entries())
-        file->WriteString(kMidiSection, entry.key, entry.value);
+    // A line changed can bring a default back that an earlier line had taken (CC20 letting
+    // go of the cutoff gives it back to CC74), so the lines are compared again.
+    constexpr int kPasses = 3;
+    for (int pass = 0; pass < kPasses; ++pass) {
+        const ControllerBindings written = ReadSection(*file, {});
+        if (written == bindings)
+            break;
+        for (int controller = 0; controller < kControllerCount; ++controller) {
+            if (written.ControlFor(controller) != bindings.ControlFor(controller))
+                file->WriteString(kMidiSection, ControllerKey(controller),
+                                  bindings.EntryValue(controller));
+        }
+    }
+    if (ReadSection(*file, {}) != bindings) {
+        // A hand-edited section can name a controller twice, or give a slider to one
+        // controller and later to another: changing single lines does not say what is
+        // meant there. The section's bindings are then written afresh; its comments stay.
+        file->RemoveKeys(kMidiSection, [](std::string_view key) {
+            return ControllerBindings::ControllerOfKey(key).has_value();
+        });
+        const ControllerBindings defaults = ControllerBindings::Defaults();
+        for (int controller = 0; controller < kControllerCount; ++controller) {
+            if (defaults.ControlFor(controller) != bindings.ControlFor(controller))
+                file->WriteString(kMidiSection, ControllerKey(controller),
+                                  bindings.EntryValue(controller));
+        }
+    }
     return WriteIniFile(settingsFile, *file);
 }
 

@@ -43,19 +43,24 @@ bool FitsInWav(std::uint64_t frames) {
     return frames <= (kLargestRiffSize - kRiffSizeWithoutSamples) / sizeof(std::int16_t);
 }
 
-// Controllers move the sliders that the settings file binds them to, as in the program.
-Result<score::Score> ReadMidiScoreOf(const RenderJob& job) {
+// Controllers move the sliders that the settings file binds them to, as in the program;
+// a line of the bindings that says nothing sensible is named and skipped.
+Result<score::Score> ReadMidiScoreOf(const RenderJob& job, std::ostream& errors) {
     Result<ControllerBindings> bindings = ControllerBindings::Defaults();
     if (job.settingsFile)
-        bindings = LoadControllerBindings(*job.settingsFile);
+        bindings = LoadControllerBindings(
+            *job.settingsFile, [&](const std::string& line, const std::string& why) {
+                errors << kProgram << *job.settingsFile << ", section MIDI: skipped \"" << line
+                       << "\": " << why << '\n';
+            });
     if (!bindings)
         return Error{std::string(kProgram) + bindings.error().message};
     return ReadMidiScore(job.score, job.tailBlocks.value_or(kDefaultTailBlocks), *bindings);
 }
 
-Result<score::Score> ReadScoreOf(const RenderJob& job, std::istream& input) {
+Result<score::Score> ReadScoreOf(const RenderJob& job, std::istream& input, std::ostream& errors) {
     if (NamesMidiFile(job.score))
-        return ReadMidiScoreOf(job);
+        return ReadMidiScoreOf(job, errors);
     if (job.score == kStandardStream)
         return score::ReadScore(input, "<stdin>");
     errno = 0;
@@ -202,7 +207,7 @@ int RunRenderJob(const RenderJob& job, std::istream& input, std::ostream& output
         errors << error.message << '\n';
         return kExitFailure;
     };
-    Result<score::Score> read = ReadScoreOf(job, input);
+    Result<score::Score> read = ReadScoreOf(job, input, errors);
     if (!read)
         return fail(read.error());
     const score::Score& score = *read;

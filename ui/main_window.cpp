@@ -649,9 +649,13 @@ QMenu* TForm1::MidiLearnMenu(ControlId id) {
 }
 
 // A settings file that cannot be read has been reported with the tuning; the default
-// bindings stand in.
+// bindings stand in. A line of the section that binds nothing is named once, at start-up.
 void TForm1::LoadBindings() {
-    Result<ControllerBindings> loaded = LoadControllerBindings(settingsFile_);
+    Result<ControllerBindings> loaded = LoadControllerBindings(
+        settingsFile_, [this](const std::string& line, const std::string& why) {
+            std::cerr << "morvane: " << settingsFile_.string() << ", section MIDI: skipped \""
+                      << line << "\": " << why << '\n';
+        });
     bindings_ = loaded ? *loaded : ControllerBindings::Defaults();
 }
 

@@ -88,22 +88,27 @@ TEST(IniFileReading, DefaultsAndBooleans) {
 }
 
 TEST(IniFileWriting, ReplacesInPlaceAppendsAndAddsSections) {
-    IniFile file =
-        IniFile::Parse("[A]\nx=1\nk=old\nplain line\nK=older\ny=2\n[a]\nz=3\n[B]\nq=0\n");
+    IniFile file = IniFile::Parse("[A]\nx=1\nk=old\nplain line\nK=older\ny=2\n[a]\nz=3\n[B]\nq=0");
     file.WriteString("a", "Z", "4");   // in the later of the two sections named A
     file.WriteString("A", "new", "5"); // appended to that section
     file.WriteInteger("C", "n", -12);  // a new section at the end
-    file.WriteBool("B", "q", true);
-    EXPECT_EQ(file.Text(), "[A]\r\nx=1\r\nk=old\r\nplain line\r\nK=older\r\ny=2\r\n\r\n"
-                           "[a]\r\nZ=4\r\nnew=5\r\n\r\n"
-                           "[B]\r\nq=1\r\n\r\n"
-                           "[C]\r\nn=-12\r\n\r\n");
+    file.WriteBool("B", "q", true);    // on a last line that had no line end
+    EXPECT_EQ(file.Text(), "[A]\nx=1\nk=old\nplain line\nK=older\ny=2\n"
+                           "[a]\nZ=4\nnew=5\n"
+                           "[B]\nq=1\n"
+                           "[C]\nn=-12\n\n");
 
     // Of duplicate keys the last is replaced, and it takes the writer's spelling.
-    IniFile duplicates = IniFile::Parse("[A]\nk=1\nK=2\n");
+    IniFile duplicates = IniFile::Parse("[A]\r\nk=1\r\nK=2\r\n");
     duplicates.WriteString("A", "K", "3");
-    EXPECT_EQ(duplicates.Text(), "[A]\r\nk=1\r\nK=3\r\n\r\n");
+    EXPECT_EQ(duplicates.Text(), "[A]\r\nk=1\r\nK=3\r\n");
     EXPECT_EQ(duplicates.ReadInteger("a", "k", 0), 3);
+
+    // A new file ends its lines with CR LF and keeps an empty line after each section.
+    IniFile fresh = IniFile::Parse("");
+    fresh.WriteInteger("SETUP", "TUNING", 4400);
+    fresh.WriteInteger("PRESET0", "NOISE_VOL", 0);
+    EXPECT_EQ(fresh.Text(), "[SETUP]\r\nTUNING=4400\r\n\r\n[PRESET0]\r\nNOISE_VOL=0\r\n\r\n");
 }
 
 TEST(IniFileWriting, EmptyFileStaysEmpty) {

@@ -97,30 +97,6 @@ TEST(PresetBank, SaveThenLoadRestoresEveryControlAndTheSound) {
     EXPECT_EQ(PresetSound(*loader.state), PresetSound(*saver.state));
 }
 
-TEST(PresetBank, SavingKeepsOtherSectionsAndDropsCommentsAndBlankLines) {
-    TemporaryDirectory dir;
-    WriteBytes(dir / "morvane.ini", "; edited by hand\n"
-                                    "[SETUP]\n"
-                                    "TUNING=4410\n"
-                                    "\n"
-                                    "[PRESET1]\n"
-                                    "; a warm pad\n"
-                                    "WAVE1_TYPE=3\n"
-                                    "[preset0]\n"
-                                    "wave1_type=2\n"
-                                    "  mine = kept  \n");
-    StartedEngine program(dir / "morvane.ini");
-    EXPECT_EQ(program.controls.Position(Wave1Type), 2);
-    ASSERT_TRUE(program.bank.PresetLoadSave(0, true).ok());
-
-    std::vector<std::string> preset0 = kFreshPresetLines;
-    preset0[0] = "WAVE1_TYPE=2";
-    preset0.insert(preset0.begin() + 1, "mine=kept");
-    EXPECT_EQ(ReadBytes(dir / "morvane.ini"), CrLfLines({"[SETUP]", "TUNING=4410", "", "[PRESET1]",
-                                                         "WAVE1_TYPE=3", "", "[preset0]"}) +
-                                                  CrLfLines(preset0) + "\r\n");
-}
-
 TEST(PresetBank, LoadingReadsAnyLetterCaseAndLetsTheControlsClamp) {
     TemporaryDirectory dir;
     WriteBytes(dir / "morvane.ini", "[Preset2]\r\n"
