@@ -229,6 +229,39 @@ INSTANTIATE_TEST_SUITE_P(Hosts, PluginPlaysAsTheRenderer,
                                          HostCase{"At48000", 48000, RandomSizes()}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// However many MIDI messages a host puts into one run, none is lost: the note-off after a
+// burst of controller moves releases its note, as in the rendering of the same events.
+TEST(PluginMidi, ABurstInOneRunLosesNothing) {
+    struct Burst {
+        const char* name;
+        int rate;
+        int moves; // controller moves between the note-on and the note-off
+    };
+    for (const Burst& burst :
+         {Burst{"511 moves", kEngineRate, 511}, Burst{"2000 moves", kEngineRate, 2000},
+          Burst{"511 moves at 48000 Hz", 48000, 511}}) {
+        SCOPED_TRACE(burst.name);
+        std::vector<TimedMidi> events = {{0, {0x90, 69, 100}}};
+        for (int i = 0; i < burst.moves; ++i)
+            events.push_back({1 + i * kBlock / burst.moves,
+                              {0xB0, static_cast<std::uint8_t>(i % 2 ? 74 : 71),
+                               static_cast<std::uint8_t>(i % 128)}});
+        events.push_back({kBlock + 1, {0x80, 69, 0}});
+        const std::vector<std::int16_t> reference =
+            Render("burst.mid", MidiFile(events, 2 * kBlock),
+                   "--tail 3 --rate " + std::to_string(burst.rate));
+        auto host = LoadPlugin(burst.rate);
+        ASSERT_TRUE(host);
+        const int delay = morvane::Resampler::Create(burst.rate)->DelayFrames();
+        // Every event in the first run.
+        const std::vector<float> played =
+            Play(*host, burst.rate, events, {}, reference.size() - delay, {4096, 512});
+        EXPECT_TRUE(SameSamples(As16Bit(played), std::vector<std::int16_t>(
+                                                     reference.begin(), reference.end() - delay)));
+        EXPECT_EQ(As16Bit(played).back(), 0) << "the note was left sounding";
+    }
+}
+
 // The latency a host reads lies within the range the bundle declares, at every rate the
 // plugin runs at, the highest included.
 TEST(PluginLatency, StaysWithinItsDeclaredRange) {
