@@ -1,6 +1,8 @@
 # Installs the build into PREFIX and checks what a desktop and a user find there: the
-# programs run, the menu entry validates, the manual pages format without a warning and
-# name every option the programs' help names.
+# programs run, the menu entry and the AppStream metadata validate, the manual pages format
+# without a warning and name every option the programs' help names. VERSION and
+# RELEASE_DATE are the project's: the programs, NEWS, the metadata and the Debian changelog
+# must all name them.
 
 function(run)
     execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE output
@@ -21,12 +23,16 @@ endfunction()
 
 find_tool(DESKTOP_FILE_VALIDATE desktop-file-validate)
 find_tool(GROFF groff)
+find_tool(APPSTREAMCLI appstreamcli)
 
 file(REMOVE_RECURSE ${PREFIX})
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX})
 
-set(entry ${PREFIX}/${DATADIR}/applications/morvane.desktop)
-foreach(file ${PREFIX}/${BINDIR}/morvane ${PREFIX}/${BINDIR}/morvane-render ${entry}
+set(id io.github.morvane.Morvane)
+set(entry ${PREFIX}/${DATADIR}/applications/${id}.desktop)
+set(metainfo ${PREFIX}/${DATADIR}/metainfo/${id}.metainfo.xml
+             ${PREFIX}/${DATADIR}/metainfo/${id}.lv2.metainfo.xml)
+foreach(file ${PREFIX}/${BINDIR}/morvane ${PREFIX}/${BINDIR}/morvane-render ${entry} ${metainfo}
         ${PREFIX}/${DATADIR}/icons/hicolor/48x48/apps/morvane.png)
     if(NOT EXISTS ${file})
         message(FATAL_ERROR "not installed: ${file}")
@@ -34,6 +40,9 @@ foreach(file ${PREFIX}/${BINDIR}/morvane ${PREFIX}/${BINDIR}/morvane-render ${en
 endforeach()
 
 run(${DESKTOP_FILE_VALIDATE} ${entry})
+# appstreamcli fails on a warning as on an error; pedantic remarks (an upper-case letter in
+# the id, as the reverse-DNS convention has it) pass.
+run(${APPSTREAMCLI} validate --no-net --no-color ${metainfo})
 file(STRINGS ${entry} exec REGEX "^Exec=")
 if(NOT exec STREQUAL "Exec=morvane")
     message(FATAL_ERROR "the menu entry runs '${exec}'")
@@ -64,4 +73,29 @@ foreach(program morvane morvane-render)
             message(FATAL_ERROR "${program}(1) does not mention ${option}")
         endif()
     endforeach()
+endforeach()
+
+# One version everywhere: both programs, the top of NEWS and of the Debian changelog, the
+# newest release of the metadata.
+foreach(program morvane morvane-render)
+    run(${PREFIX}/${BINDIR}/${program} --version)
+    if(NOT output STREQUAL "${program} ${VERSION}\n")
+        message(FATAL_ERROR "${program} --version says '${output}', the project is ${VERSION}")
+    endif()
+endforeach()
+file(STRINGS ${SOURCE_DIR}/NEWS news LIMIT_COUNT 1)
+file(STRINGS ${SOURCE_DIR}/debian/changelog changelog LIMIT_COUNT 1)
+file(READ ${PREFIX}/${DATADIR}/metainfo/${id}.metainfo.xml text)
+string(REGEX MATCH "<release version=\"[^\"]*\" date=\"[^\"]*\"" release "${text}")
+foreach(pair "NEWS|${news}|Morvane ${VERSION} (${RELEASE_DATE})"
+        "debian/changelog|${changelog}|morvane (${VERSION}-"
+        "the metadata|${release}|<release version=\"${VERSION}\" date=\"${RELEASE_DATE}\"")
+    string(REPLACE "|" ";" pair "${pair}")
+    list(GET pair 0 where)
+    list(GET pair 1 line)
+    list(GET pair 2 expected)
+    string(FIND "${line}" "${expected}" at)
+    if(NOT at EQUAL 0)
+        message(FATAL_ERROR "${where} starts with '${line}', not '${expected}'")
+    endif()
 endforeach()
