@@ -28,6 +28,19 @@ RealtimePlayer::RealtimePlayer(Pace pace, Resampler resampler)
 
 RealtimePlayer::~RealtimePlayer() = default;
 
+// What the old device had not yet played is gone with it: the sound to be heard out at
+// the close starts afresh at the new rate.
+Status RealtimePlayer::UseDeviceRate(int deviceRate) {
+    if (deviceRate == resampler_.DeviceRate())
+        return {};
+    Result<Resampler> resampler = Resampler::Create(deviceRate);
+    if (!resampler)
+        return resampler.error();
+    resampler_ = std::move(*resampler);
+    lastSoundFrame_.store(framesOut_.load());
+    return {};
+}
+
 Status RealtimePlayer::ListenToMidi(std::optional<int> channel,
                                     const ControllerBindings& bindings) {
     midi_->Bindings() = bindings;

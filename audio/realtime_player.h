@@ -162,6 +162,11 @@ public:
                                                           int deviceRate);
     ~RealtimePlayer();
 
+    // A device that comes back at another rate: from now on Render produces deviceRate.
+    // Only while no device pulls from the player. Fails, changing nothing, for a rate the
+    // resampler cannot reach.
+    Status UseDeviceRate(int deviceRate);
+
     // The MIDI channel listened to, 1..16, or all when empty; and the controllers that
     // move sliders. Only before the player is attached to a device.
     Status ListenToMidi(std::optional<int> channel, const ControllerBindings& bindings);

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
@@ -20,6 +21,7 @@
 
 #include <initializer_list>
 #include <iostream>
+#include <utility>
 
 #include "engine/startup.h"
 #include "settings/midi_bindings_file.h"
@@ -712,14 +714,18 @@ void TForm1::DrainReturnQueues() {
 }
 
 void TForm1::CheckLowLatencyOutput() {
-    SyncSound();
-    DrainReturnQueues();
-    if (output_) {
-        if (std::optional<Error> loss = output_->Loss())
-            LoseOutput(*loss);
-    } else if (outputLost_ && std::chrono::steady_clock::now() >= nextReopen_) {
-        TryReopen();
+    {
+        const QScopedValueRollback<bool> deferring(deferBoxes_, true);
+        SyncSound();
+        DrainReturnQueues();
+        if (output_) {
+            if (std::optional<Error> loss = output_->Loss())
+                LoseOutput(*loss);
+        } else if (outputLost_ && std::chrono::steady_clock::now() >= nextReopen_) {
+            TryReopen();
+        }
     }
+    // The close may wait on a box: the device is released by then.
     if (drainRequested_ &&
         (!output_ || output_->Heard() || std::chrono::steady_clock::now() >= drainDeadline_)) {
         returnTimer_.stop();
@@ -733,9 +739,9 @@ void TForm1::LoseOutput(const Error& loss) {
     output_.reset();
     outputLost_ = true;
     nextReopen_ = std::chrono::steady_clock::now() + kReopenInterval;
+    rateRefusalTold_ = false;
     player_->Apply();
     DrainReturnQueues();
-    // The box runs this timer again while it waits for its OK.
     ShowError(WithReason(kWriteError, loss));
 }
 
@@ -745,8 +751,14 @@ void TForm1::LoseOutput(const Error& loss) {
 void TForm1::TryReopen() {
     nextReopen_ = std::chrono::steady_clock::now() + kReopenInterval;
     Result<std::unique_ptr<RealtimeOutput>> opened = RealtimeOutput::Open(*lowLatency_);
-    if (!opened || (*opened)->SampleRate() != player_->DeviceRate())
+    if (!opened)
         return;
+    // A server restarted at another rate is resampled for, as at start-up.
+    if (Status rate = player_->UseDeviceRate((*opened)->SampleRate()); !rate) {
+        if (!std::exchange(rateRefusalTold_, true))
+            ShowError(WithReason(kOpenError, rate.error()));
+        return;
+    }
     output_ = std::move(*opened);
     outputLost_ = false;
     output_->Attach(*player_);
@@ -815,6 +827,11 @@ void TForm1::CloseForSignal() {
 void TForm1::ShowError(const std::string& message) {
     if (QThread::currentThread() != thread()) {
         QMetaObject::invokeMethod(this, [this, message] { ShowError(message); });
+        return;
+    }
+    if (deferBoxes_) {
+        QMetaObject::invokeMethod(
+            this, [this, message] { ShowError(message); }, Qt::QueuedConnection);
         return;
     }
     if (closingForSignal_) {

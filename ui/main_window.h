@@ -199,6 +199,11 @@ private:
     QTimer returnTimer_;
     // The device went away; it is tried again at nextReopen_.
     bool outputLost_ = false;
+    // A device back at a rate the player cannot reach has been reported.
+    bool rateRefusalTold_ = false;
+    // Set while the timer's handler runs: a box opened there would hold the timer, and
+    // with it the retry, until its OK.
+    bool deferBoxes_ = false;
     std::chrono::steady_clock::time_point nextReopen_;
     bool drainRequested_ = false;
     std::chrono::steady_clock::time_point drainDeadline_;
