@@ -186,6 +186,19 @@ void RealtimePlayer::SendWaitingPanelActions() {
     }
 }
 
+bool RealtimePlayer::SendOrKeep(const Event& event) {
+    if (SendWaiting() && Send(event))
+        return false;
+    waitingEvents_.push_back(event);
+    return true;
+}
+
+bool RealtimePlayer::SendWaiting() {
+    while (!waitingEvents_.empty() && Send(waitingEvents_.front()))
+        waitingEvents_.pop_front();
+    return waitingEvents_.empty();
+}
+
 void RealtimePlayer::Apply() {
     if (pace_ != Pace::Live)
         return;

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <bitset>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 
@@ -174,6 +175,13 @@ public:
     // --- producer side ---
     // False when the queue is full: the event is not sent.
     bool Send(const Event& event) { return events_.Push(event); }
+    // For a producer that may allocate (the interface), which must lose nothing: a burst
+    // of MIDI can outrun the consumer, and a note-off dropped would leave its key held.
+    // What finds the queue full waits here, in order and ahead of whatever is sent after
+    // it, until SendWaiting finds room. True when the event had to wait.
+    bool SendOrKeep(const Event& event);
+    // Offers what waits again; true when nothing waits any more.
+    bool SendWaiting();
     bool Send(const InputEvent& input) { return Send(Event::Of(input)); }
     // From the next block on, every rendered block is offered to PopRecordedBlock.
     void SetRecording(bool recording) { recording_.store(recording, std::memory_order_release); }
@@ -239,6 +247,7 @@ private:
     Resampler resampler_;
     std::unique_ptr<SynthState> state_;
     SpscRing<Event, kEventCapacity> events_;
+    std::deque<Event> waitingEvents_; // the producer's own
     SpscRing<KeyColourChanges, kColourCapacity> colours_;
     SpscRing<Block, kRecordCapacity> recorded_;
     SpscRing<PanelAction, kPanelActionCapacity> panelActions_;

@@ -611,10 +611,21 @@ void TForm1::SendEvent(const RealtimePlayer::Event& event) {
     if (!player_)
         return;
     SyncSound();
-    player_->Send(event);
+    if (player_->SendOrKeep(event) && !std::exchange(waitingTold_, true))
+        std::cerr << "morvane: input came faster than the sound takes it; it is played a "
+                     "moment late, and none of it is lost\n";
     if (!output_) {
-        player_->Apply();
+        ApplyHere();
         DrainReturnQueues();
+    }
+}
+
+// Without a device this thread takes the player's input itself: all of it, what waits
+// for room in its queue included.
+void TForm1::ApplyHere() {
+    for (bool allSent = false; !allSent;) {
+        allSent = player_->SendWaiting();
+        player_->Apply();
     }
 }
 
@@ -696,12 +707,12 @@ void TForm1::SyncSound() {
     if (!player_ || (static_cast<const SoundParameters&>(*state_) == sentSound_ &&
                      panelActionsSeen_ == sentPanelActionsSeen_))
         return;
-    if (player_->Send(RealtimePlayer::Event::Sound(*state_, panelActionsSeen_))) {
-        sentSound_ = *state_;
-        sentPanelActionsSeen_ = panelActionsSeen_;
-    }
+    // Behind whatever input waits, as it came after it.
+    player_->SendOrKeep(RealtimePlayer::Event::Sound(*state_, panelActionsSeen_));
+    sentSound_ = *state_;
+    sentPanelActionsSeen_ = panelActionsSeen_;
     if (!output_)
-        player_->Apply();
+        ApplyHere();
 }
 
 void TForm1::DrainReturnQueues() {
@@ -717,6 +728,7 @@ void TForm1::CheckLowLatencyOutput() {
     {
         const QScopedValueRollback<bool> deferring(deferBoxes_, true);
         SyncSound();
+        player_->SendWaiting();
         DrainReturnQueues();
         if (output_) {
             if (std::optional<Error> loss = output_->Loss())
@@ -740,7 +752,7 @@ void TForm1::LoseOutput(const Error& loss) {
     outputLost_ = true;
     nextReopen_ = std::chrono::steady_clock::now() + kReopenInterval;
     rateRefusalTold_ = false;
-    player_->Apply();
+    ApplyHere();
     DrainReturnQueues();
     ShowError(WithReason(kWriteError, loss));
 }

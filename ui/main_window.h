@@ -141,6 +141,7 @@ private:
     bool OpenAudio();
     void SendInput(const InputEvent& event);
     void SendEvent(const RealtimePlayer::Event& event);
+    void ApplyHere();
     void OpenSequencer();
     void ApplyPanelAction(const RealtimePlayer::PanelAction& action);
     void LoadBindings();
@@ -204,6 +205,8 @@ private:
     // Set while the timer's handler runs: a box opened there would hold the timer, and
     // with it the retry, until its OK.
     bool deferBoxes_ = false;
+    // Input has had to wait for room in the player's queue, which is said once.
+    bool waitingTold_ = false;
     std::chrono::steady_clock::time_point nextReopen_;
     bool drainRequested_ = false;
     std::chrono::steady_clock::time_point drainDeadline_;

@@ -269,6 +269,37 @@ TEST(RealtimePlayer, NoMessageOfABurstIsLost) {
     }
 }
 
+// What the interface sends waits, in order, while the player's queue is full: a burst of
+// sequencer MIDI larger than the queue still ends with its note-off, at the first block
+// after the queue had room for it.
+TEST(RealtimePlayer, InputThatFindsTheQueueFullWaitsInOrder) {
+    const struct {
+        int moves;
+        int releaseBlock;
+    } cases[] = {{10, 1}, {int(RealtimePlayer::kEventCapacity), 2}, {3000, 3}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.moves << " moves");
+        auto player = Player(RealtimePlayer::Pace::Live, kSampleRate);
+        std::vector<std::int16_t> played = Pull<std::int16_t>(*player, kBlockSamples, {441});
+        player->SendOrKeep(Event::Midi({{kNoteOn, 69, 100}, 3}));
+        for (int i = 0; i < c.moves; ++i)
+            player->SendOrKeep(Event::Midi({{kControlChange, 20, std::uint8_t(i % 128)}, 3}));
+        EXPECT_EQ(player->SendOrKeep(Event::Midi({{kNoteOff, 69, 0}, 3})), c.releaseBlock > 1);
+        constexpr int kBlocks = 8;
+        for (int block = 1; block < kBlocks; ++block) {
+            player->SendWaiting();
+            const std::vector<std::int16_t> next =
+                Pull<std::int16_t>(*player, kBlockSamples, {441});
+            played.insert(played.end(), next.begin(), next.end());
+        }
+        EXPECT_EQ(played, RenderedDirectly({Event::Render(1),
+                                            Event::Of(InputEvent::KeyDown(KeyForNote(69))),
+                                            Event::Render(c.releaseBlock - 1),
+                                            Event::Of(InputEvent::KeyUp(KeyForNote(69))),
+                                            Event::Render(kBlocks - c.releaseBlock)}));
+    }
+}
+
 // The mod wheel and Ctrl hold the LFO gate together; the stuck-key sweep, which knows the
 // computer keyboard and the mouse alone, leaves a key that MIDI holds sounding.
 TEST(RealtimePlayer, MidiSharesTheGateWithCtrlAndOutlivesTheSweep) {
