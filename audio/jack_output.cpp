@@ -54,7 +54,8 @@ JackOutput::~JackOutput() {
 }
 
 Result<std::unique_ptr<JackOutput>> JackOutput::Open(SampleSource& source, bool connect,
-                                                     const std::string& clientName) {
+                                                     const std::string& clientName,
+                                                     bool midiInput) {
     jack_status_t status{};
     // Playing through JACK is chosen because a server runs; never start one behind the
     // user's back.
@@ -68,9 +69,10 @@ Result<std::unique_ptr<JackOutput>> JackOutput::Open(SampleSource& source, bool 
         jack_port_register(client, kPortName, JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
     if (!output->port_)
         return Error{"JACK refused the output port \"" + std::string(kPortName) + "\""};
-    output->midiPort_ =
-        jack_port_register(client, kMidiPortName, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-    if (!output->midiPort_)
+    if (midiInput)
+        output->midiPort_ =
+            jack_port_register(client, kMidiPortName, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    if (midiInput && !output->midiPort_)
         return Error{"JACK refused the MIDI port \"" + std::string(kMidiPortName) + "\""};
     if (jack_set_process_callback(client, Process, output.get()) != 0)
         return Error{"JACK refused the process callback"};
@@ -127,11 +129,13 @@ std::optional<Error> JackOutput::ServerLoss() const {
 
 namespace {
 
-// The period's messages straight from the port's buffer. JACK delivers whole messages in
-// time order; system exclusive and the system messages mean nothing to the instrument.
+// The period's messages straight from the port's buffer (none without a port). JACK
+// delivers whole messages in time order; system exclusive and the system messages mean
+// nothing to the instrument.
 class PortMidi final : public PeriodMidi {
 public:
-    explicit PortMidi(void* buffer) : buffer_(buffer), count_(jack_midi_get_event_count(buffer)) {}
+    explicit PortMidi(void* buffer)
+        : buffer_(buffer), count_(buffer ? jack_midi_get_event_count(buffer) : 0) {}
 
     std::optional<MidiMessage> NextUpTo(int frame) noexcept override {
         for (; next_ < count_; ++next_) {
@@ -160,7 +164,7 @@ private:
 
 int JackOutput::Process(jack_nframes_t frames, void* self) {
     auto& output = *static_cast<JackOutput*>(self);
-    PortMidi midi(jack_port_get_buffer(output.midiPort_, frames));
+    PortMidi midi(output.midiPort_ ? jack_port_get_buffer(output.midiPort_, frames) : nullptr);
     auto* out = static_cast<float*>(jack_port_get_buffer(output.port_, frames));
     output.source_.Render(out, static_cast<int>(frames), midi);
     return 0;

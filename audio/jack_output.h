@@ -35,8 +35,10 @@ public:
     static constexpr const char* kPortName = "out";
     static constexpr const char* kMidiPortName = "midi_in";
 
+    // Without midiInput the client has no MIDI port and the source is handed no MIDI.
     static Result<std::unique_ptr<JackOutput>> Open(SampleSource& source, bool connect,
-                                                    const std::string& clientName = kClientName);
+                                                    const std::string& clientName = kClientName,
+                                                    bool midiInput = true);
     ~JackOutput();
     JackOutput(const JackOutput&) = delete;
     JackOutput& operator=(const JackOutput&) = delete;

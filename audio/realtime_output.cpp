@@ -128,9 +128,13 @@ class JackStream final : public RealtimeOutput, private SampleSource {
 public:
     // The JACK library prints its failed attempts on standard error, all of which the
     // returned reason sums up.
-    Status Start(bool connect, const std::string& clientName) {
+    Status Start(const RealtimeOutputOptions& options) {
         Result<std::unique_ptr<JackOutput>> opened = Error{};
-        RunWithStderrSilenced([&] { opened = JackOutput::Open(*this, connect, clientName); });
+        RunWithStderrSilenced([&] {
+            opened =
+                JackOutput::Open(*this, options.connect, options.jackClientName, options.midiInput);
+        });
+        takesMidi_ = options.midiInput;
         if (!opened)
             return opened.error();
         output_ = std::move(*opened);
@@ -140,7 +144,7 @@ public:
     int SampleRate() const override { return output_->SampleRate(); }
     std::optional<Error> Loss() const override { return output_->ServerLoss(); }
     long Underruns() const override { return output_->Xruns(); }
-    bool TakesMidi() const override { return true; }
+    bool TakesMidi() const override { return takesMidi_; }
 
 protected:
     // A period being played and one being filled.
@@ -152,6 +156,7 @@ private:
     }
 
     std::unique_ptr<JackOutput> output_;
+    bool takesMidi_ = false;
 };
 
 Result<std::unique_ptr<RealtimeOutput>> OpenPortAudio() {
@@ -163,7 +168,7 @@ Result<std::unique_ptr<RealtimeOutput>> OpenPortAudio() {
 
 Result<std::unique_ptr<RealtimeOutput>> OpenJack(const RealtimeOutputOptions& options) {
     auto stream = std::make_unique<JackStream>();
-    if (Status started = stream->Start(options.connect, options.jackClientName); !started)
+    if (Status started = stream->Start(options); !started)
         return started.error();
     return std::unique_ptr<RealtimeOutput>(std::move(stream));
 }

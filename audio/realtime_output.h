@@ -22,6 +22,9 @@ struct RealtimeOutputOptions {
     bool connect = true;
     // JACK: the client's name; a session manager gives each of its clients one.
     std::string jackClientName = "Morvane";
+    // JACK: a "midi_in" port for keyboards and sequencers. A player of a written score
+    // takes no MIDI and opens none.
+    bool midiInput = true;
 };
 
 // PortAudio's buffer for the low-latency mode: 64 frames (2.9 ms) a callback and 20 ms
@@ -50,7 +53,7 @@ public:
     virtual std::optional<Error> Loss() const = 0;
     // Callbacks that came too late for the device.
     virtual long Underruns() const = 0;
-    // A JACK client takes MIDI on its own port, read in its callback.
+    // A JACK client with a MIDI port takes MIDI there, read in its callback.
     virtual bool TakesMidi() const { return false; }
 
     // From the next callback on the device plays the player, which must stay alive

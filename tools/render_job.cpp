@@ -161,7 +161,10 @@ PlayOutcome PlayThroughPlayer(OfflineRenderer& renderer, const score::Score& sco
                               const AudioChoice& audio, const RealTimePlayer& classicPlayer) {
     std::unique_ptr<RealtimeOutput> output;
     if (audio.latency == Latency::Low) {
-        Result<std::unique_ptr<RealtimeOutput>> opened = RealtimeOutput::Open(audio.output);
+        // A score player is no instrument: a note sent to it would sound in the score.
+        RealtimeOutputOptions options = audio.output;
+        options.midiInput = false;
+        Result<std::unique_ptr<RealtimeOutput>> opened = RealtimeOutput::Open(options);
         if (!opened)
             return {.errors = {WithReason(kOpenError, opened.error())}};
         output = std::move(*opened);

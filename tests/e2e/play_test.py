@@ -2,8 +2,11 @@
 in either latency mode, through PortAudio or as a JACK client, at the engine's rate or
 resampled to the JACK server's."""
 
+import contextlib
 import os
 import subprocess
+import threading
+import time
 import unittest
 
 import harness
@@ -38,6 +41,52 @@ SETUPS = [
 ]
 
 
+class NoteStorm:
+    """A JACK client that, while the with-block runs, joins every MIDI input of a client
+    named Morvane it finds and sends it a chord of note-ons every period: a score player
+    must open no such input, and so play the score alone. ports lists the inputs found."""
+
+    def __init__(self, session):
+        self.session = session
+        self.ports = set()
+
+    def __enter__(self):
+        import jack  # only the JACK setups need the module
+        self.client = jack.Client('e2e-note-storm', no_start_server=True,
+                                  servername=self.session.server('jack').server_name)
+        out = self.client.midi_outports.register('out')
+
+        @self.client.set_process_callback
+        def process(frames):
+            out.clear_buffer()
+            for note in (40, 47, 52, 59):
+                out.write_midi_event(0, bytes([0x90, note, 127]))
+
+        self.client.activate()
+        self.leaving = threading.Event()
+        self.joiner = threading.Thread(target=self.join, args=(out,), daemon=True)
+        self.joiner.start()
+        return self
+
+    def join(self, out):
+        import jack
+        while not self.leaving.is_set():
+            for port in self.client.get_ports('Morvane:', is_midi=True, is_input=True):
+                if port.name not in self.ports:
+                    try:
+                        self.client.connect(out, port)
+                        self.ports.add(port.name)
+                    except jack.JackError:
+                        pass  # its client is not active yet
+            time.sleep(0.001)
+
+    def __exit__(self, *exc):
+        self.leaving.set()
+        self.joiner.join()
+        self.client.deactivate()
+        self.client.close()
+
+
 class Play(unittest.TestCase):
     def test_the_played_score_is_its_offline_rendering(self):
         for what, options, jack in SETUPS:
@@ -52,10 +101,12 @@ class Play(unittest.TestCase):
             with open(score, 'w') as f:
                 f.write(SCORE)
             capture = session.jack_capture('Morvane:out') if on_jack else session.capture()
-            with capture:
+            with capture, NoteStorm(session) if jack else contextlib.nullcontext() as storm:
                 played = session.run([os.environ['MORVANE_RENDER'], *options, '--play', score],
                                      check=False)
             self.assertEqual(played.returncode, 0, played.stderr)
+            if storm:
+                self.assertEqual(storm.ports, set(), 'the score player took MIDI')
             reference = session.render(SCORE)
             if on_jack and jack != harness.RATE:
                 resampled = subprocess.run([os.environ['MORVANE_RESAMPLE'], str(jack)],
