@@ -1,7 +1,13 @@
 #include "keyboard/layout_captions.h"
 
+#include <QCoreApplication>
+
 #include <memory>
 
+// xcb's XKB header names a field "explicit", a keyword of C++.
+#define explicit xcb_explicit
+#include <xcb/xkb.h>
+#undef explicit
 #include <xkbcommon/xkbcommon-x11.h>
 
 #include "keyboard/input.h"
@@ -51,6 +57,17 @@ struct XkbDeleter {
 };
 template <typename T> using XkbPointer = std::unique_ptr<T, XkbDeleter>;
 
+// Sets up the XKB extension on the connection; its first event code, or nothing.
+std::optional<std::uint8_t> SetUpXkb(xcb_connection_t* connection) {
+    std::uint8_t eventBase = 0;
+    if (!connection || !xkb_x11_setup_xkb_extension(connection, XKB_X11_MIN_MAJOR_XKB_VERSION,
+                                                    XKB_X11_MIN_MINOR_XKB_VERSION,
+                                                    XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr,
+                                                    nullptr, &eventBase, nullptr))
+        return std::nullopt;
+    return eventBase;
+}
+
 } // namespace
 
 std::optional<KeyCaptions> CaptionsForLayout(const KeysymLookup& keysymAt) {
@@ -67,11 +84,7 @@ std::optional<KeyCaptions> CaptionsForLayout(const KeysymLookup& keysymAt) {
 
 std::optional<KeyCaptions> ActiveLayoutCaptions() {
     xcb_connection_t* connection = X11Connection();
-    if (!connection)
-        return std::nullopt;
-    if (!xkb_x11_setup_xkb_extension(
-            connection, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
-            XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr))
+    if (!SetUpXkb(connection))
         return std::nullopt;
     const XkbPointer<xkb_context> context(xkb_context_new(XKB_CONTEXT_NO_FLAGS));
     const std::int32_t device = xkb_x11_get_core_keyboard_device_id(connection);
@@ -97,6 +110,37 @@ std::optional<KeyCaptions> ActiveLayoutCaptions() {
             xkb_keymap_key_get_syms_by_level(keymap.get(), keycode, layout, 0, &keysyms);
         return count > 0 ? keysyms[0] : XKB_KEY_NoSymbol;
     });
+}
+
+LayoutChangeWatcher::LayoutChangeWatcher(std::function<void()> changed)
+    : changed_(std::move(changed)) {
+    // The toolkit already asks the server for these events, for its own key handling.
+    if (const std::optional<std::uint8_t> base = SetUpXkb(X11Connection())) {
+        xkbEventBase_ = *base;
+        QCoreApplication::instance()->installNativeEventFilter(this);
+    }
+}
+
+LayoutChangeWatcher::~LayoutChangeWatcher() {
+    if (xkbEventBase_ >= 0)
+        QCoreApplication::instance()->removeNativeEventFilter(this);
+}
+
+bool LayoutChangeWatcher::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
+    if (eventType != "xcb_generic_event_t")
+        return false;
+    const auto* event = static_cast<const xcb_generic_event_t*>(message);
+    constexpr std::uint8_t kSentEventFlag = 0x80;
+    if ((event->response_type & ~kSentEventFlag) != xkbEventBase_)
+        return false;
+    // Every XKB event starts with the response type and then its own kind.
+    const auto* xkb = static_cast<const xcb_xkb_state_notify_event_t*>(message);
+    const bool layoutChanged =
+        xkb->xkbType == XCB_XKB_NEW_KEYBOARD_NOTIFY || xkb->xkbType == XCB_XKB_MAP_NOTIFY ||
+        (xkb->xkbType == XCB_XKB_STATE_NOTIFY && (xkb->changed & XCB_XKB_STATE_PART_GROUP_STATE));
+    if (layoutChanged)
+        changed_();
+    return false; // the toolkit needs the event as well
 }
 
 } // namespace morvane

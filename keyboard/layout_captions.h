@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QAbstractNativeEventFilter>
+
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -26,5 +28,22 @@ std::optional<KeyCaptions> CaptionsForLayout(const KeysymLookup& keysymAt);
 // The captions for the X server's active layout; nothing on JIS or without an X11
 // keyboard map (offscreen, Wayland), where the key table's captions stay.
 std::optional<KeyCaptions> ActiveLayoutCaptions();
+
+// Calls back on the application's thread when the X server's keyboard layout changes:
+// another keymap loaded (setxkbmap, a new keyboard) or the active layout switched. Does
+// nothing without X11.
+class LayoutChangeWatcher : public QAbstractNativeEventFilter {
+public:
+    explicit LayoutChangeWatcher(std::function<void()> changed);
+    ~LayoutChangeWatcher() override;
+    LayoutChangeWatcher(const LayoutChangeWatcher&) = delete;
+    LayoutChangeWatcher& operator=(const LayoutChangeWatcher&) = delete;
+
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
+
+private:
+    std::function<void()> changed_;
+    int xkbEventBase_ = -1; // the XKB extension's event code; -1 without X11
+};
 
 } // namespace morvane

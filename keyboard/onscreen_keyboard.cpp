@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTimer>
 
 #include "keyboard/layout_captions.h"
 
@@ -109,7 +110,6 @@ void TColorButton::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 TKeyButtons::TKeyButtons(QWidget* parent, int panelHeight) {
-    const std::optional<KeyCaptions> layoutCaptions = ActiveLayoutCaptions();
     int x = kLowerRowFirstLeft;
     int y = panelHeight + kRowHeight;
     for (int key = 0; key < kKeyCount; ++key) {
@@ -119,8 +119,6 @@ TKeyButtons::TKeyButtons(QWidget* parent, int panelHeight) {
             y -= kRowHeight;
         }
         auto* button = new TColorButton(parent);
-        button->setText(
-            QString::fromStdString(layoutCaptions ? (*layoutCaptions)[key] : KeyCaption(key)));
         button->KeyNum = key;
         if (row.Black) {
             button->SetColor(Qt::black);
@@ -144,6 +142,24 @@ TKeyButtons::TKeyButtons(QWidget* parent, int panelHeight) {
             }
         }
     }
+    ShowCaptions();
+    layoutWatcher_ = std::make_unique<LayoutChangeWatcher>([this] {
+        // One change brings several events; the captions are read once they are all in.
+        if (captionsPending_)
+            return;
+        captionsPending_ = true;
+        QTimer::singleShot(0, &captionUpdates_, [this] {
+            captionsPending_ = false;
+            ShowCaptions();
+        });
+    });
+}
+
+void TKeyButtons::ShowCaptions() {
+    const std::optional<KeyCaptions> layoutCaptions = ActiveLayoutCaptions();
+    for (int key = 0; key < kKeyCount; ++key)
+        buttons_[key]->setText(
+            QString::fromStdString(layoutCaptions ? (*layoutCaptions)[key] : KeyCaption(key)));
 }
 
 int TKeyButtons::LowerRowTop() const {

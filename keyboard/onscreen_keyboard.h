@@ -5,9 +5,11 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 
 #include "engine/key_colours.h"
 #include "engine/keymap.h"
+#include "keyboard/layout_captions.h"
 
 class QPainter;
 
@@ -74,7 +76,14 @@ public:
     void SetKeyColour(int key, bool pressed) override;
 
 private:
+    // Each key's caption for the keyboard layout in use; again whenever it changes.
+    void ShowCaptions();
+
     std::array<TColorButton*, kKeyCount> buttons_{};
+    std::unique_ptr<LayoutChangeWatcher> layoutWatcher_;
+    // Owns the deferred caption update, so that none outlives the buttons' keeper.
+    QObject captionUpdates_;
+    bool captionsPending_ = false;
 };
 
 } // namespace morvane

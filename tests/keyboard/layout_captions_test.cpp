@@ -6,7 +6,13 @@
 
 #include "engine/voice_pool.h"
 #include "keyboard/input.h"
+#include "keyboard/key_state.h"
 #include "keyboard/layout_captions.h"
+
+// xcb's XKB header names a field "explicit", a keyword of C++.
+#define explicit xcb_explicit
+#include <xcb/xkb.h>
+#undef explicit
 
 using namespace morvane;
 
@@ -24,6 +30,16 @@ void Run(const QString& program, const QStringList& arguments) {
     QVERIFY2(
         process.waitForFinished(10000) && process.exitCode() == 0,
         qPrintable(program + " " + arguments.join(' ') + ": " + process.readAllStandardError()));
+}
+
+// Makes the keymap's layout of that index the active one.
+void LockLayout(int index) {
+    xcb_connection_t* connection = X11Connection();
+    QVERIFY(connection);
+    xcb_generic_error_t* error = xcb_request_check(
+        connection, xcb_xkb_latch_lock_state_checked(connection, XCB_XKB_ID_USE_CORE_KBD, 0, 0,
+                                                     true, index, 0, false, 0));
+    QVERIFY(!error);
 }
 
 } // namespace
@@ -90,6 +106,24 @@ private slots:
         QTRY_COMPARE(keys[kAt]->Color(), QColor(255, 0, 0));
         Run("xdotool", {"keyup", QString::number(kAtKeycode)});
         QTRY_COMPARE(keys[kAt]->Color(), QColor(Qt::white));
+    }
+
+    // A keymap loaded while the window is open, and a switch between the layouts of one
+    // keymap (locked as a desktop's layout switcher locks it), both show at once.
+    void captionsFollowLayoutChanges() {
+        Run("setxkbmap", {"us"});
+        QWidget window;
+        TKeyButtons keys(&window, 321);
+        QCOMPARE(keys[kAt]->text(), "[");
+        Run("setxkbmap", {"de"});
+        QTRY_COMPARE(keys[kAt]->text(), "Ü");
+        Run("setxkbmap", {"-layout", "us,jp"});
+        QTRY_COMPARE(keys[kAt]->text(), "[");
+        LockLayout(1);
+        QTRY_COMPARE(keys[kAt]->text(), "@");
+        QCOMPARE(keys[kRo]->text(), "＼");
+        LockLayout(0);
+        QTRY_COMPARE(keys[kAt]->text(), "[");
     }
 };
 

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSysInfo>
+#include <QTranslator>
 #include <QtTest>
 
 #include <csignal>
@@ -79,6 +80,7 @@ private slots:
     void programIconComesInEverySize();
 
     void aboutBoxLayout();
+    void aboutBoxInEnglishFitsItsPanel();
     void aboutBoxShowsWithoutBlockingAndHides();
     void aboutBoxEnterPressesOk();
 
@@ -175,6 +177,19 @@ void ShellTest::aboutBoxLayout() {
         QVERIFY2(label->text().startsWith(text), qPrintable(label->text()));
         QVERIFY2(label->geometry().right() < box.Panel1->width() - 1, qPrintable(label->text()));
     }
+}
+
+void ShellTest::aboutBoxInEnglishFitsItsPanel() {
+    QTranslator english;
+    QVERIFY(english.load(":/translations/morvane_en.qm"));
+    QCoreApplication::installTranslator(&english);
+    TAboutBox box;
+    box.ShowFileLocations("/home/someone/morvane.ini", "/home/someone/" + std::string(200, 'x'));
+    QCoreApplication::removeTranslator(&english);
+    QCOMPARE(box.windowTitle(), QStringLiteral("About Morvane"));
+    QCOMPARE(box.Label3->text(), QStringLiteral("Settings file: /home/someone/morvane.ini"));
+    for (const QLabel* label : box.Panel1->findChildren<QLabel*>())
+        QVERIFY2(label->geometry().right() < box.Panel1->width() - 1, qPrintable(label->text()));
 }
 
 void ShellTest::aboutBoxShowsWithoutBlockingAndHides() {
