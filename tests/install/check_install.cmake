@@ -76,7 +76,7 @@ foreach(program morvane morvane-render)
 endforeach()
 
 # One version everywhere: both programs, the top of NEWS and of the Debian changelog, the
-# newest release of the metadata.
+# newest release of the metadata, the plugin's minor and micro version.
 foreach(program morvane morvane-render)
     run(${PREFIX}/${BINDIR}/${program} --version)
     if(NOT output STREQUAL "${program} ${VERSION}\n")
@@ -87,9 +87,14 @@ file(STRINGS ${SOURCE_DIR}/NEWS news LIMIT_COUNT 1)
 file(STRINGS ${SOURCE_DIR}/debian/changelog changelog LIMIT_COUNT 1)
 file(READ ${PREFIX}/${DATADIR}/metainfo/${id}.metainfo.xml text)
 string(REGEX MATCH "<release version=\"[^\"]*\" date=\"[^\"]*\"" release "${text}")
+file(READ ${PREFIX}/lib/lv2/morvane.lv2/morvane.ttl text)
+string(REGEX MATCH "lv2:minorVersion [0-9]+ ;[ \n]*lv2:microVersion [0-9]+" plugin "${text}")
+string(REGEX REPLACE "[ ;\n]+" " " plugin "${plugin}")
+string(REGEX MATCH "^[0-9]+\\.([0-9]+)\\.([0-9]+)$" numbers "${VERSION}")
 foreach(pair "NEWS|${news}|Morvane ${VERSION} (${RELEASE_DATE})"
         "debian/changelog|${changelog}|morvane (${VERSION}-"
-        "the metadata|${release}|<release version=\"${VERSION}\" date=\"${RELEASE_DATE}\"")
+        "the metadata|${release}|<release version=\"${VERSION}\" date=\"${RELEASE_DATE}\""
+        "the plugin|${plugin}|lv2:minorVersion ${CMAKE_MATCH_1} lv2:microVersion ${CMAKE_MATCH_2}")
     string(REPLACE "|" ";" pair "${pair}")
     list(GET pair 0 where)
     list(GET pair 1 line)
