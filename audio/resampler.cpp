@@ -13,6 +13,11 @@ namespace {
 
 // Exact: every int16 is a float, and the division is by a power of two.
 constexpr float kInt16ToFloat = 1.0f / 32768.0f;
+// The range of the engine's own samples as floats. A loud, clipped stream rings over its
+// samples' peaks once resampled (by a quarter for a full-scale square wave); the device
+// gets no more than the engine's samples could give it, as the int16 output does.
+constexpr float kLowestFloat = -32768 * kInt16ToFloat;
+constexpr float kHighestFloat = 32767 * kInt16ToFloat;
 
 } // namespace
 
@@ -63,7 +68,7 @@ Resampler::Progress Resampler::Process(std::span<const std::int16_t> in,
                                       scratchOut_.data(), &written);
         float* target = out.data() + done.produced;
         for (spx_uint32_t i = 0; i < written; ++i)
-            target[i] = scratchOut_[i] * kInt16ToFloat;
+            target[i] = std::clamp(scratchOut_[i] * kInt16ToFloat, kLowestFloat, kHighestFloat);
         done.consumed += taken;
         done.produced += written;
         if (taken == 0 && written == 0)

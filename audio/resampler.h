@@ -25,7 +25,8 @@ namespace morvane {
 // - Input is the engine's int16. Output is float for JACK, or int16 for a PortAudio
 //   stream: PortAudio's own conversion from float scales by 32767 and dithers unless
 //   told not to, which would break the exact 22050 Hz path. Both outputs share one
-//   internal scale, so they may even be mixed on one stream.
+//   internal scale, so they may even be mixed on one stream, and both keep to the range
+//   of the engine's samples (-32768..32767, or that divided by 32768).
 // - Nothing is allocated, locked or logged after Create: the audio callback calls it.
 //   One stream per instance, used by one thread at a time.
 class Resampler {

@@ -166,3 +166,20 @@ TEST(Resampler, TheDeviceBufferOnlyEverHoldsFinalSamples) {
         EXPECT_LE(largestSeen, 1.0f) << rate << " Hz";
     }
 }
+
+// An engine driven into clipping gives a full-scale square wave, whose resampled peaks ring
+// a quarter over full scale: the device gets the engine's range and no more, in float as
+// in int16.
+TEST(Resampler, AnOverloadedStreamStaysWithinFullScale) {
+    std::vector<std::int16_t> square(20 * kBlockSamples);
+    for (std::size_t i = 0; i < square.size(); ++i)
+        square[i] = (i / 30) % 2 ? -32768 : 32767;
+    for (const int rate : {44100, 48000, 96000}) {
+        auto resampler = Resampler::Create(rate);
+        ASSERT_TRUE(resampler.ok());
+        const std::vector<float> out = InPieces<float>(*resampler, square, {kBlockSamples}, {7});
+        const auto [lowest, highest] = std::minmax_element(out.begin(), out.end());
+        EXPECT_EQ(*lowest, -1.0f) << rate;
+        EXPECT_EQ(*highest, 32767 / 32768.0f) << rate;
+    }
+}
