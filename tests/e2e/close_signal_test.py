@@ -1,6 +1,7 @@
 """A close signal (log-out, kill, Ctrl+C in a terminal) ends the program as its exit button
 does: the recording running is finished with a header that gives its exact sizes, and the
-tuning changed on the panel is in the settings file."""
+tuning changed on the panel is in the settings file. Where the tuning cannot be saved, the
+close waits for nobody: the message goes to standard error."""
 
 import glob
 import os
@@ -18,23 +19,30 @@ TUNING_UP = [str(8 + 57 + 24), str(280 + 12 + 8)]
 RECORD = [str(456 + 28), str(352 + 12)]
 HEADER = 46  # bytes before a recording's samples
 
-# The signals sent, one after the other; a second one arrives while the close drains.
+# The signals sent, one after the other; a second one arrives while the close drains. And
+# whether the settings path has become a directory, where the tuning cannot be saved.
 SIGNALS = [
-    ('SIGTERM', [signal.SIGTERM]),
-    ('SIGINT', [signal.SIGINT]),
-    ('SIGHUP', [signal.SIGHUP]),
-    ('SIGTERM, then SIGINT while closing', [signal.SIGTERM, signal.SIGINT]),
+    ('SIGTERM', [signal.SIGTERM], False),
+    ('SIGINT', [signal.SIGINT], False),
+    ('SIGHUP', [signal.SIGHUP], False),
+    ('SIGTERM, then SIGINT while closing', [signal.SIGTERM, signal.SIGINT], False),
+    ('SIGTERM with a settings path that cannot be written', [signal.SIGTERM], True),
 ]
 
 
 class CloseSignal(unittest.TestCase):
     def test_a_signal_closes_as_the_exit_button(self):
-        for what, signals in SIGNALS:
+        for what, signals, unwritable in SIGNALS:
             with self.subTest(what), harness.Session(x=True, pulse=True) as session:
                 program, window, home = session.start_morvane()
                 for where in (TUNING_UP, RECORD):
                     session.run(['xdotool', 'mousemove', '--window', window, *where, 'click', '1'])
                 session.run(['xdotool', 'keydown', '52'])  # Z: something to record
+                settings = os.path.join(home, 'morvane.ini')
+                if unwritable:
+                    if os.path.exists(settings):
+                        os.remove(settings)
+                    os.mkdir(settings)
                 time.sleep(1.0)
                 for number in signals:
                     os.kill(program.pid, number)
@@ -48,7 +56,11 @@ class CloseSignal(unittest.TestCase):
                 self.assertGreater(len(wav), HEADER)
                 self.assertEqual(struct.unpack_from('<I', wav, 4)[0], len(wav) - 8)
                 self.assertEqual(struct.unpack_from('<I', wav, 42)[0], len(wav) - HEADER)
-                with open(os.path.join(home, 'morvane.ini')) as f:
+                if unwritable:
+                    with open(os.path.join(home, 'output')) as f:
+                        self.assertIn(settings, f.read())
+                    continue
+                with open(settings) as f:
                     self.assertIn('TUNING=4402', f.read())
 
 
