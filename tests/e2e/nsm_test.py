@@ -23,8 +23,9 @@ class Manager:
     """A session manager that opens the session for whoever announces itself, on a thread
     of its own, and keeps every message it receives."""
 
-    def __init__(self, client_folder):
+    def __init__(self, client_folder, refuse=False):
         self.client_folder = client_folder
+        self.refuse = refuse
         self.messages = []
         self.server = liblo.ServerThread(proto=liblo.UDP)
         self.server.add_method(None, None, self.receive)
@@ -32,7 +33,9 @@ class Manager:
 
     def receive(self, path, args, types, source):
         self.messages.append((path, args))
-        if path == ANNOUNCE:
+        if path == ANNOUNCE and self.refuse:
+            self.server.send(source, '/error', ANNOUNCE, -3, 'not in this session')
+        elif path == ANNOUNCE:
             self.server.send(source, '/reply', ANNOUNCE, 'welcome', 'test manager',
                              ':server-control:')
             self.server.send(source, OPEN, self.client_folder, 'Morvane test', CLIENT_ID)
@@ -86,6 +89,22 @@ class SessionManager(unittest.TestCase):
                 self.assertEqual(len(glob.glob(os.path.join(folder, '*-*.wav'))), 1)
                 self.assertEqual(len(os.listdir(folder)), 2)
                 self.assertFalse(os.path.exists(os.path.join(home, 'morvane.ini')))
+            finally:
+                manager.close()
+
+    def test_a_manager_that_refuses_leaves_the_program_on_its_own(self):
+        with harness.Session(x=True, pulse=True) as session:
+            folder = os.path.join(session.directory, 'session', 'Morvane.' + CLIENT_ID)
+            manager = Manager(folder, refuse=True)
+            try:
+                session.env['NSM_URL'] = manager.server.url
+                program, window, home = session.start_morvane()
+                program.send_signal(signal.SIGTERM)
+                self.assertEqual(program.wait(harness.STOP_TIMEOUT), 0)
+                with open(os.path.join(home, 'output')) as f:
+                    self.assertIn('morvane: the session manager refused Morvane: not in this '
+                                  'session; starting on its own\n', f.read())
+                self.assertFalse(os.path.exists(folder))
             finally:
                 manager.close()
 
