@@ -5,8 +5,8 @@
 #include <cstdlib>
 
 // Feeds arbitrary bytes to the settings-file reader: reading must never fail, and the
-// text written back must read as the same sections and lines, so that a save loses
-// nothing a load has seen.
+// text written back must be the file as read and read as the same sections and lines, so
+// that a save loses nothing a load has seen.
 namespace {
 
 using morvane::IniFile;
@@ -38,6 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const IniFile first =
         IniFile::Parse(std::string_view(reinterpret_cast<const char*>(data), size));
     const std::string text = first.Text();
+    // A user's file that a save does not touch comes back byte for byte.
+    Check(text == std::string_view(reinterpret_cast<const char*>(data), size),
+          "text changed without a write");
     const IniFile second = IniFile::Parse(text);
     CheckSameContent(first, second);
     Check(second.Text() == text, "text changed on the second round");
