@@ -1,6 +1,7 @@
 """A settings path that cannot be read: a message box for each load that fails, each
 dismissed with Return; then the program plays the sound of a fresh installation, survives
-the key's release, and leaves the path as it found it."""
+the key's release, and leaves the path as it found it. A broken line of the file is named
+once and the program starts."""
 
 import os
 import stat
@@ -96,6 +97,22 @@ class UnreadableSettingsPath(unittest.TestCase):
         seen.add(found[0])
         session.run(['xdotool', 'windowfocus', '--sync', found[0]])
         return found[0]
+
+
+class BrokenBindingLine(unittest.TestCase):
+    """A line of the MIDI section that binds nothing is named once on standard error, and
+    the program starts as usual."""
+
+    def test_it_is_named_once(self):
+        with harness.Session(x=True, pulse=True) as session:
+            program, window, home = session.start_morvane(
+                '; my knobs\n[MIDI]\nCC74=NOT_A_KEY\nCC20=VCF_CUTOFF\n')
+            session.run(['xdotool', 'mousemove', '--window', window, *EXIT, 'click', '1'])
+            self.assertEqual(program.wait(10), 0)
+            with open(os.path.join(home, 'output'), encoding='utf-8') as f:
+                named = [line for line in f if 'CC74=NOT_A_KEY' in line]
+            self.assertEqual(len(named), 1, named)
+            self.assertIn('section MIDI', named[0])
 
 
 if __name__ == '__main__':
