@@ -17,6 +17,8 @@ std::optional<AudioApi> ParseAudioApi(std::string_view text) {
         return AudioApi::PortAudio;
     if (text == "jack")
         return AudioApi::Jack;
+    if (text == "pipewire")
+        return AudioApi::PipeWire;
     return std::nullopt;
 }
 

@@ -19,7 +19,8 @@ struct AudioChoice {
     RealtimeOutputOptions output;
 };
 
-// The values of --latency ("low", "classic") and --audio ("auto", "portaudio", "jack").
+// The values of --latency ("low", "classic") and --audio ("auto", "portaudio", "jack",
+// "pipewire").
 std::optional<Latency> ParseLatency(std::string_view text);
 std::optional<AudioApi> ParseAudioApi(std::string_view text);
 

@@ -1,15 +1,15 @@
 #include "audio/realtime_output.h"
 
 #include <portaudio.h>
-#include <pthread.h>
-#include <sched.h>
 
 #include <algorithm>
 #include <chrono>
 #include <thread>
 
 #include "audio/jack_output.h"
+#include "audio/pipewire_output.h"
 #include "audio/portaudio_library.h"
+#include "audio/realtime_scheduling.h"
 #include "audio/silenced_stderr.h"
 
 namespace morvane {
@@ -19,8 +19,17 @@ namespace {
 // The sound server's own buffering beyond what the device reports, at the engine's rate.
 constexpr int kHeardMarginFrames = kSampleRate / 20;
 
+// PortAudio's callback thread and, through ALSA's plugin, the sound server's client
+// thread in this process both run at normal priority, where a busy machine starves them
+// long enough to underrun a 20 ms buffer. Each asks for real-time scheduling once the
+// first callback has named its thread; the client library's thread is found by its name.
+constexpr const char* kPulseClientThread = "threaded-ml";
+
 class PortAudioStream final : public RealtimeOutput {
 public:
+    explicit PortAudioStream(double bufferSeconds)
+        : bufferSeconds_(bufferSeconds > 0 ? bufferSeconds : kLowSuggestedLatencySeconds) {}
+
     ~PortAudioStream() override {
         if (stream_) {
             stopping_.store(true);
@@ -39,9 +48,11 @@ public:
         output.device = Pa_GetDefaultOutputDevice();
         if (output.device == paNoDevice)
             return PortAudioError(paDeviceUnavailable);
+        if (const PaDeviceInfo* info = Pa_GetDeviceInfo(output.device); info && info->name)
+            deviceName_ = info->name;
         output.channelCount = 1;
         output.sampleFormat = paInt16;
-        output.suggestedLatency = kLowSuggestedLatencySeconds;
+        output.suggestedLatency = bufferSeconds_;
         PaError failure = Pa_OpenStream(&stream_, nullptr, &output, kSampleRate,
                                         kLowFramesPerBuffer, paNoFlag, Callback, this);
         if (failure == paNoError)
@@ -56,10 +67,16 @@ public:
         }
         if (const PaStreamInfo* info = Pa_GetStreamInfo(stream_))
             latencyFrames_ = static_cast<int>(info->outputLatency * kSampleRate);
-        RaiseCallbackPriority();
+        constexpr auto kFirstCallbackWithin = std::chrono::milliseconds(500);
+        const auto giveUpAt = std::chrono::steady_clock::now() + kFirstCallbackWithin;
+        while (callbackThread_.load(std::memory_order_acquire) == 0 &&
+               std::chrono::steady_clock::now() < giveUpAt)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        Tend();
         return {};
     }
 
+    AudioApi Api() const override { return AudioApi::PortAudio; }
     int SampleRate() const override { return kSampleRate; }
     std::optional<Error> Loss() const override {
         if (!died_.load(std::memory_order_acquire))
@@ -67,6 +84,30 @@ public:
         return Error{"the sound server stopped the stream"};
     }
     long Underruns() const override { return underruns_.load(); }
+    double BufferSeconds() const override { return bufferSeconds_; }
+
+    OutputHealth Health() const override {
+        OutputHealth health{.output = "PortAudio",
+                            .device = deviceName_,
+                            .rate = kSampleRate,
+                            .bufferFrames = static_cast<int>(kLowFramesPerBuffer),
+                            .latencyFrames = latencyFrames_,
+                            .realtime = std::nullopt,
+                            .underruns = Underruns()};
+        if (const pid_t thread = callbackThread_.load(std::memory_order_acquire))
+            health.realtime = RunsRealtime(thread);
+        return health;
+    }
+
+    void Tend() override {
+        const pid_t thread = callbackThread_.load(std::memory_order_acquire);
+        if (priorityAsked_ || thread == 0)
+            return;
+        priorityAsked_ = true;
+        MakeThreadRealtime(thread, kCallbackPriority);
+        for (pid_t client : ThreadsNamed(kPulseClientThread))
+            MakeThreadRealtime(client, kClientThreadPriority);
+    }
 
 protected:
     int LatencyFrames() const override { return latencyFrames_; }
@@ -75,10 +116,8 @@ private:
     static int Callback(const void*, void* output, unsigned long frames,
                         const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags status, void* self) {
         auto& stream = *static_cast<PortAudioStream*>(self);
-        if (!stream.callbackThreadKnown_.load(std::memory_order_relaxed)) {
-            stream.callbackThread_ = pthread_self();
-            stream.callbackThreadKnown_.store(true, std::memory_order_release);
-        }
+        if (stream.callbackThread_.load(std::memory_order_relaxed) == 0)
+            stream.callbackThread_.store(CurrentThreadId(), std::memory_order_release);
         if (status & paOutputUnderflow)
             stream.underruns_.fetch_add(1, std::memory_order_relaxed);
         stream.Pull(static_cast<std::int16_t*>(output), static_cast<int>(frames));
@@ -91,33 +130,17 @@ private:
             stream.died_.store(true, std::memory_order_release);
     }
 
-    // PortAudio's ALSA callback thread runs at normal priority, where a busy machine
-    // starves it long enough to underrun a 20 ms buffer. It asks for real-time
-    // scheduling, as the sound server's own thread has, where the system grants it (a
-    // real-time limit or the capability). Elsewhere the refusal is no fault: it plays on
-    // at normal priority, and any underrun that follows is counted. The callback only
-    // names its thread; the change is made from here, as it is a system call.
-    void RaiseCallbackPriority() {
-        constexpr auto kFirstCallbackWithin = std::chrono::milliseconds(500);
-        const auto giveUpAt = std::chrono::steady_clock::now() + kFirstCallbackWithin;
-        while (!callbackThreadKnown_.load(std::memory_order_acquire)) {
-            if (std::chrono::steady_clock::now() >= giveUpAt)
-                return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        sched_param priority{};
-        priority.sched_priority = kCallbackPriority;
-        pthread_setschedparam(callbackThread_, SCHED_FIFO, &priority);
-    }
-
     // Below the sound server's real-time threads, which must run first to take what the
-    // callback gives them.
+    // callback gives them; the client thread that carries it to the server just above.
     static constexpr int kCallbackPriority = 4;
+    static constexpr int kClientThreadPriority = 5;
 
+    double bufferSeconds_;
+    std::string deviceName_;
     bool initialised_ = false;
+    bool priorityAsked_ = false;
     PaStream* stream_ = nullptr;
-    pthread_t callbackThread_{};
-    std::atomic<bool> callbackThreadKnown_{false};
+    std::atomic<pid_t> callbackThread_{0};
     int latencyFrames_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> died_{false};
@@ -141,26 +164,85 @@ public:
         return {};
     }
 
+    AudioApi Api() const override { return AudioApi::Jack; }
     int SampleRate() const override { return output_->SampleRate(); }
     std::optional<Error> Loss() const override { return output_->ServerLoss(); }
     long Underruns() const override { return output_->Xruns(); }
     bool TakesMidi() const override { return takesMidi_; }
+    OutputHealth Health() const override {
+        OutputHealth health{.output = "JACK",
+                            .device = output_->ClientName(),
+                            .rate = output_->SampleRate(),
+                            .bufferFrames = output_->BufferSize(),
+                            .latencyFrames = LatencyFrames(),
+                            .realtime = std::nullopt,
+                            .underruns = Underruns()};
+        if (const pid_t thread = processThread_.load(std::memory_order_acquire))
+            health.realtime = RunsRealtime(thread);
+        return health;
+    }
 
 protected:
     // A period being played and one being filled.
     int LatencyFrames() const override { return 2 * output_->BufferSize(); }
 
 private:
+    // JACK makes its process thread real-time when its server runs so. Naming the
+    // thread costs one system call, in the first period only.
     void Render(float* out, int frames, PeriodMidi& midi) noexcept override {
+        if (processThread_.load(std::memory_order_relaxed) == 0)
+            processThread_.store(CurrentThreadId(), std::memory_order_release);
         Pull(out, frames, midi);
     }
 
     std::unique_ptr<JackOutput> output_;
     bool takesMidi_ = false;
+    std::atomic<pid_t> processThread_{0};
 };
 
-Result<std::unique_ptr<RealtimeOutput>> OpenPortAudio() {
-    auto stream = std::make_unique<PortAudioStream>();
+class PipeWireStream final : public RealtimeOutput, private SampleSource {
+public:
+    Status Start(bool connect, double bufferSeconds) {
+        bufferSeconds_ = bufferSeconds > 0 ? bufferSeconds : kPipeWireQuantumSeconds;
+        Result<std::unique_ptr<PipeWireOutput>> opened =
+            PipeWireOutput::Open(*this, connect, bufferSeconds_);
+        if (!opened)
+            return opened.error();
+        output_ = std::move(*opened);
+        return {};
+    }
+
+    AudioApi Api() const override { return AudioApi::PipeWire; }
+    int SampleRate() const override { return output_->SampleRate(); }
+    std::optional<Error> Loss() const override { return output_->ServerLoss(); }
+    long Underruns() const override { return output_->Underruns(); }
+    double BufferSeconds() const override { return bufferSeconds_; }
+    OutputHealth Health() const override {
+        OutputHealth health{.output = "PipeWire",
+                            .device = PipeWireOutput::kNodeName,
+                            .rate = SampleRate(),
+                            .bufferFrames = output_->Quantum(),
+                            .latencyFrames = LatencyFrames(),
+                            .realtime = std::nullopt,
+                            .underruns = Underruns()};
+        if (const pid_t thread = output_->DataThread())
+            health.realtime = RunsRealtime(thread);
+        return health;
+    }
+
+protected:
+    int LatencyFrames() const override { return output_->LatencyFrames(); }
+
+private:
+    // A PipeWire stream carries no MIDI.
+    void Render(float* out, int frames, PeriodMidi&) noexcept override { Pull(out, frames); }
+
+    double bufferSeconds_ = 0;
+    std::unique_ptr<PipeWireOutput> output_;
+};
+
+Result<std::unique_ptr<RealtimeOutput>> OpenPortAudio(double bufferSeconds) {
+    auto stream = std::make_unique<PortAudioStream>(bufferSeconds);
     if (Status started = stream->Start(); !started)
         return started.error();
     return std::unique_ptr<RealtimeOutput>(std::move(stream));
@@ -175,16 +257,27 @@ Result<std::unique_ptr<RealtimeOutput>> OpenJack(const RealtimeOutputOptions& op
 
 } // namespace
 
+Result<std::unique_ptr<RealtimeOutput>> OpenPipeWire(bool connect, double bufferSeconds) {
+    auto stream = std::make_unique<PipeWireStream>();
+    if (Status started = stream->Start(connect, bufferSeconds); !started)
+        return started.error();
+    return std::unique_ptr<RealtimeOutput>(std::move(stream));
+}
+
 Result<std::unique_ptr<RealtimeOutput>> RealtimeOutput::Open(const RealtimeOutputOptions& options) {
     switch (options.api) {
     case AudioApi::PortAudio:
-        return OpenPortAudio();
+        return OpenPortAudio(options.bufferSeconds);
     case AudioApi::Jack:
         return OpenJack(options);
+    case AudioApi::PipeWire:
+        return OpenPipeWire(options.connect, options.bufferSeconds);
     case AudioApi::Auto:
         if (auto jack = OpenJack(options))
             return jack;
-        return OpenPortAudio();
+        if (auto pipeWire = OpenPipeWire(options.connect, options.bufferSeconds))
+            return pipeWire;
+        return OpenPortAudio(options.bufferSeconds);
     }
     return Error{"no such audio interface"};
 }

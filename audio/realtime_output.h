@@ -11,20 +11,39 @@
 namespace morvane {
 
 enum class AudioApi {
-    Auto,      // JACK when a JACK server answers, else PortAudio
+    Auto,      // a running JACK server, else a PipeWire server, else PortAudio
     PortAudio, // the default output device
     Jack,      // a JACK client, "Morvane:out" and "Morvane:midi_in"
+    PipeWire,  // a PipeWire stream, node "Morvane"
 };
 
 struct RealtimeOutputOptions {
     AudioApi api = AudioApi::Auto;
-    // JACK: join "out" to the first two physical playback ports.
+    // JACK: join "out" to the first two physical playback ports. PipeWire: let the
+    // session manager join the stream to the default output.
     bool connect = true;
     // JACK: the client's name; a session manager gives each of its clients one.
     std::string jackClientName = "Morvane";
     // JACK: a "midi_in" port for keyboards and sequencers. A player of a written score
     // takes no MIDI and opens none.
     bool midiInput = true;
+    // The buffer asked of PortAudio (its suggested latency) or PipeWire (its quantum);
+    // 0 for the interface's own default below. JACK's server sets its own.
+    double bufferSeconds = 0;
+};
+
+// How the audio path is doing, for the user to see: the output in use and its device,
+// its rate and buffer, the latency it adds, whether the thread that feeds it runs
+// real-time, and the underruns since it opened.
+struct OutputHealth {
+    std::string output; // "JACK", "PipeWire" or "PortAudio"
+    std::string device; // the client, node or device
+    int rate = 0;
+    int bufferFrames = 0;
+    int latencyFrames = 0;
+    // Not known before the first callback has named its thread.
+    std::optional<bool> realtime;
+    long underruns = 0;
 };
 
 // PortAudio's buffer for the low-latency mode: 64 frames (2.9 ms) a callback and 20 ms
@@ -38,6 +57,12 @@ struct RealtimeOutputOptions {
 // over to the next callback.
 inline constexpr unsigned long kLowFramesPerBuffer = 64;
 inline constexpr double kLowSuggestedLatencySeconds = 0.020;
+// PipeWire's quantum for the low-latency mode: 256 frames at 48000 Hz (5.3 ms), at any
+// graph rate; a desktop's server allows down to 32. The graph runs at the smallest
+// quantum any of its nodes asks for, so asking for less would cost every other client.
+inline constexpr double kPipeWireQuantumSeconds = 256.0 / 48000;
+// Where a buffer that keeps underrunning stops growing: the classic mode's lead.
+inline constexpr double kLargestBufferSeconds = 0.100;
 
 // A callback stream that pulls its samples from a RealtimePlayer: the device side of
 // the low-latency mode. It plays silence until a player is attached and once the
@@ -48,6 +73,8 @@ public:
     static Result<std::unique_ptr<RealtimeOutput>> Open(const RealtimeOutputOptions& options);
     virtual ~RealtimeOutput() = default;
 
+    // The interface it plays through: never Auto.
+    virtual AudioApi Api() const = 0;
     // The rate the device asks for; the player resamples to it.
     virtual int SampleRate() const = 0;
     virtual std::optional<Error> Loss() const = 0;
@@ -55,6 +82,12 @@ public:
     virtual long Underruns() const = 0;
     // A JACK client with a MIDI port takes MIDI there, read in its callback.
     virtual bool TakesMidi() const { return false; }
+    virtual OutputHealth Health() const = 0;
+    // The buffer asked for, or 0 where the server alone sets it (JACK).
+    virtual double BufferSeconds() const { return 0; }
+    // Work the callback leaves to the owner's thread, which calls this now and then:
+    // real-time scheduling for the callback's thread once a callback has named it.
+    virtual void Tend() {}
 
     // From the next callback on the device plays the player, which must stay alive
     // until the output is destroyed.

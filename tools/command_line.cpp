@@ -42,8 +42,9 @@ const char* const kHelp =
     "               classic: through the synthesizer's ring of buffers, behind its\n"
     "               half second of silence at start\n"
     "  --audio API  with low latency: auto (default) plays on JACK when a JACK\n"
-    "               server runs, else through PortAudio; portaudio; jack\n"
-    "  --no-connect leave the JACK port \"out\" unconnected\n"
+    "               server runs, else on PipeWire when it runs, else through\n"
+    "               PortAudio; portaudio; jack; pipewire\n"
+    "  --no-connect leave the JACK port \"out\" or the PipeWire stream unconnected\n"
     "  --ini FILE   settings file whose tuning and preset are loaded at start-up\n"
     "  --preset N   preset slot 0..7 to load from it (default 0)\n"
     "  --tail SECONDS\n"
@@ -145,7 +146,7 @@ CommandLine ParseCommandLine(std::span<const std::string_view> arguments) {
             std::optional<std::string_view> value = OptionValue(arguments, i, "--audio");
             std::optional<AudioApi> api = value ? ParseAudioApi(*value) : std::nullopt;
             if (!api)
-                return UsageError{"--audio needs auto, portaudio or jack"};
+                return UsageError{"--audio needs auto, portaudio, jack or pipewire"};
             job.audio.output.api = *api;
         } else if (a == "--no-connect") {
             job.audio.output.connect = false;

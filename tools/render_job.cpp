@@ -149,6 +149,7 @@ PlayOutcome PlayWithLowLatency(RealtimeOutput& output, RealtimePlayer& player,
             break;
         }
         feeder.Feed(player);
+        output.Tend();
         std::this_thread::sleep_for(kFeedInterval);
     }
     outcome.underruns = output.Underruns() + player.Starved();

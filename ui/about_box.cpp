@@ -15,10 +15,13 @@ namespace morvane {
 
 namespace {
 
-constexpr QSize kClientSize(415, 249);
+constexpr QSize kClientSize(415, 313);
 constexpr QRect kPanelGeometry(8, 8, 401, 193);
+// The audio path's figures: three lines in a panel of their own under the notes.
+constexpr QRect kHealthPanelGeometry(8, 209, 401, 57);
+constexpr int kHealthLabelLeft = 16;
 constexpr QRect kIconGeometry(24, 16, 33, 33);
-constexpr QRect kOkButtonGeometry(159, 212, 75, 25);
+constexpr QRect kOkButtonGeometry(159, 276, 75, 25);
 constexpr int kLabelLeft = 80;
 // A label ends this far inside the panel's right edge.
 constexpr int kLabelRightMargin = 8;
@@ -26,9 +29,9 @@ constexpr int kLabelRightMargin = 8;
 // The panel: a lowered outer bevel around a raised inner one. The inner bevel is a
 // frame of its own one pixel inside the outer one, made before the panel's other
 // children so it stays beneath them.
-QFrame* MakeBevelPanel(QWidget* parent) {
+QFrame* MakeBevelPanel(QWidget* parent, const QRect& geometry) {
     auto* outer = new QFrame(parent);
-    outer->setGeometry(kPanelGeometry);
+    outer->setGeometry(geometry);
     outer->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     outer->setLineWidth(1);
     auto* inner = new QFrame(outer);
@@ -38,11 +41,15 @@ QFrame* MakeBevelPanel(QWidget* parent) {
     return outer;
 }
 
-QLabel* MakeLabel(QWidget* panel, int top, const QString& text) {
+QLabel* MakeLabel(QWidget* panel, int top, const QString& text, int left = kLabelLeft) {
     auto* label = new QLabel(text, panel);
-    label->move(kLabelLeft, top);
+    label->move(left, top);
     label->adjustSize();
     return label;
+}
+
+QString Milliseconds(int frames, int rate) {
+    return QString::number(rate > 0 ? 1000.0 * frames / rate : 0.0, 'f', 1);
 }
 
 } // namespace
@@ -55,7 +62,7 @@ TAboutBox::TAboutBox(QWidget* parent)
     setFont(CaptionFont());
     setFixedSize(kClientSize);
 
-    Panel1 = MakeBevelPanel(this);
+    Panel1 = MakeBevelPanel(this, kPanelGeometry);
     ProgramIcon = new QLabel(Panel1);
     ProgramIcon->setGeometry(kIconGeometry);
     ProgramIcon->setScaledContents(true);
@@ -66,6 +73,12 @@ TAboutBox::TAboutBox(QWidget* parent)
     Label3 = MakeLabel(Panel1, 120, QString());
     Label4 = MakeLabel(Panel1, 136, QString());
     Label5 = MakeLabel(Panel1, 160, tr("Ctrlキーを押している間、LFOがかかります。"));
+
+    Panel2 = MakeBevelPanel(this, kHealthPanelGeometry);
+    OutputLabel = MakeLabel(Panel2, 6, QString(), kHealthLabelLeft);
+    FormatLabel = MakeLabel(Panel2, 22, QString(), kHealthLabelLeft);
+    StateLabel = MakeLabel(Panel2, 38, QString(), kHealthLabelLeft);
+    ShowOutputHealth(std::nullopt, false);
 
     OKButton = new QPushButton(QStringLiteral("OK"), this);
     OKButton->setGeometry(kOkButtonGeometry);
@@ -103,6 +116,35 @@ void TAboutBox::ShowFileLocations(const std::filesystem::path& settingsFile,
     };
     show(Label3, tr("設定ファイル: "), settingsFile);
     show(Label4, tr("録音の保存先: "), recordingDirectory);
+}
+
+void TAboutBox::ShowOutputHealth(const std::optional<OutputHealth>& health, bool bufferGrown) {
+    const auto set = [](QLabel* label, const QString& text) {
+        label->setText(text);
+        label->adjustSize();
+    };
+    if (!health) {
+        set(OutputLabel, tr("出力: なし（サウンドデバイスを待っています）"));
+        set(FormatLabel, QString());
+        set(StateLabel, QString());
+        return;
+    }
+    set(OutputLabel,
+        tr("出力: %1（%2）")
+            .arg(QString::fromStdString(health->output), QString::fromStdString(health->device)));
+    set(FormatLabel, tr("%1 Hz、バッファ %2 フレーム（%3 ms）、遅延 %4 ms")
+                         .arg(health->rate)
+                         .arg(health->bufferFrames)
+                         .arg(Milliseconds(health->bufferFrames, health->rate),
+                              Milliseconds(health->latencyFrames, health->rate)));
+    const QString realtime = !health->realtime   ? tr("確認中")
+                             : *health->realtime ? tr("あり")
+                                                 : tr("なし");
+    QString state =
+        tr("リアルタイム優先度: %1、アンダーラン: %2 回").arg(realtime).arg(health->underruns);
+    if (bufferGrown)
+        state += tr("、バッファ拡大済み");
+    set(StateLabel, state);
 }
 
 void TAboutBox::ShowInFront() {

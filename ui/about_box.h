@@ -3,6 +3,9 @@
 #include <QDialog>
 
 #include <filesystem>
+#include <optional>
+
+#include "audio/realtime_output.h"
 
 class QFrame;
 class QLabel;
@@ -25,6 +28,12 @@ public:
     void ShowFileLocations(const std::filesystem::path& settingsFile,
                            const std::filesystem::path& recordingDirectory);
 
+    // The audio path's figures, below the notes: the output in use and its device, its
+    // rate, buffer and added latency, whether its thread runs real-time, the underruns
+    // since it opened, and whether the buffer grew because they kept coming. Without an
+    // output (a lost or missing device) the box says that none plays.
+    void ShowOutputHealth(const std::optional<OutputHealth>& health, bool bufferGrown);
+
     QFrame* Panel1;
     QLabel* ProgramIcon;
     QLabel* ProductName;
@@ -34,6 +43,10 @@ public:
     QLabel* Label3;
     QLabel* Label4;
     QLabel* Label5;
+    QFrame* Panel2;
+    QLabel* OutputLabel;
+    QLabel* FormatLabel;
+    QLabel* StateLabel;
     QPushButton* OKButton;
 
 private:

@@ -23,6 +23,7 @@
 #include <iostream>
 #include <utility>
 
+#include "audio/realtime_scheduling.h"
 #include "engine/startup.h"
 #include "settings/midi_bindings_file.h"
 #include "ui/about_box.h"
@@ -57,6 +58,8 @@ constexpr int kReturnIntervalMs = 5;
 constexpr std::chrono::seconds kReopenInterval{1};
 // A device that has not played out what it had by then is stuck: the window closes anyway.
 constexpr std::chrono::seconds kLongestDrain{1};
+// How often an open About box shows the audio path's figures anew.
+constexpr std::chrono::milliseconds kHealthInterval{500};
 
 // The groups are small for a 12-pixel Japanese font: the frame's top line runs through
 // the middle of the title, so the title costs no row of its own and the first row of
@@ -377,6 +380,7 @@ TForm1::TForm1(TForm1Setup setup, QWidget* parent)
       recordingDirectory_(std::move(setup.recordingDirectory)),
       showError_(std::move(setup.showError)), lowLatency_(setup.lowLatency),
       midiChannel_(setup.midiChannel), openSequencer_(setup.openSequencer) {
+    defaultErrorBox_ = !showError_;
     if (!showError_)
         showError_ = [this](const std::string& message) { ShowModalError(this, message); };
     BlockSource& source = *this;
@@ -532,7 +536,10 @@ void TForm1::BuildFlatButtons() {
     btnExit = MakeFlatButton(this, kExitButton);
     connect(btnOutput, &QToolButton::clicked, this, [] { LaunchMixer(); });
     connect(btnRecord, &QToolButton::clicked, this, &TForm1::btnRecordClick);
-    connect(btnAbout, &QToolButton::clicked, this, [this] { AboutBox->ShowInFront(); });
+    connect(btnAbout, &QToolButton::clicked, this, [this] {
+        ShowHealth();
+        AboutBox->ShowInFront();
+    });
     connect(btnExit, &QToolButton::clicked, this, &TForm1::close);
 }
 
@@ -573,17 +580,41 @@ void TForm1::FormCreate() {
 // then does the stuck-key sweep start. Without a device the player still takes every
 // input on this thread, so that the keys light up as they always have.
 bool TForm1::OpenAudio() {
+    std::optional<Error> notOpened;
     if (lowLatency_) {
         Result<std::unique_ptr<RealtimeOutput>> opened = RealtimeOutput::Open(*lowLatency_);
         if (opened)
             output_ = std::move(*opened);
         else
-            ShowError(WithReason(kOpenError, opened.error()));
+            notOpened = opened.error();
     }
-    Result<std::unique_ptr<RealtimePlayer>> player = RealtimePlayer::Create(
-        *state_, RealtimePlayer::Pace::Live, output_ ? output_->SampleRate() : kSampleRate);
-    if (!player) {
+    if (!CreatePlayer(output_ ? output_->SampleRate() : kSampleRate)) {
         output_.reset();
+        return false;
+    }
+    if (output_) {
+        StartOutput();
+        return true;
+    }
+    if (lowLatency_) {
+        // A user who starts the program before the sound server gets sound when it comes:
+        // the device is tried again as a lost one is, while the program goes on.
+        outputLost_ = true;
+        nextReopen_ = std::chrono::steady_clock::now() + kReopenInterval;
+        returnTimer_.start(kReturnIntervalMs);
+        ShowErrorWithoutWaiting(
+            WithReason(kOpenError, *notOpened) + "\n" +
+            tr("サウンドサーバーを起動してください。起動すると Morvane は自動的に接続します。")
+                .toStdString());
+        return false;
+    }
+    return waveOut_ && waveOut_->OpenOutput();
+}
+
+bool TForm1::CreatePlayer(int deviceRate) {
+    Result<std::unique_ptr<RealtimePlayer>> player =
+        RealtimePlayer::Create(*state_, RealtimePlayer::Pace::Live, deviceRate);
+    if (!player) {
         ShowError(WithReason(kOpenError, player.error()));
         return false;
     }
@@ -592,13 +623,35 @@ bool TForm1::OpenAudio() {
     static_cast<void>(player_->ListenToMidi(midiChannel_, bindings_));
     SendPresets();
     sentSound_ = *state_;
-    if (output_) {
+    return true;
+}
+
+// The callback only ever touches the player and its state: kept in memory, where the
+// system allows, they never wait for a page to come back from swap.
+void TForm1::StartOutput() {
+    LockInMemory(player_.get(), sizeof(RealtimePlayer));
+    LockInMemory(&player_->State(), sizeof(SynthState));
+    if (!recorderThread_)
         recorderThread_ = std::make_unique<RecorderThread>(*player_, *recorder_);
-        output_->Attach(*player_);
+    growth_.Restart(std::chrono::steady_clock::now());
+    output_->Attach(*player_);
+    if (!returnTimer_.isActive())
         returnTimer_.start(kReturnIntervalMs);
-        return true;
+    if (!input_->SweepRunning())
+        input_->StartSweep();
+}
+
+// The start-up failure's box does not hold up the start: the window comes up and the
+// device is tried again behind the box.
+void TForm1::ShowErrorWithoutWaiting(const std::string& message) {
+    if (!defaultErrorBox_) {
+        ShowError(message);
+        return;
     }
-    return waveOut_ && waveOut_->OpenOutput();
+    auto* box = new QMessageBox(QMessageBox::Critical, Text(kErrorCaption),
+                                QString::fromStdString(message), QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 // With the classic ring (or no device) this thread renders too, so the event is applied
@@ -733,10 +786,14 @@ void TForm1::CheckLowLatencyOutput() {
         if (output_) {
             if (std::optional<Error> loss = output_->Loss())
                 LoseOutput(*loss);
+            else
+                TendOutput();
         } else if (outputLost_ && std::chrono::steady_clock::now() >= nextReopen_) {
             TryReopen();
         }
     }
+    if (AboutBox->isVisible() && std::chrono::steady_clock::now() >= nextHealthShown_)
+        ShowHealth();
     // The close may wait on a box: the device is released by then.
     if (drainRequested_ &&
         (!output_ || output_->Heard() || std::chrono::steady_clock::now() >= drainDeadline_)) {
@@ -773,7 +830,41 @@ void TForm1::TryReopen() {
     }
     output_ = std::move(*opened);
     outputLost_ = false;
-    output_->Attach(*player_);
+    StartOutput();
+}
+
+// Real-time scheduling for the callback's thread once it runs, and a buffer that grows
+// while underruns keep coming. The larger buffer is a new output: a moment of silence
+// once, instead of a click every few seconds.
+void TForm1::TendOutput() {
+    output_->Tend();
+    const std::optional<double> grown = growth_.Observe(
+        output_->Underruns(), output_->BufferSeconds(), std::chrono::steady_clock::now());
+    if (!grown)
+        return;
+    RealtimeOutputOptions options = *lowLatency_;
+    options.api = output_->Api();
+    options.bufferSeconds = *grown;
+    output_.reset();
+    Result<std::unique_ptr<RealtimeOutput>> opened = RealtimeOutput::Open(options);
+    if (!opened || (*opened)->SampleRate() != player_->DeviceRate()) {
+        outputLost_ = true;
+        nextReopen_ = std::chrono::steady_clock::now() + kReopenInterval;
+        player_->Apply();
+        DrainReturnQueues();
+        return;
+    }
+    lowLatency_->bufferSeconds = *grown;
+    output_ = std::move(*opened);
+    StartOutput();
+}
+
+void TForm1::ShowHealth() {
+    nextHealthShown_ = std::chrono::steady_clock::now() + kHealthInterval;
+    std::optional<OutputHealth> health;
+    if (output_)
+        health = output_->Health();
+    AboutBox->ShowOutputHealth(health, growth_.Grown());
 }
 
 // The title-bar close, Alt+F4 and the exit button all come here. The first request only

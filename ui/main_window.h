@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "audio/buffer_growth.h"
 #include "audio/error_reporter.h"
 #include "audio/realtime_output.h"
 #include "audio/realtime_player.h"
@@ -139,6 +140,11 @@ private:
     void BuildFlatButtons();
     void FormCreate();
     bool OpenAudio();
+    bool CreatePlayer(int deviceRate);
+    void StartOutput();
+    void TendOutput();
+    void ShowHealth();
+    void ShowErrorWithoutWaiting(const std::string& message);
     void SendInput(const InputEvent& event);
     void SendEvent(const RealtimePlayer::Event& event);
     void ApplyHere();
@@ -208,6 +214,10 @@ private:
     // Input has had to wait for room in the player's queue, which is said once.
     bool waitingTold_ = false;
     std::chrono::steady_clock::time_point nextReopen_;
+    BufferGrowth growth_;
+    std::chrono::steady_clock::time_point nextHealthShown_;
+    // No box of the test's own: the start-up failure's box can be shown without waiting.
+    bool defaultErrorBox_ = true;
     bool drainRequested_ = false;
     std::chrono::steady_clock::time_point drainDeadline_;
     std::unique_ptr<WaveOut> waveOut_;

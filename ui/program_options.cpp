@@ -40,15 +40,16 @@ const OptionRow kOptions[] = {
          options.audio.latency = *latency;
          return std::nullopt;
      }},
-    {"", "--audio", "API", "auto (default): JACK if a server runs, else portaudio; or jack",
+    {"", "--audio", "API",
+     "auto (default): JACK if a server runs, else PipeWire, else portaudio; or jack, pipewire",
      [](StartOptions& options, std::string_view value) -> std::optional<ProgramCommandLine> {
          std::optional<AudioApi> api = ParseAudioApi(value);
          if (!api)
-             return OptionError{"--audio must be auto, portaudio or jack"};
+             return OptionError{"--audio must be auto, portaudio, jack or pipewire"};
          options.audio.output.api = *api;
          return std::nullopt;
      }},
-    {"", "--no-connect", "", "leave the JACK port unconnected",
+    {"", "--no-connect", "", "leave the JACK port or PipeWire stream unconnected",
      [](StartOptions& options, std::string_view) -> std::optional<ProgramCommandLine> {
          options.audio.output.connect = false;
          return std::nullopt;

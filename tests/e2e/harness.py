@@ -207,6 +207,7 @@ class PipeWire(Server):
     the JACK server does; no session manager is needed to run JACK clients and their links."""
     name = 'jack'
     server_name = 'pipewire-0'
+    devices = ''
 
     def __init__(self, session, rate=RATE):
         super().__init__(session)
@@ -230,6 +231,7 @@ class PipeWire(Server):
                     '    default.clock.min-quantum = %d\n'
                     '    default.clock.max-quantum = %d\n'
                     '}\n' % ((self.rate, self.rate) + (self.rate // 50,) * 3))
+            f.write(self.devices)
         self.spawn(['pipewire'])
 
         def answers():
@@ -246,6 +248,44 @@ class PipeWire(Server):
         super().stop()
 
 
+class NativePipeWire(PipeWire):
+    """A PipeWire desktop in miniature, for native PipeWire clients: a session bus, PipeWire
+    with its clock fixed as above and a null sink as its one device, and WirePlumber, which
+    joins a new stream to that sink as a desktop's session manager does. Its JACK layer
+    records any port, the program's stream "Morvane:output_MONO" among them."""
+    name = 'pipewire'
+    devices = ('context.objects = [\n'
+               '    { factory = adapter args = {\n'
+               '        factory.name = support.null-audio-sink\n'
+               '        node.name = "%s" media.class = "Audio/Sink"\n'
+               '        audio.position = [ MONO ] node.driver = true object.linger = true } }\n'
+               ']\n' % SINK)
+
+    def start(self):
+        env = self.session.env
+        bus = os.path.join(self.session.runtime_directory, 'bus')
+        env['DBUS_SESSION_BUS_ADDRESS'] = 'unix:path=' + bus
+        with open(os.path.join(self.directory, 'session-log'), 'ab') as log:
+            self.helpers = [subprocess.Popen(['dbus-daemon', '--session', '--nofork',
+                                              '--nopidfile', '--address=unix:path=' + bus],
+                                             stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                                             env=env, start_new_session=True)]
+            wait_until(lambda: os.path.exists(bus), 'the session bus')
+            super().start()
+            self.helpers.append(subprocess.Popen(['wireplumber'], stdin=subprocess.DEVNULL,
+                                                 stdout=log, stderr=log, env=env,
+                                                 start_new_session=True))
+        wait_until(lambda: SINK in self.session.run(['pw-metadata', '-n', 'default'],
+                                                    check=False).stdout,
+                   'WirePlumber to choose the null sink')
+
+    def stop(self):
+        super().stop()
+        for helper in reversed(getattr(self, 'helpers', [])):
+            stop_process(helper)
+        self.helpers = []
+
+
 def jack_server_kind():
     """The JACK server the session starts: jackd, or PipeWire when the test asks for it."""
     return PipeWire if os.environ.get('MORVANE_E2E_JACK') == 'pipewire' else Jack
@@ -254,8 +294,9 @@ def jack_server_kind():
 class Session:
     """The servers and programs of one test, all ended on leaving the with-block."""
 
-    def __init__(self, x=False, pulse=False, jack=False):
-        """jack is True for a JACK server at the engine's rate, or the rate it runs at."""
+    def __init__(self, x=False, pulse=False, jack=False, pipewire=False):
+        """jack is True for a JACK server at the engine's rate, or the rate it runs at;
+        pipewire the same for a PipeWire server with a session manager."""
         base = os.environ.get('E2E_WORK_DIRECTORY') or None
         if base:
             os.makedirs(base, exist_ok=True)
@@ -275,7 +316,10 @@ class Session:
                         HOME=self.directory)
         self.wanted = [server for server, on in ((Xvfb, x), (PulseAudio, pulse),
                                                  (lambda s: jack_server_kind()(s, RATE if jack is True else jack),
-                                                  jack)) if on]
+                                                  jack),
+                                                 (lambda s: NativePipeWire(
+                                                     s, RATE if pipewire is True else pipewire),
+                                                  pipewire)) if on]
         self.servers = {}
         self.programs = []
         self.captures = 0
@@ -461,8 +505,9 @@ class JackCapture:
 
     def __enter__(self):
         import jack  # only the JACK tests need the module
+        server = self.session.servers.get('jack') or self.session.server('pipewire')
         self.client = jack.Client('e2e-capture', no_start_server=True,
-                                  servername=self.session.server('jack').server_name)
+                                  servername=server.server_name)
         port = self.client.inports.register('in')
 
         @self.client.set_process_callback

@@ -81,6 +81,7 @@ private slots:
 
     void aboutBoxLayout();
     void aboutBoxInEnglishFitsItsPanel();
+    void aboutBoxShowsTheAudioPathsHealth();
     void aboutBoxShowsWithoutBlockingAndHides();
     void aboutBoxEnterPressesOk();
 
@@ -140,7 +141,7 @@ void ShellTest::programIconComesInEverySize() {
 void ShellTest::aboutBoxLayout() {
     TAboutBox box;
     QCOMPARE(box.windowTitle(), QStringLiteral("バージョン情報"));
-    QCOMPARE(box.size(), QSize(415, 249));
+    QCOMPARE(box.size(), QSize(415, 313));
     QCOMPARE(box.minimumSize(), box.maximumSize());
     QVERIFY(!(box.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
     QCOMPARE(box.font().family(), QStringLiteral("Noto Sans CJK JP"));
@@ -149,7 +150,8 @@ void ShellTest::aboutBoxLayout() {
     QCOMPARE(box.Panel1->geometry(), QRect(8, 8, 401, 193));
     QCOMPARE(box.ProgramIcon->geometry(), QRect(24, 16, 33, 33));
     QVERIFY(!box.ProgramIcon->pixmap().isNull());
-    QCOMPARE(box.OKButton->geometry(), QRect(159, 212, 75, 25));
+    QCOMPARE(box.Panel2->geometry(), QRect(8, 209, 401, 57));
+    QCOMPARE(box.OKButton->geometry(), QRect(159, 276, 75, 25));
     QCOMPARE(box.OKButton->text(), QStringLiteral("OK"));
     QVERIFY(box.OKButton->isDefault());
 
@@ -190,6 +192,47 @@ void ShellTest::aboutBoxInEnglishFitsItsPanel() {
     QCOMPARE(box.Label3->text(), QStringLiteral("Settings file: /home/someone/morvane.ini"));
     for (const QLabel* label : box.Panel1->findChildren<QLabel*>())
         QVERIFY2(label->geometry().right() < box.Panel1->width() - 1, qPrintable(label->text()));
+}
+
+// Each output as the box shows it, every line inside the panel.
+void ShellTest::aboutBoxShowsTheAudioPathsHealth() {
+    const struct {
+        const char* what;
+        std::optional<OutputHealth> health;
+        bool grown;
+        QStringList lines;
+    } cases[] = {
+        {"PipeWire at the engine's rate, real-time",
+         OutputHealth{"PipeWire", "Morvane", 22050, 118, 559, true, 0},
+         false,
+         {"出力: PipeWire（Morvane）", "22050 Hz、バッファ 118 フレーム（5.4 ms）、遅延 25.4 ms",
+          "リアルタイム優先度: あり、アンダーラン: 0 回"}},
+        {"JACK at 48000 Hz, no real-time server",
+         OutputHealth{"JACK", "Morvane-01", 48000, 960, 1920, false, 3},
+         false,
+         {"出力: JACK（Morvane-01）", "48000 Hz、バッファ 960 フレーム（20.0 ms）、遅延 40.0 ms",
+          "リアルタイム優先度: なし、アンダーラン: 3 回"}},
+        {"PortAudio before its first callback, grown",
+         OutputHealth{"PortAudio", "default", 22050, 64, 882, std::nullopt, 7},
+         true,
+         {"出力: PortAudio（default）", "22050 Hz、バッファ 64 フレーム（2.9 ms）、遅延 40.0 ms",
+          "リアルタイム優先度: 確認中、アンダーラン: 7 回、バッファ拡大済み"}},
+        {"no output",
+         std::nullopt,
+         false,
+         {"出力: なし（サウンドデバイスを待っています）", "", ""}},
+    };
+    TAboutBox box;
+    for (const auto& c : cases) {
+        box.ShowOutputHealth(c.health, c.grown);
+        const QList<QLabel*> labels{box.OutputLabel, box.FormatLabel, box.StateLabel};
+        for (int i = 0; i < labels.size(); ++i) {
+            QCOMPARE(labels[i]->parentWidget(), box.Panel2);
+            QVERIFY2(labels[i]->text() == c.lines[i],
+                     qPrintable(c.what + (": " + labels[i]->text())));
+            QVERIFY2(labels[i]->geometry().right() < box.Panel2->width() - 1, c.what);
+        }
+    }
 }
 
 void ShellTest::aboutBoxShowsWithoutBlockingAndHides() {

@@ -1,0 +1,105 @@
+"""The program as a native PipeWire client, on a private PipeWire with a session manager: a
+key and morvane-render --play arrive bit for bit at the graph's rate, resampled as for JACK at
+another, and a server that dies and comes back costs one message and brings the sound back."""
+
+import os
+import subprocess
+import time
+import unittest
+
+import harness
+
+PORT = 'Morvane:output_MONO'
+# As in the play test: whole silent blocks first, so the recorder has joined the stream.
+SCORE = 'render 10\non 4\non 8\non 11\nrender 50\noff 4\noff 8\noff 11\nrender 60\n'
+HOLD = 1.0
+COMPARED_BLOCKS = 30
+ERROR_CAPTION = 'エラー'
+BACK_WITHIN = 5.0
+
+
+def error_boxes(session, program):
+    windows = session.run(['xdotool', 'search', '--onlyvisible', '--pid', str(program.pid),
+                           '--name', '.'], check=False).stdout.split()
+    return [window for window in windows
+            if session.run(['xdotool', 'getwindowname', window],
+                           check=False).stdout.strip() == ERROR_CAPTION]
+
+
+def start_without_jack_layer(session):
+    """The program loads JACK's own library, which finds no server: --audio=auto goes on
+    to PipeWire, as on a desktop without a JACK server. The test's tools keep the layer."""
+    library_path = session.env.pop('LD_LIBRARY_PATH', None)
+    try:
+        return session.start_morvane()
+    finally:
+        if library_path is not None:
+            session.env['LD_LIBRARY_PATH'] = library_path
+
+
+class NativePipeWire(unittest.TestCase):
+    def test_played_score_is_its_offline_rendering(self):
+        for rate in [harness.RATE, 48000]:
+            with self.subTest(rate=rate):
+                harness.allowing_an_underrun(lambda: self.play(rate))
+
+    def play(self, rate):
+        with harness.Session(pipewire=rate) as session:
+            score = os.path.join(session.directory, 'chord.score')
+            with open(score, 'w') as f:
+                f.write(SCORE)
+            with session.jack_capture(PORT) as capture:
+                played = session.run([os.environ['MORVANE_RENDER'], '--audio=pipewire', '--play',
+                                      score], check=False)
+            self.assertEqual(played.returncode, 0, played.stderr)
+            reference = session.render(SCORE)
+            if rate == harness.RATE:
+                harness.find_reference(reference, capture.samples)
+            else:
+                resampled = subprocess.run([os.environ['MORVANE_RESAMPLE'], str(rate)],
+                                           input=reference, capture_output=True,
+                                           check=True).stdout
+                harness.find_reference(resampled, capture.floats, width=4)
+
+    def test_a_held_key_found_by_default_is_its_offline_rendering(self):
+        harness.allowing_an_underrun(self.hold_a_key)
+
+    def hold_a_key(self):
+        with harness.Session(x=True, pipewire=True) as session:
+            program, window, home = start_without_jack_layer(session)
+            with session.jack_capture(PORT) as capture:
+                time.sleep(0.5)  # the recorder joins the stream
+                session.run(['xdotool', 'keydown', '52'])
+                time.sleep(HOLD)
+                session.run(['xdotool', 'keyup', '52'])
+            self.assertIsNone(program.poll(), 'the program ended')
+            reference = session.render('on 1\nrender %d\n' % COMPARED_BLOCKS)
+            harness.find_reference(reference, capture.samples)
+
+    def test_server_killed_and_back_one_box_and_the_sound_returns(self):
+        with harness.Session(x=True, pipewire=True) as session:
+            program, window, home = start_without_jack_layer(session)
+            server = session.server('pipewire')
+            session.run(['xdotool', 'keydown', '52'])  # Z, held to the end
+            server.process.kill()
+            server.process.wait()
+            harness.wait_until(lambda: error_boxes(session, program), 'an error box')
+            time.sleep(2.0)
+            self.assertEqual(len(error_boxes(session, program)), 1, 'one box for one loss')
+            (box,) = error_boxes(session, program)
+            session.run(['xdotool', 'windowfocus', '--sync', box])
+            session.run(['xdotool', 'key', 'Return'])
+            harness.wait_until(lambda: not error_boxes(session, program), 'the box to go')
+
+            server.stop()
+            server.start()
+            with session.jack_capture(PORT) as after:
+                time.sleep(BACK_WITHIN)
+            self.assertIsNone(program.poll(), 'the program ended')
+            self.assertIsNotNone(harness.first_sound(after.samples),
+                                 'no sound once the server was back')
+            session.run(['xdotool', 'keyup', '52'])
+
+
+if __name__ == '__main__':
+    unittest.main()
