@@ -12,6 +12,7 @@ Run as a program, this module starts the servers around one command:
 
 import argparse
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -168,6 +169,9 @@ class PulseAudio(Server):
 class Jack(Server):
     name = 'jack'
 
+    # The soak test runs the server real-time, as a musician's is.
+    realtime = False
+
     def __init__(self, session, rate=RATE):
         super().__init__(session)
         self.rate = rate
@@ -180,8 +184,8 @@ class Jack(Server):
         env.update(JACK_DEFAULT_SERVER=server, JACK_NO_START_SERVER='1',
                    JACK_NO_AUDIO_RESERVATION='1')
         # A period of 20 ms at any rate: one engine block at 22050 Hz.
-        self.spawn(['jackd', '--no-realtime', '-n', server, '-d', 'dummy', '-r', str(self.rate),
-                    '-p', str(self.rate // 50)])
+        self.spawn(['jackd', '--realtime' if self.realtime else '--no-realtime', '-n', server,
+                    '-d', 'dummy', '-r', str(self.rate), '-p', str(self.rate // 50)])
 
         def answers():
             self.check_alive()
@@ -573,6 +577,47 @@ class BusyCores:
     def __exit__(self, *exc):
         for spinner in self.spinners:
             stop_process(spinner)
+
+
+class BusyCompiler:
+    """A C++ compile at normal priority, over and over while the with-block runs, as a
+    developer's build beside the instrument: the compiler's processes come and go and
+    take memory and the disk as well as the cores. Stopped by the PID of its loop, whose
+    session holds the compiler too."""
+
+    SOURCE = ('#include <map>\n#include <regex>\n#include <string>\n#include <vector>\n'
+              'int main() { std::map<std::string, std::vector<std::regex>> m;'
+              ' m["a"].emplace_back("a+b*"); return int(m.size()); }\n')
+
+    def __enter__(self):
+        self.loop = subprocess.Popen(
+            ['sh', '-c', 'while :; do printf "%s" "$0" | g++ -O2 -x c++ - -o /dev/null; done',
+             self.SOURCE], stdin=subprocess.DEVNULL, start_new_session=True)
+        return self
+
+    def __exit__(self, *exc):
+        try:
+            os.killpg(self.loop.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        self.loop.wait()
+
+
+def count_gaps_in(underrun):
+    """How many gaps of silence an Underrun found, and its text."""
+    text = str(underrun)
+    places = re.search(r'at (\d+) places', text)
+    return (int(places.group(1)) if places else text.count(' samples at sample ')), text
+
+
+def record_soak(output, load, gaps, detail=''):
+    """A row of the soak table, which ./test -L soak prints at the end."""
+    base = os.environ.get('E2E_WORK_DIRECTORY')
+    if not base:
+        return
+    os.makedirs(base, exist_ok=True)
+    with open(os.path.join(base, 'soak-table'), 'a') as table:
+        table.write('%-10s %-36s %3d gap(s) %s\n' % (output, load, gaps, detail[:160]))
 
 
 def first_sound(samples, width=2):
