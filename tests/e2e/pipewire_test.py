@@ -1,6 +1,7 @@
 """The program as a native PipeWire client, on a private PipeWire with a session manager: a
 key and morvane-render --play arrive bit for bit at the graph's rate, resampled as for JACK at
-another, and a server that dies and comes back costs one message and brings the sound back."""
+another; a server that dies and comes back costs one message and brings the sound back, and
+one that comes only after the program started brings the sound too."""
 
 import os
 import subprocess
@@ -24,6 +25,15 @@ def error_boxes(session, program):
     return [window for window in windows
             if session.run(['xdotool', 'getwindowname', window],
                            check=False).stdout.strip() == ERROR_CAPTION]
+
+
+def dismiss(session, program, window):
+    """OK on the one error box, and the keyboard back to the main window."""
+    (box,) = error_boxes(session, program)
+    session.run(['xdotool', 'windowfocus', '--sync', box])
+    session.run(['xdotool', 'key', 'Return'])
+    harness.wait_until(lambda: not error_boxes(session, program), 'the box to go')
+    session.run(['xdotool', 'windowfocus', '--sync', window])
 
 
 def start_without_jack_layer(session):
@@ -76,6 +86,23 @@ class NativePipeWire(unittest.TestCase):
             reference = session.render('on 1\nrender %d\n' % COMPARED_BLOCKS)
             harness.find_reference(reference, capture.samples)
 
+    def test_started_before_the_server_it_plays_once_the_server_comes(self):
+        with harness.Session(x=True, pipewire=True) as session:
+            server = session.server('pipewire')
+            server.stop()
+            program, window, home = start_without_jack_layer(session)
+            harness.wait_until(lambda: error_boxes(session, program), 'an error box')
+            dismiss(session, program, window)
+
+            server.start()
+            session.run(['xdotool', 'keydown', '52'])
+            with session.jack_capture(PORT) as after:
+                time.sleep(BACK_WITHIN)
+            session.run(['xdotool', 'keyup', '52'])
+            self.assertIsNone(program.poll(), 'the program ended')
+            self.assertIsNotNone(harness.first_sound(after.samples),
+                                 'no sound once the server had come')
+
     def test_server_killed_and_back_one_box_and_the_sound_returns(self):
         with harness.Session(x=True, pipewire=True) as session:
             program, window, home = start_without_jack_layer(session)
@@ -86,10 +113,7 @@ class NativePipeWire(unittest.TestCase):
             harness.wait_until(lambda: error_boxes(session, program), 'an error box')
             time.sleep(2.0)
             self.assertEqual(len(error_boxes(session, program)), 1, 'one box for one loss')
-            (box,) = error_boxes(session, program)
-            session.run(['xdotool', 'windowfocus', '--sync', box])
-            session.run(['xdotool', 'key', 'Return'])
-            harness.wait_until(lambda: not error_boxes(session, program), 'the box to go')
+            dismiss(session, program, window)
 
             server.stop()
             server.start()

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "audio/manual_wave_out.h"
+#include "ui/about_box.h"
 #include "ui/glyphs.h"
 #include "ui/main_window.h"
 #include "ui/panel_widgets.h"
@@ -725,6 +726,35 @@ private slots:
         QVERIFY(image.save(
             QDir(QCoreApplication::applicationDirPath()).filePath("morvane-window.png")));
         QTest::mouseRelease(w.form->KeyButtons()[20], Qt::LeftButton);
+    }
+
+    // Started before the sound server: one message with the reason and what to do, the
+    // window comes up all the same, the device is tried again in silence, and the About
+    // box says that nothing plays yet.
+    void startedBeforeTheSoundServerSaysWhatToDoAndWaits() {
+        qputenv("JACK_DEFAULT_SERVER", "morvane-test-no-such-server");
+        qputenv("JACK_NO_START_SERVER", "1");
+        QTemporaryDir folder;
+        std::vector<std::string> errors;
+        RealtimeOutputOptions jack;
+        jack.api = AudioApi::Jack;
+        TForm1 form(TForm1Setup{nullptr,
+                                std::filesystem::path(folder.path().toStdString()) / "morvane.ini",
+                                folder.path().toStdString(),
+                                [&](const std::string& message) { errors.push_back(message); },
+                                jack, std::nullopt, false});
+        QCOMPARE(errors.size(), std::size_t{1});
+        const QString message = QString::fromStdString(errors[0]);
+        QVERIFY2(message.startsWith("Problem creating play handle: "), qPrintable(message));
+        QVERIFY2(message.endsWith("\nサウンドサーバーを起動してください。"
+                                  "起動すると Morvane は自動的に接続します。"),
+                 qPrintable(message));
+        QTest::qWait(1500); // a retry or two
+        QCOMPARE(errors.size(), std::size_t{1});
+        form.btnAbout->click();
+        QCOMPARE(form.AboutBox->OutputLabel->text(),
+                 QString("出力: なし（サウンドデバイスを待っています）"));
+        form.AboutBox->hide();
     }
 };
 
