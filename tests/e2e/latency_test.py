@@ -1,9 +1,10 @@
-"""Key-to-sound in both latency modes, measured in one run: how long from a key pressed
-through XTEST to the note's first non-zero sample at the sound server.
+"""Key-to-sound in both latency modes and on PipeWire, measured in one run: how long from a
+key pressed through XTEST to the note's first non-zero sample at the sound server.
 
 For each mode the real program runs on a virtual display beside a private PulseAudio with a
-22050 Hz null sink, and a person presses a different key each time, waiting for silence in
-between, so that every note starts from quiet and its first non-zero sample is its onset.
+22050 Hz null sink, or (pipewire) a private PipeWire at 22050 Hz whose quantum the stream
+chooses, and a person presses a different key each time, waiting for silence in between, so
+that every note starts from quiet and its first non-zero sample is its onset.
 
 One clock for both ends, the system's monotonic clock:
 - A press is timed by the X server: the key event's timestamp, which xev reads from the
@@ -11,7 +12,9 @@ One clock for both ends, the system's monotonic clock:
   the moments xdotool started and returned).
 - A sample is timed by the capture's clock (harness.Capture): when it was at the sink, to
   within the sink's mixing period, which the capture's requested latency (CAPTURE_MSEC)
-  keeps short, and the quickest delivery from the sink to us.
+  keeps short, and the quickest delivery from the sink to us. On PipeWire the recorder is a
+  node of the graph (harness.JackCapture), called in the cycle that hands the sample to the
+  sink: to within the quickest wake-up of a cycle.
 The attack is at its quickest: a note's first non-zero sample comes within five samples
 (a quarter of a millisecond) of the start of the block that carries it.
 
@@ -31,7 +34,7 @@ import time
 
 import harness
 
-MODES = ['low', 'classic']
+MODES = ['low', 'classic', 'pipewire']
 # Fresh notes, a new key each time: Z to / on the lower row, then Q, W, E, R, T.
 KEYS = [str(code) for code in range(52, 62)] + [str(code) for code in range(24, 29)]
 # The quickest onset and end the panel allows: the first sample of a note sounds, and the
@@ -94,36 +97,69 @@ def wait_for(condition, what, timeout):
         time.sleep(0.005)
 
 
-def sounds_after(capture, start):
+class Recorded:
+    """What a capture holds so far: the sink's s16le samples (PulseAudio), or the stream's
+    float32 samples in the graph (PipeWire)."""
+
+    def __init__(self, capture):
+        self.capture = capture
+        self.width = 4 if isinstance(capture, harness.JackCapture) else 2
+
+    def live(self, start=0):
+        if self.width == 4:
+            return self.capture.live_floats(start)
+        return self.capture.live_samples(start)
+
+    def length(self):
+        return len(self.live()) // self.width
+
+
+def sounds_after(recorded, start):
     """The index of the first non-zero sample from start on, or None."""
-    found = harness.first_sound(capture.live_samples(start))
+    found = harness.first_sound(recorded.live(start), recorded.width)
     return None if found is None else start + found
 
 
-def quiet(capture):
+def quiet(recorded):
     length = int(QUIET * harness.RATE)
-    tail = capture.live_samples(max(0, len(capture.data) // 2 - length))
-    return len(tail) == length * 2 and not any(tail)
+    tail = recorded.live(max(0, recorded.length() - length))
+    return len(tail) == length * recorded.width and not any(tail)
+
+
+# What each measured setup plays through: the program's options, the servers, and where the
+# sound is caught.
+SETUPS = {
+    'low': (['--latency=low'], {'pulse': True}, None),
+    'classic': (['--latency=classic'], {'pulse': True}, None),
+    # The stream asks for its own quantum, as on a desktop: the server allows down to 32
+    # frames here.
+    'pipewire': (['--latency=low', '--audio=pipewire'], {'pipewire': True},
+                 'Morvane:output_MONO'),
+}
 
 
 def measure(mode, presses):
     """Key-to-sound of each press, in seconds."""
-    with harness.Session(x=True, pulse=True) as session:
-        with session.capture(CAPTURE_MSEC) as capture:
-            program, window, home = session.start_morvane(SETTINGS, args=['--latency=' + mode])
+    args, servers, port = SETUPS[mode]
+    harness.NativePipeWire.min_quantum = 32
+    with harness.Session(x=True, **servers) as session:
+        capture = session.jack_capture(port) if port else session.capture(CAPTURE_MSEC)
+        with capture:
+            recorded = Recorded(capture)
+            program, window, home = session.start_morvane(SETTINGS, args=args)
             keys = KeyTimes(session, window)
             time.sleep(SETTLE)
             timed = []
             for key in KEYS[:presses]:
-                wait_for(lambda: quiet(capture), 'no silence before a press', QUIET_TIMEOUT)
+                wait_for(lambda: quiet(recorded), 'no silence before a press', QUIET_TIMEOUT)
                 # The new note cannot be in what the sink has already played.
-                start = len(capture.data) // 2
+                start = recorded.length()
                 pressed = keys.press(session, key)
-                wait_for(lambda: sounds_after(capture, start) is not None,
+                wait_for(lambda: sounds_after(recorded, start) is not None,
                          'key %s (in %s mode) made no sound' % (key, mode), SOUND_TIMEOUT)
                 time.sleep(HOLD)
                 session.run(['xdotool', 'keyup', key])
-                timed.append((pressed, sounds_after(capture, start)))
+                timed.append((pressed, sounds_after(recorded, start)))
             if program.poll() is not None:
                 raise harness.E2eError('the program ended in %s mode' % mode)
         # The clock is read after the capture: every piece of it narrows the bound.
