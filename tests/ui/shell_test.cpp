@@ -187,11 +187,18 @@ void ShellTest::aboutBoxInEnglishFitsItsPanel() {
     QCoreApplication::installTranslator(&english);
     TAboutBox box;
     box.ShowFileLocations("/home/someone/morvane.ini", "/home/someone/" + std::string(200, 'x'));
+    // The longest lines the output's health makes.
+    box.ShowOutputHealth(
+        OutputHealth{"PortAudio", "default", 192000, 4096, 88200, std::nullopt, 123456}, true);
     QCoreApplication::removeTranslator(&english);
     QCOMPARE(box.windowTitle(), QStringLiteral("About Morvane"));
     QCOMPARE(box.Label3->text(), QStringLiteral("Settings file: /home/someone/morvane.ini"));
-    for (const QLabel* label : box.Panel1->findChildren<QLabel*>())
-        QVERIFY2(label->geometry().right() < box.Panel1->width() - 1, qPrintable(label->text()));
+    QCOMPARE(box.StateLabel->text(),
+             QStringLiteral("Real-time priority: checking, underruns: 123456, buffer enlarged"));
+    for (const QFrame* panel : {box.Panel1, box.Panel2}) {
+        for (const QLabel* label : panel->findChildren<QLabel*>())
+            QVERIFY2(label->geometry().right() < panel->width() - 1, qPrintable(label->text()));
+    }
 }
 
 // Each output as the box shows it, every line inside the panel.

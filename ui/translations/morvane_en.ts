@@ -31,6 +31,38 @@
         <source>録音の保存先: </source>
         <translation>Recordings go to: </translation>
     </message>
+    <message>
+        <source>出力: なし（サウンドデバイスを待っています）</source>
+        <translation>Output: none (waiting for a sound device)</translation>
+    </message>
+    <message>
+        <source>出力: %1（%2）</source>
+        <translation>Output: %1 (%2)</translation>
+    </message>
+    <message>
+        <source>%1 Hz、バッファ %2 フレーム（%3 ms）、遅延 %4 ms</source>
+        <translation>%1 Hz, buffer of %2 frames (%3 ms), latency %4 ms</translation>
+    </message>
+    <message>
+        <source>確認中</source>
+        <translation>checking</translation>
+    </message>
+    <message>
+        <source>あり</source>
+        <translation>yes</translation>
+    </message>
+    <message>
+        <source>なし</source>
+        <translation>no</translation>
+    </message>
+    <message>
+        <source>リアルタイム優先度: %1、アンダーラン: %2 回</source>
+        <translation>Real-time priority: %1, underruns: %2</translation>
+    </message>
+    <message>
+        <source>、バッファ拡大済み</source>
+        <translation>, buffer enlarged</translation>
+    </message>
 </context>
 <context>
     <name>morvane::TForm1</name>
@@ -217,6 +249,10 @@
     <message>
         <source>リセット</source>
         <translation>Reset</translation>
+    </message>
+    <message>
+        <source>サウンドサーバーを起動してください。起動すると Morvane は自動的に接続します。</source>
+        <translation>Start the sound server; Morvane connects to it by itself when it comes.</translation>
     </message>
 </context>
 </TS>
