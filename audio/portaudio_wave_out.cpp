@@ -1,6 +1,7 @@
 #include "audio/portaudio_wave_out.h"
 
 #include "audio/portaudio_library.h"
+#include "audio/realtime_scheduling.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -55,6 +56,8 @@ Status PortAudioWaveOut::StartStream() {
     output.sampleFormat = paInt16;
     output.suggestedLatency = suggestedLatency_;
     PaError failure = paDeviceUnavailable;
+    if (const PaDeviceInfo* info = Pa_GetDeviceInfo(output.device); info && info->name)
+        deviceName_ = info->name;
     if (output.device != paNoDevice)
         failure = Pa_OpenStream(&stream_, nullptr, &output, kSampleRate, kBlockSamples, paNoFlag,
                                 Callback, this);
@@ -66,8 +69,11 @@ Status PortAudioWaveOut::StartStream() {
         if (failure != paNoError)
             Pa_CloseStream(stream_);
     }
-    if (failure == paNoError)
+    if (failure == paNoError) {
+        if (const PaStreamInfo* info = Pa_GetStreamInfo(stream_))
+            latencyFrames_ = static_cast<int>(info->outputLatency * kSampleRate);
         return {};
+    }
     Error reason = PortAudioError(failure);
     stream_ = nullptr;
     Pa_Terminate();
@@ -174,6 +180,9 @@ int PortAudioWaveOut::Callback(const void*, void* output, unsigned long frames,
                                const PaStreamCallbackTimeInfo* time, PaStreamCallbackFlags status,
                                void* self) {
     auto* device = static_cast<PortAudioWaveOut*>(self);
+    // One system call, in the first callback only.
+    if (device->callbackThread_.load(std::memory_order_relaxed) == 0)
+        device->callbackThread_.store(CurrentThreadId(), std::memory_order_release);
     if (status & paOutputUnderflow)
         device->deviceUnderruns_.fetch_add(1, std::memory_order_relaxed);
     device->Play(static_cast<std::int16_t*>(output), frames, time->outputBufferDacTime);
@@ -251,6 +260,11 @@ void PortAudioWaveOut::TryReopen() {
 void PortAudioWaveOut::DeliverCompletions() {
     std::uint64_t count;
     [[maybe_unused]] ssize_t n = ::read(wakeFd_, &count, sizeof count);
+    if (!priorityAsked_)
+        if (const pid_t thread = callbackThread_.load(std::memory_order_acquire)) {
+            priorityAsked_ = true;
+            RaisePortAudioThreads(thread);
+        }
     if (listener_ && stream_ && died_.exchange(false))
         LoseStream();
     // A completion may close the device, or run further deliveries nested in a box.
@@ -278,6 +292,19 @@ void PortAudioWaveOut::AwaitCompletions(std::chrono::milliseconds timeout) {
     pollfd wake{wakeFd_, POLLIN, 0};
     ::poll(&wake, 1, static_cast<int>(timeout.count()));
     DeliverCompletions();
+}
+
+std::optional<OutputHealth> PortAudioWaveOut::Health() const {
+    OutputHealth health{.output = "PortAudio",
+                        .device = deviceName_,
+                        .rate = kSampleRate,
+                        .bufferFrames = kBlockSamples,
+                        .latencyFrames = latencyFrames_,
+                        .realtime = std::nullopt,
+                        .underruns = DeviceUnderruns()};
+    if (const pid_t thread = callbackThread_.load(std::memory_order_acquire))
+        health.realtime = RunsRealtime(thread);
+    return health;
 }
 
 void PortAudioWaveOut::WaitUntilHeard() {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <string>
 
 #include "audio/spsc_ring.h"
 #include "audio/wave_out_device.h"
@@ -59,6 +60,9 @@ public:
     long QueueUnderruns() const { return queueUnderruns_.load(); }
     // Callbacks that came too late for the device (PortAudio's output underflow).
     long DeviceUnderruns() const { return deviceUnderruns_.load(); }
+    // The device's figures for the About box: its buffer is one block, its latency the
+    // device's own, ahead of which the ring keeps what it has in flight.
+    std::optional<OutputHealth> Health() const override;
 
 private:
     static constexpr std::size_t kRingCapacity = 64;
@@ -82,6 +86,12 @@ private:
     void TryReopen();
 
     double suggestedLatency_;
+    std::string deviceName_;
+    int latencyFrames_ = 0;
+    // Named by the first callback of a stream; its priority is raised once, on the
+    // owner's thread.
+    std::atomic<pid_t> callbackThread_{0};
+    bool priorityAsked_ = false;
     int wakeFd_ = -1;
     std::unique_ptr<QSocketNotifier> notifier_;
     std::unique_ptr<QTimer> reopenTimer_;

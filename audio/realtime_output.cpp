@@ -19,12 +19,6 @@ namespace {
 // The sound server's own buffering beyond what the device reports, at the engine's rate.
 constexpr int kHeardMarginFrames = kSampleRate / 20;
 
-// PortAudio's callback thread and, through ALSA's plugin, the sound server's client
-// thread in this process both run at normal priority, where a busy machine starves them
-// long enough to underrun a 20 ms buffer. Each asks for real-time scheduling once the
-// first callback has named its thread; the client library's thread is found by its name.
-constexpr const char* kPulseClientThread = "threaded-ml";
-
 class PortAudioStream final : public RealtimeOutput {
 public:
     explicit PortAudioStream(double bufferSeconds)
@@ -104,9 +98,7 @@ public:
         if (priorityAsked_ || thread == 0)
             return;
         priorityAsked_ = true;
-        MakeThreadRealtime(thread, kCallbackPriority);
-        for (pid_t client : ThreadsNamed(kPulseClientThread))
-            MakeThreadRealtime(client, kClientThreadPriority);
+        RaisePortAudioThreads(thread);
     }
 
 protected:
@@ -129,11 +121,6 @@ private:
         if (!stream.stopping_.load())
             stream.died_.store(true, std::memory_order_release);
     }
-
-    // Below the sound server's real-time threads, which must run first to take what the
-    // callback gives them; the client thread that carries it to the server just above.
-    static constexpr int kCallbackPriority = 4;
-    static constexpr int kClientThreadPriority = 5;
 
     double bufferSeconds_;
     std::string deviceName_;

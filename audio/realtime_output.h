@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "audio/output_health.h"
 #include "audio/realtime_player.h"
 #include "base/result.h"
 
@@ -30,20 +31,6 @@ struct RealtimeOutputOptions {
     // The buffer asked of PortAudio (its suggested latency) or PipeWire (its quantum);
     // 0 for the interface's own default below. JACK's server sets its own.
     double bufferSeconds = 0;
-};
-
-// How the audio path is doing, for the user to see: the output in use and its device,
-// its rate and buffer, the latency it adds, whether the thread that feeds it runs
-// real-time, and the underruns since it opened.
-struct OutputHealth {
-    std::string output; // "JACK", "PipeWire" or "PortAudio"
-    std::string device; // the client, node or device
-    int rate = 0;
-    int bufferFrames = 0;
-    int latencyFrames = 0;
-    // Not known before the first callback has named its thread.
-    std::optional<bool> realtime;
-    long underruns = 0;
 };
 
 // PortAudio's buffer for the low-latency mode: 64 frames (2.9 ms) a callback and 20 ms

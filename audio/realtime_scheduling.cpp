@@ -152,6 +152,17 @@ std::vector<pid_t> ThreadsNamed(std::string_view name) {
     return threads;
 }
 
+void RaisePortAudioThreads(pid_t callbackThread) {
+    // Below the sound server's real-time threads, which must run first to take what the
+    // callback gives them; the client thread that carries it to the server just above.
+    constexpr int kCallbackPriority = 4;
+    constexpr int kClientThreadPriority = 5;
+    constexpr std::string_view kPulseClientThread = "threaded-ml";
+    MakeThreadRealtime(callbackThread, kCallbackPriority);
+    for (pid_t client : ThreadsNamed(kPulseClientThread))
+        MakeThreadRealtime(client, kClientThreadPriority);
+}
+
 bool LockInMemory(const void* start, std::size_t bytes) {
     return mlock(start, bytes) == 0;
 }

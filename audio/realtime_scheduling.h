@@ -30,6 +30,12 @@ bool RunsRealtime(pid_t thread);
 // most): an audio library's own threads, which it gives no handle to.
 std::vector<pid_t> ThreadsNamed(std::string_view name);
 
+// PortAudio's callback thread and, through ALSA's plugin, the PulseAudio client thread
+// in this process both run at normal priority, where a busy machine starves them long
+// enough to underrun a 20 ms buffer: both ask for real-time scheduling, once the first
+// callback has named its thread. The client library's thread is found by its name.
+void RaisePortAudioThreads(pid_t callbackThread);
+
 // Keeps the pages of an object in memory, so that a callback touching it never waits
 // for a page to come back from swap. True when the system allowed it.
 bool LockInMemory(const void* start, std::size_t bytes);

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 
+#include "audio/output_health.h"
 #include "base/result.h"
 
 namespace morvane {
@@ -56,6 +57,8 @@ public:
     virtual void AwaitCompletions(std::chrono::milliseconds timeout) = 0;
     // Returns once every sample handed to the device so far has been played out.
     virtual void WaitUntilHeard() = 0;
+    // The device's figures for the About box, where it has any.
+    virtual std::optional<OutputHealth> Health() const { return std::nullopt; }
 };
 
 } // namespace morvane

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "audio/realtime_output.h"
+#include "audio/output_health.h"
 
 class QFrame;
 class QLabel;

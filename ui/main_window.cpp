@@ -864,6 +864,8 @@ void TForm1::ShowHealth() {
     std::optional<OutputHealth> health;
     if (output_)
         health = output_->Health();
+    else if (device_)
+        health = device_->Health();
     AboutBox->ShowOutputHealth(health, growth_.Grown());
 }
 
