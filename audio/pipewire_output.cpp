@@ -220,6 +220,19 @@ int PipeWireOutput::ReadGraphRate() {
     return l.clockRate > 0 ? l.clockRate : kFallbackRate;
 }
 
+// The latency a node asks for is one of its properties, which the server reads again
+// when it changes: the graph takes the new quantum from its next cycle on.
+bool PipeWireOutput::AskQuantum(double quantumSeconds) {
+    const int frames = std::max(1, static_cast<int>(std::lround(quantumSeconds * rate_)));
+    const std::string latency = std::to_string(frames) + "/" + std::to_string(rate_);
+    const spa_dict_item item = SPA_DICT_ITEM_INIT(PW_KEY_NODE_LATENCY, latency.c_str());
+    const spa_dict properties = SPA_DICT_INIT(&item, 1);
+    pw_thread_loop_lock(loop_);
+    const int updated = pw_stream_update_properties(stream_, &properties);
+    pw_thread_loop_unlock(loop_);
+    return updated >= 0;
+}
+
 int PipeWireOutput::Quantum() const {
     return quantum_.load(std::memory_order_relaxed);
 }

@@ -45,6 +45,8 @@ public:
     PipeWireOutput& operator=(const PipeWireOutput&) = delete;
 
     int SampleRate() const { return rate_; }
+    // Asks the server for another quantum while the stream plays; false when it refused.
+    bool AskQuantum(double quantumSeconds);
     // The frames of the last cycle, or the quantum asked for before the first.
     int Quantum() const;
     // Frames between a sample handed over and its sound: the cycle being filled, and

@@ -200,6 +200,12 @@ public:
     }
 
     AudioApi Api() const override { return AudioApi::PipeWire; }
+    bool GrowInPlace(double bufferSeconds) override {
+        if (!output_->AskQuantum(bufferSeconds))
+            return false;
+        bufferSeconds_ = bufferSeconds;
+        return true;
+    }
     int SampleRate() const override { return output_->SampleRate(); }
     std::optional<Error> Loss() const override { return output_->ServerLoss(); }
     long Underruns() const override { return output_->Underruns(); }

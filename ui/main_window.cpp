@@ -834,14 +834,18 @@ void TForm1::TryReopen() {
 }
 
 // Real-time scheduling for the callback's thread once it runs, and a buffer that grows
-// while underruns keep coming. The larger buffer is a new output: a moment of silence
-// once, instead of a click every few seconds.
+// while underruns keep coming: in place where the server allows (PipeWire), else as a
+// new output, a moment of silence once instead of a click every few seconds.
 void TForm1::TendOutput() {
     output_->Tend();
     const std::optional<double> grown = growth_.Observe(
         output_->Underruns(), output_->BufferSeconds(), std::chrono::steady_clock::now());
     if (!grown)
         return;
+    if (output_->GrowInPlace(*grown)) {
+        lowLatency_->bufferSeconds = *grown;
+        return;
+    }
     RealtimeOutputOptions options = *lowLatency_;
     options.api = output_->Api();
     options.bufferSeconds = *grown;

@@ -154,6 +154,11 @@ TEST(PipeWireOutputOnServer, PlaysAtTheGraphsRateAndTellsOfTheServersEnd) {
         EXPECT_GE(output->LatencyFrames(), rate / 50);
         EXPECT_GT(output->DataThread(), 0);
         EXPECT_FALSE(output->ServerLoss());
+        // A larger quantum asked while it plays: the server's bounds keep this one.
+        EXPECT_TRUE(output->AskQuantum(0.04));
+        const long before = source.Frames();
+        ASSERT_TRUE(WaitFor([&] { return source.Frames() >= before + rate / 2; }));
+        EXPECT_EQ(output->Quantum(), rate / 50);
 
         server.KillServer();
         ASSERT_TRUE(WaitFor([&] { return output->ServerLoss().has_value(); }, 5s));
