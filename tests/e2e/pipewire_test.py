@@ -64,12 +64,12 @@ class NativePipeWire(unittest.TestCase):
             self.assertEqual(played.returncode, 0, played.stderr)
             reference = session.render(SCORE)
             if rate == harness.RATE:
-                harness.find_reference(reference, capture.samples)
+                capture.find(reference)
             else:
                 resampled = subprocess.run([os.environ['MORVANE_RESAMPLE'], str(rate)],
                                            input=reference, capture_output=True,
                                            check=True).stdout
-                harness.find_reference(resampled, capture.floats, width=4)
+                capture.find(resampled, width=4)
 
     def test_a_held_key_found_by_default_is_its_offline_rendering(self):
         harness.allowing_an_underrun(self.hold_a_key)
@@ -84,7 +84,7 @@ class NativePipeWire(unittest.TestCase):
                 session.run(['xdotool', 'keyup', '52'])
             self.assertIsNone(program.poll(), 'the program ended')
             reference = session.render('on 1\nrender %d\n' % COMPARED_BLOCKS)
-            harness.find_reference(reference, capture.samples)
+            capture.find(reference)
 
     def test_started_before_the_server_it_plays_once_the_server_comes(self):
         with harness.Session(x=True, pipewire=True) as session:
