@@ -111,7 +111,7 @@ KeyboardInput::KeyboardInput(QWidget* window, InputSink send, TKeyButtons& keys,
             send_(InputEvent::KeyUp(button->KeyNum));
         };
     }
-    connect(&Timer1, &QTimer::timeout, this, &KeyboardInput::Timer1Timer);
+    connect(&sweepTimer_, &QTimer::timeout, this, &KeyboardInput::SweepReleasedKeys);
     qApp->installEventFilter(this);
 }
 
@@ -119,7 +119,7 @@ KeyboardInput::~KeyboardInput() {
     qApp->removeEventFilter(this);
 }
 
-bool KeyboardInput::FormKeyDown(int virtualKey, bool ctrl) {
+bool KeyboardInput::KeyPressed(int virtualKey, bool ctrl) {
     send_(InputEvent::Ctrl(ctrl));
     if (virtualKey >= kVkF1 && virtualKey <= kVkF8) {
         // Going through "none" makes the group run its handler even for the slot that
@@ -135,7 +135,7 @@ bool KeyboardInput::FormKeyDown(int virtualKey, bool ctrl) {
     return true;
 }
 
-bool KeyboardInput::FormKeyUp(int virtualKey, bool ctrl) {
+bool KeyboardInput::KeyReleased(int virtualKey, bool ctrl) {
     send_(InputEvent::Ctrl(ctrl));
     const std::optional<int> key = KeyForVirtualKey(virtualKey);
     if (!key)
@@ -145,14 +145,14 @@ bool KeyboardInput::FormKeyUp(int virtualKey, bool ctrl) {
 }
 
 void KeyboardInput::StartSweep() {
-    Timer1.setInterval(kSweepInterval);
-    Timer1.start();
+    sweepTimer_.setInterval(kSweepInterval);
+    sweepTimer_.start();
 }
 
-void KeyboardInput::Timer1Timer() {
-    if (++TimerTicks < kTicksPerSweep)
+void KeyboardInput::SweepReleasedKeys() {
+    if (++sweepTicks_ < kTicksPerSweep)
         return;
-    TimerTicks = 0;
+    sweepTicks_ = 0;
     // With the focus on the window itself every key-up arrives here, so nothing is lost.
     if (WindowItselfHasFocus())
         return;
@@ -202,7 +202,7 @@ bool KeyboardInput::HandleKeyEvent(QKeyEvent& event) {
     if (event.type() == QEvent::KeyPress) {
         if (virtualKey != 0)
             keysSeenDown_.insert(virtualKey);
-        return FormKeyDown(virtualKey, CtrlHeldNow(event));
+        return KeyPressed(virtualKey, CtrlHeldNow(event));
     }
     // X11 sends a held key's auto-repeat as key-up and key-down pairs and does not
     // always flag them; a key-up of a key that is still down is such a repeat, and
@@ -210,7 +210,7 @@ bool KeyboardInput::HandleKeyEvent(QKeyEvent& event) {
     if (event.isAutoRepeat() || physicalKeyState_(virtualKey).value_or(false))
         return KeyForVirtualKey(virtualKey).has_value();
     keysSeenDown_.erase(virtualKey);
-    return FormKeyUp(virtualKey, CtrlHeldNow(event));
+    return KeyReleased(virtualKey, CtrlHeldNow(event));
 }
 
 } // namespace morvane

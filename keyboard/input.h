@@ -44,12 +44,12 @@ public:
     ~KeyboardInput() override;
 
     // Each returns whether the key is consumed.
-    bool FormKeyDown(int virtualKey, bool ctrl);
-    bool FormKeyUp(int virtualKey, bool ctrl);
-    void Timer1Timer();
+    bool KeyPressed(int virtualKey, bool ctrl);
+    bool KeyReleased(int virtualKey, bool ctrl);
+    void SweepReleasedKeys();
 
     void StartSweep();
-    bool SweepRunning() const { return Timer1.isActive(); }
+    bool SweepRunning() const { return sweepTimer_.isActive(); }
 
     // Replaces the physical key-state query (nothing: unknown on this platform).
     using KeyStateQuery = std::function<std::optional<bool>(int virtualKey)>;
@@ -75,8 +75,8 @@ private:
     // filter sees it again at each; these recognise the repeats.
     const QEvent* lastEvent_ = nullptr;
     QPointer<QWidget> lastReceiver_;
-    QTimer Timer1;
-    int TimerTicks = 0;
+    QTimer sweepTimer_;
+    int sweepTicks_ = 0;
 };
 
 } // namespace morvane

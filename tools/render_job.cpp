@@ -159,7 +159,7 @@ PlayOutcome PlayWithLowLatency(RealtimeOutput& output, RealtimePlayer& player,
 // Both latency modes render through the same player as the synthesizer: with the
 // classic ring on this thread, one block at each completion.
 PlayOutcome PlayThroughPlayer(OfflineRenderer& renderer, const score::Score& score,
-                              const AudioChoice& audio, const RealTimePlayer& classicPlayer) {
+                              const AudioChoice& audio, const ClassicPlayer& classicPlayer) {
     std::unique_ptr<RealtimeOutput> output;
     if (audio.latency == Latency::Low) {
         // A score player is no instrument: a note sent to it would sound in the score.
@@ -189,7 +189,7 @@ PlayOutcome PlayThroughPlayer(OfflineRenderer& renderer, const score::Score& sco
 }
 
 int PlayAloud(OfflineRenderer& renderer, const score::Score& score, const AudioChoice& audio,
-              const RealTimePlayer& classicPlayer, std::ostream& errors) {
+              const ClassicPlayer& classicPlayer, std::ostream& errors) {
     PlayOutcome outcome = PlayThroughPlayer(renderer, score, audio, classicPlayer);
     for (const std::string& error : outcome.errors)
         errors << kProgram << error << '\n';
@@ -206,7 +206,7 @@ int PlayAloud(OfflineRenderer& renderer, const score::Score& score, const AudioC
 } // namespace
 
 int RunRenderJob(const RenderJob& job, std::istream& input, std::ostream& output,
-                 std::ostream& errors, const RealTimePlayer& player) {
+                 std::ostream& errors, const ClassicPlayer& player) {
     auto fail = [&](const Error& error) {
         errors << error.message << '\n';
         return kExitFailure;

@@ -10,7 +10,7 @@ namespace morvane {
 
 // Plays blocks through the classic ring until the source runs out: the default output
 // device, or a device of the caller's choosing.
-using RealTimePlayer = std::function<PlayOutcome(const NextBlock& nextBlock)>;
+using ClassicPlayer = std::function<PlayOutcome(const NextBlock& nextBlock)>;
 
 // Reads the score, starts the engine as the program starts, plays the score and writes
 // the samples out, or plays them aloud for a --play job. Returns kExitSuccess, or after
@@ -19,6 +19,6 @@ using RealTimePlayer = std::function<PlayOutcome(const NextBlock& nextBlock)>;
 // input and output. --latency=classic plays through player; low opens the device the
 // job names and renders in its callback.
 int RunRenderJob(const RenderJob& job, std::istream& input, std::ostream& output,
-                 std::ostream& errors, const RealTimePlayer& player = PlayBlocksOnDefaultDevice);
+                 std::ostream& errors, const ClassicPlayer& player = PlayBlocksOnDefaultDevice);
 
 } // namespace morvane

@@ -62,22 +62,22 @@ TAboutBox::TAboutBox(QWidget* parent)
     setFont(CaptionFont());
     setFixedSize(kClientSize);
 
-    Panel1 = MakeBevelPanel(this, kPanelGeometry);
-    ProgramIcon = new QLabel(Panel1);
+    NotesPanel = MakeBevelPanel(this, kPanelGeometry);
+    ProgramIcon = new QLabel(NotesPanel);
     ProgramIcon->setGeometry(kIconGeometry);
     ProgramIcon->setScaledContents(true);
-    ProductName = MakeLabel(Panel1, 16, QString());
-    Comments = MakeLabel(Panel1, 64, tr("5音ポリフォニック シンセサイザー"));
-    Label6 = MakeLabel(Panel1, 88, tr("＜注意＞"));
-    Label2 = MakeLabel(Panel1, 104, tr("録音は1ファイル10分までです。"));
-    Label3 = MakeLabel(Panel1, 120, QString());
-    Label4 = MakeLabel(Panel1, 136, QString());
-    Label5 = MakeLabel(Panel1, 160, tr("Ctrlキーを押している間、LFOがかかります。"));
+    ProductName = MakeLabel(NotesPanel, 16, QString());
+    Comments = MakeLabel(NotesPanel, 64, tr("5音ポリフォニック シンセサイザー"));
+    NoticeLabel = MakeLabel(NotesPanel, 88, tr("＜注意＞"));
+    RecordingLimitLabel = MakeLabel(NotesPanel, 104, tr("録音は1ファイル10分までです。"));
+    SettingsFileLabel = MakeLabel(NotesPanel, 120, QString());
+    RecordingsLabel = MakeLabel(NotesPanel, 136, QString());
+    LfoHintLabel = MakeLabel(NotesPanel, 160, tr("Ctrlキーを押している間、LFOがかかります。"));
 
-    Panel2 = MakeBevelPanel(this, kHealthPanelGeometry);
-    OutputLabel = MakeLabel(Panel2, 6, QString(), kHealthLabelLeft);
-    FormatLabel = MakeLabel(Panel2, 22, QString(), kHealthLabelLeft);
-    StateLabel = MakeLabel(Panel2, 38, QString(), kHealthLabelLeft);
+    HealthPanel = MakeBevelPanel(this, kHealthPanelGeometry);
+    OutputLabel = MakeLabel(HealthPanel, 6, QString(), kHealthLabelLeft);
+    FormatLabel = MakeLabel(HealthPanel, 22, QString(), kHealthLabelLeft);
+    StateLabel = MakeLabel(HealthPanel, 38, QString(), kHealthLabelLeft);
     ShowOutputHealth(std::nullopt, false);
 
     OKButton = new QPushButton(QStringLiteral("OK"), this);
@@ -93,10 +93,10 @@ TAboutBox::TAboutBox(QWidget* parent)
         setGeometry(client);
     }
 
-    FormCreate();
+    ShowProduct();
 }
 
-void TAboutBox::FormCreate() {
+void TAboutBox::ShowProduct() {
     ProgramIcon->setPixmap(QPixmap::fromImage(ProgramIconImage(kIconGeometry.width())));
     ProductName->setText(QStringLiteral("Morvane v") + QString::fromLatin1(kProgramVersion));
     ProductName->adjustSize();
@@ -108,14 +108,14 @@ void TAboutBox::ShowFileLocations(const std::filesystem::path& settingsFile,
     const auto show = [this](QLabel* label, const QString& caption,
                              const std::filesystem::path& path) {
         const QString full = QString::fromStdString(path.string());
-        const int room = Panel1->width() - kLabelLeft - kLabelRightMargin -
+        const int room = NotesPanel->width() - kLabelLeft - kLabelRightMargin -
                          QFontMetrics(font()).horizontalAdvance(caption);
         label->setText(caption + QFontMetrics(font()).elidedText(full, Qt::ElideMiddle, room));
         label->setToolTip(full);
         label->adjustSize();
     };
-    show(Label3, tr("設定ファイル: "), settingsFile);
-    show(Label4, tr("録音の保存先: "), recordingDirectory);
+    show(SettingsFileLabel, tr("設定ファイル: "), settingsFile);
+    show(RecordingsLabel, tr("録音の保存先: "), recordingDirectory);
 }
 
 void TAboutBox::ShowOutputHealth(const std::optional<OutputHealth>& health, bool bufferGrown) {

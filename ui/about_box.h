@@ -34,23 +34,23 @@ public:
     // output (a lost or missing device) the box says that none plays.
     void ShowOutputHealth(const std::optional<OutputHealth>& health, bool bufferGrown);
 
-    QFrame* Panel1;
+    QFrame* NotesPanel;
     QLabel* ProgramIcon;
     QLabel* ProductName;
     QLabel* Comments;
-    QLabel* Label6;
-    QLabel* Label2;
-    QLabel* Label3;
-    QLabel* Label4;
-    QLabel* Label5;
-    QFrame* Panel2;
+    QLabel* NoticeLabel;
+    QLabel* RecordingLimitLabel;
+    QLabel* SettingsFileLabel;
+    QLabel* RecordingsLabel;
+    QLabel* LfoHintLabel;
+    QFrame* HealthPanel;
     QLabel* OutputLabel;
     QLabel* FormatLabel;
     QLabel* StateLabel;
     QPushButton* OKButton;
 
 private:
-    void FormCreate();
+    void ShowProduct();
     void OKButtonClick();
 };
 

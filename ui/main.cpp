@@ -129,9 +129,9 @@ int main(int argc, char** argv) {
         managed ? morvane::FileLocations{morvane::SettingsFilePath(managed->session.directory),
                                          managed->session.directory}
                 : ProgramFileLocations();
-    morvane::TForm1Setup setup{nullptr, files.settingsFile, files.recordingDirectory,
-                               {},      std::nullopt,       options.midiChannel,
-                               true};
+    morvane::MainWindowSetup setup{nullptr, files.settingsFile, files.recordingDirectory,
+                                   {},      std::nullopt,       options.midiChannel,
+                                   true};
     if (audio.latency == morvane::Latency::Classic) {
         auto device = std::make_unique<morvane::PortAudioWaveOut>();
         device->DeliverThroughEventLoop();
@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
         if (managed)
             setup.lowLatency->jackClientName = managed->session.clientId;
     }
-    morvane::TForm1 window(std::move(setup));
+    morvane::MainWindow window(std::move(setup));
     StallTheUserInterfaceIfAsked(&window);
     instance.SetShowRequestHandler([&window] { morvane::BringToFront(window); });
     morvane::SignalClose signalClose([&window] { window.CloseForSignal(); });

@@ -45,11 +45,11 @@ constexpr int kCheckBoxHeight = 17;
 constexpr int kLabelHeight = 14;
 
 const char* const kWindowCaption = "Morvane";
-const char* const kErrorCaption = QT_TRANSLATE_NOOP("morvane::TForm1", "エラー");
-const char* const kRecordCaption = QT_TRANSLATE_NOOP("morvane::TForm1", "録音");
-const char* const kStopCaption = QT_TRANSLATE_NOOP("morvane::TForm1", "中止");
-const char* const kLearnCaption = QT_TRANSLATE_NOOP("morvane::TForm1", "MIDI学習");
-const char* const kForgetCaption = QT_TRANSLATE_NOOP("morvane::TForm1", "MIDI学習を解除");
+const char* const kErrorCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "エラー");
+const char* const kRecordCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "録音");
+const char* const kStopCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "中止");
+const char* const kLearnCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "MIDI学習");
+const char* const kForgetCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "MIDI学習を解除");
 
 // How often the low-latency mode brings back key colours and passes on the panel's
 // sound: a quarter of a block, well below what an eye or an ear notices.
@@ -117,82 +117,84 @@ struct SliderGroup {
 };
 
 const SliderGroup kSliderGroups[] = {
-    {"GroupBox6",
-     QT_TRANSLATE_NOOP("morvane::TForm1", "VCO設定"),
+    {"VcoGroup",
+     QT_TRANSLATE_NOOP("morvane::MainWindow", "VCO設定"),
      {8, 168, 153, 105},
      8,
      40,
      64,
      81,
-     {{Wave1Vol, 16, QT_TRANSLATE_NOOP("morvane::TForm1", "音量1"), "LabelVol1"},
-      {Wave2Vol, 32, QT_TRANSLATE_NOOP("morvane::TForm1", "音量2"), "LabelVol2"},
-      {Wave1Width, 48, QT_TRANSLATE_NOOP("morvane::TForm1", "幅1"), "LabelWidth1"},
-      {Wave2Width, 64, QT_TRANSLATE_NOOP("morvane::TForm1", "幅2"), "LabelWidth2"}}},
-    {"GroupBox1",
-     QT_TRANSLATE_NOOP("morvane::TForm1", "モジュレーション"),
+     {{Wave1Vol, 16, QT_TRANSLATE_NOOP("morvane::MainWindow", "音量1"), "LabelVol1"},
+      {Wave2Vol, 32, QT_TRANSLATE_NOOP("morvane::MainWindow", "音量2"), "LabelVol2"},
+      {Wave1Width, 48, QT_TRANSLATE_NOOP("morvane::MainWindow", "幅1"), "LabelWidth1"},
+      {Wave2Width, 64, QT_TRANSLATE_NOOP("morvane::MainWindow", "幅2"), "LabelWidth2"}}},
+    {"ModulationGroup",
+     QT_TRANSLATE_NOOP("morvane::MainWindow", "モジュレーション"),
      {168, 8, 153, 89},
      8,
      8,
      48,
      97,
-     {{ModDepth, 16, nullptr, "Label4"}, {ModFreq, 32, nullptr, "Label5"}}},
-    {"GroupBox5",
-     QT_TRANSLATE_NOOP("morvane::TForm1", "ノイズ"),
+     {{ModDepth, 16, nullptr, "LabelModDepth"}, {ModFreq, 32, nullptr, "LabelModFreq"}}},
+    {"NoiseGroup",
+     QT_TRANSLATE_NOOP("morvane::MainWindow", "ノイズ"),
      {168, 104, 153, 33},
      8,
      8,
      48,
      97,
      {{NoiseVol, 16, nullptr, "LabelNoise"}}},
-    {"GroupBox2",
-     QT_TRANSLATE_NOOP("morvane::TForm1", "エコー"),
+    {"EchoGroup",
+     QT_TRANSLATE_NOOP("morvane::MainWindow", "エコー"),
      {168, 144, 153, 49},
      8,
      8,
      48,
      97,
-     {{EchoDepth, 16, nullptr, "Label6"}, {EchoTime, 32, nullptr, "Label7"}}},
-    {"GroupBox8",
-     QT_TRANSLATE_NOOP("morvane::TForm1", "ディストーション"),
+     {{EchoDepth, 16, nullptr, "LabelEchoDepth"}, {EchoTime, 32, nullptr, "LabelEchoTime"}}},
+    {"DistortionGroup",
+     QT_TRANSLATE_NOOP("morvane::MainWindow", "ディストーション"),
      {168, 200, 153, 49},
      9,
      39,
      64,
      81,
-     {{DistortionLevel, 16, QT_TRANSLATE_NOOP("morvane::TForm1", "効果"), "LabelDistortion", 13},
-      {DistortionVolume, 32, QT_TRANSLATE_NOOP("morvane::TForm1", "音量"), "LabelDistVol", 29}}},
-    {"GroupBox3",
-     QT_TRANSLATE_NOOP("morvane::TForm1", "VCAエンベロープ"),
+     {{DistortionLevel, 16, QT_TRANSLATE_NOOP("morvane::MainWindow", "効果"), "LabelDistortion",
+       13},
+      {DistortionVolume, 32, QT_TRANSLATE_NOOP("morvane::MainWindow", "音量"), "LabelDistVol",
+       29}}},
+    {"VcaEnvelopeGroup",
+     QT_TRANSLATE_NOOP("morvane::MainWindow", "VCAエンベロープ"),
      {328, 8, 185, 81},
      8,
      56,
      80,
      97,
-     {{EnvAttack, 16, QT_TRANSLATE_NOOP("morvane::TForm1", "ｱﾀｯｸ"), "LabelAttack"},
-      {EnvDecay, 32, QT_TRANSLATE_NOOP("morvane::TForm1", "ﾃﾞｨｹｲ"), "LabelDecay"},
-      {EnvSustain, 48, QT_TRANSLATE_NOOP("morvane::TForm1", "ｻｽﾃｨﾝ"), "LabelSustain"},
-      {EnvRelease, 64, QT_TRANSLATE_NOOP("morvane::TForm1", "ﾘﾘｰｽ"), "LabelRelease"}}},
-    {"GroupBox7",
-     QT_TRANSLATE_NOOP("morvane::TForm1", "VCFエンベロープ"),
+     {{EnvAttack, 16, QT_TRANSLATE_NOOP("morvane::MainWindow", "ｱﾀｯｸ"), "LabelAttack"},
+      {EnvDecay, 32, QT_TRANSLATE_NOOP("morvane::MainWindow", "ﾃﾞｨｹｲ"), "LabelDecay"},
+      {EnvSustain, 48, QT_TRANSLATE_NOOP("morvane::MainWindow", "ｻｽﾃｨﾝ"), "LabelSustain"},
+      {EnvRelease, 64, QT_TRANSLATE_NOOP("morvane::MainWindow", "ﾘﾘｰｽ"), "LabelRelease"}}},
+    {"VcfEnvelopeGroup",
+     QT_TRANSLATE_NOOP("morvane::MainWindow", "VCFエンベロープ"),
      {328, 96, 185, 105},
      8,
      56,
      80,
      97,
-     {{EnvVcfAttack, 16, QT_TRANSLATE_NOOP("morvane::TForm1", "ｱﾀｯｸ"), "LabelVcfAttack"},
-      {EnvVcfDecay, 32, QT_TRANSLATE_NOOP("morvane::TForm1", "ﾃﾞｨｹｲ"), "LabelVcfDecay"},
-      {EnvVcfSustain, 48, QT_TRANSLATE_NOOP("morvane::TForm1", "ｻｽﾃｨﾝ"), "LabelVcfSustain"},
-      {EnvVcfRelease, 64, QT_TRANSLATE_NOOP("morvane::TForm1", "ﾘﾘｰｽ"), "LabelVcfRelease"}}},
-    {"GroupBox4",
+     {{EnvVcfAttack, 16, QT_TRANSLATE_NOOP("morvane::MainWindow", "ｱﾀｯｸ"), "LabelVcfAttack"},
+      {EnvVcfDecay, 32, QT_TRANSLATE_NOOP("morvane::MainWindow", "ﾃﾞｨｹｲ"), "LabelVcfDecay"},
+      {EnvVcfSustain, 48, QT_TRANSLATE_NOOP("morvane::MainWindow", "ｻｽﾃｨﾝ"), "LabelVcfSustain"},
+      {EnvVcfRelease, 64, QT_TRANSLATE_NOOP("morvane::MainWindow", "ﾘﾘｰｽ"), "LabelVcfRelease"}}},
+    {"VcfGroup",
      "VCF",
      {328, 208, 185, 65},
      8,
      56,
      80,
      97,
-     {{VcfCutoff, 16, QT_TRANSLATE_NOOP("morvane::TForm1", "ｶｯﾄｵﾌ"), "LabelCutOff"},
-      {VcfIntensity, 32, QT_TRANSLATE_NOOP("morvane::TForm1", "ｲﾝﾃﾝｼﾃｨ"), "LabelIntensity"},
-      {VcfResonance, 48, QT_TRANSLATE_NOOP("morvane::TForm1", "ﾚｿﾞﾅﾝｽ"), "LabelResonance"}}},
+     {{VcfCutoff, 16, QT_TRANSLATE_NOOP("morvane::MainWindow", "ｶｯﾄｵﾌ"), "LabelCutOff"},
+      {VcfIntensity, 32, QT_TRANSLATE_NOOP("morvane::MainWindow", "ｲﾝﾃﾝｼﾃｨ"), "LabelIntensity"},
+      {VcfResonance, 48, QT_TRANSLATE_NOOP("morvane::MainWindow", "ﾚｿﾞﾅﾝｽ"), "LabelResonance"}}},
 };
 
 struct RadioGroupLayout {
@@ -203,10 +205,10 @@ struct RadioGroupLayout {
 };
 
 const RadioGroupLayout kRadioGroups[] = {
-    {Wave1Type, QT_TRANSLATE_NOOP("morvane::TForm1", "波形1"), {8, 8, 73, 81}, false},
-    {Wave2Type, QT_TRANSLATE_NOOP("morvane::TForm1", "波形2"), {88, 8, 73, 81}, false},
-    {Wave1Octave, QT_TRANSLATE_NOOP("morvane::TForm1", "ｵｸﾀｰﾌﾞ1"), {8, 96, 73, 65}, true},
-    {Wave2Octave, QT_TRANSLATE_NOOP("morvane::TForm1", "ｵｸﾀｰﾌﾞ2"), {88, 96, 73, 65}, true},
+    {Wave1Type, QT_TRANSLATE_NOOP("morvane::MainWindow", "波形1"), {8, 8, 73, 81}, false},
+    {Wave2Type, QT_TRANSLATE_NOOP("morvane::MainWindow", "波形2"), {88, 8, 73, 81}, false},
+    {Wave1Octave, QT_TRANSLATE_NOOP("morvane::MainWindow", "ｵｸﾀｰﾌﾞ1"), {8, 96, 73, 65}, true},
+    {Wave2Octave, QT_TRANSLATE_NOOP("morvane::MainWindow", "ｵｸﾀｰﾌﾞ2"), {88, 96, 73, 65}, true},
 };
 
 struct CheckBoxLayout {
@@ -218,16 +220,16 @@ struct CheckBoxLayout {
 
 const CheckBoxLayout kCheckBoxes[] = {
     {Wave2Detune,
-     "GroupBox6",
-     QT_TRANSLATE_NOOP("morvane::TForm1", "コーラス効果"),
+     "VcoGroup",
+     QT_TRANSLATE_NOOP("morvane::MainWindow", "コーラス効果"),
      {8, 80, 137, kCheckBoxHeight}},
     {ModOn,
-     "GroupBox1",
-     QT_TRANSLATE_NOOP("morvane::TForm1", "常にON"),
+     "ModulationGroup",
+     QT_TRANSLATE_NOOP("morvane::MainWindow", "常にON"),
      {8, 64, 137, kCheckBoxHeight}},
     {UseVcfEnvelope,
-     "GroupBox7",
-     QT_TRANSLATE_NOOP("morvane::TForm1", "VCFエンベロープを使用する"),
+     "VcfEnvelopeGroup",
+     QT_TRANSLATE_NOOP("morvane::MainWindow", "VCFエンベロープを使用する"),
      {8, 80, 169, kCheckBoxHeight}},
 };
 
@@ -240,13 +242,13 @@ struct ModTypeButtonLayout {
 
 const ModTypeButtonLayout kModTypeButtons[] = {
     {"RadioButtonModType0",
-     QT_TRANSLATE_NOOP("morvane::TForm1", "三角波"),
+     QT_TRANSLATE_NOOP("morvane::MainWindow", "三角波"),
      {8, 48, 64, kCheckBoxHeight}},
     {"RadioButtonModType1",
-     QT_TRANSLATE_NOOP("morvane::TForm1", "矩形波"),
+     QT_TRANSLATE_NOOP("morvane::MainWindow", "矩形波"),
      {72, 48, 64, kCheckBoxHeight}},
 };
-constexpr const char* kModTypeGroup = "GroupBox1";
+constexpr const char* kModTypeGroup = "ModulationGroup";
 
 // The tuning group, its parts placed inside it.
 const struct {
@@ -265,16 +267,16 @@ struct FlatButtonLayout {
 };
 
 const FlatButtonLayout kOutputButton = {
-    "btnOutput", QT_TRANSLATE_NOOP("morvane::TForm1", "音量"), {456, 328, 57, 25}};
+    "btnOutput", QT_TRANSLATE_NOOP("morvane::MainWindow", "音量"), {456, 328, 57, 25}};
 const FlatButtonLayout kRecordButton = {"btnRecord", kRecordCaption, {456, 352, 57, 25}};
 const FlatButtonLayout kAboutButton = {"btnAbout", "About", {456, 376, 57, 25}};
 const FlatButtonLayout kExitButton = {
-    "btnExit", QT_TRANSLATE_NOOP("morvane::TForm1", "終了"), {456, 400, 57, 25}};
+    "btnExit", QT_TRANSLATE_NOOP("morvane::MainWindow", "終了"), {456, 400, 57, 25}};
 
 // The window's texts are Japanese in the source; the installed translation, if any,
 // replaces them. Texts kept in tables are marked for the translator where they are written.
 QString Text(const char* utf8) {
-    return QCoreApplication::translate("morvane::TForm1", utf8);
+    return QCoreApplication::translate("morvane::MainWindow", utf8);
 }
 
 void Place(QWidget* widget, const Rect& r) {
@@ -329,10 +331,10 @@ SliderRowWidgets MakeSliderRow(QGroupBox* group, const SliderGroup& layout, cons
 // The preset group is plain C++ and hands its captions to the window, which translates
 // them; they are named here so that the translator sees them.
 [[maybe_unused]] const char* const kPresetGroupCaptions[] = {
-    QT_TRANSLATE_NOOP("morvane::TForm1", "音色保存"),
-    QT_TRANSLATE_NOOP("morvane::TForm1", "キャンセル"),
-    QT_TRANSLATE_NOOP("morvane::TForm1", "音色プリセット"),
-    QT_TRANSLATE_NOOP("morvane::TForm1", "保存先を選択してください"),
+    QT_TRANSLATE_NOOP("morvane::MainWindow", "音色保存"),
+    QT_TRANSLATE_NOOP("morvane::MainWindow", "キャンセル"),
+    QT_TRANSLATE_NOOP("morvane::MainWindow", "音色プリセット"),
+    QT_TRANSLATE_NOOP("morvane::MainWindow", "保存先を選択してください"),
 };
 
 // The file messages of the settings file and the recorder, made without Qt, as patterns
@@ -343,13 +345,14 @@ struct FileMessage {
 };
 const FileMessage kFileMessages[] = {
     {"^ファイル (.+) は開けません\\.$",
-     QT_TRANSLATE_NOOP("morvane::TForm1", "ファイル %1 は開けません.")},
+     QT_TRANSLATE_NOOP("morvane::MainWindow", "ファイル %1 は開けません.")},
     {"^ファイル (.+) を作成できません\\.$",
-     QT_TRANSLATE_NOOP("morvane::TForm1", "ファイル %1 を作成できません.")},
+     QT_TRANSLATE_NOOP("morvane::MainWindow", "ファイル %1 を作成できません.")},
     {"^ファイル (.+) を作成できません。$",
-     QT_TRANSLATE_NOOP("morvane::TForm1", "ファイル %1 を作成できません。")},
+     QT_TRANSLATE_NOOP("morvane::MainWindow", "ファイル %1 を作成できません。")},
     {"^ファイル (.+) に書き込めないため、録音を中止しました。$",
-     QT_TRANSLATE_NOOP("morvane::TForm1", "ファイル %1 に書き込めないため、録音を中止しました。")},
+     QT_TRANSLATE_NOOP("morvane::MainWindow",
+                       "ファイル %1 に書き込めないため、録音を中止しました。")},
 };
 
 QString TranslatedMessage(const std::string& message) {
@@ -371,7 +374,7 @@ void ShowModalError(QWidget* parent, const std::string& message) {
 
 } // namespace
 
-TForm1::TForm1(TForm1Setup setup, QWidget* parent)
+MainWindow::MainWindow(MainWindowSetup setup, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
@@ -397,48 +400,48 @@ TForm1::TForm1(TForm1Setup setup, QWidget* parent)
     if (waveOut_)
         waveOut_->SetRecorder(recorder_.get());
     returnTimer_.setTimerType(Qt::PreciseTimer);
-    connect(&returnTimer_, &QTimer::timeout, this, &TForm1::CheckLowLatencyOutput);
+    connect(&returnTimer_, &QTimer::timeout, this, &MainWindow::CheckLowLatencyOutput);
     presets_ = std::make_unique<PresetGroup>(controls_, settingsFile_);
 
     setFont(CaptionFont());
     BuildPanel();
     controls_.SetListener(this);
-    FormCreate();
+    Start();
 }
 
-TForm1::~TForm1() {
+MainWindow::~MainWindow() {
     // A window destroyed without a close (the application told to quit) still finishes
     // its recording, releases the device and keeps a changed tuning.
     if (!closed_)
-        FormClose();
+        ShutDown();
     controls_.SetListener(nullptr);
 }
 
-void TForm1::BuildPanel() {
-    Panel1 = new QFrame(this);
-    Panel1->setObjectName("Panel1");
-    Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    Panel1->setGeometry(0, 0, kPanelWidth, kPanelHeight);
-    Panel1->setStyleSheet(PanelStyle());
+void MainWindow::BuildPanel() {
+    FrontPanel = new QFrame(this);
+    FrontPanel->setObjectName("FrontPanel");
+    FrontPanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    FrontPanel->setGeometry(0, 0, kPanelWidth, kPanelHeight);
+    FrontPanel->setStyleSheet(PanelStyle());
     BuildSoundGroups();
     BuildTuningGroup();
     BuildPresetGroup();
     BuildFlatButtons();
 }
 
-void TForm1::BuildSoundGroups() {
+void MainWindow::BuildSoundGroups() {
     BuildRadioGroups();
     BuildSliderGroups();
     BuildCheckBoxes();
     BuildModTypePair();
 }
 
-void TForm1::BuildRadioGroups() {
+void MainWindow::BuildRadioGroups() {
     const QStringList waves{"OFF", tr("ﾉｺｷﾞﾘ波"), tr("矩形波"), tr("三角波")};
     const QStringList octaves{"HIGH", "MID", "LOW"};
     for (const RadioGroupLayout& layout : kRadioGroups) {
         auto* group =
-            new TRadioGroup(Text(layout.caption), layout.octave ? octaves : waves, 1, Panel1);
+            new TRadioGroup(Text(layout.caption), layout.octave ? octaves : waves, 1, FrontPanel);
         group->setObjectName(Describe(layout.id).control);
         Place(group, layout.rect);
         connect(group, &TRadioGroup::ItemClicked, this,
@@ -447,9 +450,9 @@ void TForm1::BuildRadioGroups() {
     }
 }
 
-void TForm1::BuildSliderGroups() {
+void MainWindow::BuildSliderGroups() {
     for (const SliderGroup& layout : kSliderGroups) {
-        auto* group = new QGroupBox(Text(layout.caption), Panel1);
+        auto* group = new QGroupBox(Text(layout.caption), FrontPanel);
         group->setObjectName(layout.name);
         Place(group, layout.rect);
         for (const SliderRow& row : layout.rows) {
@@ -468,10 +471,10 @@ void TForm1::BuildSliderGroups() {
     }
 }
 
-void TForm1::BuildCheckBoxes() {
+void MainWindow::BuildCheckBoxes() {
     for (const CheckBoxLayout& layout : kCheckBoxes) {
         auto* box =
-            new QCheckBox(Text(layout.caption), Panel1->findChild<QGroupBox*>(layout.group));
+            new QCheckBox(Text(layout.caption), FrontPanel->findChild<QGroupBox*>(layout.group));
         box->setObjectName(Describe(layout.id).control);
         Place(box, layout.rect);
         connect(box, &QCheckBox::toggled, this,
@@ -481,8 +484,8 @@ void TForm1::BuildCheckBoxes() {
 }
 
 // The LFO shape pair: checking one runs its handler, which unchecks the other.
-void TForm1::BuildModTypePair() {
-    auto* modulation = Panel1->findChild<QGroupBox*>(kModTypeGroup);
+void MainWindow::BuildModTypePair() {
+    auto* modulation = FrontPanel->findChild<QGroupBox*>(kModTypeGroup);
     for (int shape = 0; shape < int(std::size(kModTypeButtons)); ++shape) {
         const ModTypeButtonLayout& layout = kModTypeButtons[shape];
         auto* button = new QRadioButton(Text(layout.caption), modulation);
@@ -496,56 +499,56 @@ void TForm1::BuildModTypePair() {
     }
 }
 
-void TForm1::BuildTuningGroup() {
-    GroupBox9 = new QGroupBox(tr("チューニング"), Panel1);
-    GroupBox9->setObjectName("GroupBox9");
-    Place(GroupBox9, kTuningGroup.group);
-    LabelTuning = new QLabel(GroupBox9);
+void MainWindow::BuildTuningGroup() {
+    TuningGroup = new QGroupBox(tr("チューニング"), FrontPanel);
+    TuningGroup->setObjectName("TuningGroup");
+    Place(TuningGroup, kTuningGroup.group);
+    LabelTuning = new QLabel(TuningGroup);
     LabelTuning->setObjectName("LabelTuning");
     Place(LabelTuning, kTuningGroup.label);
     LabelTuning->setAlignment(Qt::AlignCenter);
-    UpDownTuning = new TUpDown(GroupBox9);
+    UpDownTuning = new TUpDown(TuningGroup);
     UpDownTuning->setObjectName("UpDownTuning");
     Place(UpDownTuning, kTuningGroup.upDown);
-    btnTuningReset = new QPushButton(tr("リセット"), GroupBox9);
+    btnTuningReset = new QPushButton(tr("リセット"), TuningGroup);
     btnTuningReset->setObjectName("btnTuningReset");
     Place(btnTuningReset, kTuningGroup.reset);
     btnTuningReset->setAutoDefault(false);
-    connect(UpDownTuning, &TUpDown::Clicked, this, &TForm1::UpDownTuningClick);
-    connect(btnTuningReset, &QPushButton::clicked, this, &TForm1::btnTuningResetClick);
+    connect(UpDownTuning, &TUpDown::Clicked, this, &MainWindow::UpDownTuningClick);
+    connect(btnTuningReset, &QPushButton::clicked, this, &MainWindow::btnTuningResetClick);
 }
 
-void TForm1::BuildPresetGroup() {
+void MainWindow::BuildPresetGroup() {
     QStringList items;
     for (int slot = 0; slot < kPresetSlotCount; ++slot)
         items << QString("F%1").arg(slot + 1);
-    RadioPreset = new TRadioGroup(QString(), items, kPresetSlotCount, Panel1);
+    RadioPreset = new TRadioGroup(QString(), items, kPresetSlotCount, FrontPanel);
     RadioPreset->setObjectName("RadioPreset");
     Place(RadioPreset, kPresetGroupRect);
-    connect(RadioPreset, &TRadioGroup::ItemClicked, this, &TForm1::SetPresetSelection);
-    ButtonPresetSave = MakeFlatButton(Panel1, {"ButtonPresetSave", "", kPresetSaveRect});
-    connect(ButtonPresetSave, &QToolButton::clicked, this, &TForm1::ButtonPresetSaveClick);
+    connect(RadioPreset, &TRadioGroup::ItemClicked, this, &MainWindow::SetPresetSelection);
+    ButtonPresetSave = MakeFlatButton(FrontPanel, {"ButtonPresetSave", "", kPresetSaveRect});
+    connect(ButtonPresetSave, &QToolButton::clicked, this, &MainWindow::ButtonPresetSaveClick);
     ShowPresetMode();
 }
 
-void TForm1::BuildFlatButtons() {
+void MainWindow::BuildFlatButtons() {
     btnOutput = MakeFlatButton(this, kOutputButton);
     btnOutput->setIcon(LoudspeakerGlyph());
     btnRecord = MakeFlatButton(this, kRecordButton);
     btnAbout = MakeFlatButton(this, kAboutButton);
     btnExit = MakeFlatButton(this, kExitButton);
     connect(btnOutput, &QToolButton::clicked, this, [] { LaunchMixer(); });
-    connect(btnRecord, &QToolButton::clicked, this, &TForm1::btnRecordClick);
+    connect(btnRecord, &QToolButton::clicked, this, &MainWindow::btnRecordClick);
     connect(btnAbout, &QToolButton::clicked, this, [this] {
         ShowHealth();
         AboutBox->ShowInFront();
     });
-    connect(btnExit, &QToolButton::clicked, this, &TForm1::close);
+    connect(btnExit, &QToolButton::clicked, this, &MainWindow::close);
 }
 
 // The start-up order matters: the tables before the tuning, the key buttons before the
 // first preset, and the sweep only once the device plays.
-void TForm1::FormCreate() {
+void MainWindow::Start() {
     btnRecord->setIcon(RecordGlyph());
     setWindowTitle(kWindowCaption);
     setWindowIcon(ProgramIcon());
@@ -560,7 +563,7 @@ void TForm1::FormCreate() {
     input_ = std::make_unique<KeyboardInput>(
         this, [this](const InputEvent& event) { SendInput(event); }, *keyButtons_,
         [this](int slot) { SetPresetSelection(slot); });
-    Panel1->raise();
+    FrontPanel->raise();
     setFixedSize(kClientWidth, keyButtons_->LowerRowTop() + kRowHeight);
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -579,7 +582,7 @@ void TForm1::FormCreate() {
 // The player starts from the first preset's sound. True when the device plays: only
 // then does the stuck-key sweep start. Without a device the player still takes every
 // input on this thread, so that the keys light up as they always have.
-bool TForm1::OpenAudio() {
+bool MainWindow::OpenAudio() {
     std::optional<Error> notOpened;
     if (lowLatency_) {
         Result<std::unique_ptr<RealtimeOutput>> opened = RealtimeOutput::Open(*lowLatency_);
@@ -611,7 +614,7 @@ bool TForm1::OpenAudio() {
     return waveOut_ && waveOut_->OpenOutput();
 }
 
-bool TForm1::CreatePlayer(int deviceRate) {
+bool MainWindow::CreatePlayer(int deviceRate) {
     Result<std::unique_ptr<RealtimePlayer>> player =
         RealtimePlayer::Create(*state_, RealtimePlayer::Pace::Live, deviceRate);
     if (!player) {
@@ -628,7 +631,7 @@ bool TForm1::CreatePlayer(int deviceRate) {
 
 // The callback only ever touches the player and its state: kept in memory, where the
 // system allows, they never wait for a page to come back from swap.
-void TForm1::StartOutput() {
+void MainWindow::StartOutput() {
     LockInMemory(player_.get(), sizeof(RealtimePlayer));
     LockInMemory(&player_->State(), sizeof(SynthState));
     if (!recorderThread_)
@@ -643,7 +646,7 @@ void TForm1::StartOutput() {
 
 // The start-up failure's box does not hold up the start: the window comes up and the
 // device is tried again behind the box.
-void TForm1::ShowErrorWithoutWaiting(const std::string& message) {
+void MainWindow::ShowErrorWithoutWaiting(const std::string& message) {
     if (!defaultErrorBox_) {
         ShowError(message);
         return;
@@ -656,11 +659,11 @@ void TForm1::ShowErrorWithoutWaiting(const std::string& message) {
 
 // With the classic ring (or no device) this thread renders too, so the event is applied
 // at once, as the handlers always did; the callback takes it at its next block.
-void TForm1::SendInput(const InputEvent& event) {
+void MainWindow::SendInput(const InputEvent& event) {
     SendEvent(RealtimePlayer::Event::Of(event));
 }
 
-void TForm1::SendEvent(const RealtimePlayer::Event& event) {
+void MainWindow::SendEvent(const RealtimePlayer::Event& event) {
     if (!player_)
         return;
     SyncSound();
@@ -675,7 +678,7 @@ void TForm1::SendEvent(const RealtimePlayer::Event& event) {
 
 // Without a device this thread takes the player's input itself: all of it, what waits
 // for room in its queue included.
-void TForm1::ApplyHere() {
+void MainWindow::ApplyHere() {
     for (bool allSent = false; !allSent;) {
         allSent = player_->SendWaiting();
         player_->Apply();
@@ -684,7 +687,7 @@ void TForm1::ApplyHere() {
 
 // Without a sequencer the program plays on from the keyboard and JACK; saying so once
 // is enough, as a box at every start would be a nuisance in a container.
-void TForm1::OpenSequencer() {
+void MainWindow::OpenSequencer() {
     Result<std::unique_ptr<SequencerInput>> opened =
         SequencerInput::Open([this](const MidiMessage& message) {
             QMetaObject::invokeMethod(this, [this, message] { ReceiveMidi(message); });
@@ -696,11 +699,11 @@ void TForm1::OpenSequencer() {
     sequencer_ = std::move(*opened);
 }
 
-void TForm1::ReceiveMidi(const MidiMessage& message) {
+void MainWindow::ReceiveMidi(const MidiMessage& message) {
     SendEvent(RealtimePlayer::Event::Midi(message));
 }
 
-QMenu* TForm1::MidiLearnMenu(ControlId id) {
+QMenu* MainWindow::MidiLearnMenu(ControlId id) {
     auto* menu = new QMenu(this);
     connect(menu->addAction(Text(kLearnCaption)), &QAction::triggered, this,
             [this, id] { SendEvent(RealtimePlayer::Event::Learn(id)); });
@@ -716,7 +719,7 @@ QMenu* TForm1::MidiLearnMenu(ControlId id) {
 
 // A settings file that cannot be read has been reported with the tuning; the default
 // bindings stand in. A line of the section that binds nothing is named once, at start-up.
-void TForm1::LoadBindings() {
+void MainWindow::LoadBindings() {
     Result<ControllerBindings> loaded = LoadControllerBindings(
         settingsFile_, [this](const std::string& line, const std::string& why) {
             std::cerr << "morvane: " << settingsFile_.string() << ", section MIDI: skipped \""
@@ -725,13 +728,13 @@ void TForm1::LoadBindings() {
     bindings_ = loaded ? *loaded : ControllerBindings::Defaults();
 }
 
-void TForm1::SaveBindings() {
+void MainWindow::SaveBindings() {
     ShowFileError(SaveControllerBindings(settingsFile_, bindings_));
 }
 
 // What MIDI asks of the panel, done as the user would: a slider dragged (its label
 // follows), a function key pressed, a learnt binding kept at once.
-void TForm1::ApplyPanelAction(const RealtimePlayer::PanelAction& action) {
+void MainWindow::ApplyPanelAction(const RealtimePlayer::PanelAction& action) {
     using Kind = RealtimePlayer::PanelAction::Kind;
     switch (action.kind) {
     case Kind::SetControl:
@@ -756,7 +759,7 @@ void TForm1::ApplyPanelAction(const RealtimePlayer::PanelAction& action) {
 // before every key, before every block of the ring, and on the low-latency timer, so a
 // preset load is never heard half done. It goes again once the panel has shown what MIDI
 // did: the player drops a sound taken before that.
-void TForm1::SyncSound() {
+void MainWindow::SyncSound() {
     if (!player_ || (static_cast<const SoundParameters&>(*state_) == sentSound_ &&
                      panelActionsSeen_ == sentPanelActionsSeen_))
         return;
@@ -768,7 +771,7 @@ void TForm1::SyncSound() {
         ApplyHere();
 }
 
-void TForm1::DrainReturnQueues() {
+void MainWindow::DrainReturnQueues() {
     while (std::optional<KeyColourChanges> changes = player_->PopKeyColours())
         ShowKeyColours(*changes, *keyButtons_);
     while (std::optional<RealtimePlayer::PanelAction> action = player_->PopPanelAction()) {
@@ -777,7 +780,7 @@ void TForm1::DrainReturnQueues() {
     }
 }
 
-void TForm1::CheckLowLatencyOutput() {
+void MainWindow::CheckLowLatencyOutput() {
     {
         const QScopedValueRollback<bool> deferring(deferBoxes_, true);
         SyncSound();
@@ -804,7 +807,7 @@ void TForm1::CheckLowLatencyOutput() {
 
 // Told once. Until the device is back the player takes its input on this thread, as
 // without a device; the callbacks have stopped, so the queue changes hands safely.
-void TForm1::LoseOutput(const Error& loss) {
+void MainWindow::LoseOutput(const Error& loss) {
     output_.reset();
     outputLost_ = true;
     nextReopen_ = std::chrono::steady_clock::now() + kReopenInterval;
@@ -817,7 +820,7 @@ void TForm1::LoseOutput(const Error& loss) {
 // Opening starts the audio library afresh, so that it sees the sound server as it is
 // now; it takes a tenth of a second of this thread, once a second while the device is
 // gone.
-void TForm1::TryReopen() {
+void MainWindow::TryReopen() {
     nextReopen_ = std::chrono::steady_clock::now() + kReopenInterval;
     Result<std::unique_ptr<RealtimeOutput>> opened = RealtimeOutput::Open(*lowLatency_);
     if (!opened)
@@ -836,7 +839,7 @@ void TForm1::TryReopen() {
 // Real-time scheduling for the callback's thread once it runs, and a buffer that grows
 // while underruns keep coming: in place where the server allows (PipeWire), else as a
 // new output, a moment of silence once instead of a click every few seconds.
-void TForm1::TendOutput() {
+void MainWindow::TendOutput() {
     output_->Tend();
     const std::optional<double> grown = growth_.Observe(
         output_->Underruns(), output_->BufferSeconds(), std::chrono::steady_clock::now());
@@ -863,7 +866,7 @@ void TForm1::TendOutput() {
     StartOutput();
 }
 
-void TForm1::ShowHealth() {
+void MainWindow::ShowHealth() {
     nextHealthShown_ = std::chrono::steady_clock::now() + kHealthInterval;
     std::optional<OutputHealth> health;
     if (output_)
@@ -875,19 +878,19 @@ void TForm1::ShowHealth() {
 
 // The title-bar close, Alt+F4 and the exit button all come here. The first request only
 // starts the drain; the completion of the last buffer asks again and is granted.
-void TForm1::closeEvent(QCloseEvent* event) {
-    if (!closed_ && !FormCloseQuery()) {
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!closed_ && !ReadyToClose()) {
         event->ignore();
         return;
     }
     if (!closed_)
-        FormClose();
+        ShutDown();
     event->accept();
 }
 
 // In low-latency mode the player stops rendering at once and the close is granted when
 // the device has played what it had, or at once when it has nothing or is gone.
-bool TForm1::FormCloseQuery() {
+bool MainWindow::ReadyToClose() {
     if (waveOut_)
         return waveOut_->CloseQuery();
     if (!returnTimer_.isActive())
@@ -901,7 +904,7 @@ bool TForm1::FormCloseQuery() {
 
 // The recording is finished and the device released before the tuning is written, so a
 // slow or failing settings file cannot keep the device.
-void TForm1::FormClose() {
+void MainWindow::ShutDown() {
     closed_ = true;
     if (waveOut_) {
         waveOut_->Close();
@@ -916,24 +919,24 @@ void TForm1::FormClose() {
         LoadSaveTuning(true);
 }
 
-void TForm1::RequestClose() {
+void MainWindow::RequestClose() {
     close();
 }
 
-bool TForm1::RenderInto(std::int16_t* block) {
+bool MainWindow::RenderInto(std::int16_t* block) {
     SyncSound();
     const bool rendered = player_->NextBlock(block);
     DrainReturnQueues();
     return rendered;
 }
 
-void TForm1::CloseForSignal() {
+void MainWindow::CloseForSignal() {
     closingForSignal_ = true;
     CloseOnSignal(*this);
 }
 
 // The recorder's thread reports its failures here too; the box opens on this one.
-void TForm1::ShowError(const std::string& message) {
+void MainWindow::ShowError(const std::string& message) {
     if (QThread::currentThread() != thread()) {
         QMetaObject::invokeMethod(this, [this, message] { ShowError(message); });
         return;
@@ -950,12 +953,12 @@ void TForm1::ShowError(const std::string& message) {
     showError_(message);
 }
 
-void TForm1::ShowFileError(const Status& status) {
+void MainWindow::ShowFileError(const Status& status) {
     if (!status)
         ShowError(status.error().message);
 }
 
-void TForm1::PositionChanged(ControlId id, int position) {
+void MainWindow::PositionChanged(ControlId id, int position) {
     QWidget* widget = controlWidgets_[id];
     const QSignalBlocker blocker(widget);
     switch (Describe(id).kind) {
@@ -982,7 +985,7 @@ void TForm1::PositionChanged(ControlId id, int position) {
     }
 }
 
-void TForm1::LabelChanged(ControlId id, const std::string& text) {
+void MainWindow::LabelChanged(ControlId id, const std::string& text) {
     QLabel* label = valueLabels_[id];
     if (!label)
         return;
@@ -998,7 +1001,7 @@ void TForm1::LabelChanged(ControlId id, const std::string& text) {
 
 // A mouse click, a function key and the start-up all select through the bank, which
 // loads or, in save mode, saves the slot whenever one becomes selected.
-void TForm1::SetPresetSelection(int slot) {
+void MainWindow::SetPresetSelection(int slot) {
     const Status error = presets_->SelectSlot(slot);
     ShowPresetMode();
     ShowFileError(error);
@@ -1009,7 +1012,7 @@ void TForm1::SetPresetSelection(int slot) {
 // reaches; the panel follows a moment later from the file. So the player gets the presets
 // afresh whenever the panel has read or written them. An unreadable file has been reported
 // by the load or save that came before; the player keeps what it had.
-void TForm1::SendPresets() {
+void MainWindow::SendPresets() {
     if (!player_)
         return;
     Result<std::array<PresetValues, kPresetSlotCount>> presets = presets_->ReadAll();
@@ -1022,7 +1025,7 @@ void TForm1::SendPresets() {
 // The sound parameters get their values only from a preset load: when the settings file
 // cannot be read, the fresh installation's sound stands in, so that the panel is drawn and
 // the engine never renders from values no control has set.
-void TForm1::LoadFirstPreset() {
+void MainWindow::LoadFirstPreset() {
     const Status loaded = presets_->SelectSlot(0);
     if (!loaded)
         LoadPreset(controls_, DefaultPresetValues());
@@ -1030,37 +1033,37 @@ void TForm1::LoadFirstPreset() {
     ShowFileError(loaded);
 }
 
-void TForm1::ButtonPresetSaveClick() {
+void MainWindow::ButtonPresetSaveClick() {
     presets_->ButtonPresetSaveClick();
     ShowPresetMode();
 }
 
-void TForm1::ShowPresetMode() {
+void MainWindow::ShowPresetMode() {
     RadioPreset->setTitle(Text(presets_->PresetGroupCaption()));
     ButtonPresetSave->setText(Text(presets_->SaveButtonCaption()));
     RadioPreset->SetItemIndex(presets_->SelectedSlot());
 }
 
-void TForm1::SetTuning(int value) {
+void MainWindow::SetTuning(int value) {
     tuning_.SetTuning(value);
     ShowTuning();
 }
 
-void TForm1::ShowTuning() {
+void MainWindow::ShowTuning() {
     LabelTuning->setText(QString::fromStdString(tuning_.Label()));
 }
 
-Status TForm1::SaveSettings() {
+Status MainWindow::SaveSettings() {
     if (Status saved = tuning_.LoadSaveTuning(settingsFile_, true); !saved)
         return saved;
     return SaveControllerBindings(settingsFile_, bindings_);
 }
 
-void TForm1::LoadSaveTuning(bool save) {
+void MainWindow::LoadSaveTuning(bool save) {
     ShowFileError(tuning_.LoadSaveTuning(settingsFile_, save));
 }
 
-void TForm1::UpDownTuningClick(bool up) {
+void MainWindow::UpDownTuningClick(bool up) {
     if (up)
         tuning_.ClickUp();
     else
@@ -1068,13 +1071,13 @@ void TForm1::UpDownTuningClick(bool up) {
     ShowTuning();
 }
 
-void TForm1::btnTuningResetClick() {
+void MainWindow::btnTuningResetClick() {
     tuning_.btnTuningResetClick();
     ShowTuning();
 }
 
 // The recording ends with the last block rendered before the click.
-void TForm1::btnRecordClick() {
+void MainWindow::btnRecordClick() {
     if (Recording()) {
         if (recorderThread_)
             recorderThread_->Stop();
@@ -1087,11 +1090,11 @@ void TForm1::btnRecordClick() {
     }
 }
 
-bool TForm1::Recording() {
+bool MainWindow::Recording() {
     return recorderThread_ ? recorderThread_->Recording() : recorder_->Recording();
 }
 
-Status TForm1::ReadyToRecord() const {
+Status MainWindow::ReadyToRecord() const {
     if (waveOut_)
         return waveOut_->ReadyToRecord();
     if (output_ && !output_->Loss())
@@ -1099,7 +1102,7 @@ Status TForm1::ReadyToRecord() const {
     return Error{kNoDeviceToRecord};
 }
 
-void TForm1::ShowRecording(bool recording) {
+void MainWindow::ShowRecording(bool recording) {
     btnRecord->setIcon(recording ? StopGlyph() : RecordGlyph());
     btnRecord->setText(Text(recording ? kStopCaption : kRecordCaption));
 }

@@ -46,7 +46,7 @@ class TUpDown;
 
 // What the main window is built with: where its files live, the audio device and how
 // errors reach the user. Tests give a hand-driven device and a temporary directory.
-struct TForm1Setup {
+struct MainWindowSetup {
     // The classic ring's device; unused when lowLatency is set.
     std::unique_ptr<WaveOutDevice> device;
     std::filesystem::path settingsFile;
@@ -67,15 +67,15 @@ struct TForm1Setup {
 // input reaches the player as an event; with the classic ring the player renders on
 // this thread and takes each event at once, in low-latency mode it renders in the
 // device's callback and a timer brings back the key colours and recorded blocks.
-class TForm1 : public QWidget,
-               private ControlListener,
-               private BlockSource,
-               private WaveOutOwner,
-               private ErrorReporter {
+class MainWindow : public QWidget,
+                   private ControlListener,
+                   private BlockSource,
+                   private WaveOutOwner,
+                   private ErrorReporter {
     Q_OBJECT
 public:
-    explicit TForm1(TForm1Setup setup, QWidget* parent = nullptr);
-    ~TForm1() override;
+    explicit MainWindow(MainWindowSetup setup, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     // The sound as the panel, the presets and the tuning set it; the player holds the
     // running state.
@@ -112,10 +112,10 @@ public:
     // through the event queue.
     void ReceiveMidi(const MidiMessage& message);
 
-    QFrame* Panel1;
+    QFrame* FrontPanel;
     TRadioGroup* RadioPreset;
     QToolButton* ButtonPresetSave;
-    QGroupBox* GroupBox9;
+    QGroupBox* TuningGroup;
     QLabel* LabelTuning;
     TUpDown* UpDownTuning;
     QPushButton* btnTuningReset;
@@ -138,7 +138,7 @@ private:
     void BuildTuningGroup();
     void BuildPresetGroup();
     void BuildFlatButtons();
-    void FormCreate();
+    void Start();
     bool OpenAudio();
     bool CreatePlayer(int deviceRate);
     void StartOutput();
@@ -159,8 +159,8 @@ private:
     void TryReopen();
     Status ReadyToRecord() const;
     bool Recording();
-    bool FormCloseQuery();
-    void FormClose();
+    bool ReadyToClose();
+    void ShutDown();
 
     void ButtonPresetSaveClick();
     void SetPresetSelection(int slot);

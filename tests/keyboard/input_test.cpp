@@ -60,7 +60,7 @@ struct Rig {
     }
     void Sweep() {
         for (int tick = 0; tick < 4; ++tick)
-            input.Timer1Timer();
+            input.SweepReleasedKeys();
     }
     bool Sounding(int key) const {
         for (int voice : state.VoiceOrder) {
@@ -198,9 +198,9 @@ private slots:
         rig->physicallyDown.insert(0x56);
         rig->Press(Qt::Key_V);
         for (int tick = 0; tick < 3; ++tick)
-            rig->input.Timer1Timer();
+            rig->input.SweepReleasedKeys();
         QVERIFY(rig->Sounding(kZ)); // only every fourth tick sweeps
-        rig->input.Timer1Timer();
+        rig->input.SweepReleasedKeys();
         QVERIFY(!rig->Sounding(kZ));
         QVERIFY(rig->Sounding(kC));
         QVERIFY(rig->Sounding(kV));

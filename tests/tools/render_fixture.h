@@ -90,7 +90,7 @@ inline void PlayScore(OfflineRenderer& renderer, const std::string& text, std::o
 
 // Runs the command line with the text as standard input; --play plays through player.
 inline ToolRun RenderTool(const std::vector<std::string>& arguments, const std::string& input = {},
-                          const RealTimePlayer& player = RealTimePlayer()) {
+                          const ClassicPlayer& player = ClassicPlayer()) {
     std::vector<std::string_view> views(arguments.begin(), arguments.end());
     CommandLine commandLine = ParseCommandLine(views);
     const auto* job = std::get_if<RenderJob>(&commandLine);

@@ -22,7 +22,7 @@ std::uint32_t U32At(const std::string& bytes, std::size_t offset) {
 }
 
 // Plays on a device the test drives: buffers finish as soon as the player waits.
-RealTimePlayer On(ManualWaveOut& device) {
+ClassicPlayer On(ManualWaveOut& device) {
     return [&device](const NextBlock& nextBlock) { return PlayBlocks(device, nextBlock); };
 }
 
@@ -187,7 +187,7 @@ TEST(RenderJobPlay, DeviceFailuresArePrintedAndEndTheJob) {
 
 TEST(RenderJobPlay, ABadScoreNeverReachesTheDevice) {
     bool opened = false;
-    RealTimePlayer player = [&](const NextBlock&) {
+    ClassicPlayer player = [&](const NextBlock&) {
         opened = true;
         return PlayOutcome{};
     };

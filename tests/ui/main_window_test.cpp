@@ -51,7 +51,7 @@ struct Window {
     QTemporaryDir folder;
     ManualWaveOut* device = nullptr;
     std::vector<std::string> errors;
-    std::unique_ptr<TForm1> form;
+    std::unique_ptr<MainWindow> form;
 
     // prepare puts something in the settings file's place before the window starts.
     explicit Window(const std::function<void(const QString& path)>& prepare = {}) {
@@ -63,10 +63,10 @@ struct Window {
     void Open() {
         auto manual = std::make_unique<ManualWaveOut>();
         device = manual.get();
-        form = std::make_unique<TForm1>(
-            TForm1Setup{std::move(manual), SettingsFile(), folder.path().toStdString(),
-                        [this](const std::string& message) { errors.push_back(message); },
-                        std::nullopt, std::nullopt, false});
+        form = std::make_unique<MainWindow>(
+            MainWindowSetup{std::move(manual), SettingsFile(), folder.path().toStdString(),
+                            [this](const std::string& message) { errors.push_back(message); },
+                            std::nullopt, std::nullopt, false});
     }
     std::filesystem::path SettingsFile() const {
         return std::filesystem::path(folder.path().toStdString()) / "morvane.ini";
@@ -133,7 +133,7 @@ auto PanelFieldsOf(const SynthState& s) {
 }
 
 // One step of the control away from where it stands, by mouse or arrow as a user would.
-void MoveAsTheUser(TForm1& form, ControlId id) {
+void MoveAsTheUser(MainWindow& form, ControlId id) {
     QWidget* widget = form.ControlWidget(id);
     switch (Describe(id).kind) {
     case ControlKind::Slider: {
@@ -161,7 +161,7 @@ void MoveAsTheUser(TForm1& form, ControlId id) {
 }
 
 // The position the widget shows, in the terms of the control's model.
-int ShownPosition(TForm1& form, ControlId id) {
+int ShownPosition(MainWindow& form, ControlId id) {
     QWidget* widget = form.ControlWidget(id);
     switch (Describe(id).kind) {
     case ControlKind::Slider:
@@ -176,7 +176,7 @@ int ShownPosition(TForm1& form, ControlId id) {
     return kNothingSelected;
 }
 
-QString LabelOf(TForm1& form, ControlId id) {
+QString LabelOf(MainWindow& form, ControlId id) {
     const QLabel* label = form.ValueLabel(id);
     return label ? label->text() : QString();
 }
@@ -197,9 +197,9 @@ private slots:
         QCOMPARE(w.form->size(), QSize(522, 461));
         QCOMPARE(w.form->minimumSize(), w.form->maximumSize());
         QCOMPARE(w.form->KeyButtons().LowerRowTop(), 391);
-        QCOMPARE(w.form->Panel1->geometry(), QRect(0, 0, 521, 321));
-        QCOMPARE(w.Find<QGroupBox>("GroupBox7")->geometry(), QRect(328, 96, 185, 105));
-        QCOMPARE(w.Find<QGroupBox>("GroupBox9")->geometry(), QRect(8, 280, 153, 33));
+        QCOMPARE(w.form->FrontPanel->geometry(), QRect(0, 0, 521, 321));
+        QCOMPARE(w.Find<QGroupBox>("VcfEnvelopeGroup")->geometry(), QRect(328, 96, 185, 105));
+        QCOMPARE(w.Find<QGroupBox>("TuningGroup")->geometry(), QRect(8, 280, 153, 33));
         QCOMPARE(w.form->RadioPreset->geometry(), QRect(168, 280, 281, 33));
         QCOMPARE(w.form->btnExit->geometry(), QRect(456, 400, 57, 25));
         QCOMPARE(w.Bar("ScrollBarDistVol")->geometry(), QRect(64, 32, 81, 9));
@@ -243,12 +243,12 @@ private slots:
 
     void labelsAndStateAfterStartUp() {
         Window w;
-        QCOMPARE(w.LabelText("Label6"), QString("0%"));
-        QCOMPARE(w.LabelText("Label7"), QString("100ms"));
+        QCOMPARE(w.LabelText("LabelEchoDepth"), QString("0%"));
+        QCOMPARE(w.LabelText("LabelEchoTime"), QString("100ms"));
         QCOMPARE(w.LabelText("LabelDistortion"), QString("0"));
         QCOMPARE(w.LabelText("LabelDistVol"), QString("50"));
-        QCOMPARE(w.LabelText("Label4"), QString("20%"));
-        QCOMPARE(w.LabelText("Label5"), QString("10Hz"));
+        QCOMPARE(w.LabelText("LabelModDepth"), QString("20%"));
+        QCOMPARE(w.LabelText("LabelModFreq"), QString("10Hz"));
         QCOMPARE(w.LabelText("LabelCutOff"), QString("348"));
         QCOMPARE(w.LabelText("LabelResonance"), QString("0.50"));
         QCOMPARE(w.LabelText("LabelAttack"), QString("25"));
@@ -526,11 +526,11 @@ private slots:
             manual->FailNext(step);
             std::vector<std::string> errors;
             QTemporaryDir folder;
-            TForm1 form({std::move(manual),
-                         std::filesystem::path(folder.path().toStdString()) / "x.ini",
-                         folder.path().toStdString(),
-                         [&](const std::string& shown) { errors.push_back(shown); }, std::nullopt,
-                         std::nullopt, false});
+            MainWindow form({std::move(manual),
+                             std::filesystem::path(folder.path().toStdString()) / "x.ini",
+                             folder.path().toStdString(),
+                             [&](const std::string& shown) { errors.push_back(shown); },
+                             std::nullopt, std::nullopt, false});
             QCOMPARE(errors, std::vector<std::string>{message});
             QVERIFY(!form.Input().SweepRunning());
             form.show();
@@ -653,9 +653,9 @@ private slots:
         Window w;
         w.form->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.form.get()));
-        QCOMPARE(w.Find<QGroupBox>("GroupBox9")->title(), tuningCaption);
+        QCOMPARE(w.Find<QGroupBox>("TuningGroup")->title(), tuningCaption);
         QCOMPARE(w.Find<QToolButton>("btnExit")->text(), exitCaption);
-        const auto widgets = w.form->Panel1->findChildren<QWidget*>();
+        const auto widgets = w.form->FrontPanel->findChildren<QWidget*>();
         for (QWidget* widget : widgets) {
             const QFontInfo font(widget->font());
             QVERIFY2(font.family() == "Noto Sans CJK JP", qPrintable(widget->objectName()));
@@ -738,11 +738,11 @@ private slots:
         std::vector<std::string> errors;
         RealtimeOutputOptions jack;
         jack.api = AudioApi::Jack;
-        TForm1 form(TForm1Setup{nullptr,
-                                std::filesystem::path(folder.path().toStdString()) / "morvane.ini",
-                                folder.path().toStdString(),
-                                [&](const std::string& message) { errors.push_back(message); },
-                                jack, std::nullopt, false});
+        MainWindow form(MainWindowSetup{
+            nullptr, std::filesystem::path(folder.path().toStdString()) / "morvane.ini",
+            folder.path().toStdString(),
+            [&](const std::string& message) { errors.push_back(message); }, jack, std::nullopt,
+            false});
         QCOMPARE(errors.size(), std::size_t{1});
         const QString message = QString::fromStdString(errors[0]);
         QVERIFY2(message.startsWith("Problem creating play handle: "), qPrintable(message));

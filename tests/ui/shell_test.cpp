@@ -147,10 +147,10 @@ void ShellTest::aboutBoxLayout() {
     QCOMPARE(box.font().family(), QStringLiteral("Noto Sans CJK JP"));
     QCOMPARE(box.font().pixelSize(), 12);
 
-    QCOMPARE(box.Panel1->geometry(), QRect(8, 8, 401, 193));
+    QCOMPARE(box.NotesPanel->geometry(), QRect(8, 8, 401, 193));
     QCOMPARE(box.ProgramIcon->geometry(), QRect(24, 16, 33, 33));
     QVERIFY(!box.ProgramIcon->pixmap().isNull());
-    QCOMPARE(box.Panel2->geometry(), QRect(8, 209, 401, 57));
+    QCOMPARE(box.HealthPanel->geometry(), QRect(8, 209, 401, 57));
     QCOMPARE(box.OKButton->geometry(), QRect(159, 276, 75, 25));
     QCOMPARE(box.OKButton->text(), QStringLiteral("OK"));
     QVERIFY(box.OKButton->isDefault());
@@ -162,22 +162,23 @@ void ShellTest::aboutBoxLayout() {
     } labels[] = {
         {box.ProductName, 16, QStringLiteral("Morvane v") + QLatin1String(kProgramVersion)},
         {box.Comments, 64, QStringLiteral("5音ポリフォニック シンセサイザー")},
-        {box.Label6, 88, QStringLiteral("＜注意＞")},
-        {box.Label2, 104, QStringLiteral("録音は1ファイル10分までです。")},
-        {box.Label3, 120, QStringLiteral("設定ファイル: /home/someone/morvane.ini")},
-        {box.Label4, 136, QStringLiteral("録音の保存先: /home/someone/")},
-        {box.Label5, 160, QStringLiteral("Ctrlキーを押している間、LFOがかかります。")},
+        {box.NoticeLabel, 88, QStringLiteral("＜注意＞")},
+        {box.RecordingLimitLabel, 104, QStringLiteral("録音は1ファイル10分までです。")},
+        {box.SettingsFileLabel, 120, QStringLiteral("設定ファイル: /home/someone/morvane.ini")},
+        {box.RecordingsLabel, 136, QStringLiteral("録音の保存先: /home/someone/")},
+        {box.LfoHintLabel, 160, QStringLiteral("Ctrlキーを押している間、LFOがかかります。")},
     };
     // A path too long for the panel is shortened in its middle, whole in the tooltip.
     const std::string longDirectory = "/home/someone/" + std::string(200, 'x') + "/music";
     box.ShowFileLocations("/home/someone/morvane.ini", longDirectory);
-    QVERIFY(box.Label4->text().endsWith("/music"));
-    QCOMPARE(box.Label4->toolTip(), QString::fromStdString(longDirectory));
+    QVERIFY(box.RecordingsLabel->text().endsWith("/music"));
+    QCOMPARE(box.RecordingsLabel->toolTip(), QString::fromStdString(longDirectory));
     for (const auto& [label, top, text] : labels) {
-        QCOMPARE(label->parentWidget(), box.Panel1);
+        QCOMPARE(label->parentWidget(), box.NotesPanel);
         QCOMPARE(label->pos(), QPoint(80, top));
         QVERIFY2(label->text().startsWith(text), qPrintable(label->text()));
-        QVERIFY2(label->geometry().right() < box.Panel1->width() - 1, qPrintable(label->text()));
+        QVERIFY2(label->geometry().right() < box.NotesPanel->width() - 1,
+                 qPrintable(label->text()));
     }
 }
 
@@ -192,10 +193,11 @@ void ShellTest::aboutBoxInEnglishFitsItsPanel() {
         OutputHealth{"PortAudio", "default", 192000, 4096, 88200, std::nullopt, 123456}, true);
     QCoreApplication::removeTranslator(&english);
     QCOMPARE(box.windowTitle(), QStringLiteral("About Morvane"));
-    QCOMPARE(box.Label3->text(), QStringLiteral("Settings file: /home/someone/morvane.ini"));
+    QCOMPARE(box.SettingsFileLabel->text(),
+             QStringLiteral("Settings file: /home/someone/morvane.ini"));
     QCOMPARE(box.StateLabel->text(),
              QStringLiteral("Real-time priority: checking, underruns: 123456, buffer enlarged"));
-    for (const QFrame* panel : {box.Panel1, box.Panel2}) {
+    for (const QFrame* panel : {box.NotesPanel, box.HealthPanel}) {
         for (const QLabel* label : panel->findChildren<QLabel*>())
             QVERIFY2(label->geometry().right() < panel->width() - 1, qPrintable(label->text()));
     }
@@ -234,10 +236,10 @@ void ShellTest::aboutBoxShowsTheAudioPathsHealth() {
         box.ShowOutputHealth(c.health, c.grown);
         const QList<QLabel*> labels{box.OutputLabel, box.FormatLabel, box.StateLabel};
         for (int i = 0; i < labels.size(); ++i) {
-            QCOMPARE(labels[i]->parentWidget(), box.Panel2);
+            QCOMPARE(labels[i]->parentWidget(), box.HealthPanel);
             QVERIFY2(labels[i]->text() == c.lines[i],
                      qPrintable(c.what + (": " + labels[i]->text())));
-            QVERIFY2(labels[i]->geometry().right() < box.Panel2->width() - 1, c.what);
+            QVERIFY2(labels[i]->geometry().right() < box.HealthPanel->width() - 1, c.what);
         }
     }
 }

@@ -65,7 +65,7 @@
     </message>
 </context>
 <context>
-    <name>morvane::TForm1</name>
+    <name>morvane::MainWindow</name>
     <message>
         <source>エラー</source>
         <translation>Error</translation>
