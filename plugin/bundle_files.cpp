@@ -256,7 +256,7 @@ Status ExportPresets(const fs::path& settingsFile, const fs::path& folder) {
         return allowed;
 
     auto state = std::make_unique<SynthState>();
-    if (Status tuning = LoadSaveTuning(*state, settingsFile, false); !tuning)
+    if (Status tuning = LoadTuning(*state, settingsFile); !tuning)
         return tuning;
     const int tuningValue = state->Tuning;
     SoundControls controls(*state);
@@ -265,7 +265,7 @@ Status ExportPresets(const fs::path& settingsFile, const fs::path& folder) {
     const std::string name = BundleName(folder);
     std::vector<Preset> presets;
     for (int slot = 0; slot < kPresetSlotCount; ++slot) {
-        if (Status loaded = PresetBank(controls, settingsFile).PresetLoadSave(slot, false); !loaded)
+        if (Status loaded = PresetBank(controls, settingsFile).LoadPreset(slot); !loaded)
             return loaded;
         const std::string number = std::to_string(slot + 1);
         presets.push_back(

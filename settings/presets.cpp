@@ -50,16 +50,21 @@ std::string PresetSectionName(int slot) {
 PresetBank::PresetBank(SoundControls& controls, std::filesystem::path settingsFile)
     : controls_(controls), settingsFile_(std::move(settingsFile)) {}
 
-Status PresetBank::PresetLoadSave(int slot, bool save) {
+Status PresetBank::LoadPreset(int slot) {
+    Result<IniFile> file = ReadIniFile(settingsFile_);
+    if (!file) {
+        return file.error();
+    }
+    morvane::LoadPreset(controls_, ReadPreset(*file, PresetSectionName(slot)));
+    return {};
+}
+
+Status PresetBank::SavePreset(int slot) {
     Result<IniFile> file = ReadIniFile(settingsFile_);
     if (!file) {
         return file.error();
     }
     const std::string section = PresetSectionName(slot);
-    if (!save) {
-        LoadPreset(controls_, ReadPreset(*file, section));
-        return {};
-    }
     for (int i = 0; i < kPresetControlCount; ++i) {
         const auto id = static_cast<ControlId>(i);
         WriteControl(*file, section, id, controls_.Position(id));

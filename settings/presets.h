@@ -20,9 +20,10 @@ class PresetBank {
 public:
     PresetBank(SoundControls& controls, std::filesystem::path settingsFile);
 
-    // Loads the slot into the controls (save false), or writes the controls into the
-    // slot and the file back (save true). A load never writes the file.
-    Status PresetLoadSave(int slot, bool save);
+    // Loads the slot into the controls; a load never writes the file.
+    Status LoadPreset(int slot);
+    // Writes the controls into the slot and the file back.
+    Status SavePreset(int slot);
 
     // Every slot as a load would find it now, for whoever loads presets without the panel.
     Result<std::array<PresetValues, kPresetSlotCount>> ReadAll() const;

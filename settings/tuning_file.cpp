@@ -23,14 +23,19 @@ int TuningFromFile(const IniFile& file) {
 
 } // namespace
 
-Status LoadSaveTuning(SoundParameters& s, const std::filesystem::path& settingsFile, bool save) {
+Status LoadTuning(SoundParameters& s, const std::filesystem::path& settingsFile) {
     Result<IniFile> file = ReadIniFile(settingsFile);
     if (!file) {
         return file.error();
     }
-    if (!save) {
-        s.Tuning = TuningFromFile(*file);
-        return {};
+    s.Tuning = TuningFromFile(*file);
+    return {};
+}
+
+Status SaveTuning(const SoundParameters& s, const std::filesystem::path& settingsFile) {
+    Result<IniFile> file = ReadIniFile(settingsFile);
+    if (!file) {
+        return file.error();
     }
     file->WriteInteger(kSetupSection, kTuningKey, s.Tuning);
     return WriteIniFile(settingsFile, *file);

@@ -25,11 +25,11 @@ void OfflineRenderer::StartFresh() {
 Status OfflineRenderer::StartWith(const std::filesystem::path& settingsFile, int presetSlot) {
     // The program reads the tuning after building the pitch table; reading it first
     // changes nothing, since only StartEngine applies it.
-    if (Status tuning = LoadSaveTuning(*state_, settingsFile, false); !tuning)
+    if (Status tuning = LoadTuning(*state_, settingsFile); !tuning)
         return tuning;
     StartEngine(*state_, controls_, state_->Tuning);
     settingsFile_ = settingsFile;
-    return PresetBank(controls_, settingsFile).PresetLoadSave(presetSlot, false);
+    return PresetBank(controls_, settingsFile).LoadPreset(presetSlot);
 }
 
 std::uint64_t OfflineRenderer::Apply(const score::Command& command) {
@@ -55,7 +55,7 @@ void OfflineRenderer::LoadPresetSlot(int slot) {
         LoadPreset(controls_, DefaultPresetValues());
         return;
     }
-    Status loaded = PresetBank(controls_, *settingsFile_).PresetLoadSave(slot, false);
+    Status loaded = PresetBank(controls_, *settingsFile_).LoadPreset(slot);
     if (!loaded && !fault_)
         fault_ = loaded.error();
 }

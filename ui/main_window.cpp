@@ -555,7 +555,7 @@ void MainWindow::Start() {
     // An unreadable settings file is reported and the program plays at A = 440.0 Hz;
     // the file is left alone at exit unless the user touches the tuning.
     state_->Tuning = kDefaultTuning;
-    LoadSaveTuning(false);
+    ShowFileError(tuning_.LoadTuning(settingsFile_));
     StartEngine(*state_, controls_, state_->Tuning);
     SetTuning(state_->Tuning);
 
@@ -916,7 +916,7 @@ void MainWindow::ShutDown() {
         recorderThread_.reset();
     }
     if (state_->TuningDirty)
-        LoadSaveTuning(true);
+        ShowFileError(tuning_.SaveTuning(settingsFile_));
 }
 
 void MainWindow::RequestClose() {
@@ -1054,13 +1054,9 @@ void MainWindow::ShowTuning() {
 }
 
 Status MainWindow::SaveSettings() {
-    if (Status saved = tuning_.LoadSaveTuning(settingsFile_, true); !saved)
+    if (Status saved = tuning_.SaveTuning(settingsFile_); !saved)
         return saved;
     return SaveControllerBindings(settingsFile_, bindings_);
-}
-
-void MainWindow::LoadSaveTuning(bool save) {
-    ShowFileError(tuning_.LoadSaveTuning(settingsFile_, save));
 }
 
 void MainWindow::UpDownTuningClick(bool up) {

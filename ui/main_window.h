@@ -170,7 +170,6 @@ private:
     void UpDownTuningClick(bool up);
     void btnTuningResetClick();
     void ShowTuning();
-    void LoadSaveTuning(bool save);
     void btnRecordClick();
     void ShowRecording(bool recording);
 

@@ -31,16 +31,16 @@ Status PresetGroup::LoadSlot(int slot) {
     // it is, is saved.
     if (!saveMode_)
         selectedSlot_ = slot;
-    return bank_.PresetLoadSave(slot, false);
+    return bank_.LoadPreset(slot);
 }
 
 Status PresetGroup::RadioPresetClick() {
     if (saveMode_) {
         // Save mode ends before the save, so that a failure is shown with the mode off.
         saveMode_ = false;
-        return bank_.PresetLoadSave(selectedSlot_, true);
+        return bank_.SavePreset(selectedSlot_);
     }
-    return bank_.PresetLoadSave(selectedSlot_, false);
+    return bank_.LoadPreset(selectedSlot_);
 }
 
 void PresetGroup::ButtonPresetSaveClick() {

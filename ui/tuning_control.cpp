@@ -16,8 +16,15 @@ constexpr int kTuningStep = 2; // 0.2 Hz per arrow click
 TuningControl::TuningControl(SynthState& s)
     : state_(s), position_(kDefaultTuning), label_(TuningLabel(kDefaultTuning)) {}
 
-Status TuningControl::LoadSaveTuning(const std::filesystem::path& settingsFile, bool save) {
-    Status done = morvane::LoadSaveTuning(state_, settingsFile, save);
+Status TuningControl::LoadTuning(const std::filesystem::path& settingsFile) {
+    return Clean(morvane::LoadTuning(state_, settingsFile));
+}
+
+Status TuningControl::SaveTuning(const std::filesystem::path& settingsFile) {
+    return Clean(morvane::SaveTuning(state_, settingsFile));
+}
+
+Status TuningControl::Clean(Status done) {
     if (done) {
         state_.TuningDirty = false;
     }

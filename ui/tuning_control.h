@@ -15,10 +15,11 @@ class TuningControl {
 public:
     explicit TuningControl(SynthState& s);
 
-    // Reads Tuning from the settings file or writes it there, and on success clears
+    // Each reads Tuning from the settings file or writes it there, and on success clears
     // TuningDirty. A failure leaves TuningDirty set, so the change is not taken as saved.
-    // It does not apply the tuning: the caller runs SetTuning.
-    Status LoadSaveTuning(const std::filesystem::path& settingsFile, bool save);
+    // A load does not apply the tuning: the caller runs SetTuning.
+    Status LoadTuning(const std::filesystem::path& settingsFile);
+    Status SaveTuning(const std::filesystem::path& settingsFile);
 
     // Makes the value the tuning everywhere: Tuning, TuningRatio, the control's position
     // and the label. TuningDirty is left alone.
@@ -36,6 +37,8 @@ public:
 
 private:
     void Click(int step);
+    // Clears TuningDirty when the file now agrees with Tuning.
+    Status Clean(Status done);
     void UpDownTuningClick();
 
     SynthState& state_;

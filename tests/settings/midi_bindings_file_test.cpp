@@ -21,16 +21,16 @@ struct Kept {
     int value;
 };
 
-Status SavePreset(const std::filesystem::path& file) {
+Status SaveAPreset(const std::filesystem::path& file) {
     StartedEngine program(file);
     program.controls.Set(NoiseVol, 9);
-    return program.bank.PresetLoadSave(2, true);
+    return program.bank.SavePreset(2);
 }
 
-Status SaveTuning(const std::filesystem::path& file) {
+Status SaveATuning(const std::filesystem::path& file) {
     StartedEngine program(file);
     ApplyTuning(*program.state, 4502);
-    return LoadSaveTuning(*program.state, file, true);
+    return SaveTuning(*program.state, file);
 }
 
 std::function<Status(const std::filesystem::path&)> SaveBindings(const char* text) {
@@ -74,13 +74,13 @@ TEST(MidiBindingsFile, SectionIsReadSavedAndLivesBesideThePresetsAndTheTuning) {
          {}},
         {"a preset save keeps the section",
          "[MIDI]\nCC20=VCF_CUTOFF\n[SETUP]\nTUNING=4500\n",
-         SavePreset,
+         SaveAPreset,
          "CC20=VCF_CUTOFF\nCC71=VCF_RESONANCE\nCC72=ENV_RELEASE\nCC73=ENV_ATTACK\nCC75=ENV_DECAY\n",
          {},
          {{"PRESET2", "NOISE_VOL", 9}, {"SETUP", "TUNING", 4500}}},
         {"a tuning save keeps the section",
          "[MIDI]\nCC71=\n",
-         SaveTuning,
+         SaveATuning,
          "CC72=ENV_RELEASE\nCC73=ENV_ATTACK\nCC74=VCF_CUTOFF\nCC75=ENV_DECAY\n",
          {},
          {{"SETUP", "TUNING", 4502}}},
@@ -157,10 +157,10 @@ TEST(MidiBindingsFile, SavesKeepTheLinesTheyDoNotWrite) {
          [](const auto& file) {
              StartedEngine program(file);
              program.controls.Set(NoiseVol, 9);
-             return program.bank.PresetLoadSave(1, true);
+             return program.bank.SavePreset(1);
          },
          edited + preset1},
-        {"a tuning save", SaveTuning, replaced("TUNING = 4410\n", "TUNING=4502\n")},
+        {"a tuning save", SaveATuning, replaced("TUNING = 4410\n", "TUNING=4502\n")},
         {"a learn",
          [](const auto& file) {
              ControllerBindings bindings = *LoadControllerBindings(file);

@@ -70,7 +70,7 @@ TEST(PresetBank, FreshSaveOfSlotZeroWritesTheDefaults) {
     EXPECT_FALSE(fs::exists(dir / "morvane.ini")) << "a load never writes the file";
     ExpectDefaultPreset(program.controls);
 
-    ASSERT_TRUE(program.bank.PresetLoadSave(0, true).ok());
+    ASSERT_TRUE(program.bank.SavePreset(0).ok());
     std::vector<std::string> lines = {"[PRESET0]"};
     lines.insert(lines.end(), kFreshPresetLines.begin(), kFreshPresetLines.end());
     lines.push_back("");
@@ -85,10 +85,10 @@ TEST(PresetBank, SaveThenLoadRestoresEveryControlAndTheSound) {
     for (int i = 0; i < kPresetControlCount; ++i) {
         saver.controls.Set(static_cast<ControlId>(i), values[i]);
     }
-    ASSERT_TRUE(saver.bank.PresetLoadSave(5, true).ok());
+    ASSERT_TRUE(saver.bank.SavePreset(5).ok());
 
     StartedEngine loader(dir / "morvane.ini");
-    ASSERT_TRUE(loader.bank.PresetLoadSave(5, false).ok());
+    ASSERT_TRUE(loader.bank.LoadPreset(5).ok());
     for (int i = 0; i < kPresetControlCount; ++i) {
         const auto id = static_cast<ControlId>(i);
         EXPECT_EQ(loader.controls.Position(id), values[i]) << Describe(id).key;
@@ -110,7 +110,7 @@ TEST(PresetBank, LoadingReadsAnyLetterCaseAndLetsTheControlsClamp) {
                                     "MOD_ON=2\r\n"
                                     "VCF_RESONANCE=100\r\n");
     StartedEngine program(dir / "morvane.ini");
-    ASSERT_TRUE(program.bank.PresetLoadSave(2, false).ok());
+    ASSERT_TRUE(program.bank.LoadPreset(2).ok());
     const SoundControls& c = program.controls;
     const SynthState& s = *program.state;
     EXPECT_EQ(c.Position(Wave1Type), 3);
@@ -134,7 +134,7 @@ TEST(PresetBank, MissingSectionLoadsTheDefaultsAndLoadsNeverWrite) {
     WriteBytes(dir / "morvane.ini", text);
     StartedEngine program(dir / "morvane.ini");
     EXPECT_EQ(program.controls.Position(EnvAttack), 99);
-    ASSERT_TRUE(program.bank.PresetLoadSave(6, false).ok());
+    ASSERT_TRUE(program.bank.LoadPreset(6).ok());
     ExpectDefaultPreset(program.controls);
     EXPECT_FALSE(program.state->ModAlwaysOn);
     EXPECT_EQ(ReadBytes(dir / "morvane.ini"), text);
@@ -147,12 +147,12 @@ TEST(PresetBank, UnreadableFileStopsLoadAndSaveBeforeAnyChange) {
     fs::create_directory(dir / "morvane.ini");
     const std::string message = "ファイル " + (dir / "morvane.ini").string() + " は開けません.";
 
-    const Status load = program.bank.PresetLoadSave(1, false);
+    const Status load = program.bank.LoadPreset(1);
     ASSERT_FALSE(load.ok());
     EXPECT_EQ(load.error().message, message);
     EXPECT_EQ(program.controls.Position(EnvDecay), 3);
 
-    const Status save = program.bank.PresetLoadSave(1, true);
+    const Status save = program.bank.SavePreset(1);
     ASSERT_FALSE(save.ok());
     EXPECT_EQ(save.error().message, message);
 }
@@ -164,7 +164,7 @@ TEST(PresetBank, ReadOnlyFileIsLeftByteForByte) {
     WriteBytes(file, text);
     fs::permissions(file, fs::perms::owner_read);
     StartedEngine program(file);
-    const Status error = program.bank.PresetLoadSave(0, true);
+    const Status error = program.bank.SavePreset(0);
     ASSERT_FALSE(error.ok());
     EXPECT_EQ(error.error().message, "ファイル " + file.string() + " を作成できません.");
     EXPECT_EQ(ReadBytes(file), text);

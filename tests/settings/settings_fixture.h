@@ -61,9 +61,9 @@ inline bool PermissionsAreEnforced() {
 struct StartedEngine {
     explicit StartedEngine(const std::filesystem::path& settingsFile)
         : state(std::make_unique<SynthState>()), controls(*state), bank(controls, settingsFile) {
-        EXPECT_TRUE(LoadSaveTuning(*state, settingsFile, false).ok());
+        EXPECT_TRUE(LoadTuning(*state, settingsFile).ok());
         StartEngine(*state, controls, state->Tuning);
-        EXPECT_TRUE(bank.PresetLoadSave(0, false).ok());
+        EXPECT_TRUE(bank.LoadPreset(0).ok());
     }
 
     std::unique_ptr<SynthState> state;

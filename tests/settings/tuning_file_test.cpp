@@ -46,9 +46,9 @@ TEST(MasterTuning, SavingAtExitKeepsPresetsSavedMeanwhile) {
     StartedEngine program(dir / "morvane.ini");
     ApplyTuning(*program.state, 4502);
     program.controls.Set(NoiseVol, 9);
-    ASSERT_TRUE(program.bank.PresetLoadSave(3, true).ok());
+    ASSERT_TRUE(program.bank.SavePreset(3).ok());
 
-    ASSERT_TRUE(LoadSaveTuning(*program.state, dir / "morvane.ini", true).ok());
+    ASSERT_TRUE(SaveTuning(*program.state, dir / "morvane.ini").ok());
     const IniFile file = IniFile::Parse(ReadBytes(dir / "morvane.ini"));
     EXPECT_EQ(file.ReadInteger("SETUP", "TUNING", -1), 4502);
     EXPECT_EQ(file.ReadInteger("SETUP", "OTHER", -1), 1);

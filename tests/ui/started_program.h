@@ -19,7 +19,7 @@ struct StartedProgram {
     explicit StartedProgram(const std::filesystem::path& settingsFile)
         : state(std::make_unique<SynthState>()), controls(*state), tuning(*state),
           presets(controls, settingsFile) {
-        EXPECT_TRUE(tuning.LoadSaveTuning(settingsFile, false).ok());
+        EXPECT_TRUE(tuning.LoadTuning(settingsFile).ok());
         StartEngine(*state, controls, state->Tuning);
         tuning.SetTuning(state->Tuning);
         EXPECT_TRUE(presets.SelectSlot(0).ok());

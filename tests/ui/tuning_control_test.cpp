@@ -72,7 +72,7 @@ TEST(MasterTuning, ResetAt440StillMarksTheTuningChanged) {
     EXPECT_EQ(program.state->Tuning, 4400);
     EXPECT_TRUE(program.state->TuningDirty);
 
-    ASSERT_TRUE(program.tuning.LoadSaveTuning(dir / "morvane.ini", true).ok());
+    ASSERT_TRUE(program.tuning.SaveTuning(dir / "morvane.ini").ok());
     EXPECT_FALSE(program.state->TuningDirty);
     EXPECT_EQ(ReadBytes(dir / "morvane.ini"), "[SETUP]\r\nTUNING=4400\r\n\r\n");
 }
@@ -83,7 +83,7 @@ TEST(MasterTuning, FailedSaveKeepsTheTuningMarkedChanged) {
     const fs::path unwritable = dir / "plain" / "morvane.ini";
     StartedProgram program(unwritable);
     program.tuning.ClickDown();
-    const Status error = program.tuning.LoadSaveTuning(unwritable, true);
+    const Status error = program.tuning.SaveTuning(unwritable);
     ASSERT_FALSE(error.ok());
     EXPECT_EQ(error.error().message, "ファイル " + unwritable.string() + " を作成できません.");
     EXPECT_TRUE(program.state->TuningDirty);
