@@ -8,7 +8,7 @@ namespace morvane {
 
 std::optional<double> BufferGrowth::Observe(long underruns, double bufferSeconds,
                                             Clock::time_point now) {
-    if (!started_ || now - windowStart_ > kWindow) {
+    if (!started_ || now < settledAt_ || now - windowStart_ > kWindow) {
         started_ = true;
         windowStart_ = now;
         underrunsAtWindowStart_ = underruns;
@@ -23,9 +23,8 @@ std::optional<double> BufferGrowth::Observe(long underruns, double bufferSeconds
 }
 
 void BufferGrowth::Restart(Clock::time_point now) {
-    started_ = true;
-    windowStart_ = now;
-    underrunsAtWindowStart_ = 0;
+    started_ = false;
+    settledAt_ = now + kSettle;
 }
 
 } // namespace morvane

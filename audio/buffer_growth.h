@@ -17,6 +17,9 @@ public:
     // This many underruns within the window make the buffer grow.
     static constexpr long kUnderrunsToGrow = 3;
     static constexpr std::chrono::seconds kWindow{10};
+    // A stream that has just started may report underruns while its buffers first fill:
+    // they are not counted.
+    static constexpr std::chrono::seconds kSettle{2};
 
     // The buffer to reopen with, or nothing while it may stay. A buffer of 0 (a JACK
     // server sets its own) or at the largest size never grows.
@@ -28,6 +31,7 @@ public:
 
 private:
     Clock::time_point windowStart_{};
+    Clock::time_point settledAt_{};
     long underrunsAtWindowStart_ = 0;
     bool started_ = false;
     bool grown_ = false;

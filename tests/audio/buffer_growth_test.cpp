@@ -26,16 +26,21 @@ struct Case {
 TEST(BufferGrowth, GrowsOnlyWhileUnderrunsKeepComing) {
     const Case cases[] = {
         {"three within the window double the buffer",
-         {{0ms, 0, 0.020, std::nullopt}, {4s, 2, 0.020, std::nullopt}, {9s, 3, 0.020, 0.040}}},
-        {"three spread over longer than the window leave it",
+         {{2s, 0, 0.020, std::nullopt}, {6s, 2, 0.020, std::nullopt}, {11s, 3, 0.020, 0.040}}},
+        {"those of a stream still starting do not count",
          {{0ms, 0, 0.020, std::nullopt},
-          {6s, 2, 0.020, std::nullopt},
-          {11s, 2, 0.020, std::nullopt},
-          {12s, 3, 0.020, std::nullopt}}},
-        {"the last step stops at 100 ms", {{0ms, 0, 0.080, std::nullopt}, {1s, 5, 0.080, 0.100}}},
-        {"at 100 ms it stays", {{0ms, 0, 0.100, std::nullopt}, {1s, 50, 0.100, std::nullopt}}},
+          {1s, 5, 0.020, std::nullopt},
+          {3s, 6, 0.020, std::nullopt},
+          {4s, 7, 0.020, std::nullopt}}},
+        {"three spread over longer than the window leave it",
+         {{2s, 0, 0.020, std::nullopt},
+          {8s, 2, 0.020, std::nullopt},
+          {13s, 2, 0.020, std::nullopt},
+          {14s, 3, 0.020, std::nullopt}}},
+        {"the last step stops at 100 ms", {{2s, 0, 0.080, std::nullopt}, {3s, 5, 0.080, 0.100}}},
+        {"at 100 ms it stays", {{2s, 0, 0.100, std::nullopt}, {3s, 50, 0.100, std::nullopt}}},
         {"a server's own buffer never grows",
-         {{0ms, 0, 0.0, std::nullopt}, {1s, 50, 0.0, std::nullopt}}},
+         {{2s, 0, 0.0, std::nullopt}, {3s, 50, 0.0, std::nullopt}}},
     };
     for (const Case& c : cases) {
         BufferGrowth growth;
