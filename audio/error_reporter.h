@@ -4,8 +4,8 @@
 
 namespace morvane {
 
-// Shows a message to the user. The window's version is the modal error box, which runs
-// an event loop of its own: completions may be handled nested inside ShowError.
+// Shows a message to the user. It returns at once: the window's boxes run no event loop
+// of their own, so no completion is ever handled inside ShowError.
 class ErrorReporter {
 public:
     virtual void ShowError(const std::string& message) = 0;

@@ -8,11 +8,9 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
-#include <QScopedValueRollback>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
@@ -28,6 +26,7 @@
 #include "settings/midi_bindings_file.h"
 #include "ui/about_box.h"
 #include "ui/caption_font.h"
+#include "ui/error_boxes.h"
 #include "ui/glyphs.h"
 #include "ui/mixer.h"
 #include "ui/panel_widgets.h"
@@ -366,12 +365,6 @@ QString TranslatedMessage(const std::string& message) {
     return text; // the device's messages are English already
 }
 
-void ShowModalError(QWidget* parent, const std::string& message) {
-    QMessageBox box(QMessageBox::Critical, Text(kErrorCaption), TranslatedMessage(message),
-                    QMessageBox::Ok, parent);
-    box.exec();
-}
-
 } // namespace
 
 MainWindow::MainWindow(MainWindowSetup setup, QWidget* parent)
@@ -383,9 +376,16 @@ MainWindow::MainWindow(MainWindowSetup setup, QWidget* parent)
       recordingDirectory_(std::move(setup.recordingDirectory)),
       showError_(std::move(setup.showError)), lowLatency_(setup.lowLatency),
       midiChannel_(setup.midiChannel), openSequencer_(setup.openSequencer) {
-    defaultErrorBox_ = !showError_;
+    errorBoxes_ = new ErrorBoxes(this);
     if (!showError_)
-        showError_ = [this](const std::string& message) { ShowModalError(this, message); };
+        showError_ = [this](const std::string& message) {
+            errorBoxes_->Show(Text(kErrorCaption), TranslatedMessage(message));
+        };
+    // A close that raised a box (the tuning not saved) ends once it is answered.
+    connect(errorBoxes_, &ErrorBoxes::AllAnswered, this, [this] {
+        if (closed_)
+            close();
+    });
     BlockSource& source = *this;
     ErrorReporter& errors = *this;
     WaveOutOwner& owner = *this;
@@ -605,7 +605,7 @@ bool MainWindow::OpenAudio() {
         outputLost_ = true;
         nextReopen_ = std::chrono::steady_clock::now() + kReopenInterval;
         returnTimer_.start(kReturnIntervalMs);
-        ShowErrorWithoutWaiting(
+        ShowError(
             WithReason(kOpenError, *notOpened) + "\n" +
             tr("サウンドサーバーを起動してください。起動すると Morvane は自動的に接続します。")
                 .toStdString());
@@ -642,19 +642,6 @@ void MainWindow::StartOutput() {
         returnTimer_.start(kReturnIntervalMs);
     if (!input_->SweepRunning())
         input_->StartSweep();
-}
-
-// The start-up failure's box does not hold up the start: the window comes up and the
-// device is tried again behind the box.
-void MainWindow::ShowErrorWithoutWaiting(const std::string& message) {
-    if (!defaultErrorBox_) {
-        ShowError(message);
-        return;
-    }
-    auto* box = new QMessageBox(QMessageBox::Critical, Text(kErrorCaption),
-                                QString::fromStdString(message), QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
 }
 
 // With the classic ring (or no device) this thread renders too, so the event is applied
@@ -781,23 +768,21 @@ void MainWindow::DrainReturnQueues() {
 }
 
 void MainWindow::CheckLowLatencyOutput() {
-    {
-        const QScopedValueRollback<bool> deferring(deferBoxes_, true);
-        SyncSound();
-        player_->SendWaiting();
-        DrainReturnQueues();
-        if (output_) {
-            if (std::optional<Error> loss = output_->Loss())
-                LoseOutput(*loss);
-            else
-                TendOutput();
-        } else if (outputLost_ && std::chrono::steady_clock::now() >= nextReopen_) {
-            TryReopen();
-        }
+    SyncSound();
+    player_->SendWaiting();
+    DrainReturnQueues();
+    if (output_) {
+        if (std::optional<Error> loss = output_->Loss())
+            LoseOutput(*loss);
+        else
+            TendOutput();
+    } else if (outputLost_ && std::chrono::steady_clock::now() >= nextReopen_) {
+        TryReopen();
     }
     if (AboutBox->isVisible() && std::chrono::steady_clock::now() >= nextHealthShown_)
         ShowHealth();
-    // The close may wait on a box: the device is released by then.
+    // A box the close raises keeps the window up until it is answered; the device is
+    // released before.
     if (drainRequested_ &&
         (!output_ || output_->Heard() || std::chrono::steady_clock::now() >= drainDeadline_)) {
         returnTimer_.stop();
@@ -885,6 +870,11 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     }
     if (!closed_)
         ShutDown();
+    // The window stays until the close's own box is answered, as the program ends with it.
+    if (errorBoxes_->Busy()) {
+        event->ignore();
+        return;
+    }
     event->accept();
 }
 
@@ -932,6 +922,7 @@ bool MainWindow::RenderInto(std::int16_t* block) {
 
 void MainWindow::CloseForSignal() {
     closingForSignal_ = true;
+    errorBoxes_->SendWaitingToStandardError();
     CloseOnSignal(*this);
 }
 
@@ -939,11 +930,6 @@ void MainWindow::CloseForSignal() {
 void MainWindow::ShowError(const std::string& message) {
     if (QThread::currentThread() != thread()) {
         QMetaObject::invokeMethod(this, [this, message] { ShowError(message); });
-        return;
-    }
-    if (deferBoxes_) {
-        QMetaObject::invokeMethod(
-            this, [this, message] { ShowError(message); }, Qt::QueuedConnection);
         return;
     }
     if (closingForSignal_) {

@@ -40,6 +40,7 @@ class QToolButton;
 
 namespace morvane {
 
+class ErrorBoxes;
 class TAboutBox;
 class TRadioGroup;
 class TUpDown;
@@ -51,7 +52,7 @@ struct MainWindowSetup {
     std::unique_ptr<WaveOutDevice> device;
     std::filesystem::path settingsFile;
     std::filesystem::path recordingDirectory;
-    // The modal error box unless replaced.
+    // The error boxes unless replaced.
     std::function<void(const std::string& message)> showError;
     // Render in the device's callback instead of through the ring.
     std::optional<RealtimeOutputOptions> lowLatency;
@@ -144,7 +145,6 @@ private:
     void StartOutput();
     void TendOutput();
     void ShowHealth();
-    void ShowErrorWithoutWaiting(const std::string& message);
     void SendInput(const InputEvent& event);
     void SendEvent(const RealtimePlayer::Event& event);
     void ApplyHere();
@@ -187,6 +187,7 @@ private:
     std::filesystem::path settingsFile_;
     std::filesystem::path recordingDirectory_;
     std::function<void(const std::string&)> showError_;
+    ErrorBoxes* errorBoxes_;
     std::optional<RealtimeOutputOptions> lowLatency_;
     std::unique_ptr<RealtimePlayer> player_;
     ControllerBindings bindings_;
@@ -207,16 +208,11 @@ private:
     bool outputLost_ = false;
     // A device back at a rate the player cannot reach has been reported.
     bool rateRefusalTold_ = false;
-    // Set while the timer's handler runs: a box opened there would hold the timer, and
-    // with it the retry, until its OK.
-    bool deferBoxes_ = false;
     // Input has had to wait for room in the player's queue, which is said once.
     bool waitingTold_ = false;
     std::chrono::steady_clock::time_point nextReopen_;
     BufferGrowth growth_;
     std::chrono::steady_clock::time_point nextHealthShown_;
-    // No box of the test's own: the start-up failure's box can be shown without waiting.
-    bool defaultErrorBox_ = true;
     bool drainRequested_ = false;
     std::chrono::steady_clock::time_point drainDeadline_;
     std::unique_ptr<WaveOut> waveOut_;

@@ -607,6 +607,76 @@ private slots:
                  stderrText.str().c_str());
     }
 
+    // The window's own boxes: one at a time and in order, none waiting inside another's
+    // handler. A box the close raises keeps the window up until it is answered; a close
+    // signal sends what still waits to standard error instead.
+    void errorBoxesComeOneAfterAnother_data() {
+        QTest::addColumn<bool>("bySignal");
+        QTest::newRow("answered") << false;
+        QTest::newRow("close signal") << true;
+    }
+    void errorBoxesComeOneAfterAnother() {
+        QFETCH(bool, bySignal);
+        QTemporaryDir folder;
+        const std::filesystem::path settings =
+            std::filesystem::path(folder.path().toStdString()) / "morvane.ini";
+        auto manual = std::make_unique<ManualWaveOut>();
+        manual->FailNext(ManualWaveOut::Step::Open, 0, "no device here");
+        MainWindow form({std::move(manual),
+                         settings,
+                         folder.path().toStdString(),
+                         {},
+                         std::nullopt,
+                         std::nullopt,
+                         false});
+        form.show();
+        const auto shown = [&form] {
+            QStringList texts;
+            for (QMessageBox* box : form.findChildren<QMessageBox*>())
+                if (box->isVisible())
+                    texts << box->text();
+            return texts;
+        };
+        const auto answer = [&form] {
+            for (QMessageBox* box : form.findChildren<QMessageBox*>())
+                if (box->isVisible())
+                    box->accept();
+        };
+        QCOMPARE(shown().size(), 1);
+        QVERIFY(shown().front().contains("no device here"));
+        // Raised while the first box is up: it waits its turn.
+        form.btnRecord->click();
+        QCOMPARE(shown().size(), 1);
+        form.Tuning().ClickUp();
+        QVERIFY(QDir().mkpath(QString::fromStdString(settings.string()) + "/x"));
+
+        if (bySignal) {
+            std::ostringstream stderrText;
+            std::streambuf* const previous = std::cerr.rdbuf(stderrText.rdbuf());
+            form.CloseForSignal();
+            std::cerr.rdbuf(previous);
+            QVERIFY(shown().isEmpty());
+            QVERIFY(!form.isVisible());
+            const std::string text = stderrText.str();
+            const auto recordAt = text.find("nothing can be recorded");
+            QVERIFY2(recordAt != std::string::npos && text.find(settings.string()) > recordAt,
+                     text.c_str());
+            return;
+        }
+        answer();
+        QCOMPARE(shown().size(), 1);
+        QVERIFY(shown().front().contains("nothing can be recorded"));
+        QVERIFY(!form.close());
+        QVERIFY(form.isVisible());
+        answer();
+        QCOMPARE(shown().size(), 1);
+        QVERIFY(shown().front().contains(QString::fromStdString(settings.string())));
+        QVERIFY(form.isVisible());
+        answer();
+        QVERIFY(shown().isEmpty());
+        QVERIFY(!form.isVisible());
+    }
+
     void recordingFromTheButton() {
         Window w;
         w.form->show();
