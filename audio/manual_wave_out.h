@@ -41,8 +41,7 @@ public:
     // The oldest count queued buffers finish playing; their completions wait for
     // DeliverCompletions.
     void Finish(int count = 1);
-    // Delivers the waiting completions one at a time; a completion handler may call it
-    // again (as a modal box's event loop would).
+    // Delivers the waiting completions one at a time.
     void DeliverCompletions();
     // Delivers only the oldest waiting completion.
     void DeliverNext();

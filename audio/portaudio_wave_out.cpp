@@ -267,7 +267,7 @@ void PortAudioWaveOut::DeliverCompletions() {
         }
     if (listener_ && stream_ && died_.exchange(false))
         LoseStream();
-    // A completion may close the device, or run further deliveries nested in a box.
+    // A completion may close the device.
     while (listener_ && deliveredCount_ < returnedCount_.load(std::memory_order_acquire)) {
         WaveHeader* header = outstanding_[deliveredCount_++ % kRingCapacity];
         header->Queued = false;

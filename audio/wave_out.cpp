@@ -44,9 +44,6 @@ void WaveOut::WaveOutDone(WaveHeader& finished) {
     --buffersInFlight_;
     if (Status unprepared = device_.Unprepare(finished); !unprepared) {
         errors_.ShowError(WithReason(kUnprepareError, unprepared.error()));
-        // Completions handled inside the box may have granted the close meanwhile.
-        if (closed_)
-            return;
     }
     std::lock_guard lock(audioLock_);
     // The buffers a lost device sends back only come home; the ring starts again when
@@ -61,8 +58,8 @@ void WaveOut::WaveOutDone(WaveHeader& finished) {
     }
 }
 
-// Set before the box goes up: the buffers coming back while it is shown must not be
-// queued again, each failing with a box of its own.
+// The buffers that come back from now on must not be queued again, each failing with a
+// message of its own.
 void WaveOut::WaveOutLost(const Error& reason) {
     if (closed_)
         return;
@@ -78,20 +75,14 @@ void WaveOut::WaveOutBack() {
 }
 
 bool WaveOut::QueueCurrentBuffer() {
-    int buffer = currentBuffer_;
-    std::int16_t* block = headers_[buffer].Data;
+    std::int16_t* block = headers_[currentBuffer_].Data;
     if (!source_.RenderInto(block)) {
         closing_ = true;
         return true;
     }
-    if (recorder_ && recorder_->Recording()) {
+    if (recorder_ && recorder_->Recording())
         recorder_->RecordBlock(block);
-        // The recorder may have shown a box, and completions handled inside it may have
-        // taken this buffer already, closed the device or found it gone.
-        if (closed_ || lost_ || currentBuffer_ != buffer)
-            return false;
-    }
-    if (Status queued = PrepareAndWrite(headers_[buffer]); !queued) {
+    if (Status queued = PrepareAndWrite(headers_[currentBuffer_]); !queued) {
         errors_.ShowError(queued.error().message);
         return false;
     }

@@ -111,8 +111,7 @@ private:
     // The device went away: completions only come home, nothing is queued until it is
     // back.
     bool lost_ = false;
-    // Set by Close: completions handled nested inside an error box may have closed the
-    // device while an outer handler still waits for its box.
+    // Set by Close: a completion the device still hands back afterwards touches nothing.
     bool closed_ = false;
     int currentBuffer_ = 0;
     int buffersInFlight_ = 0;
