@@ -141,11 +141,17 @@ TEST(PipeWireOutputOnServer, PlaysAtTheGraphsRateAndTellsOfTheServersEnd) {
             GTEST_SKIP() << "pipewire, wireplumber or dbus-daemon is not installed";
         Counter source;
         std::unique_ptr<PipeWireOutput> output;
+        // Until the session manager has its sink, a stream finds no node to play to and
+        // is told so: it is opened again, as the program does.
         ASSERT_TRUE(WaitFor([&] {
+            output.reset();
             auto opened = PipeWireOutput::Open(source, true, 0.02);
-            if (opened)
-                output = std::move(*opened);
-            return output != nullptr;
+            if (!opened)
+                return false;
+            output = std::move(*opened);
+            const long before = source.Frames();
+            WaitFor([&] { return source.Frames() > before || output->ServerLoss(); }, 2s);
+            return source.Frames() > before && !output->ServerLoss();
         }));
         EXPECT_EQ(output->SampleRate(), rate);
         ASSERT_TRUE(WaitFor([&] { return source.Frames() >= rate; }))
@@ -153,7 +159,7 @@ TEST(PipeWireOutputOnServer, PlaysAtTheGraphsRateAndTellsOfTheServersEnd) {
         EXPECT_EQ(output->Quantum(), rate / 50);
         EXPECT_GE(output->LatencyFrames(), rate / 50);
         EXPECT_GT(output->DataThread(), 0);
-        EXPECT_FALSE(output->ServerLoss());
+        ASSERT_FALSE(output->ServerLoss()) << output->ServerLoss()->message;
         // A larger quantum asked while it plays: the server's bounds keep this one.
         EXPECT_TRUE(output->AskQuantum(0.04));
         const long before = source.Frames();
