@@ -22,11 +22,11 @@ std::optional<AudioApi> ParseAudioApi(std::string_view text) {
     return std::nullopt;
 }
 
-std::optional<std::string> CheckAudioChoice(const AudioChoice& choice) {
+Status CheckAudioChoice(const AudioChoice& choice) {
     if (choice.latency == Latency::Classic &&
         (choice.output.api != AudioApi::Auto || !choice.output.connect))
-        return "--audio and --no-connect go with --latency=low only";
-    return std::nullopt;
+        return Error{"--audio and --no-connect go with --latency=low only"};
+    return {};
 }
 
 } // namespace morvane

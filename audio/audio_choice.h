@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "audio/realtime_output.h"
+#include "base/result.h"
 
 namespace morvane {
 
@@ -25,7 +26,7 @@ std::optional<Latency> ParseLatency(std::string_view text);
 std::optional<AudioApi> ParseAudioApi(std::string_view text);
 
 // The classic ring plays through PortAudio's default device alone: a choice of
-// interface with it would be ignored, so it is refused with this message.
-std::optional<std::string> CheckAudioChoice(const AudioChoice& choice);
+// interface with it would be ignored, so it is refused.
+Status CheckAudioChoice(const AudioChoice& choice);
 
 } // namespace morvane

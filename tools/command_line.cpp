@@ -114,11 +114,11 @@ bool IsOption(std::string_view argument, std::string_view name) {
 
 } // namespace
 
-CommandLine ParseCommandLine(std::span<const std::string_view> arguments) {
+Result<CommandLine> ParseCommandLine(std::span<const std::string_view> arguments) {
     if (!arguments.empty() && arguments[0] == "--export-lv2-presets") {
         if (arguments.size() != 3 || arguments[1].empty() || arguments[2].empty())
-            return UsageError{"--export-lv2-presets needs INI and FOLDER alone"};
-        return PresetExport{std::string(arguments[1]), std::string(arguments[2])};
+            return Error{"--export-lv2-presets needs INI and FOLDER alone"};
+        return CommandLine{PresetExport{std::string(arguments[1]), std::string(arguments[2])}};
     }
     RenderJob job;
     std::vector<std::string_view> positional;
@@ -131,76 +131,76 @@ CommandLine ParseCommandLine(std::span<const std::string_view> arguments) {
         } else if (a == "--") {
             optionsEnded = true;
         } else if (a == "-h" || a == "--help") {
-            return ShowHelp{};
+            return CommandLine{ShowHelp{}};
         } else if (a == "-v" || a == "--version") {
-            return ShowVersion{};
+            return CommandLine{ShowVersion{}};
         } else if (a == "--play") {
             job.play = true;
         } else if (IsOption(a, "--latency")) {
             std::optional<std::string_view> value = OptionValue(arguments, i, "--latency");
             std::optional<Latency> latency = value ? ParseLatency(*value) : std::nullopt;
             if (!latency)
-                return UsageError{"--latency needs low or classic"};
+                return Error{"--latency needs low or classic"};
             job.audio.latency = *latency;
         } else if (IsOption(a, "--audio")) {
             std::optional<std::string_view> value = OptionValue(arguments, i, "--audio");
             std::optional<AudioApi> api = value ? ParseAudioApi(*value) : std::nullopt;
             if (!api)
-                return UsageError{"--audio needs auto, portaudio, jack or pipewire"};
+                return Error{"--audio needs auto, portaudio, jack or pipewire"};
             job.audio.output.api = *api;
         } else if (a == "--no-connect") {
             job.audio.output.connect = false;
         } else if (IsOption(a, "--ini")) {
             std::optional<std::string_view> file = OptionValue(arguments, i, "--ini");
             if (!file || file->empty())
-                return UsageError{"--ini needs a FILE"};
+                return Error{"--ini needs a FILE"};
             job.settingsFile = std::string(*file);
         } else if (IsOption(a, "--tail")) {
             std::optional<std::string_view> value = OptionValue(arguments, i, "--tail");
             Result<std::int64_t> blocks = value ? TailBlocks(*value) : Error{"no SECONDS"};
             if (!blocks)
-                return UsageError{"--tail needs SECONDS, 0 to 86400"};
+                return Error{"--tail needs SECONDS, 0 to 86400"};
             job.tailBlocks = *blocks;
         } else if (IsOption(a, "--rate")) {
             std::optional<std::string_view> value = OptionValue(arguments, i, "--rate");
             std::optional<int> rate =
                 value ? IntegerIn(*value, kLowestRenderRate, kHighestRenderRate) : std::nullopt;
             if (!rate)
-                return UsageError{"--rate needs HZ, " + std::to_string(kLowestRenderRate) + " to " +
-                                  std::to_string(kHighestRenderRate)};
+                return Error{"--rate needs HZ, " + std::to_string(kLowestRenderRate) + " to " +
+                             std::to_string(kHighestRenderRate)};
             job.rate = *rate;
             rateGiven = true;
         } else if (IsOption(a, "--preset")) {
             std::optional<std::string_view> value = OptionValue(arguments, i, "--preset");
             std::optional<int> slot = value ? PresetSlot(*value) : std::nullopt;
             if (!slot)
-                return UsageError{"--preset needs a slot 0..7"};
+                return Error{"--preset needs a slot 0..7"};
             job.presetSlot = *slot;
         } else {
-            return UsageError{"unknown option '" + Excerpt(a) + "'"};
+            return Error{"unknown option '" + Excerpt(a) + "'"};
         }
     }
     if (job.tailBlocks && (positional.empty() || !NamesMidiFile(positional[0])))
-        return UsageError{"--tail is for a MIDI file (.mid, .midi)"};
-    if (std::optional<std::string> conflict = CheckAudioChoice(job.audio))
-        return UsageError{*conflict};
+        return Error{"--tail is for a MIDI file (.mid, .midi)"};
+    if (Status conflict = CheckAudioChoice(job.audio); !conflict)
+        return conflict.error();
     if (!job.play && (job.audio.latency != Latency::Low || job.audio.output.api != AudioApi::Auto ||
                       !job.audio.output.connect))
-        return UsageError{"--latency, --audio and --no-connect go with --play"};
+        return Error{"--latency, --audio and --no-connect go with --play"};
     if (job.play) {
         // A device plays at its own rate; the resampler follows it.
         if (rateGiven)
-            return UsageError{"--rate is for OUT; --play plays at the device's rate"};
+            return Error{"--rate is for OUT; --play plays at the device's rate"};
         if (positional.size() != 1)
-            return UsageError{"--play needs SCORE alone"};
+            return Error{"--play needs SCORE alone"};
         job.score = positional[0];
-        return job;
+        return CommandLine{job};
     }
     if (positional.size() != 2)
-        return UsageError{"needs SCORE and OUT"};
+        return Error{"needs SCORE and OUT"};
     job.score = positional[0];
     job.output = positional[1];
-    return job;
+    return CommandLine{job};
 }
 
 } // namespace morvane

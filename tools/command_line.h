@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "audio/audio_choice.h"
+#include "base/result.h"
 #include "engine/synth_tables.h"
 
 // The command line of morvane-render.
@@ -37,14 +38,10 @@ struct PresetExport {
 };
 struct ShowHelp {};
 struct ShowVersion {};
-struct UsageError {
-    std::string message;
-};
+using CommandLine = std::variant<RenderJob, PresetExport, ShowHelp, ShowVersion>;
 
-using CommandLine = std::variant<RenderJob, PresetExport, ShowHelp, ShowVersion, UsageError>;
-
-// The arguments after the program's name.
-CommandLine ParseCommandLine(std::span<const std::string_view> arguments);
+// The arguments after the program's name; an error says what is wrong with them.
+Result<CommandLine> ParseCommandLine(std::span<const std::string_view> arguments);
 
 // The one-line synopsis, the full help that -h prints, and what --version prints.
 extern const char* const kUsage;

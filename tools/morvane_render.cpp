@@ -11,11 +11,12 @@ using namespace morvane;
 
 int main(int argc, char** argv) {
     std::vector<std::string_view> arguments(argv + 1, argv + argc);
-    CommandLine commandLine = ParseCommandLine(arguments);
-    if (auto* error = std::get_if<UsageError>(&commandLine)) {
-        std::cerr << "morvane-render: " << error->message << "; " << kUsage << '\n';
+    Result<CommandLine> parsed = ParseCommandLine(arguments);
+    if (!parsed) {
+        std::cerr << "morvane-render: " << parsed.error().message << "; " << kUsage << '\n';
         return kExitFailure;
     }
+    const CommandLine& commandLine = *parsed;
     if (std::holds_alternative<ShowHelp>(commandLine)) {
         std::cout << kHelp;
         return kExitSuccess;

@@ -86,11 +86,13 @@ void StallTheUserInterfaceIfAsked(QObject* owner) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string_view> arguments(argv + 1, argv + argc);
-    const morvane::ProgramCommandLine commandLine = morvane::ParseProgramCommandLine(arguments);
-    if (const auto* error = std::get_if<morvane::OptionError>(&commandLine)) {
-        std::cerr << "morvane: " << error->message << "\n\n" << morvane::ProgramUsage();
+    const morvane::Result<morvane::ProgramCommandLine> parsed =
+        morvane::ParseProgramCommandLine(arguments);
+    if (!parsed) {
+        std::cerr << "morvane: " << parsed.error().message << "\n\n" << morvane::ProgramUsage();
         return morvane::kExitUsage;
     }
+    const morvane::ProgramCommandLine& commandLine = *parsed;
     if (std::holds_alternative<morvane::PrintUsage>(commandLine)) {
         std::cout << morvane::ProgramUsage();
         return morvane::kExitSuccess;

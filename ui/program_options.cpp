@@ -10,10 +10,19 @@ namespace morvane {
 
 namespace {
 
-// What an option does once seen: finish the parse with another outcome, or change the
-// start options (value is the option's argument, empty for a flag) and go on.
-using OptionAction = std::optional<ProgramCommandLine> (*)(StartOptions& options,
-                                                           std::string_view value);
+// What an option does once seen: finish the parse with another command, change the
+// start options (value is the option's argument, empty for a flag) and go on (nothing),
+// or refuse its value.
+using OptionOutcome = Result<std::optional<ProgramCommandLine>>;
+using OptionAction = OptionOutcome (*)(StartOptions& options, std::string_view value);
+
+OptionOutcome Finish(ProgramCommandLine command) {
+    return std::optional<ProgramCommandLine>(std::move(command));
+}
+
+OptionOutcome GoOn() {
+    return std::optional<ProgramCommandLine>();
+}
 
 struct OptionRow {
     std::string_view shortName; // empty where the option has none
@@ -25,55 +34,51 @@ struct OptionRow {
 
 const OptionRow kOptions[] = {
     {"-h", "--help", "", "show this help and exit",
-     [](StartOptions&, std::string_view) -> std::optional<ProgramCommandLine> {
-         return PrintUsage{};
-     }},
+     [](StartOptions&, std::string_view) -> OptionOutcome { return Finish(PrintUsage{}); }},
     {"-v", "--version", "", "show the version and exit",
-     [](StartOptions&, std::string_view) -> std::optional<ProgramCommandLine> {
-         return PrintVersion{};
-     }},
+     [](StartOptions&, std::string_view) -> OptionOutcome { return Finish(PrintVersion{}); }},
     {"", "--latency", "MODE", "low (default): render in the sound callback; classic: 100 ms ahead",
-     [](StartOptions& options, std::string_view value) -> std::optional<ProgramCommandLine> {
+     [](StartOptions& options, std::string_view value) -> OptionOutcome {
          std::optional<Latency> latency = ParseLatency(value);
          if (!latency)
-             return OptionError{"--latency must be low or classic"};
+             return Error{"--latency must be low or classic"};
          options.audio.latency = *latency;
-         return std::nullopt;
+         return GoOn();
      }},
     {"", "--audio", "API",
      "auto (default): JACK if a server runs, else PipeWire, else portaudio; or jack, pipewire",
-     [](StartOptions& options, std::string_view value) -> std::optional<ProgramCommandLine> {
+     [](StartOptions& options, std::string_view value) -> OptionOutcome {
          std::optional<AudioApi> api = ParseAudioApi(value);
          if (!api)
-             return OptionError{"--audio must be auto, portaudio, jack or pipewire"};
+             return Error{"--audio must be auto, portaudio, jack or pipewire"};
          options.audio.output.api = *api;
-         return std::nullopt;
+         return GoOn();
      }},
     {"", "--no-connect", "", "leave the JACK port or PipeWire stream unconnected",
-     [](StartOptions& options, std::string_view) -> std::optional<ProgramCommandLine> {
+     [](StartOptions& options, std::string_view) -> OptionOutcome {
          options.audio.output.connect = false;
-         return std::nullopt;
+         return GoOn();
      }},
     {"", "--midi-channel", "N", "listen to MIDI channel N (1..16) alone; default all",
-     [](StartOptions& options, std::string_view value) -> std::optional<ProgramCommandLine> {
+     [](StartOptions& options, std::string_view value) -> OptionOutcome {
          int channel = 0;
          const auto [end, error] =
              std::from_chars(value.data(), value.data() + value.size(), channel);
          if (error != std::errc{} || end != value.data() + value.size() || channel < 1 ||
              channel > 16)
-             return OptionError{"--midi-channel must be a number from 1 to 16"};
+             return Error{"--midi-channel must be a number from 1 to 16"};
          options.midiChannel = channel;
-         return std::nullopt;
+         return GoOn();
      }},
     {"", "--lang", "LANG", "ja or en: the window's language; default from the locale",
-     [](StartOptions& options, std::string_view value) -> std::optional<ProgramCommandLine> {
+     [](StartOptions& options, std::string_view value) -> OptionOutcome {
          if (value == "ja")
              options.language = UiLanguage::Japanese;
          else if (value == "en")
              options.language = UiLanguage::English;
          else
-             return OptionError{"--lang must be ja or en"};
-         return std::nullopt;
+             return Error{"--lang must be ja or en"};
+         return GoOn();
      }},
 };
 
@@ -92,15 +97,15 @@ const OptionRow* FindOption(std::string_view argument) {
 
 } // namespace
 
-ProgramCommandLine ParseProgramCommandLine(std::span<const std::string_view> arguments) {
+Result<ProgramCommandLine> ParseProgramCommandLine(std::span<const std::string_view> arguments) {
     StartOptions options;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string_view argument = arguments[i];
         const OptionRow* row = FindOption(argument);
         if (!row) {
             if (argument.starts_with("-"))
-                return OptionError{"unknown option '" + std::string(argument) + "'"};
-            return OptionError{"unexpected argument '" + std::string(argument) + "'"};
+                return Error{"unknown option '" + std::string(argument) + "'"};
+            return Error{"unexpected argument '" + std::string(argument) + "'"};
         }
         std::string_view value;
         if (!row->valueName.empty()) {
@@ -110,15 +115,17 @@ ProgramCommandLine ParseProgramCommandLine(std::span<const std::string_view> arg
             else if (i + 1 < arguments.size())
                 value = arguments[++i];
             else
-                return OptionError{std::string(row->longName) + " needs " +
-                                   std::string(row->valueName)};
+                return Error{std::string(row->longName) + " needs " + std::string(row->valueName)};
         }
-        if (std::optional<ProgramCommandLine> outcome = row->action(options, value))
-            return *outcome;
+        OptionOutcome outcome = row->action(options, value);
+        if (!outcome)
+            return outcome.error();
+        if (*outcome)
+            return **outcome;
     }
-    if (std::optional<std::string> conflict = CheckAudioChoice(options.audio))
-        return OptionError{*conflict};
-    return options;
+    if (Status conflict = CheckAudioChoice(options.audio); !conflict)
+        return conflict.error();
+    return ProgramCommandLine{options};
 }
 
 UiLanguage LocaleLanguage(const EnvironmentLookup& environment) {

@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "audio/audio_choice.h"
+#include "base/result.h"
 
 // The command line of the synthesizer. It is read before any window system is touched,
 // so that --help and --version work without a display.
@@ -29,14 +30,10 @@ struct StartOptions {
 };
 struct PrintUsage {};
 struct PrintVersion {};
-struct OptionError {
-    std::string message;
-};
+using ProgramCommandLine = std::variant<StartOptions, PrintUsage, PrintVersion>;
 
-using ProgramCommandLine = std::variant<StartOptions, PrintUsage, PrintVersion, OptionError>;
-
-// The arguments after the program's name.
-ProgramCommandLine ParseProgramCommandLine(std::span<const std::string_view> arguments);
+// The arguments after the program's name; an error says what is wrong with them.
+Result<ProgramCommandLine> ParseProgramCommandLine(std::span<const std::string_view> arguments);
 
 // The language of the locale for messages, from LC_ALL, LC_MESSAGES and LANG (the first
 // that is set): Japanese for Japanese and where no language is named (C, POSIX, none),

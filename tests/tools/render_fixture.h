@@ -92,8 +92,8 @@ inline void PlayScore(OfflineRenderer& renderer, const std::string& text, std::o
 inline ToolRun RenderTool(const std::vector<std::string>& arguments, const std::string& input = {},
                           const ClassicPlayer& player = ClassicPlayer()) {
     std::vector<std::string_view> views(arguments.begin(), arguments.end());
-    CommandLine commandLine = ParseCommandLine(views);
-    const auto* job = std::get_if<RenderJob>(&commandLine);
+    Result<CommandLine> commandLine = ParseCommandLine(views);
+    const auto* job = commandLine ? std::get_if<RenderJob>(&*commandLine) : nullptr;
     if (!job)
         return ToolRun{kExitFailure, {}, "not a render job"};
     std::istringstream in(input);
