@@ -1,6 +1,8 @@
 #include "audio/block_player.h"
 
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "audio/portaudio_wave_out.h"
 #include "audio/wave_out.h"
@@ -24,12 +26,17 @@ public:
         if (finished_)
             device_.WaitUntilHeard();
         stream_.Close();
-        return std::move(outcome_);
+        if (errors_.empty())
+            return Played{};
+        std::string lines = errors_.front();
+        for (std::size_t i = 1; i < errors_.size(); ++i)
+            lines += '\n' + errors_[i];
+        return Error{lines};
     }
 
 private:
     bool RenderInto(std::int16_t* block) override { return nextBlock_(block); }
-    void ShowError(const std::string& message) override { outcome_.errors.push_back(message); }
+    void ShowError(const std::string& message) override { errors_.push_back(message); }
     void RequestClose() override { finished_ = stream_.CloseQuery(); }
 
     // Until the last buffer has come back, or none can come any more.
@@ -41,7 +48,7 @@ private:
             bool moved = before != std::pair(stream_.CurrentBuffer(), stream_.BuffersInFlight());
             idlePolls = moved ? 0 : idlePolls + 1;
             if (idlePolls == kPollsBeforeStall) {
-                outcome_.errors.push_back(kWriteError);
+                errors_.emplace_back(kWriteError);
                 return;
             }
         }
@@ -50,7 +57,7 @@ private:
     WaveOutDevice& device_;
     const NextBlock& nextBlock_;
     WaveOut stream_;
-    PlayOutcome outcome_;
+    std::vector<std::string> errors_;
     bool finished_ = false;
 };
 
@@ -63,7 +70,8 @@ PlayOutcome PlayBlocks(WaveOutDevice& device, const NextBlock& nextBlock) {
 PlayOutcome PlayBlocksOnDefaultDevice(const NextBlock& nextBlock) {
     PortAudioWaveOut device;
     PlayOutcome outcome = PlayBlocks(device, nextBlock);
-    outcome.underruns = device.QueueUnderruns() + device.DeviceUnderruns();
+    if (outcome)
+        outcome->underruns = device.QueueUnderruns() + device.DeviceUnderruns();
     return outcome;
 }
 

@@ -2,10 +2,9 @@
 
 #include <cstdint>
 #include <functional>
-#include <string>
-#include <vector>
 
 #include "audio/wave_out_device.h"
+#include "base/result.h"
 
 namespace morvane {
 
@@ -13,14 +12,13 @@ namespace morvane {
 // there is nothing more to play.
 using NextBlock = std::function<bool(std::int16_t* block)>;
 
-struct PlayOutcome {
-    // The device's messages in the order they came, "Problem creating play handle" first
-    // among them when the device could not be opened.
-    std::vector<std::string> errors;
-    // Gaps heard in the output (real device only).
+// Blocks played to the end, and the gaps heard in them (real device only).
+struct Played {
     long underruns = 0;
-    bool Played() const { return errors.empty(); }
 };
+// Or the device's messages, a line each in the order they came, "Problem creating play
+// handle" first when the device could not be opened.
+using PlayOutcome = Result<Played>;
 
 // Plays blocks through the streaming ring without a window, on the calling thread: the
 // silent priming buffers first, then one block asked for at each completion, until the

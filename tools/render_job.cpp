@@ -7,6 +7,7 @@
 #include <fstream>
 #include <limits>
 #include <ostream>
+#include <sstream>
 #include <thread>
 
 #include "audio/realtime_output.h"
@@ -128,16 +129,13 @@ PlayOutcome PlayWithLowLatency(RealtimeOutput& output, RealtimePlayer& player,
     constexpr auto kFeedInterval = std::chrono::milliseconds(5);
     // A device that takes no samples for this long is stuck.
     constexpr auto kStallLimit = std::chrono::seconds(2);
-    PlayOutcome outcome;
     feeder.Feed(player);
     output.Attach(player);
     std::uint64_t framesSeen = 0;
     auto lastProgress = std::chrono::steady_clock::now();
     for (;;) {
-        if (std::optional<Error> loss = output.Loss()) {
-            outcome.errors.push_back(WithReason(kWriteError, *loss));
-            break;
-        }
+        if (std::optional<Error> loss = output.Loss())
+            return Error{WithReason(kWriteError, *loss)};
         if (output.Heard())
             break;
         const auto now = std::chrono::steady_clock::now();
@@ -145,15 +143,13 @@ PlayOutcome PlayWithLowLatency(RealtimeOutput& output, RealtimePlayer& player,
             framesSeen = player.FramesOut();
             lastProgress = now;
         } else if (now - lastProgress > kStallLimit) {
-            outcome.errors.push_back(WithReason(kWriteError, Error{"the device stopped playing"}));
-            break;
+            return Error{WithReason(kWriteError, Error{"the device stopped playing"})};
         }
         feeder.Feed(player);
         output.Tend();
         std::this_thread::sleep_for(kFeedInterval);
     }
-    outcome.underruns = output.Underruns() + player.Starved();
-    return outcome;
+    return Played{.underruns = output.Underruns() + player.Starved()};
 }
 
 // Both latency modes render through the same player as the synthesizer: with the
@@ -167,14 +163,14 @@ PlayOutcome PlayThroughPlayer(OfflineRenderer& renderer, const score::Score& sco
         options.midiInput = false;
         Result<std::unique_ptr<RealtimeOutput>> opened = RealtimeOutput::Open(options);
         if (!opened)
-            return {.errors = {WithReason(kOpenError, opened.error())}};
+            return Error{WithReason(kOpenError, opened.error())};
         output = std::move(*opened);
     }
     Result<std::unique_ptr<RealtimePlayer>> player =
         RealtimePlayer::Create(renderer.State(), RealtimePlayer::Pace::Scored,
                                output ? output->SampleRate() : kSampleRate);
     if (!player)
-        return {.errors = {WithReason(kOpenError, player.error())}};
+        return Error{WithReason(kOpenError, player.error())};
     ScoreFeeder feeder(renderer, score);
     if (output) {
         PlayOutcome outcome = PlayWithLowLatency(*output, **player, feeder);
@@ -191,14 +187,16 @@ PlayOutcome PlayThroughPlayer(OfflineRenderer& renderer, const score::Score& sco
 int PlayAloud(OfflineRenderer& renderer, const score::Score& score, const AudioChoice& audio,
               const ClassicPlayer& classicPlayer, std::ostream& errors) {
     PlayOutcome outcome = PlayThroughPlayer(renderer, score, audio, classicPlayer);
-    for (const std::string& error : outcome.errors)
-        errors << kProgram << error << '\n';
-    if (!outcome.Played())
+    if (!outcome) {
+        std::istringstream lines(outcome.error().message);
+        for (std::string line; std::getline(lines, line);)
+            errors << kProgram << line << '\n';
         return kExitDeviceFailure;
+    }
     // Every sample went out, but not in one piece: worth knowing when comparing a
     // recording of it with the rendered file.
-    if (outcome.underruns > 0)
-        errors << kProgram << "the sound had " << outcome.underruns
+    if (outcome->underruns > 0)
+        errors << kProgram << "the sound had " << outcome->underruns
                << " gap(s): the computer did not keep up\n";
     return kExitSuccess;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
 
 #include "audio/manual_wave_out.h"
 #include "audio/wave_out.h"
@@ -27,7 +28,7 @@ NextBlock Blocks(int count) {
 TEST(BlockPlayer, PlaysEveryBlockInOrderBehindThePrimingSilenceAndLetsItPlayOut) {
     ManualWaveOut device;
     auto outcome = PlayBlocks(device, Blocks(40));
-    EXPECT_TRUE(outcome.Played());
+    EXPECT_TRUE(outcome.ok());
 
     const auto& written = device.Written();
     ASSERT_EQ(written.size(), static_cast<std::size_t>(kPrimeCount + 40));
@@ -44,14 +45,16 @@ TEST(BlockPlayer, ReportsADeviceThatCannotBeOpened) {
     ManualWaveOut device;
     device.FailNext(Step::Open);
     auto outcome = PlayBlocks(device, Blocks(3));
-    EXPECT_EQ(outcome.errors, std::vector<std::string>{"Problem creating play handle"});
+    ASSERT_FALSE(outcome.ok());
+    EXPECT_EQ(outcome.error().message, "Problem creating play handle");
 }
 
 TEST(BlockPlayer, GivesUpWhenPrimingFails) {
     ManualWaveOut device;
     device.FailNext(Step::Prepare, 1);
     auto outcome = PlayBlocks(device, Blocks(3));
-    EXPECT_EQ(outcome.errors, std::vector<std::string>{"Out Prepare error"});
+    ASSERT_FALSE(outcome.ok());
+    EXPECT_EQ(outcome.error().message, "Out Prepare error");
     EXPECT_FALSE(device.IsOpen());
 }
 
@@ -62,7 +65,11 @@ TEST(BlockPlayer, EndsWhenFailedWritesLeaveNothingQueued) {
         device.FailNext(Step::Write);
         return ++asked < 100;
     });
-    EXPECT_EQ(outcome.errors, std::vector<std::string>(kMaxInFlight, "Wave out error"));
+    ASSERT_FALSE(outcome.ok());
+    std::string expected = "Wave out error"; // a line for each buffer that was out
+    for (int i = 1; i < kMaxInFlight; ++i)
+        expected += "\nWave out error";
+    EXPECT_EQ(outcome.error().message, expected);
     EXPECT_EQ(asked, kMaxInFlight);
     EXPECT_FALSE(device.IsOpen());
 }

@@ -189,7 +189,7 @@ TEST(RenderJobPlay, ABadScoreNeverReachesTheDevice) {
     bool opened = false;
     ClassicPlayer player = [&](const NextBlock&) {
         opened = true;
-        return PlayOutcome{};
+        return PlayOutcome(Played{});
     };
     ToolRun run = RenderTool({"--play", "-"}, "on 4\nrender x\n", player);
     EXPECT_EQ(run.status, kExitFailure);
