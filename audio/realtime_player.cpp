@@ -202,6 +202,8 @@ bool RealtimePlayer::SendWaiting() {
 void RealtimePlayer::Apply() {
     if (pace_ != Pace::Live)
         return;
+    while (std::optional<MidiMessage> message = sequencerMidi_.Pop())
+        ApplyMidi(*message);
     while (std::optional<Event> event = events_.Pop())
         ApplyEvent(*event);
 }

@@ -32,17 +32,17 @@ using Block = std::array<std::int16_t, kBlockSamples>;
 // rendered blocks.
 //
 // MIDI reaches the player too and goes through its own mapping, at a block boundary as
-// every input does: by the queue (a message the interface received), or from the
+// every input does: by a queue of its own (the ALSA sequencer's, filled on its thread), or from the
 // callback's own period (a JACK port, a plugin host), read as the render reaches it. Everything a
 // message does to the sound happens here, at that boundary: keys, the mod wheel, a controller
 // moving a slider, and a program change of a preset the interface has handed over. What the panel
 // shows follows: slider moves, program changes and learnt controllers go back to the
 // interface through a queue of their own, for it to show and keep.
 //
-// Two threads: the producer (the user interface) calls Send, SetRecording and the
-// Pop... calls; the consumer (the audio callback, or the interface itself for the
-// classic ring) calls Apply, NextBlock and Render, none of which locks, allocates,
-// logs or makes a system call.
+// Two threads, and the sequencer's: the producer (the user interface) calls Send,
+// SetRecording and the Pop... calls; the sequencer's thread calls SendSequencerMidi; the consumer
+// (the audio callback, or the interface itself for the classic ring) calls Apply, NextBlock and
+// Render, none of which locks, allocates, logs or makes a system call.
 //
 // Live players render for ever and apply whatever has arrived. A scored player (the
 // offline renderer's --play) renders only the blocks its Render events allow, so that
@@ -156,6 +156,8 @@ public:
     // Slider moves and program changes for the panel: a knob turned fast sends a few
     // hundred a second.
     static constexpr std::size_t kPanelActionCapacity = 512;
+    // Two seconds of a dense controller sweep from the sequencer.
+    static constexpr std::size_t kSequencerCapacity = 1024;
 
     // Starts from the running state of start-up and the given sound; deviceRate is the
     // rate Render(float) and Render(int16) produce (22050 passes the samples through).
@@ -189,6 +191,11 @@ public:
     std::optional<Block> PopRecordedBlock() { return recorded_.Pop(); }
     // For the panel to carry out, in the order they came.
     std::optional<PanelAction> PopPanelAction() { return panelActions_.Pop(); }
+    // --- a second producer: the sequencer's thread ---
+    // The message applies at the next block the consumer starts, ahead of the queue's
+    // events there. False when the queue is full: the message is not sent.
+    bool SendSequencerMidi(const MidiMessage& message) { return sequencerMidi_.Push(message); }
+
     // From the next block on the player renders nothing more: the close has begun.
     void Stop() { stopped_.store(true, std::memory_order_release); }
 
@@ -206,7 +213,8 @@ public:
     std::uint64_t LastSoundFrame() const { return lastSoundFrame_.load(); }
 
     // --- consumer side ---
-    // Applies every queued input event that may be applied now (live: all of them).
+    // Applies every queued input event that may be applied now (live: all of them, the
+    // sequencer's first).
     void Apply();
     // Applies what is due and renders the next block into block: false, leaving it
     // alone, when there is none to render (ended, stopped, or a scored player waiting
@@ -247,6 +255,7 @@ private:
     Resampler resampler_;
     std::unique_ptr<SynthState> state_;
     SpscRing<Event, kEventCapacity> events_;
+    SpscRing<MidiMessage, kSequencerCapacity> sequencerMidi_;
     std::deque<Event> waitingEvents_; // the producer's own
     SpscRing<KeyColourChanges, kColourCapacity> colours_;
     SpscRing<Block, kRecordCapacity> recorded_;

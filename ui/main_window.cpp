@@ -673,21 +673,25 @@ void MainWindow::ApplyHere() {
 }
 
 // Without a sequencer the program plays on from the keyboard and JACK; saying so once
-// is enough, as a box at every start would be a nuisance in a container.
+// is enough, as a box at every start would be a nuisance in a container. The messages go
+// to the player on the sequencer's thread; while this thread renders or takes the input
+// itself (the classic ring, or no device), the timer hands them on.
 void MainWindow::OpenSequencer() {
-    Result<std::unique_ptr<SequencerInput>> opened =
-        SequencerInput::Open([this](const MidiMessage& message) {
-            QMetaObject::invokeMethod(this, [this, message] { ReceiveMidi(message); });
-        });
+    Result<std::unique_ptr<SequencerInput>> opened = SequencerInput::Open(*player_);
     if (!opened) {
         std::cerr << "morvane: " << opened.error().message << '\n';
         return;
     }
     sequencer_ = std::move(*opened);
+    connect(&sequencerTimer_, &QTimer::timeout, this, &MainWindow::TakeSequencerMidi);
+    sequencerTimer_.start(kReturnIntervalMs);
 }
 
-void MainWindow::ReceiveMidi(const MidiMessage& message) {
-    SendEvent(RealtimePlayer::Event::Midi(message));
+void MainWindow::TakeSequencerMidi() {
+    if (output_ || closed_)
+        return;
+    ApplyHere();
+    DrainReturnQueues();
 }
 
 QMenu* MainWindow::MidiLearnMenu(ControlId id) {

@@ -16,6 +16,7 @@
 #include "audio/realtime_output.h"
 #include "audio/realtime_player.h"
 #include "audio/recorder_thread.h"
+#include "audio/sequencer_input.h"
 #include "audio/wav_recorder.h"
 #include "audio/wave_out.h"
 #include "base/result.h"
@@ -25,7 +26,6 @@
 #include "keyboard/onscreen_keyboard.h"
 #include "midi/controller_bindings.h"
 #include "ui/preset_group.h"
-#include "ui/sequencer_input.h"
 #include "ui/tuning_control.h"
 
 class QCheckBox;
@@ -83,6 +83,7 @@ public:
     SynthState& State() { return *state_; }
     // Only for the classic ring, whose player renders on this thread.
     const RealtimePlayer& Player() const { return *player_; }
+    RealtimePlayer& Player() { return *player_; }
     SoundControls& Controls() { return controls_; }
     KeyboardInput& Input() { return *input_; }
     TKeyButtons& KeyButtons() { return *keyButtons_; }
@@ -109,9 +110,9 @@ public:
     // A close signal's request: closes as the exit button does, but nothing waits for the
     // user from now on, as nobody may be there: every message goes to standard error.
     void CloseForSignal();
-    // A message from the sequencer, on this thread: it reaches the player's mapping
-    // through the event queue.
-    void ReceiveMidi(const MidiMessage& message);
+    // While this thread is the player's consumer (the classic ring, or no device), applies
+    // what the sequencer has queued and shows what it did to the panel.
+    void TakeSequencerMidi();
 
     QFrame* FrontPanel;
     TRadioGroup* RadioPreset;
@@ -193,7 +194,7 @@ private:
     ControllerBindings bindings_;
     std::optional<int> midiChannel_;
     bool openSequencer_;
-    // Destroyed before the window whose thread it posts to.
+    // Destroyed before the player it sends to.
     std::unique_ptr<SequencerInput> sequencer_;
     // Destroyed before the player it pulls from.
     std::unique_ptr<RealtimeOutput> output_;
@@ -204,6 +205,8 @@ private:
     // Low latency: brings back what the callback sends, passes on the sound, watches
     // the device and the drain at close.
     QTimer returnTimer_;
+    // While this thread is the player's consumer, hands the sequencer's messages on.
+    QTimer sequencerTimer_;
     // The device went away; it is tried again at nextReopen_.
     bool outputLost_ = false;
     // A device back at a rate the player cannot reach has been reported.

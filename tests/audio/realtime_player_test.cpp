@@ -1,9 +1,13 @@
 #include "audio/realtime_player.h"
 
+#include "audio/sequencer_input.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "engine/block_renderer.h"
@@ -297,6 +301,50 @@ TEST(RealtimePlayer, InputThatFindsTheQueueFullWaitsInOrder) {
                                             Event::Render(c.releaseBlock - 1),
                                             Event::Of(InputEvent::KeyUp(KeyForNote(69))),
                                             Event::Render(kBlocks - c.releaseBlock)}));
+    }
+}
+
+// The sequencer's thread hands its messages to the player itself: each applies at the
+// first block after it came, ahead of the interface's queue there, and what is not a
+// channel message is left. A burst larger than the queue waits on that thread, in order,
+// so its note-off still releases the key.
+TEST(SequencerFeed, MessagesApplyAtTheNextBlockAndABurstWaitsInOrder) {
+    const std::vector<unsigned char> noteOn{kNoteOn, 69, 100}, noteOff{kNoteOff, 69, 0},
+        clock{0xF8}, sysex{0xF0, 0x7E, 0xF7};
+    {
+        auto player = Player(RealtimePlayer::Pace::Live, kSampleRate);
+        SequencerFeed feed(*player);
+        std::vector<std::int16_t> played = Pull<std::int16_t>(*player, kBlockSamples, {441});
+        ASSERT_TRUE(player->Send(InputEvent::KeyUp(KeyForNote(69))));
+        for (const auto& bytes : {clock, noteOn, sysex})
+            std::thread([&] { feed.Receive(bytes); }).join();
+        std::vector<std::int16_t> next = Pull<std::int16_t>(*player, kBlockSamples, {441});
+        played.insert(played.end(), next.begin(), next.end());
+        feed.Receive(noteOff);
+        next = Pull<std::int16_t>(*player, 2 * kBlockSamples, {300});
+        played.insert(played.end(), next.begin(), next.end());
+        EXPECT_EQ(played, RenderedDirectly(
+                              {Event::Render(1), Event::Of(InputEvent::KeyDown(KeyForNote(69))),
+                               Event::Of(InputEvent::KeyUp(KeyForNote(69))), Event::Render(3)}));
+    }
+    for (const int moves : {int(RealtimePlayer::kSequencerCapacity), 3000}) {
+        SCOPED_TRACE(testing::Message() << moves << " moves");
+        auto player = Player(RealtimePlayer::Pace::Live, kSampleRate);
+        SequencerFeed feed(*player);
+        std::atomic<bool> fed{false};
+        std::thread sequencer([&] {
+            feed.Receive(noteOn);
+            for (int i = 0; i < moves; ++i)
+                feed.Receive(std::vector<unsigned char>{kControlChange, 20, std::uint8_t(i % 128)});
+            feed.Receive(noteOff);
+            fed.store(true);
+        });
+        while (!fed.load())
+            Pull<std::int16_t>(*player, kBlockSamples, {441});
+        sequencer.join();
+        Pull<std::int16_t>(*player, kBlockSamples, {441});
+        for (const TSynthVoice& voice : player->State().Voices)
+            EXPECT_FALSE(voice.Key == KeyForNote(69) && voice.VcaStage < StageRelease);
     }
 }
 

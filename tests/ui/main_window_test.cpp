@@ -766,7 +766,9 @@ private slots:
         QCOMPARE(actions[0]->text(), QString("MIDI学習"));
         QCOMPARE(actions[1]->text(), QString("MIDI学習を解除"));
         actions[0]->trigger();
-        window.form->ReceiveMidi(MidiMessage{{0xB0, 20, 127}, 3});
+        const unsigned char controller[] = {0xB0, 20, 127};
+        SequencerFeed(window.form->Player()).Receive(controller);
+        window.form->TakeSequencerMidi();
         QCOMPARE(bar->value(), bar->maximum());
         QVERIFY(window.form->ValueLabel(EnvAttack)->text() != label);
         QVERIFY(window.SettingsText().contains("CC20=ENV_ATTACK"));
