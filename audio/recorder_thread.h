@@ -1,6 +1,6 @@
 #pragma once
 
-#include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -17,28 +17,40 @@ namespace morvane {
 // own. Start, Stop and Recording belong to the owner's thread.
 class RecorderThread {
 public:
-    // Both must outlive the thread.
+    // Both must outlive the thread. A recording still running when the thread ends is
+    // finished first.
     RecorderThread(RealtimePlayer& player, WavRecorder& recorder);
     ~RecorderThread();
     RecorderThread(const RecorderThread&) = delete;
     RecorderThread& operator=(const RecorderThread&) = delete;
 
-    // Opens the file and has the player send its blocks from its next one on.
+    // Opens the file and has the player send its blocks from its next one on. Nothing
+    // happens while a recording runs or is still being finished.
     Status Start();
-    // Writes what is still queued and finishes the file. The player renders on: it
+    // Has the thread write what is still queued and finish the file, and returns at once:
+    // the recorder's listener says when the file is complete. The player renders on: it
     // must either have stopped already or be told by the recorder's listener.
     void Stop();
+    // True from Start until the file is finished.
     bool Recording();
 
 private:
+    enum class State { Idle, Recording, Stopping };
+
     void Run(const std::stop_token& stop);
-    // Writes every queued block, while the recording lasts.
-    void WriteQueued();
+    // Writes every queued block; false when the recorder stopped itself (the ten minutes
+    // are full, or a write failed).
+    bool WriteQueued();
+    void Finish();
 
     RealtimePlayer& player_;
+    // Touched by the owner's thread only while Idle (to start), by this thread otherwise.
     WavRecorder& recorder_;
-    // The recorder is written by this thread and started and stopped by the owner's.
-    std::mutex recorderLock_;
+    // Guards the state alone, never the disk: the owner's thread takes it to start, to
+    // stop and to ask, and must not wait for a write or a sync.
+    std::mutex lock_;
+    std::condition_variable_any wake_;
+    State state_ = State::Idle;
     std::jthread thread_;
 };
 
