@@ -1,5 +1,6 @@
 #include "engine/block_renderer.h"
 
+#include <algorithm>
 #include <array>
 
 #include "engine/filter.h"
@@ -105,7 +106,9 @@ std::int16_t RenderMasterSample(SynthState& s, float mix, int echoLength) {
 }
 
 int EchoLength(int echoTimeMs) {
-    return echoTimeMs * kSampleRate / kMillisecondsPerSecond;
+    // The line is written at every position below the length: a longer time from a
+    // settings file or a host would write past it on the audio thread.
+    return std::clamp(echoTimeMs, 0, kLongestEchoTimeMs) * kSampleRate / kMillisecondsPerSecond;
 }
 
 BlockResult RenderBlock(SynthState& s, std::int16_t* target) {

@@ -29,7 +29,8 @@ BlockResult RenderBlock(SynthState& s, std::int16_t* target);
 // the gate.
 int AdvanceLfo(SynthState& s);
 
-// The echo delay in samples for a delay in milliseconds, truncated: 1102 for 50 ms.
+// The echo delay in samples for a delay in milliseconds, truncated: 1102 for 50 ms. Times
+// beyond the longest echo give the whole line, below zero none.
 int EchoLength(int echoTimeMs);
 
 // The master chain for one sample step: distortion with its low-pass (when on), the

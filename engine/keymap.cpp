@@ -47,7 +47,7 @@ const std::array<TKeyTable, kKeyCount> KeyTable = {{
 }};
 
 const TKeyTable& KeyAt(int key) {
-    return KeyTable.at(static_cast<std::size_t>(key));
+    return KeyTable[static_cast<std::size_t>(key)];
 }
 
 std::string KeyCaption(int key) {

@@ -24,6 +24,8 @@ inline constexpr const char kCodeLabel[] = "";
 
 extern const std::array<TKeyTable, kKeyCount> KeyTable;
 
+// key is 0..kKeyCount-1, unchecked: the renderers call it for every voice, whose keys
+// NoteOn has checked.
 const TKeyTable& KeyAt(int key);
 
 // The caption of the key's on-screen button, UTF-8.

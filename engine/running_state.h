@@ -8,7 +8,8 @@
 
 namespace morvane {
 
-inline constexpr int kEchoLineLength = 4410; // 200 ms, the longest echo time
+inline constexpr int kLongestEchoTimeMs = 200;
+inline constexpr int kEchoLineLength = 4410; // kLongestEchoTimeMs at the engine's rate
 
 // What the engine carries from one sample to the next: the voices and their order, the
 // LFO's phase and gate, the distortion's low-pass, the echo line and the noise

@@ -57,6 +57,10 @@ void Steal(RunningState& s, int position, int key, KeyColourChanges& changes) {
 
 KeyColourChanges NoteOn(RunningState& s, int key) {
     KeyColourChanges changes;
+    // A voice's key indexes the key table on the audio thread: only keys of the keyboard
+    // make voices.
+    if (key < 0 || key >= kKeyCount)
+        return changes;
     int same = PositionOfKey(s, key);
     if (same >= 0) {
         // A key that still sounds (a held key's auto-repeat) is ignored; one in

@@ -14,6 +14,7 @@
 #include "engine/keymap.h"
 #include "engine/parameters.h"
 #include "engine/tuning.h"
+#include "engine/voice_pool.h"
 #include "engine/voice_renderer.h"
 #include "tests/engine/reference_renderer.h"
 #include "tests/support/engine_fixture.h"
@@ -506,4 +507,23 @@ TEST_F(AgainstReference, WithoutVoicesOnlyTheEchoAndTheDistortionRingOut) {
     });
     ASSERT_TRUE(RenderSame(4));
     EXPECT_EQ(fast->LfoPhase, 0.375f);
+}
+
+// Values from outside (a settings file, a host) keep the audio thread within its tables:
+// an echo time beyond the longest uses the whole line, a key beyond the keyboard starts
+// no voice.
+TEST_F(BlockRenderer, OutOfRangeValuesStayWithinTheTables) {
+    EXPECT_EQ(EchoLength(kLongestEchoTimeMs), kEchoLineLength);
+    for (int echoTimeMs : {201, 100000, -5}) {
+        SCOPED_TRACE(echoTimeMs);
+        s = fixture::MakeSynth();
+        s->EchoTimeMs = echoTimeMs;
+        for (int key : {-1, kKeyCount, 1000})
+            EXPECT_FALSE(NoteOn(*s, key).Sounding.any()) << key;
+        EXPECT_EQ(s->VoiceOrder[0], kNoVoice);
+        std::array<std::int16_t, kBlockSamples> block;
+        for (int b = 0; b < 2 * kSampleRate / kBlockSamples; ++b)
+            RenderBlock(*s, block.data());
+        EXPECT_LT(s->EchoPos, kEchoLineLength);
+    }
 }
