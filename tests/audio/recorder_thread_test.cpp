@@ -53,8 +53,8 @@ struct StalledDisk {
 // A click on record asks and stops while the writing thread is stuck in a write: neither
 // may wait for the disk.
 TEST(RecorderThread, TheOwnerNeverWaitsForTheDisk) {
-    auto player = RealtimePlayer::Create(*fixture::MakeSynth(), RealtimePlayer::Pace::Live,
-                                         kSampleRate);
+    auto player =
+        RealtimePlayer::Create(*fixture::MakeSynth(), RealtimePlayer::Pace::Live, kSampleRate);
     ASSERT_TRUE(player);
     TemporaryDirectory directory;
     ErrorBox errors;
