@@ -1,10 +1,9 @@
 #include "audio/portaudio_library.h"
 
 #include <alsa/asoundlib.h>
+#include <jack/jack.h>
 
 #include <string>
-
-#include "audio/silenced_stderr.h"
 
 namespace morvane {
 
@@ -12,6 +11,7 @@ namespace {
 
 // ALSA reports every device it probes and fails to open; none of that concerns the user.
 void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
+void IgnoreJackMessage(const char*) {}
 
 } // namespace
 
@@ -23,13 +23,17 @@ Error PortAudioError(PaError error) {
     return Error{reason};
 }
 
-// The JACK client library prints its failed probe for a server straight to stderr,
-// which no handler reaches.
-Status InitialiseQuietly() {
+void QuietenSoundLibraries() {
     snd_lib_error_set_handler(IgnoreAlsaError);
-    PaError initialised = paNoError;
-    RunWithStderrSilenced([&] { initialised = Pa_Initialize(); });
-    if (initialised != paNoError)
+    jack_set_error_function(IgnoreJackMessage);
+    jack_set_info_function(IgnoreJackMessage);
+}
+
+// The libraries' handlers, not a silenced standard error: the device is opened again while
+// other threads run, and their messages must still reach the user.
+Status InitialiseQuietly() {
+    QuietenSoundLibraries();
+    if (PaError initialised = Pa_Initialize(); initialised != paNoError)
         return PortAudioError(initialised);
     return {};
 }

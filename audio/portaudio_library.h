@@ -10,6 +10,11 @@ namespace morvane {
 // the host failed.
 Error PortAudioError(PaError error);
 
+// Points the ALSA and JACK libraries' complaints about servers and devices they probe and
+// fail to reach at handlers that drop them: none of that concerns the user, and the
+// returned reasons sum it up.
+void QuietenSoundLibraries();
+
 // Pa_Initialize without the some eighty lines of ALSA and JACK complaints it prints
 // while it probes the devices.
 Status InitialiseQuietly();

@@ -10,7 +10,6 @@
 #include "audio/pipewire_output.h"
 #include "audio/portaudio_library.h"
 #include "audio/realtime_scheduling.h"
-#include "audio/silenced_stderr.h"
 
 namespace morvane {
 
@@ -136,14 +135,10 @@ private:
 
 class JackStream final : public RealtimeOutput, private SampleSource {
 public:
-    // The JACK library prints its failed attempts on standard error, all of which the
-    // returned reason sums up.
     Status Start(const RealtimeOutputOptions& options) {
-        Result<std::unique_ptr<JackOutput>> opened = Error{};
-        RunWithStderrSilenced([&] {
-            opened =
-                JackOutput::Open(*this, options.connect, options.jackClientName, options.midiInput);
-        });
+        QuietenSoundLibraries();
+        Result<std::unique_ptr<JackOutput>> opened =
+            JackOutput::Open(*this, options.connect, options.jackClientName, options.midiInput);
         takesMidi_ = options.midiInput;
         if (!opened)
             return opened.error();

@@ -780,6 +780,9 @@ void MainWindow::CheckLowLatencyOutput() {
             LoseOutput(*loss);
         else
             TendOutput();
+    } else if (reopening_.valid()) {
+        if (reopening_.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
+            TakeReopened(reopening_.get());
     } else if (outputLost_ && std::chrono::steady_clock::now() >= nextReopen_) {
         TryReopen();
     }
@@ -807,11 +810,16 @@ void MainWindow::LoseOutput(const Error& loss) {
 }
 
 // Opening starts the audio library afresh, so that it sees the sound server as it is
-// now; it takes a tenth of a second of this thread, once a second while the device is
-// gone.
+// now; that takes a tenth of a second or more, once a second while the device is gone,
+// so it runs beside this thread. Nothing else touches the audio library meanwhile: there
+// is no output to tend.
 void MainWindow::TryReopen() {
     nextReopen_ = std::chrono::steady_clock::now() + kReopenInterval;
-    Result<std::unique_ptr<RealtimeOutput>> opened = RealtimeOutput::Open(*lowLatency_);
+    reopening_ = std::async(std::launch::async,
+                            [options = *lowLatency_] { return RealtimeOutput::Open(options); });
+}
+
+void MainWindow::TakeReopened(Result<std::unique_ptr<RealtimeOutput>> opened) {
     if (!opened)
         return;
     // A server restarted at another rate is resampled for, as at start-up.
@@ -904,6 +912,9 @@ void MainWindow::ShutDown() {
         waveOut_->Close();
     } else {
         returnTimer_.stop();
+        // An open under way ends first; what it opened is let go unused.
+        if (reopening_.valid())
+            static_cast<void>(reopening_.get());
         output_.reset();
         if (recorderThread_)
             recorderThread_->Stop();

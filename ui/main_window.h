@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -158,6 +159,7 @@ private:
     void CheckLowLatencyOutput();
     void LoseOutput(const Error& loss);
     void TryReopen();
+    void TakeReopened(Result<std::unique_ptr<RealtimeOutput>> opened);
     Status ReadyToRecord() const;
     bool Recording();
     bool ReadyToClose();
@@ -207,8 +209,10 @@ private:
     QTimer returnTimer_;
     // While this thread is the player's consumer, hands the sequencer's messages on.
     QTimer sequencerTimer_;
-    // The device went away; it is tried again at nextReopen_.
+    // The device went away; it is tried again at nextReopen_, on a thread of its own, as
+    // an open takes a tenth of a second or more.
     bool outputLost_ = false;
+    std::future<Result<std::unique_ptr<RealtimeOutput>>> reopening_;
     // A device back at a rate the player cannot reach has been reported.
     bool rateRefusalTold_ = false;
     // Input has had to wait for room in the player's queue, which is said once.
