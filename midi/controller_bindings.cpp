@@ -118,13 +118,6 @@ std::vector<ControllerBindings::Entry> ControllerBindings::Entries() const {
     return entries;
 }
 
-std::string ControllerBindings::Text() const {
-    std::string text;
-    for (const Entry& entry : Entries())
-        text += entry.key + "=" + entry.value + "\n";
-    return text;
-}
-
 Status ControllerBindings::ReadEntry(std::string_view key, std::string_view value) {
     const std::optional<int> controller = ParseControllerKey(Trimmed(key));
     if (!controller)
@@ -146,21 +139,6 @@ std::optional<int> ControllerBindings::ControllerOfKey(std::string_view key) {
 std::string ControllerBindings::EntryValue(int controller) const {
     const std::optional<ControlId> id = ControlFor(controller);
     return id ? Describe(*id).key : "";
-}
-
-ControllerBindings ControllerBindings::FromText(std::string_view text) {
-    ControllerBindings bindings;
-    while (!text.empty()) {
-        const std::size_t newline = text.find('\n');
-        const std::string_view line = text.substr(0, newline);
-        text = newline == std::string_view::npos ? std::string_view{} : text.substr(newline + 1);
-        const std::size_t equals = line.find('=');
-        if (equals == std::string_view::npos)
-            continue;
-        // A broken line is skipped: the rest of the section still counts.
-        (void)bindings.ReadEntry(line.substr(0, equals), line.substr(equals + 1));
-    }
-    return bindings;
 }
 
 } // namespace morvane

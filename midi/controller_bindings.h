@@ -50,7 +50,6 @@ public:
         friend bool operator==(const Entry&, const Entry&) = default;
     };
     std::vector<Entry> Entries() const;
-    std::string Text() const; // the entries as "key=value" lines, each ending in "\n"
 
     // Binds the controller a settings-file line names, or lets it go when the value is
     // empty ("CC74="), which is how a file says that a default controller moves nothing.
@@ -61,9 +60,6 @@ public:
     static std::optional<int> ControllerOfKey(std::string_view key);
     // The value of the controller's line: the slider's key, or empty when it moves nothing.
     std::string EntryValue(int controller) const;
-    // Reads "key=value" lines; broken lines are skipped, the others bound in order, so
-    // of two lines for one controller or one slider the later wins.
-    static ControllerBindings FromText(std::string_view text);
 
     friend bool operator==(const ControllerBindings&, const ControllerBindings&) = default;
 

@@ -4,6 +4,8 @@
 
 #include <set>
 
+#include "tests/support/bindings_text.h"
+
 using namespace morvane;
 
 TEST(ControllerBindings, TheControllersThatMeanSomethingCannotBeBound) {
@@ -36,31 +38,31 @@ TEST(ControllerBindings, AControllerMovesOneSliderAndASliderFollowsOneController
 }
 
 TEST(ControllerBindings, TextRoundTripSkipsBrokenLines) {
-    EXPECT_EQ(ControllerBindings::Defaults().Text(), "CC71=VCF_RESONANCE\n"
-                                                     "CC72=ENV_RELEASE\n"
-                                                     "CC73=ENV_ATTACK\n"
-                                                     "CC74=VCF_CUTOFF\n"
-                                                     "CC75=ENV_DECAY\n");
-    EXPECT_EQ(ControllerBindings::FromText(ControllerBindings::Defaults().Text()),
+    EXPECT_EQ(fixture::BindingsText(ControllerBindings::Defaults()), "CC71=VCF_RESONANCE\n"
+                                                                     "CC72=ENV_RELEASE\n"
+                                                                     "CC73=ENV_ATTACK\n"
+                                                                     "CC74=VCF_CUTOFF\n"
+                                                                     "CC75=ENV_DECAY\n");
+    EXPECT_EQ(fixture::BindingsFromText(fixture::BindingsText(ControllerBindings::Defaults())),
               ControllerBindings::Defaults());
 
-    const ControllerBindings read = ControllerBindings::FromText("CC74=VCF_CUTOFF\r\n"
-                                                                 "no equals sign\n"
-                                                                 "CC1=ENV_SUSTAIN\n" // reserved
-                                                                 "CC20=WAVE1_TYPE\n" // no slider
-                                                                 "CC128=ENV_SUSTAIN\n"
-                                                                 "CC-5=ENV_SUSTAIN\n"
-                                                                 "CC=ENV_SUSTAIN\n"
-                                                                 "CCx1=ENV_SUSTAIN\n"
-                                                                 "CC22=NO_SUCH_CONTROL\n"
-                                                                 "CC23=\n"
-                                                                 " cc21 = env_sustain \n"
-                                                                 "CC30=ECHO_TIME\n"
-                                                                 "CC31=ECHO_TIME");
+    const ControllerBindings read = fixture::BindingsFromText("CC74=VCF_CUTOFF\r\n"
+                                                              "no equals sign\n"
+                                                              "CC1=ENV_SUSTAIN\n" // reserved
+                                                              "CC20=WAVE1_TYPE\n" // no slider
+                                                              "CC128=ENV_SUSTAIN\n"
+                                                              "CC-5=ENV_SUSTAIN\n"
+                                                              "CC=ENV_SUSTAIN\n"
+                                                              "CCx1=ENV_SUSTAIN\n"
+                                                              "CC22=NO_SUCH_CONTROL\n"
+                                                              "CC23=\n"
+                                                              " cc21 = env_sustain \n"
+                                                              "CC30=ECHO_TIME\n"
+                                                              "CC31=ECHO_TIME");
     EXPECT_EQ(read.Entries(),
               (std::vector<ControllerBindings::Entry>{
                   {"CC21", "ENV_SUSTAIN"}, {"CC31", "ECHO_TIME"}, {"CC74", "VCF_CUTOFF"}}));
-    EXPECT_EQ(ControllerBindings::FromText(read.Text()), read);
+    EXPECT_EQ(fixture::BindingsFromText(fixture::BindingsText(read)), read);
 
     ControllerBindings bindings;
     EXPECT_FALSE(bindings.ReadEntry("CC64", "VCF_CUTOFF"));

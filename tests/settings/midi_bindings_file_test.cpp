@@ -9,6 +9,7 @@
 #include "engine/tuning.h"
 #include "settings/ini_file.h"
 #include "tests/settings/settings_fixture.h"
+#include "tests/support/bindings_text.h"
 
 using namespace morvane;
 using namespace morvane::fixture;
@@ -35,7 +36,7 @@ Status SaveATuning(const std::filesystem::path& file) {
 
 std::function<Status(const std::filesystem::path&)> SaveBindings(const char* text) {
     return [text](const std::filesystem::path& file) {
-        return SaveControllerBindings(file, ControllerBindings::FromText(text));
+        return SaveControllerBindings(file, fixture::BindingsFromText(text));
     };
 }
 
@@ -44,7 +45,7 @@ std::function<Status(const std::filesystem::path&)> SaveBindings(const char* tex
 // Each case writes a file, may save something into it, and reads the bindings, the lines
 // reported as skipped and the other sections back.
 TEST(MidiBindingsFile, SectionIsReadSavedAndLivesBesideThePresetsAndTheTuning) {
-    const std::string defaults = ControllerBindings::Defaults().Text();
+    const std::string defaults = fixture::BindingsText(ControllerBindings::Defaults());
     struct Case {
         const char* name;
         const char* file; // nullptr: no settings file
@@ -111,7 +112,7 @@ TEST(MidiBindingsFile, SectionIsReadSavedAndLivesBesideThePresetsAndTheTuning) {
         const Result<ControllerBindings> bindings = LoadControllerBindings(
             path, [&](const std::string& line, const std::string&) { skipped.push_back(line); });
         ASSERT_TRUE(bindings.ok()) << c.name;
-        EXPECT_EQ(bindings->Text(), c.bindings) << c.name;
+        EXPECT_EQ(fixture::BindingsText(*bindings), c.bindings) << c.name;
         EXPECT_EQ(skipped, c.skipped) << c.name;
         const IniFile file = IniFile::Parse(ReadBytes(path));
         for (const Kept& k : c.kept)
