@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <string>
 
-#include "audio/manual_wave_out.h"
 #include "audio/wave_out.h"
+#include "tests/support/manual_wave_out.h"
 
 using namespace morvane;
 using Step = ManualWaveOut::Step;

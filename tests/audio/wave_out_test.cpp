@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "audio/manual_wave_out.h"
 #include "audio/wav_recorder.h"
 #include "tests/audio/temporary_directory.h"
+#include "tests/support/manual_wave_out.h"
 
 using namespace morvane;
 using Step = ManualWaveOut::Step;

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "audio/manual_wave_out.h"
 #include "audio/wave_out.h"
 #include "render_fixture.h"
+#include "tests/support/manual_wave_out.h"
 
 using namespace morvane;
 using namespace morvane::render_fixture;

@@ -32,7 +32,7 @@
 #include <utility>
 #include <vector>
 
-#include "audio/manual_wave_out.h"
+#include "tests/support/manual_wave_out.h"
 #include "ui/about_box.h"
 #include "ui/glyphs.h"
 #include "ui/main_window.h"

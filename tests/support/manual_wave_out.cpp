@@ -1,4 +1,4 @@
-#include "audio/manual_wave_out.h"
+#include "tests/support/manual_wave_out.h"
 
 #include <utility>
 
