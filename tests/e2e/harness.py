@@ -654,12 +654,11 @@ def count_gaps_in(underrun):
 
 def record_soak(output, load, gaps, detail=''):
     """A row of the soak table, which ./test -L soak prints at the end; gaps below 0: the
-    sound was not found at all."""
-    base = os.environ.get('E2E_WORK_DIRECTORY')
-    if not base:
+    sound was not found at all; the table is the file MORVANE_SOAK_TABLE names."""
+    path = os.environ.get('MORVANE_SOAK_TABLE')
+    if not path:
         return
-    os.makedirs(base, exist_ok=True)
-    with open(os.path.join(base, 'soak-table'), 'a') as table:
+    with open(path, 'a') as table:
         verdict = '%3d gap(s)' % gaps if gaps >= 0 else 'not found'
         table.write('%-10s %-30s %-10s %s\n' % (output, load, verdict, detail[:160]))
 
