@@ -418,8 +418,13 @@ class Session:
             if program.poll() is not None:
                 raise E2eError('the program ended (status %d) before showing "%s"'
                                % (program.returncode, title))
-            found[:] = self.run(['xdotool', 'search', '--onlyvisible', '--pid', str(program.pid),
-                                 '--name', title], check=False).stdout.split()
+            candidates = self.run(['xdotool', 'search', '--onlyvisible', '--pid',
+                                   str(program.pid), '--name', title], check=False).stdout.split()
+            # xdotool matches without case, and a message box is mapped for a moment under
+            # the application's name "morvane" before it takes its own title.
+            found[:] = [window for window in candidates
+                        if re.search(title, self.run(['xdotool', 'getwindowname', window],
+                                                     check=False).stdout.strip())]
             return bool(found)
 
         wait_until(shown, 'a window "%s"' % title)
