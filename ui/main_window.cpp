@@ -1,23 +1,15 @@
 #include "ui/main_window.h"
 
-#include <QCheckBox>
 #include <QCloseEvent>
-#include <QFontMetrics>
-#include <QFrame>
-#include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
-#include <QSignalBlocker>
 #include <QThread>
 #include <QToolButton>
 
-#include <initializer_list>
 #include <iostream>
 #include <utility>
 
@@ -27,6 +19,7 @@
 #include "ui/about_box.h"
 #include "ui/caption_font.h"
 #include "ui/error_boxes.h"
+#include "ui/front_panel.h"
 #include "ui/glyphs.h"
 #include "ui/mixer.h"
 #include "ui/panel_widgets.h"
@@ -37,11 +30,6 @@ namespace morvane {
 namespace {
 
 constexpr int kClientWidth = 522;
-constexpr int kPanelWidth = 521;
-constexpr int kPanelHeight = 321;
-constexpr int kSliderHeight = 9;
-constexpr int kCheckBoxHeight = 17;
-constexpr int kLabelHeight = 14;
 
 const char* const kWindowCaption = "Morvane";
 const char* const kErrorCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "エラー");
@@ -60,209 +48,11 @@ constexpr std::chrono::seconds kLongestDrain{1};
 // How often an open About box shows the audio path's figures anew.
 constexpr std::chrono::milliseconds kHealthInterval{500};
 
-// The groups are small for a 12-pixel Japanese font: the frame's top line runs through
-// the middle of the title, so the title costs no row of its own and the first row of
-// controls clears the frame. Tight indicator spacing keeps the eight preset items and
-// the radio captions within their columns. A style sheet stops the window's font from
-// reaching the widgets it styles, so it names the font again.
-QString PanelStyle() {
-    return QString(R"(
-QWidget {
-    font-family: "%1";
-    font-size: %2px;
-}
-QGroupBox {
-    border: 1px solid palette(mid);
-    border-radius: 2px;
-    margin-top: 7px;
-}
-QGroupBox::title {
-    subcontrol-origin: margin;
-    subcontrol-position: top left;
-    left: 6px;
-    padding: 0px 2px;
-    background-color: palette(button);
-}
-QRadioButton, QCheckBox {
-    spacing: 3px;
-}
-)")
-        .arg(kCaptionFontFamily)
-        .arg(kCaptionFontPixels);
-}
-
-struct Rect {
-    int left, top, width, height;
-};
-
-// One slider row of a group: its caption (if any), the value label and the bar.
-struct SliderRow {
-    ControlId id;
-    int top;
-    const char* caption;   // nullptr: the row has no caption label
-    const char* labelName; // the value label's name
-    int labelTop = -1;     // -1: the row's top
-};
-
-struct SliderGroup {
-    const char* name;
-    const char* caption;
-    Rect rect;
-    int captionLeft;
-    int valueLeft;
-    int sliderLeft;
-    int sliderWidth;
-    std::initializer_list<SliderRow> rows;
-};
-
-const SliderGroup kSliderGroups[] = {
-    {"VcoGroup",
-     QT_TRANSLATE_NOOP("morvane::MainWindow", "VCO設定"),
-     {8, 168, 153, 105},
-     8,
-     40,
-     64,
-     81,
-     {{Wave1Vol, 16, QT_TRANSLATE_NOOP("morvane::MainWindow", "音量1"), "LabelVol1"},
-      {Wave2Vol, 32, QT_TRANSLATE_NOOP("morvane::MainWindow", "音量2"), "LabelVol2"},
-      {Wave1Width, 48, QT_TRANSLATE_NOOP("morvane::MainWindow", "幅1"), "LabelWidth1"},
-      {Wave2Width, 64, QT_TRANSLATE_NOOP("morvane::MainWindow", "幅2"), "LabelWidth2"}}},
-    {"ModulationGroup",
-     QT_TRANSLATE_NOOP("morvane::MainWindow", "モジュレーション"),
-     {168, 8, 153, 89},
-     8,
-     8,
-     48,
-     97,
-     {{ModDepth, 16, nullptr, "LabelModDepth"}, {ModFreq, 32, nullptr, "LabelModFreq"}}},
-    {"NoiseGroup",
-     QT_TRANSLATE_NOOP("morvane::MainWindow", "ノイズ"),
-     {168, 104, 153, 33},
-     8,
-     8,
-     48,
-     97,
-     {{NoiseVol, 16, nullptr, "LabelNoise"}}},
-    {"EchoGroup",
-     QT_TRANSLATE_NOOP("morvane::MainWindow", "エコー"),
-     {168, 144, 153, 49},
-     8,
-     8,
-     48,
-     97,
-     {{EchoDepth, 16, nullptr, "LabelEchoDepth"}, {EchoTime, 32, nullptr, "LabelEchoTime"}}},
-    {"DistortionGroup",
-     QT_TRANSLATE_NOOP("morvane::MainWindow", "ディストーション"),
-     {168, 200, 153, 49},
-     9,
-     39,
-     64,
-     81,
-     {{DistortionLevel, 16, QT_TRANSLATE_NOOP("morvane::MainWindow", "効果"), "LabelDistortion",
-       13},
-      {DistortionVolume, 32, QT_TRANSLATE_NOOP("morvane::MainWindow", "音量"), "LabelDistVol",
-       29}}},
-    {"VcaEnvelopeGroup",
-     QT_TRANSLATE_NOOP("morvane::MainWindow", "VCAエンベロープ"),
-     {328, 8, 185, 81},
-     8,
-     56,
-     80,
-     97,
-     {{EnvAttack, 16, QT_TRANSLATE_NOOP("morvane::MainWindow", "ｱﾀｯｸ"), "LabelAttack"},
-      {EnvDecay, 32, QT_TRANSLATE_NOOP("morvane::MainWindow", "ﾃﾞｨｹｲ"), "LabelDecay"},
-      {EnvSustain, 48, QT_TRANSLATE_NOOP("morvane::MainWindow", "ｻｽﾃｨﾝ"), "LabelSustain"},
-      {EnvRelease, 64, QT_TRANSLATE_NOOP("morvane::MainWindow", "ﾘﾘｰｽ"), "LabelRelease"}}},
-    {"VcfEnvelopeGroup",
-     QT_TRANSLATE_NOOP("morvane::MainWindow", "VCFエンベロープ"),
-     {328, 96, 185, 105},
-     8,
-     56,
-     80,
-     97,
-     {{EnvVcfAttack, 16, QT_TRANSLATE_NOOP("morvane::MainWindow", "ｱﾀｯｸ"), "LabelVcfAttack"},
-      {EnvVcfDecay, 32, QT_TRANSLATE_NOOP("morvane::MainWindow", "ﾃﾞｨｹｲ"), "LabelVcfDecay"},
-      {EnvVcfSustain, 48, QT_TRANSLATE_NOOP("morvane::MainWindow", "ｻｽﾃｨﾝ"), "LabelVcfSustain"},
-      {EnvVcfRelease, 64, QT_TRANSLATE_NOOP("morvane::MainWindow", "ﾘﾘｰｽ"), "LabelVcfRelease"}}},
-    {"VcfGroup",
-     "VCF",
-     {328, 208, 185, 65},
-     8,
-     56,
-     80,
-     97,
-     {{VcfCutoff, 16, QT_TRANSLATE_NOOP("morvane::MainWindow", "ｶｯﾄｵﾌ"), "LabelCutOff"},
-      {VcfIntensity, 32, QT_TRANSLATE_NOOP("morvane::MainWindow", "ｲﾝﾃﾝｼﾃｨ"), "LabelIntensity"},
-      {VcfResonance, 48, QT_TRANSLATE_NOOP("morvane::MainWindow", "ﾚｿﾞﾅﾝｽ"), "LabelResonance"}}},
-};
-
-struct RadioGroupLayout {
-    ControlId id;
-    const char* caption;
-    Rect rect;
-    bool octave;
-};
-
-const RadioGroupLayout kRadioGroups[] = {
-    {Wave1Type, QT_TRANSLATE_NOOP("morvane::MainWindow", "波形1"), {8, 8, 73, 81}, false},
-    {Wave2Type, QT_TRANSLATE_NOOP("morvane::MainWindow", "波形2"), {88, 8, 73, 81}, false},
-    {Wave1Octave, QT_TRANSLATE_NOOP("morvane::MainWindow", "ｵｸﾀｰﾌﾞ1"), {8, 96, 73, 65}, true},
-    {Wave2Octave, QT_TRANSLATE_NOOP("morvane::MainWindow", "ｵｸﾀｰﾌﾞ2"), {88, 96, 73, 65}, true},
-};
-
-struct CheckBoxLayout {
-    ControlId id;
-    const char* group;
-    const char* caption;
-    Rect rect;
-};
-
-const CheckBoxLayout kCheckBoxes[] = {
-    {Wave2Detune,
-     "VcoGroup",
-     QT_TRANSLATE_NOOP("morvane::MainWindow", "コーラス効果"),
-     {8, 80, 137, kCheckBoxHeight}},
-    {ModOn,
-     "ModulationGroup",
-     QT_TRANSLATE_NOOP("morvane::MainWindow", "常にON"),
-     {8, 64, 137, kCheckBoxHeight}},
-    {UseVcfEnvelope,
-     "VcfEnvelopeGroup",
-     QT_TRANSLATE_NOOP("morvane::MainWindow", "VCFエンベロープを使用する"),
-     {8, 80, 169, kCheckBoxHeight}},
-};
-
-// The LFO shape pair in the modulation group; index = the ModType position.
-struct ModTypeButtonLayout {
-    const char* name;
-    const char* caption;
-    Rect rect;
-};
-
-const ModTypeButtonLayout kModTypeButtons[] = {
-    {"RadioButtonModType0",
-     QT_TRANSLATE_NOOP("morvane::MainWindow", "三角波"),
-     {8, 48, 64, kCheckBoxHeight}},
-    {"RadioButtonModType1",
-     QT_TRANSLATE_NOOP("morvane::MainWindow", "矩形波"),
-     {72, 48, 64, kCheckBoxHeight}},
-};
-constexpr const char* kModTypeGroup = "ModulationGroup";
-
-// The tuning group, its parts placed inside it.
-const struct {
-    Rect group, label, upDown, reset;
-} kTuningGroup = {
-    {8, 280, 153, 33}, {16, 14, 33, kLabelHeight}, {57, 12, 32, 16}, {92, 12, 53, 17}};
-
-const Rect kPresetGroupRect = {168, 280, 281, 33};
-const Rect kPresetSaveRect = {456, 288, 57, 25};
-
 // The flat buttons below the panel, on the window itself.
 struct FlatButtonLayout {
     const char* name;
     const char* caption;
-    Rect rect;
+    QRect rect;
 };
 
 const FlatButtonLayout kOutputButton = {
@@ -278,63 +68,9 @@ QString Text(const char* utf8) {
     return QCoreApplication::translate("morvane::MainWindow", utf8);
 }
 
-void Place(QWidget* widget, const Rect& r) {
-    widget->setGeometry(r.left, r.top, r.width, r.height);
-}
-
-QLabel* MakeLabel(QWidget* parent, const char* text, int left, int top, int width) {
-    auto* label = new QLabel(Text(text), parent);
-    label->setGeometry(left, top, width, kLabelHeight);
-    return label;
-}
-
 QToolButton* MakeFlatButton(QWidget* parent, const FlatButtonLayout& layout) {
-    auto* button = new QToolButton(parent);
-    button->setObjectName(layout.name);
-    button->setText(Text(layout.caption));
-    button->setAutoRaise(true);
-    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    button->setIconSize(QSize(kGlyphSize, kGlyphSize));
-    Place(button, layout.rect);
-    return button;
+    return morvane::MakeFlatButton(parent, layout.name, Text(layout.caption), layout.rect);
 }
-
-struct SliderRowWidgets {
-    QLabel* value;
-    QScrollBar* bar;
-};
-
-// A row's caption, value label and bar, placed by its group's columns.
-SliderRowWidgets MakeSliderRow(QGroupBox* group, const SliderGroup& layout, const SliderRow& row) {
-    const int labelTop = row.labelTop < 0 ? row.top : row.labelTop;
-    if (row.caption)
-        MakeLabel(group, row.caption, layout.captionLeft, labelTop,
-                  layout.valueLeft - layout.captionLeft);
-    QLabel* value =
-        MakeLabel(group, "", layout.valueLeft, labelTop, layout.sliderLeft - layout.valueLeft);
-    value->setObjectName(row.labelName);
-
-    const ControlDescription& d = Describe(row.id);
-    auto* bar = new QScrollBar(Qt::Horizontal, group);
-    bar->setObjectName(d.control);
-    bar->setGeometry(layout.sliderLeft, row.top, layout.sliderWidth, kSliderHeight);
-    bar->setRange(d.minimum, d.maximum);
-    bar->setValue(d.startPosition);
-    // Arrows and trough clicks both move by one position.
-    bar->setSingleStep(1);
-    bar->setPageStep(1);
-    bar->setFocusPolicy(Qt::StrongFocus);
-    return {value, bar};
-}
-
-// The preset group is plain C++ and hands its captions to the window, which translates
-// them; they are named here so that the translator sees them.
-[[maybe_unused]] const char* const kPresetGroupCaptions[] = {
-    QT_TRANSLATE_NOOP("morvane::MainWindow", "音色保存"),
-    QT_TRANSLATE_NOOP("morvane::MainWindow", "キャンセル"),
-    QT_TRANSLATE_NOOP("morvane::MainWindow", "音色プリセット"),
-    QT_TRANSLATE_NOOP("morvane::MainWindow", "保存先を選択してください"),
-};
 
 // The file messages of the settings file and the recorder, made without Qt, as patterns
 // around the path they name: each is shown in the window's language with its path kept.
@@ -405,7 +141,7 @@ MainWindow::MainWindow(MainWindowSetup setup, QWidget* parent)
 
     setFont(CaptionFont());
     BuildPanel();
-    controls_.SetListener(this);
+    controls_.SetListener(panel_);
     Start();
 }
 
@@ -418,117 +154,20 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::BuildPanel() {
-    FrontPanel = new QFrame(this);
-    FrontPanel->setObjectName("FrontPanel");
-    FrontPanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    FrontPanel->setGeometry(0, 0, kPanelWidth, kPanelHeight);
-    FrontPanel->setStyleSheet(PanelStyle());
-    BuildSoundGroups();
-    BuildTuningGroup();
-    BuildPresetGroup();
-    BuildFlatButtons();
-}
-
-void MainWindow::BuildSoundGroups() {
-    BuildRadioGroups();
-    BuildSliderGroups();
-    BuildCheckBoxes();
-    BuildModTypePair();
-}
-
-void MainWindow::BuildRadioGroups() {
-    const QStringList waves{"OFF", tr("ﾉｺｷﾞﾘ波"), tr("矩形波"), tr("三角波")};
-    const QStringList octaves{"HIGH", "MID", "LOW"};
-    for (const RadioGroupLayout& layout : kRadioGroups) {
-        auto* group =
-            new TRadioGroup(Text(layout.caption), layout.octave ? octaves : waves, 1, FrontPanel);
-        group->setObjectName(Describe(layout.id).control);
-        Place(group, layout.rect);
-        connect(group, &TRadioGroup::ItemClicked, this,
-                [this, id = layout.id](int index) { controls_.Set(id, index); });
-        controlWidgets_[layout.id] = group;
-    }
-}
-
-void MainWindow::BuildSliderGroups() {
-    for (const SliderGroup& layout : kSliderGroups) {
-        auto* group = new QGroupBox(Text(layout.caption), FrontPanel);
-        group->setObjectName(layout.name);
-        Place(group, layout.rect);
-        for (const SliderRow& row : layout.rows) {
-            const auto [value, bar] = MakeSliderRow(group, layout, row);
-            valueLabels_[row.id] = value;
-            controlWidgets_[row.id] = bar;
-            connect(bar, &QScrollBar::valueChanged, this,
-                    [this, id = row.id](int position) { controls_.Set(id, position); });
-            bar->setContextMenuPolicy(Qt::CustomContextMenu);
-            connect(bar, &QScrollBar::customContextMenuRequested, this,
-                    [this, bar, id = row.id](const QPoint& at) {
-                        std::unique_ptr<QMenu> menu(MidiLearnMenu(id));
-                        menu->exec(bar->mapToGlobal(at));
-                    });
-        }
-    }
-}
-
-void MainWindow::BuildCheckBoxes() {
-    for (const CheckBoxLayout& layout : kCheckBoxes) {
-        auto* box =
-            new QCheckBox(Text(layout.caption), FrontPanel->findChild<QGroupBox*>(layout.group));
-        box->setObjectName(Describe(layout.id).control);
-        Place(box, layout.rect);
-        connect(box, &QCheckBox::toggled, this,
-                [this, id = layout.id](bool checked) { controls_.Set(id, checked ? 1 : 0); });
-        controlWidgets_[layout.id] = box;
-    }
-}
-
-// The LFO shape pair: checking one runs its handler, which unchecks the other.
-void MainWindow::BuildModTypePair() {
-    auto* modulation = FrontPanel->findChild<QGroupBox*>(kModTypeGroup);
-    for (int shape = 0; shape < int(std::size(kModTypeButtons)); ++shape) {
-        const ModTypeButtonLayout& layout = kModTypeButtons[shape];
-        auto* button = new QRadioButton(Text(layout.caption), modulation);
-        button->setObjectName(layout.name);
-        Place(button, layout.rect);
-        connect(button, &QRadioButton::toggled, this, [this, shape](bool checked) {
-            if (checked)
-                controls_.Set(ModType, shape);
-        });
-        modTypeButtons_[shape] = button;
-    }
-}
-
-void MainWindow::BuildTuningGroup() {
-    TuningGroup = new QGroupBox(tr("チューニング"), FrontPanel);
-    TuningGroup->setObjectName("TuningGroup");
-    Place(TuningGroup, kTuningGroup.group);
-    LabelTuning = new QLabel(TuningGroup);
-    LabelTuning->setObjectName("LabelTuning");
-    Place(LabelTuning, kTuningGroup.label);
-    LabelTuning->setAlignment(Qt::AlignCenter);
-    UpDownTuning = new TUpDown(TuningGroup);
-    UpDownTuning->setObjectName("UpDownTuning");
-    Place(UpDownTuning, kTuningGroup.upDown);
-    btnTuningReset = new QPushButton(tr("リセット"), TuningGroup);
-    btnTuningReset->setObjectName("btnTuningReset");
-    Place(btnTuningReset, kTuningGroup.reset);
-    btnTuningReset->setAutoDefault(false);
-    connect(UpDownTuning, &TUpDown::Clicked, this, &MainWindow::UpDownTuningClick);
-    connect(btnTuningReset, &QPushButton::clicked, this, &MainWindow::btnTuningResetClick);
-}
-
-void MainWindow::BuildPresetGroup() {
-    QStringList items;
-    for (int slot = 0; slot < kPresetSlotCount; ++slot)
-        items << QString("F%1").arg(slot + 1);
-    RadioPreset = new TRadioGroup(QString(), items, kPresetSlotCount, FrontPanel);
-    RadioPreset->setObjectName("RadioPreset");
-    Place(RadioPreset, kPresetGroupRect);
-    connect(RadioPreset, &TRadioGroup::ItemClicked, this, &MainWindow::SetPresetSelection);
-    ButtonPresetSave = MakeFlatButton(FrontPanel, {"ButtonPresetSave", "", kPresetSaveRect});
-    connect(ButtonPresetSave, &QToolButton::clicked, this, &MainWindow::ButtonPresetSaveClick);
+    panel_ = new FrontPanel(this);
+    connect(panel_, &FrontPanel::ControlMoved, this,
+            [this](ControlId id, int position) { controls_.Set(id, position); });
+    connect(panel_, &FrontPanel::ControlMenuRequested, this,
+            [this](ControlId id, const QPoint& at) {
+                std::unique_ptr<QMenu> menu(MidiLearnMenu(id));
+                menu->exec(at);
+            });
+    connect(panel_, &FrontPanel::TuningClicked, this, &MainWindow::UpDownTuningClick);
+    connect(panel_, &FrontPanel::TuningResetClicked, this, &MainWindow::btnTuningResetClick);
+    connect(panel_, &FrontPanel::PresetClicked, this, &MainWindow::SetPresetSelection);
+    connect(panel_, &FrontPanel::PresetSaveClicked, this, &MainWindow::ButtonPresetSaveClick);
     ShowPresetMode();
+    BuildFlatButtons();
 }
 
 void MainWindow::BuildFlatButtons() {
@@ -559,11 +198,11 @@ void MainWindow::Start() {
     StartEngine(*state_, controls_, state_->Tuning);
     SetTuning(state_->Tuning);
 
-    keyButtons_ = std::make_unique<TKeyButtons>(this, kPanelHeight);
+    keyButtons_ = std::make_unique<TKeyButtons>(this, FrontPanel::kHeight);
     input_ = std::make_unique<KeyboardInput>(
         this, [this](const InputEvent& event) { SendInput(event); }, *keyButtons_,
         [this](int slot) { SetPresetSelection(slot); });
-    FrontPanel->raise();
+    panel_->raise();
     setFixedSize(kClientWidth, keyButtons_->LowerRowTop() + kRowHeight);
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -729,7 +368,7 @@ void MainWindow::ApplyPanelAction(const RealtimePlayer::PanelAction& action) {
     using Kind = RealtimePlayer::PanelAction::Kind;
     switch (action.kind) {
     case Kind::SetControl:
-        static_cast<QScrollBar*>(controlWidgets_[action.control])->setValue(action.value);
+        static_cast<QScrollBar*>(panel_->ControlWidget(action.control))->setValue(action.value);
         break;
     case Kind::LoadPreset: {
         const Status loaded = presets_->LoadSlot(action.value);
@@ -959,47 +598,6 @@ void MainWindow::ShowFileError(const Status& status) {
         ShowError(status.error().message);
 }
 
-void MainWindow::PositionChanged(ControlId id, int position) {
-    QWidget* widget = controlWidgets_[id];
-    const QSignalBlocker blocker(widget);
-    switch (Describe(id).kind) {
-    case ControlKind::Slider:
-        static_cast<QScrollBar*>(widget)->setValue(position);
-        break;
-    case ControlKind::RadioGroup:
-        static_cast<TRadioGroup*>(widget)->SetItemIndex(position);
-        break;
-    case ControlKind::CheckBox:
-        static_cast<QCheckBox*>(widget)->setChecked(position != 0);
-        break;
-    case ControlKind::ModType: {
-        int shape = 0;
-        for (QRadioButton* button : modTypeButtons_) {
-            // An auto-exclusive button refuses to be unchecked, which "none" needs.
-            const QSignalBlocker buttonBlocker(button);
-            button->setAutoExclusive(false);
-            button->setChecked(position == shape++);
-            button->setAutoExclusive(true);
-        }
-        break;
-    }
-    }
-}
-
-void MainWindow::LabelChanged(ControlId id, const std::string& text) {
-    QLabel* label = valueLabels_[id];
-    if (!label)
-        return;
-    const QString shown = QString::fromStdString(text);
-    label->setText(shown);
-    // Values stand right-aligned against their sliders, clear of the row's caption. A
-    // text wider than the room (a cutoff of 10.3k) starts at the label's left instead,
-    // so that the slider hides its end and not its leading digits.
-    // Measured in the window's font: the label takes it only once it is polished.
-    const bool fits = QFontMetrics(font()).horizontalAdvance(shown) <= label->width();
-    label->setAlignment((fits ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
-}
-
 // A mouse click, a function key and the start-up all select through the bank, which
 // loads or, in save mode, saves the slot whenever one becomes selected.
 void MainWindow::SetPresetSelection(int slot) {
@@ -1040,9 +638,8 @@ void MainWindow::ButtonPresetSaveClick() {
 }
 
 void MainWindow::ShowPresetMode() {
-    RadioPreset->setTitle(Text(presets_->PresetGroupCaption()));
-    ButtonPresetSave->setText(Text(presets_->SaveButtonCaption()));
-    RadioPreset->SetItemIndex(presets_->SelectedSlot());
+    panel_->ShowPresetMode(presets_->PresetGroupCaption(), presets_->SaveButtonCaption(),
+                           presets_->SelectedSlot());
 }
 
 void MainWindow::SetTuning(int value) {
@@ -1051,7 +648,7 @@ void MainWindow::SetTuning(int value) {
 }
 
 void MainWindow::ShowTuning() {
-    LabelTuning->setText(QString::fromStdString(tuning_.Label()));
+    panel_->ShowTuning(tuning_.Label());
 }
 
 Status MainWindow::SaveSettings() {

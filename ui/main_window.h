@@ -29,22 +29,14 @@
 #include "ui/preset_group.h"
 #include "ui/tuning_control.h"
 
-class QCheckBox;
-class QFrame;
-class QGroupBox;
-class QLabel;
 class QMenu;
-class QPushButton;
-class QRadioButton;
-class QScrollBar;
 class QToolButton;
 
 namespace morvane {
 
 class ErrorBoxes;
+class FrontPanel;
 class TAboutBox;
-class TRadioGroup;
-class TUpDown;
 
 // What the main window is built with: where its files live, the audio device and how
 // errors reach the user. Tests give a hand-driven device and a temporary directory.
@@ -63,14 +55,13 @@ struct MainWindowSetup {
     bool openSequencer = false;
 };
 
-// The main window: the front panel of sound controls, the tuning and preset groups, the
+// The main window: the front panel (the sound controls, the tuning and preset groups), the
 // flat buttons and the on-screen keyboard. It owns the sound as the panel sets it, the
 // player that renders it, the audio stream and the recorder for the whole run. Every
 // input reaches the player as an event; with the classic ring the player renders on
 // this thread and takes each event at once, in low-latency mode it renders in the
 // device's callback and a timer brings back the key colours and recorded blocks.
 class MainWindow : public QWidget,
-                   private ControlListener,
                    private BlockSource,
                    private WaveOutOwner,
                    private ErrorReporter {
@@ -94,9 +85,7 @@ public:
     TuningControl& Tuning() { return tuning_; }
     WaveOutDevice& Device() { return *device_; }
 
-    // The widget of a sound control and its value label (null where it has none).
-    QWidget* ControlWidget(ControlId id) const { return controlWidgets_[id]; }
-    QLabel* ValueLabel(ControlId id) const { return valueLabels_[id]; }
+    FrontPanel& Panel() { return *panel_; }
 
     void SetTuning(int value);
 
@@ -115,13 +104,6 @@ public:
     // what the sequencer has queued and shows what it did to the panel.
     void TakeSequencerMidi();
 
-    QFrame* FrontPanel;
-    TRadioGroup* RadioPreset;
-    QToolButton* ButtonPresetSave;
-    QGroupBox* TuningGroup;
-    QLabel* LabelTuning;
-    TUpDown* UpDownTuning;
-    QPushButton* btnTuningReset;
     QToolButton* btnOutput;
     QToolButton* btnRecord;
     QToolButton* btnAbout;
@@ -133,13 +115,6 @@ protected:
 
 private:
     void BuildPanel();
-    void BuildSoundGroups();
-    void BuildRadioGroups();
-    void BuildSliderGroups();
-    void BuildCheckBoxes();
-    void BuildModTypePair();
-    void BuildTuningGroup();
-    void BuildPresetGroup();
     void BuildFlatButtons();
     void Start();
     bool OpenAudio();
@@ -176,8 +151,6 @@ private:
     void btnRecordClick();
     void ShowRecording(bool recording);
 
-    void PositionChanged(ControlId id, int position) override;
-    void LabelChanged(ControlId id, const std::string& text) override;
     bool RenderInto(std::int16_t* block) override;
     void RequestClose() override;
     void ShowError(const std::string& message) override;
@@ -229,10 +202,7 @@ private:
     std::unique_ptr<PresetGroup> presets_;
     std::unique_ptr<TKeyButtons> keyButtons_;
     std::unique_ptr<KeyboardInput> input_;
-    std::array<QWidget*, kControlCount> controlWidgets_{};
-    std::array<QLabel*, kControlCount> valueLabels_{};
-    // RadioButtonModType0 (triangle) and RadioButtonModType1 (square).
-    std::array<QRadioButton*, 2> modTypeButtons_{};
+    FrontPanel* panel_ = nullptr;
     bool closed_ = false;
     bool closingForSignal_ = false;
 };

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+#include "ui/glyphs.h"
+
 namespace morvane {
 
 namespace {
@@ -97,6 +99,18 @@ void TUpDown::resizeEvent(QResizeEvent* event) {
     const int half = width() / 2;
     down_->setGeometry(0, 0, half, height());
     up_->setGeometry(half, 0, width() - half, height());
+}
+
+QToolButton* MakeFlatButton(QWidget* parent, const char* name, const QString& text,
+                            const QRect& geometry) {
+    auto* button = new QToolButton(parent);
+    button->setObjectName(name);
+    button->setText(text);
+    button->setAutoRaise(true);
+    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    button->setIconSize(QSize(kGlyphSize, kGlyphSize));
+    button->setGeometry(geometry);
+    return button;
 }
 
 } // namespace morvane

@@ -61,6 +61,11 @@ private:
     QToolButton* up_;
 };
 
+// A flat button: no frame until the mouse is over it, the text beside an icon of the
+// glyphs' size.
+QToolButton* MakeFlatButton(QWidget* parent, const char* name, const QString& text,
+                            const QRect& geometry);
+
 // Unchecks every button of an exclusive group, which Qt otherwise refuses.
 void UncheckAll(QButtonGroup& group);
 

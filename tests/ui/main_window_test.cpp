@@ -34,6 +34,7 @@
 
 #include "tests/support/manual_wave_out.h"
 #include "ui/about_box.h"
+#include "ui/front_panel.h"
 #include "ui/glyphs.h"
 #include "ui/main_window.h"
 #include "ui/panel_widgets.h"
@@ -101,7 +102,7 @@ struct Window {
         Key(QEvent::KeyRelease, qtKey);
     }
     void ClickPresetItem(int slot) {
-        QTest::mouseClick(form->RadioPreset->Item(slot), Qt::LeftButton, {}, QPoint(5, 5));
+        QTest::mouseClick(form->Panel().RadioPreset->Item(slot), Qt::LeftButton, {}, QPoint(5, 5));
     }
     // The device plays the primed silence and then this many rendered blocks.
     void PlayBlocks(int blocks) { device->Complete(kSilentCompletions + blocks); }
@@ -134,7 +135,7 @@ auto PanelFieldsOf(const SynthState& s) {
 
 // One step of the control away from where it stands, by mouse or arrow as a user would.
 void MoveAsTheUser(MainWindow& form, ControlId id) {
-    QWidget* widget = form.ControlWidget(id);
+    QWidget* widget = form.Panel().ControlWidget(id);
     switch (Describe(id).kind) {
     case ControlKind::Slider: {
         auto* bar = static_cast<QScrollBar*>(widget);
@@ -162,7 +163,7 @@ void MoveAsTheUser(MainWindow& form, ControlId id) {
 
 // The position the widget shows, in the terms of the control's model.
 int ShownPosition(MainWindow& form, ControlId id) {
-    QWidget* widget = form.ControlWidget(id);
+    QWidget* widget = form.Panel().ControlWidget(id);
     switch (Describe(id).kind) {
     case ControlKind::Slider:
         return static_cast<QScrollBar*>(widget)->value();
@@ -177,7 +178,7 @@ int ShownPosition(MainWindow& form, ControlId id) {
 }
 
 QString LabelOf(MainWindow& form, ControlId id) {
-    const QLabel* label = form.ValueLabel(id);
+    const QLabel* label = form.Panel().ValueLabel(id);
     return label ? label->text() : QString();
 }
 
@@ -197,16 +198,16 @@ private slots:
         QCOMPARE(w.form->size(), QSize(522, 461));
         QCOMPARE(w.form->minimumSize(), w.form->maximumSize());
         QCOMPARE(w.form->KeyButtons().LowerRowTop(), 391);
-        QCOMPARE(w.form->FrontPanel->geometry(), QRect(0, 0, 521, 321));
+        QCOMPARE(w.form->Panel().geometry(), QRect(0, 0, 521, 321));
         QCOMPARE(w.Find<QGroupBox>("VcfEnvelopeGroup")->geometry(), QRect(328, 96, 185, 105));
         QCOMPARE(w.Find<QGroupBox>("TuningGroup")->geometry(), QRect(8, 280, 153, 33));
-        QCOMPARE(w.form->RadioPreset->geometry(), QRect(168, 280, 281, 33));
+        QCOMPARE(w.form->Panel().RadioPreset->geometry(), QRect(168, 280, 281, 33));
         QCOMPARE(w.form->btnExit->geometry(), QRect(456, 400, 57, 25));
         QCOMPARE(w.Bar("ScrollBarDistVol")->geometry(), QRect(64, 32, 81, 9));
         QCOMPARE(w.Find<QLabel>("LabelDistVol")->pos(), QPoint(39, 29));
         QCOMPARE(w.Find<QCheckBox>("CheckBoxUseVcfEnvelope")->geometry().topLeft(), QPoint(8, 80));
-        QCOMPARE(w.form->UpDownTuning->geometry(), QRect(57, 12, 32, 16));
-        QCOMPARE(w.form->btnTuningReset->text(), QString::fromUtf8("リセット"));
+        QCOMPARE(w.form->Panel().UpDownTuning->geometry(), QRect(57, 12, 32, 16));
+        QCOMPARE(w.form->Panel().btnTuningReset->text(), QString::fromUtf8("リセット"));
         QCOMPARE(w.form->btnExit->text(), QString::fromUtf8("終了"));
         QCOMPARE(w.form->btnOutput->text(), QString::fromUtf8("音量"));
         QCOMPARE(w.form->btnRecord->text(), QString::fromUtf8("録音"));
@@ -256,9 +257,9 @@ private slots:
         QCOMPARE(w.Find<TRadioGroup>("RadioWaveSel1")->ItemIndex(), 1);
         QCOMPARE(w.Find<TRadioGroup>("RadioOctave2")->ItemIndex(), 1);
         QVERIFY(w.Find<QRadioButton>("RadioButtonModType0")->isChecked());
-        QCOMPARE(w.form->RadioPreset->ItemIndex(), 0);
-        QCOMPARE(w.form->RadioPreset->title(), QString::fromUtf8("音色プリセット"));
-        QCOMPARE(w.form->ButtonPresetSave->text(), QString::fromUtf8("音色保存"));
+        QCOMPARE(w.form->Panel().RadioPreset->ItemIndex(), 0);
+        QCOMPARE(w.form->Panel().RadioPreset->title(), QString::fromUtf8("音色プリセット"));
+        QCOMPARE(w.form->Panel().ButtonPresetSave->text(), QString::fromUtf8("音色保存"));
         const SynthState& s = w.form->State();
         QCOMPARE(s.CutoffHz, 348);
         QCOMPARE(s.EchoTimeMs, 100);
@@ -353,7 +354,7 @@ private slots:
         cutoff->setValue(10);
         w.Tap(Qt::Key_F3);
         QCOMPARE(cutoff->value(), 50);
-        QCOMPARE(w.form->RadioPreset->ItemIndex(), 2);
+        QCOMPARE(w.form->Panel().RadioPreset->ItemIndex(), 2);
     }
 
     void loadedPresetShowsInEveryKindOfControl() {
@@ -384,25 +385,26 @@ private slots:
     void saveModeSavesOnTheNextSelection() {
         Window w;
         w.Bar("ScrollBarCutOff")->setValue(77);
-        QTest::mouseClick(w.form->ButtonPresetSave, Qt::LeftButton);
-        QCOMPARE(w.form->ButtonPresetSave->text(), QString::fromUtf8("キャンセル"));
-        QCOMPARE(w.form->RadioPreset->title(), QString::fromUtf8("保存先を選択してください"));
-        QCOMPARE(w.form->RadioPreset->ItemIndex(), -1);
+        QTest::mouseClick(w.form->Panel().ButtonPresetSave, Qt::LeftButton);
+        QCOMPARE(w.form->Panel().ButtonPresetSave->text(), QString::fromUtf8("キャンセル"));
+        QCOMPARE(w.form->Panel().RadioPreset->title(),
+                 QString::fromUtf8("保存先を選択してください"));
+        QCOMPARE(w.form->Panel().RadioPreset->ItemIndex(), -1);
         w.Tap(Qt::Key_F3);
         QVERIFY(w.SettingsText().contains("[PRESET2]\r\n"));
         QVERIFY(w.SettingsText().contains("VCF_CUTOFF=77\r\n"));
-        QCOMPARE(w.form->ButtonPresetSave->text(), QString::fromUtf8("音色保存"));
-        QCOMPARE(w.form->RadioPreset->title(), QString::fromUtf8("音色プリセット"));
-        QCOMPARE(w.form->RadioPreset->ItemIndex(), 2);
+        QCOMPARE(w.form->Panel().ButtonPresetSave->text(), QString::fromUtf8("音色保存"));
+        QCOMPARE(w.form->Panel().RadioPreset->title(), QString::fromUtf8("音色プリセット"));
+        QCOMPARE(w.form->Panel().RadioPreset->ItemIndex(), 2);
         QCOMPARE(w.Bar("ScrollBarCutOff")->value(), 77);
 
         // Cancelling saves nothing, selects nothing and leaves the sound alone.
         const QString fileBefore = w.SettingsText();
         const int cutoffBefore = w.form->State().CutoffHz;
-        QTest::mouseClick(w.form->ButtonPresetSave, Qt::LeftButton);
-        QTest::mouseClick(w.form->ButtonPresetSave, Qt::LeftButton);
-        QCOMPARE(w.form->RadioPreset->ItemIndex(), -1);
-        QCOMPARE(w.form->ButtonPresetSave->text(), QString::fromUtf8("音色保存"));
+        QTest::mouseClick(w.form->Panel().ButtonPresetSave, Qt::LeftButton);
+        QTest::mouseClick(w.form->Panel().ButtonPresetSave, Qt::LeftButton);
+        QCOMPARE(w.form->Panel().RadioPreset->ItemIndex(), -1);
+        QCOMPARE(w.form->Panel().ButtonPresetSave->text(), QString::fromUtf8("音色保存"));
         QCOMPARE(w.form->State().CutoffHz, cutoffBefore);
         QCOMPARE(w.SettingsText(), fileBefore);
         // A click on the slot loaded last loads it again now that nothing is selected.
@@ -463,7 +465,7 @@ private slots:
         }
         QVERIFY(w.device->Written() == fresh.device->Written());
 
-        QTest::mouseClick(w.form->UpDownTuning->UpButton(), Qt::LeftButton);
+        QTest::mouseClick(w.form->Panel().UpDownTuning->UpButton(), Qt::LeftButton);
         w.CloseWindow();
         QCOMPARE(pathState(), before);
     }
@@ -472,7 +474,7 @@ private slots:
         {
             Window w;
             for (int click = 0; click < 3; ++click)
-                QTest::mouseClick(w.form->UpDownTuning->UpButton(), Qt::LeftButton);
+                QTest::mouseClick(w.form->Panel().UpDownTuning->UpButton(), Qt::LeftButton);
             QCOMPARE(w.LabelText("LabelTuning"), QString("440.6"));
             QCOMPARE(w.form->State().Tuning, 4406);
             w.CloseWindow();
@@ -481,7 +483,7 @@ private slots:
         {
             Window w;
             w.form->SetTuning(4700);
-            QTest::mouseClick(w.form->UpDownTuning->UpButton(), Qt::LeftButton);
+            QTest::mouseClick(w.form->Panel().UpDownTuning->UpButton(), Qt::LeftButton);
             QCOMPARE(w.LabelText("LabelTuning"), QString("470.0"));
             QVERIFY(!w.form->State().TuningDirty);
             w.CloseWindow();
@@ -489,7 +491,7 @@ private slots:
         }
         {
             Window w;
-            QTest::mouseClick(w.form->btnTuningReset, Qt::LeftButton);
+            QTest::mouseClick(w.form->Panel().btnTuningReset, Qt::LeftButton);
             w.CloseWindow();
             QVERIFY(w.SettingsText().contains("TUNING=4400\r\n"));
         }
@@ -563,7 +565,7 @@ private slots:
         });
         QVERIFY(closer.Install().ok());
         QTest::mouseClick(w.form->btnRecord, Qt::LeftButton);
-        QTest::mouseClick(w.form->UpDownTuning->UpButton(), Qt::LeftButton);
+        QTest::mouseClick(w.form->Panel().UpDownTuning->UpButton(), Qt::LeftButton);
         w.PlayBlocks(3);
 
         QCOMPARE(raise(signal), 0);
@@ -593,7 +595,7 @@ private slots:
         w.form->show();
         QMessageBox waiting(w.form.get());
         waiting.open();
-        QTest::mouseClick(w.form->UpDownTuning->UpButton(), Qt::LeftButton);
+        QTest::mouseClick(w.form->Panel().UpDownTuning->UpButton(), Qt::LeftButton);
         QVERIFY(QDir().mkpath(QString::fromStdString(w.SettingsFile().string()) + "/x"));
         std::ostringstream stderrText;
         std::streambuf* const previous = std::cerr.rdbuf(stderrText.rdbuf());
@@ -725,7 +727,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(w.form.get()));
         QCOMPARE(w.Find<QGroupBox>("TuningGroup")->title(), tuningCaption);
         QCOMPARE(w.Find<QToolButton>("btnExit")->text(), exitCaption);
-        const auto widgets = w.form->FrontPanel->findChildren<QWidget*>();
+        const auto widgets = w.form->Panel().findChildren<QWidget*>();
         for (QWidget* widget : widgets) {
             const QFontInfo font(widget->font());
             QVERIFY2(font.family() == "Noto Sans CJK JP", qPrintable(widget->objectName()));
@@ -758,8 +760,8 @@ private slots:
     // once, for the next start; letting go is kept the same way.
     void midiLearnFromTheSliderMenuIsSaved() {
         Window window;
-        const auto* bar = static_cast<QScrollBar*>(window.form->ControlWidget(EnvAttack));
-        const QString label = window.form->ValueLabel(EnvAttack)->text();
+        const auto* bar = static_cast<QScrollBar*>(window.form->Panel().ControlWidget(EnvAttack));
+        const QString label = window.form->Panel().ValueLabel(EnvAttack)->text();
         std::unique_ptr<QMenu> menu(window.form->MidiLearnMenu(EnvAttack));
         const QList<QAction*> actions = menu->actions();
         QCOMPARE(actions.size(), 2);
@@ -770,7 +772,7 @@ private slots:
         SequencerFeed(window.form->Player()).Receive(controller);
         window.form->TakeSequencerMidi();
         QCOMPARE(bar->value(), bar->maximum());
-        QVERIFY(window.form->ValueLabel(EnvAttack)->text() != label);
+        QVERIFY(window.form->Panel().ValueLabel(EnvAttack)->text() != label);
         QVERIFY(window.SettingsText().contains("CC20=ENV_ATTACK"));
 
         menu.reset(); // before the window that owns it goes

@@ -2,90 +2,7 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="ja">
 <context>
-    <name>morvane::TAboutBox</name>
-    <message>
-        <source>バージョン情報</source>
-        <translation>About Morvane</translation>
-    </message>
-    <message>
-        <source>5音ポリフォニック シンセサイザー</source>
-        <translation>5-voice polyphonic synthesizer</translation>
-    </message>
-    <message>
-        <source>＜注意＞</source>
-        <translation>&lt;Note&gt;</translation>
-    </message>
-    <message>
-        <source>録音は1ファイル10分までです。</source>
-        <translation>A recording file holds at most 10 minutes.</translation>
-    </message>
-    <message>
-        <source>Ctrlキーを押している間、LFOがかかります。</source>
-        <translation>The LFO bends the pitch while Ctrl is held.</translation>
-    </message>
-    <message>
-        <source>設定ファイル: </source>
-        <translation>Settings file: </translation>
-    </message>
-    <message>
-        <source>録音の保存先: </source>
-        <translation>Recordings go to: </translation>
-    </message>
-    <message>
-        <source>出力: なし（サウンドデバイスを待っています）</source>
-        <translation>Output: none (waiting for a sound device)</translation>
-    </message>
-    <message>
-        <source>出力: %1（%2）</source>
-        <translation>Output: %1 (%2)</translation>
-    </message>
-    <message>
-        <source>%1 Hz、バッファ %2 フレーム（%3 ms）、遅延 %4 ms</source>
-        <translation>%1 Hz, buffer of %2 frames (%3 ms), latency %4 ms</translation>
-    </message>
-    <message>
-        <source>確認中</source>
-        <translation>checking</translation>
-    </message>
-    <message>
-        <source>あり</source>
-        <translation>yes</translation>
-    </message>
-    <message>
-        <source>なし</source>
-        <translation>no</translation>
-    </message>
-    <message>
-        <source>リアルタイム優先度: %1、アンダーラン: %2 回</source>
-        <translation>Real-time priority: %1, underruns: %2</translation>
-    </message>
-    <message>
-        <source>、バッファ拡大済み</source>
-        <translation>, buffer enlarged</translation>
-    </message>
-</context>
-<context>
-    <name>morvane::MainWindow</name>
-    <message>
-        <source>エラー</source>
-        <translation>Error</translation>
-    </message>
-    <message>
-        <source>録音</source>
-        <translation>Record</translation>
-    </message>
-    <message>
-        <source>中止</source>
-        <translation>Stop</translation>
-    </message>
-    <message>
-        <source>MIDI学習</source>
-        <translation>MIDI Learn</translation>
-    </message>
-    <message>
-        <source>MIDI学習を解除</source>
-        <translation>Forget MIDI Controller</translation>
-    </message>
+    <name>morvane::FrontPanel</name>
     <message>
         <source>VCO設定</source>
         <translation>VCO</translation>
@@ -203,10 +120,6 @@
         <translation>Square</translation>
     </message>
     <message>
-        <source>終了</source>
-        <translation>Exit</translation>
-    </message>
-    <message>
         <source>音色保存</source>
         <translation>Save</translation>
     </message>
@@ -221,6 +134,49 @@
     <message>
         <source>保存先を選択してください</source>
         <translation>Choose the preset to save to</translation>
+    </message>
+    <message>
+        <source>ﾉｺｷﾞﾘ波</source>
+        <translation>Saw</translation>
+    </message>
+    <message>
+        <source>チューニング</source>
+        <translation>Tuning</translation>
+    </message>
+    <message>
+        <source>リセット</source>
+        <translation>Reset</translation>
+    </message>
+</context>
+<context>
+    <name>morvane::MainWindow</name>
+    <message>
+        <source>エラー</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>録音</source>
+        <translation>Record</translation>
+    </message>
+    <message>
+        <source>中止</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>MIDI学習</source>
+        <translation>MIDI Learn</translation>
+    </message>
+    <message>
+        <source>MIDI学習を解除</source>
+        <translation>Forget MIDI Controller</translation>
+    </message>
+    <message>
+        <source>音量</source>
+        <translation>Vol</translation>
+    </message>
+    <message>
+        <source>終了</source>
+        <translation>Exit</translation>
     </message>
     <message>
         <source>ファイル %1 は開けません.</source>
@@ -239,20 +195,71 @@
         <translation>The recording stopped: the file %1 cannot be written.</translation>
     </message>
     <message>
-        <source>ﾉｺｷﾞﾘ波</source>
-        <translation>Saw</translation>
-    </message>
-    <message>
-        <source>チューニング</source>
-        <translation>Tuning</translation>
-    </message>
-    <message>
-        <source>リセット</source>
-        <translation>Reset</translation>
-    </message>
-    <message>
         <source>サウンドサーバーを起動してください。起動すると Morvane は自動的に接続します。</source>
         <translation>Start the sound server; Morvane connects to it by itself when it comes.</translation>
+    </message>
+</context>
+<context>
+    <name>morvane::TAboutBox</name>
+    <message>
+        <source>バージョン情報</source>
+        <translation>About Morvane</translation>
+    </message>
+    <message>
+        <source>5音ポリフォニック シンセサイザー</source>
+        <translation>5-voice polyphonic synthesizer</translation>
+    </message>
+    <message>
+        <source>＜注意＞</source>
+        <translation>&lt;Note&gt;</translation>
+    </message>
+    <message>
+        <source>録音は1ファイル10分までです。</source>
+        <translation>A recording file holds at most 10 minutes.</translation>
+    </message>
+    <message>
+        <source>Ctrlキーを押している間、LFOがかかります。</source>
+        <translation>The LFO bends the pitch while Ctrl is held.</translation>
+    </message>
+    <message>
+        <source>設定ファイル: </source>
+        <translation>Settings file: </translation>
+    </message>
+    <message>
+        <source>録音の保存先: </source>
+        <translation>Recordings go to: </translation>
+    </message>
+    <message>
+        <source>出力: なし（サウンドデバイスを待っています）</source>
+        <translation>Output: none (waiting for a sound device)</translation>
+    </message>
+    <message>
+        <source>出力: %1（%2）</source>
+        <translation>Output: %1 (%2)</translation>
+    </message>
+    <message>
+        <source>%1 Hz、バッファ %2 フレーム（%3 ms）、遅延 %4 ms</source>
+        <translation>%1 Hz, buffer of %2 frames (%3 ms), latency %4 ms</translation>
+    </message>
+    <message>
+        <source>確認中</source>
+        <translation>checking</translation>
+    </message>
+    <message>
+        <source>あり</source>
+        <translation>yes</translation>
+    </message>
+    <message>
+        <source>なし</source>
+        <translation>no</translation>
+    </message>
+    <message>
+        <source>リアルタイム優先度: %1、アンダーラン: %2 回</source>
+        <translation>Real-time priority: %1, underruns: %2</translation>
+    </message>
+    <message>
+        <source>、バッファ拡大済み</source>
+        <translation>, buffer enlarged</translation>
     </message>
 </context>
 </TS>
