@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 #include "audio/jack_output.h"
 #include "audio/pipewire_output.h"
@@ -18,17 +19,19 @@ namespace {
 // The sound server's own buffering beyond what the device reports, at the engine's rate.
 constexpr int kHeardMarginFrames = kSampleRate / 20;
 
+// A PortAudio output. Its buffer is fixed when the stream opens, so a buffer that grows is a
+// second stream opened beside the first: the player goes over to it between two callbacks,
+// and the first closes once what it holds has been heard. Closing first and opening again
+// would start the library afresh (a tenth of a second of silence) and drop what the old
+// stream still held.
 class PortAudioStream final : public RealtimeOutput {
 public:
     explicit PortAudioStream(double bufferSeconds)
         : bufferSeconds_(bufferSeconds > 0 ? bufferSeconds : kLowSuggestedLatencySeconds) {}
 
     ~PortAudioStream() override {
-        if (stream_) {
-            stopping_.store(true);
-            Pa_AbortStream(stream_);
-            Pa_CloseStream(stream_);
-        }
+        retiring_.reset();
+        current_.reset();
         if (initialised_)
             Pa_Terminate();
     }
@@ -37,34 +40,10 @@ public:
         if (Status initialised = InitialiseQuietly(); !initialised)
             return initialised;
         initialised_ = true;
-        PaStreamParameters output{};
-        output.device = Pa_GetDefaultOutputDevice();
-        if (output.device == paNoDevice)
-            return PortAudioError(paDeviceUnavailable);
-        if (const PaDeviceInfo* info = Pa_GetDeviceInfo(output.device); info && info->name)
-            deviceName_ = info->name;
-        output.channelCount = 1;
-        output.sampleFormat = paInt16;
-        output.suggestedLatency = bufferSeconds_;
-        PaError failure = Pa_OpenStream(&stream_, nullptr, &output, kSampleRate,
-                                        kLowFramesPerBuffer, paNoFlag, Callback, this);
-        if (failure == paNoError)
-            failure = Pa_SetStreamFinishedCallback(stream_, Finished);
-        if (failure == paNoError)
-            failure = Pa_StartStream(stream_);
-        if (failure != paNoError) {
-            if (stream_)
-                Pa_CloseStream(stream_);
-            stream_ = nullptr;
-            return PortAudioError(failure);
-        }
-        if (const PaStreamInfo* info = Pa_GetStreamInfo(stream_))
-            latencyFrames_ = static_cast<int>(info->outputLatency * kSampleRate);
-        constexpr auto kFirstCallbackWithin = std::chrono::milliseconds(500);
-        const auto giveUpAt = std::chrono::steady_clock::now() + kFirstCallbackWithin;
-        while (callbackThread_.load(std::memory_order_acquire) == 0 &&
-               std::chrono::steady_clock::now() < giveUpAt)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        Result<std::unique_ptr<Feed>> opened = OpenFeed(bufferSeconds_, true);
+        if (!opened)
+            return opened.error();
+        current_ = std::move(*opened);
         Tend();
         return {};
     }
@@ -72,7 +51,7 @@ public:
     AudioApi Api() const override { return AudioApi::PortAudio; }
     int SampleRate() const override { return kSampleRate; }
     std::optional<Error> Loss() const override {
-        if (!died_.load(std::memory_order_acquire))
+        if (!current_->died.load(std::memory_order_acquire))
             return std::nullopt;
         return Error{"the sound server stopped the stream"};
     }
@@ -84,52 +63,159 @@ public:
                             .device = deviceName_,
                             .rate = kSampleRate,
                             .bufferFrames = static_cast<int>(kLowFramesPerBuffer),
-                            .latencyFrames = latencyFrames_,
+                            .latencyFrames = current_->latencyFrames,
                             .realtime = std::nullopt,
                             .underruns = Underruns()};
-        if (const pid_t thread = callbackThread_.load(std::memory_order_acquire))
+        if (const pid_t thread = current_->thread.load(std::memory_order_acquire))
             health.realtime = RunsRealtime(thread);
         return health;
     }
 
+    // The new stream plays silence until its first callback has named its thread and that
+    // thread runs at the priority the old one had; then the player goes over. Where the
+    // device takes one stream only, the owner opens a new output instead.
+    bool GrowInPlace(double bufferSeconds) override {
+        if (retiring_)
+            return false;
+        Result<std::unique_ptr<Feed>> opened = OpenFeed(bufferSeconds, false);
+        if (!opened)
+            return false;
+        std::unique_ptr<Feed> next = std::move(*opened);
+        RaiseOnce(*next);
+        current_->live.store(false);
+        while (current_->pulling.load())
+            std::this_thread::yield();
+        next->live.store(true);
+        retireAt_ = std::chrono::steady_clock::now() +
+                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                        std::chrono::duration<double>(current_->latencySeconds) + kRetireMargin);
+        retiring_ = std::exchange(current_, std::move(next));
+        bufferSeconds_ = bufferSeconds;
+        return true;
+    }
+
     void Tend() override {
-        const pid_t thread = callbackThread_.load(std::memory_order_acquire);
-        if (priorityAsked_ || thread == 0)
-            return;
-        priorityAsked_ = true;
-        RaisePortAudioThreads(thread);
+        if (retiring_ && std::chrono::steady_clock::now() >= retireAt_)
+            retiring_.reset();
+        RaiseOnce(*current_);
     }
 
 protected:
-    int LatencyFrames() const override { return latencyFrames_; }
+    int LatencyFrames() const override { return current_->latencyFrames; }
 
 private:
+    // The sound server's own buffering beyond the latency PortAudio reports: what the old
+    // stream still holds is heard within this once its buffer has drained.
+    static constexpr std::chrono::milliseconds kRetireMargin{200};
+
+    // One PortAudio stream and what its callback keeps.
+    struct Feed {
+        explicit Feed(PortAudioStream& owner) : owner(owner) {}
+        ~Feed() {
+            if (!stream)
+                return;
+            stopping.store(true);
+            Pa_AbortStream(stream);
+            Pa_CloseStream(stream);
+        }
+
+        PortAudioStream& owner;
+        PaStream* stream = nullptr;
+        double latencySeconds = 0;
+        int latencyFrames = 0;
+        bool priorityAsked = false;
+        // Whether the callback renders the player; only one feed of an output does.
+        std::atomic<bool> live{false};
+        // Whether the callback is inside the player now: the player goes over to another
+        // feed only once this one has let it go.
+        std::atomic<bool> pulling{false};
+        std::atomic<pid_t> thread{0};
+        std::atomic<bool> stopping{false};
+        std::atomic<bool> died{false};
+        // Whether the previous callback was told of an underflow: the callbacks that share
+        // one host buffer are all told of the same one. The callback's thread alone uses it.
+        bool underflowing = false;
+    };
+
+    // Real-time scheduling for a feed's threads, once its first callback has named its own.
+    static void RaiseOnce(Feed& feed) {
+        const pid_t thread = feed.thread.load(std::memory_order_acquire);
+        if (feed.priorityAsked || thread == 0)
+            return;
+        feed.priorityAsked = true;
+        RaisePortAudioThreads(thread);
+    }
+
+    Result<std::unique_ptr<Feed>> OpenFeed(double bufferSeconds, bool live) {
+        PaStreamParameters output{};
+        output.device = Pa_GetDefaultOutputDevice();
+        if (output.device == paNoDevice)
+            return PortAudioError(paDeviceUnavailable);
+        if (const PaDeviceInfo* info = Pa_GetDeviceInfo(output.device); info && info->name)
+            deviceName_ = info->name;
+        output.channelCount = 1;
+        output.sampleFormat = paInt16;
+        output.suggestedLatency = bufferSeconds;
+        auto feed = std::make_unique<Feed>(*this);
+        feed->live.store(live);
+        PaError failure = Pa_OpenStream(&feed->stream, nullptr, &output, kSampleRate,
+                                        kLowFramesPerBuffer, paNoFlag, Callback, feed.get());
+        if (failure == paNoError)
+            failure = Pa_SetStreamFinishedCallback(feed->stream, Finished);
+        if (failure == paNoError)
+            failure = Pa_StartStream(feed->stream);
+        if (failure != paNoError) {
+            if (feed->stream)
+                Pa_CloseStream(feed->stream);
+            feed->stream = nullptr;
+            return PortAudioError(failure);
+        }
+        if (const PaStreamInfo* info = Pa_GetStreamInfo(feed->stream)) {
+            feed->latencySeconds = info->outputLatency;
+            feed->latencyFrames = static_cast<int>(info->outputLatency * kSampleRate);
+        }
+        constexpr auto kFirstCallbackWithin = std::chrono::milliseconds(500);
+        const auto giveUpAt = std::chrono::steady_clock::now() + kFirstCallbackWithin;
+        while (feed->thread.load(std::memory_order_acquire) == 0 &&
+               std::chrono::steady_clock::now() < giveUpAt)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return feed;
+    }
+
+    // An underflow counts once however many callbacks its host buffer is cut into, and only
+    // on the feed that plays the player: one still playing silence has nothing to lose.
     static int Callback(const void*, void* output, unsigned long frames,
                         const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags status, void* self) {
-        auto& stream = *static_cast<PortAudioStream*>(self);
-        if (stream.callbackThread_.load(std::memory_order_relaxed) == 0)
-            stream.callbackThread_.store(CurrentThreadId(), std::memory_order_release);
-        if (status & paOutputUnderflow)
-            stream.underruns_.fetch_add(1, std::memory_order_relaxed);
-        stream.Pull(static_cast<std::int16_t*>(output), static_cast<int>(frames));
+        auto& feed = *static_cast<Feed*>(self);
+        if (feed.thread.load(std::memory_order_relaxed) == 0)
+            feed.thread.store(CurrentThreadId(), std::memory_order_release);
+        const bool underflow = (status & paOutputUnderflow) != 0;
+        feed.pulling.store(true);
+        if (feed.live.load()) {
+            if (underflow && !feed.underflowing)
+                feed.owner.underruns_.fetch_add(1, std::memory_order_relaxed);
+            feed.owner.Pull(static_cast<std::int16_t*>(output), static_cast<int>(frames));
+        } else {
+            std::fill_n(static_cast<std::int16_t*>(output), frames, std::int16_t{0});
+        }
+        feed.pulling.store(false);
+        feed.underflowing = underflow;
         return paContinue;
     }
     // Only a stream that dies on its own ends without being stopped.
     static void Finished(void* self) {
-        auto& stream = *static_cast<PortAudioStream*>(self);
-        if (!stream.stopping_.load())
-            stream.died_.store(true, std::memory_order_release);
+        auto& feed = *static_cast<Feed*>(self);
+        if (!feed.stopping.load())
+            feed.died.store(true, std::memory_order_release);
     }
 
     double bufferSeconds_;
     std::string deviceName_;
     bool initialised_ = false;
-    bool priorityAsked_ = false;
-    PaStream* stream_ = nullptr;
-    std::atomic<pid_t> callbackThread_{0};
-    int latencyFrames_ = 0;
-    std::atomic<bool> stopping_{false};
-    std::atomic<bool> died_{false};
+    std::unique_ptr<Feed> current_;
+    // The feed the player has left, closed at retireAt_.
+    std::unique_ptr<Feed> retiring_;
+    std::chrono::steady_clock::time_point retireAt_{};
     std::atomic<long> underruns_{0};
 };
 

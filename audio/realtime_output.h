@@ -72,8 +72,10 @@ public:
     virtual OutputHealth Health() const = 0;
     // The buffer asked for, or 0 where the server alone sets it (JACK).
     virtual double BufferSeconds() const { return 0; }
-    // Asks for a larger buffer without a new stream, where the interface allows (PipeWire's
-    // quantum); false where only a new output can have it.
+    // Asks for a larger buffer while the sound goes on, where the interface allows: PipeWire's
+    // quantum, or a second PortAudio stream the player goes over to; every sample is heard,
+    // after a silence at most as long as the latency added. False where only a new output
+    // can have it.
     virtual bool GrowInPlace(double) { return false; }
     // Work the callback leaves to the owner's thread, which calls this now and then:
     // real-time scheduling for the callback's thread once a callback has named it.
