@@ -10,7 +10,9 @@
 #include <string>
 #include <thread>
 
+#include "audio/realtime_player.h"
 #include "tests/audio/temporary_directory.h"
+#include "tests/support/engine_fixture.h"
 
 using namespace morvane;
 
@@ -53,4 +55,36 @@ TEST(RealtimeOutput, OpeningSilencesNoOtherThreadAndPrintsNoComplaints) {
         }
         EXPECT_EQ(seen, written);
     }
+}
+
+// A PortAudio buffer that keeps underrunning grows with a second stream opened beside the
+// playing one: the player goes over to it and is pulled on, the figures are the larger
+// buffer's, and the first stream closes once its sound has been heard.
+TEST(PortAudioOnServer, GrowsBesideThePlayingStreamAndPlaysOn) {
+    RealtimeOutputOptions options;
+    options.api = AudioApi::PortAudio;
+    Result<std::unique_ptr<RealtimeOutput>> opened = RealtimeOutput::Open(options);
+    if (!opened)
+        GTEST_SKIP() << "no sound device";
+    RealtimeOutput& output = **opened;
+    Result<std::unique_ptr<RealtimePlayer>> player = RealtimePlayer::Create(
+        *fixture::MakeSynth(), RealtimePlayer::Pace::Live, output.SampleRate());
+    ASSERT_TRUE(player);
+    output.Attach(**player);
+    const auto pulledFor = [&](std::chrono::milliseconds wait) {
+        const std::uint64_t from = (*player)->FramesOut();
+        std::this_thread::sleep_for(wait);
+        output.Tend();
+        return (*player)->FramesOut() > from;
+    };
+    ASSERT_TRUE(pulledFor(std::chrono::milliseconds(100)));
+    const int latency = output.Health().latencyFrames;
+
+    const double larger = 2 * output.BufferSeconds();
+    ASSERT_TRUE(output.GrowInPlace(larger));
+    EXPECT_EQ(output.BufferSeconds(), larger);
+    EXPECT_GT(output.Health().latencyFrames, latency);
+    for (int tended = 0; tended < 5; ++tended)
+        EXPECT_TRUE(pulledFor(std::chrono::milliseconds(100)));
+    EXPECT_FALSE(output.Loss());
 }
