@@ -11,13 +11,10 @@ namespace morvane {
 inline constexpr int kBlockSamples = 441; // 20 ms
 
 // One player of the instrument: its sound parameters, its running state and the shared
-// tables, under the names the rest of the program uses for them. The main window (or
-// the offline renderer) owns exactly one. Fields not set at start-up are 0.
+// tables, under the names the rest of the program uses for them. A player (the window's,
+// the plugin's) or the offline renderer owns exactly one. Fields not set at start-up are 0.
 struct SynthState : SoundParameters, RunningState {
     std::shared_ptr<const SynthTables> Tables = SharedSynthTables();
-    // Whether the user changed the tuning since start-up, so that it is saved at exit;
-    // the sound does not depend on it.
-    bool TuningDirty = false;
 };
 
 // The running part of start-up: gate flags off (Ctrl and the LFO's own switches),

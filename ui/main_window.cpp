@@ -107,8 +107,8 @@ MainWindow::MainWindow(MainWindowSetup setup, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
-      state_(std::make_unique<SynthState>()), controls_(*state_), tuning_(*state_),
-      device_(std::move(setup.device)), settingsFile_(std::move(setup.settingsFile)),
+      controls_(sound_), tuning_(sound_), device_(std::move(setup.device)),
+      settingsFile_(std::move(setup.settingsFile)),
       recordingDirectory_(std::move(setup.recordingDirectory)),
       showError_(std::move(setup.showError)), lowLatency_(setup.lowLatency),
       midiChannel_(setup.midiChannel), openSequencer_(setup.openSequencer) {
@@ -185,18 +185,18 @@ void MainWindow::BuildFlatButtons() {
     connect(btnExit, &QToolButton::clicked, this, &MainWindow::close);
 }
 
-// The start-up order matters: the tables before the tuning, the key buttons before the
-// first preset, and the sweep only once the device plays.
+// The start-up order matters: the start-up slider moves before the first preset, the key
+// buttons before it too, and the sweep only once the device plays.
 void MainWindow::Start() {
     btnRecord->setIcon(RecordGlyph());
     setWindowTitle(kWindowCaption);
     setWindowIcon(ProgramIcon());
     // An unreadable settings file is reported and the program plays at A = 440.0 Hz;
     // the file is left alone at exit unless the user touches the tuning.
-    state_->Tuning = kDefaultTuning;
+    sound_.Tuning = kDefaultTuning;
     ShowFileError(tuning_.LoadTuning(settingsFile_));
-    StartEngine(*state_, controls_, state_->Tuning);
-    SetTuning(state_->Tuning);
+    controls_.MoveStartUpSliders();
+    SetTuning(sound_.Tuning);
 
     keyButtons_ = std::make_unique<TKeyButtons>(this, FrontPanel::kHeight);
     input_ = std::make_unique<KeyboardInput>(
@@ -255,7 +255,7 @@ bool MainWindow::OpenAudio() {
 
 bool MainWindow::CreatePlayer(int deviceRate) {
     Result<std::unique_ptr<RealtimePlayer>> player =
-        RealtimePlayer::Create(*state_, RealtimePlayer::Pace::Live, deviceRate);
+        RealtimePlayer::Create(sound_, RealtimePlayer::Pace::Live, deviceRate);
     if (!player) {
         ShowError(WithReason(kOpenError, player.error()));
         return false;
@@ -264,7 +264,7 @@ bool MainWindow::CreatePlayer(int deviceRate) {
     // The channel was checked with the command line.
     static_cast<void>(player_->ListenToMidi(midiChannel_, bindings_));
     SendPresets();
-    sentSound_ = *state_;
+    sentSound_ = sound_;
     return true;
 }
 
@@ -390,12 +390,11 @@ void MainWindow::ApplyPanelAction(const RealtimePlayer::PanelAction& action) {
 // preset load is never heard half done. It goes again once the panel has shown what MIDI
 // did: the player drops a sound taken before that.
 void MainWindow::SyncSound() {
-    if (!player_ || (static_cast<const SoundParameters&>(*state_) == sentSound_ &&
-                     panelActionsSeen_ == sentPanelActionsSeen_))
+    if (!player_ || (sound_ == sentSound_ && panelActionsSeen_ == sentPanelActionsSeen_))
         return;
     // Behind whatever input waits, as it came after it.
-    player_->SendOrKeep(RealtimePlayer::Event::Sound(*state_, panelActionsSeen_));
-    sentSound_ = *state_;
+    player_->SendOrKeep(RealtimePlayer::Event::Sound(sound_, panelActionsSeen_));
+    sentSound_ = sound_;
     sentPanelActionsSeen_ = panelActionsSeen_;
     if (!output_)
         ApplyHere();
@@ -559,7 +558,7 @@ void MainWindow::ShutDown() {
             recorderThread_->Stop();
         recorderThread_.reset();
     }
-    if (state_->TuningDirty)
+    if (tuning_.Changed())
         ShowFileError(tuning_.SaveTuning(settingsFile_));
 }
 

@@ -22,7 +22,7 @@
 #include "audio/wave_out.h"
 #include "base/result.h"
 #include "engine/parameters.h"
-#include "engine/synth_state.h"
+#include "engine/sound_parameters.h"
 #include "keyboard/input.h"
 #include "keyboard/onscreen_keyboard.h"
 #include "midi/controller_bindings.h"
@@ -72,7 +72,7 @@ public:
 
     // The sound as the panel, the presets and the tuning set it; the player holds the
     // running state.
-    SynthState& State() { return *state_; }
+    const SoundParameters& Sound() const { return sound_; }
     // Only for the classic ring, whose player renders on this thread.
     const RealtimePlayer& Player() const { return *player_; }
     RealtimePlayer& Player() { return *player_; }
@@ -156,7 +156,7 @@ private:
     void ShowError(const std::string& message) override;
     void ShowFileError(const Status& status);
 
-    std::unique_ptr<SynthState> state_;
+    SoundParameters sound_;
     SoundControls controls_;
     TuningControl tuning_;
     std::unique_ptr<WaveOutDevice> device_;
@@ -173,7 +173,7 @@ private:
     std::unique_ptr<SequencerInput> sequencer_;
     // Destroyed before the player it pulls from.
     std::unique_ptr<RealtimeOutput> output_;
-    // What the player was last sent; the panel changes state_ alone.
+    // What the player was last sent; the panel changes sound_ alone.
     SoundParameters sentSound_{};
     std::uint64_t panelActionsSeen_ = 0;
     std::uint64_t sentPanelActionsSeen_ = 0;

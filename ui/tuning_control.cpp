@@ -13,7 +13,7 @@ constexpr int kTuningStep = 2; // 0.2 Hz per arrow click
 
 } // namespace
 
-TuningControl::TuningControl(SynthState& s)
+TuningControl::TuningControl(SoundParameters& s)
     : state_(s), position_(kDefaultTuning), label_(TuningLabel(kDefaultTuning)) {}
 
 Status TuningControl::LoadTuning(const std::filesystem::path& settingsFile) {
@@ -26,7 +26,7 @@ Status TuningControl::SaveTuning(const std::filesystem::path& settingsFile) {
 
 Status TuningControl::Clean(Status done) {
     if (done) {
-        state_.TuningDirty = false;
+        changed_ = false;
     }
     return done;
 }
@@ -58,12 +58,12 @@ void TuningControl::Click(int step) {
 }
 
 void TuningControl::UpDownTuningClick() {
-    state_.TuningDirty = true;
+    changed_ = true;
     SetTuning(position_);
 }
 
 void TuningControl::btnTuningResetClick() {
-    state_.TuningDirty = true;
+    changed_ = true;
     SetTuning(kDefaultTuning);
 }
 

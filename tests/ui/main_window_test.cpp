@@ -119,8 +119,8 @@ QImage Glyph(const QToolButton& button) {
         .convertToFormat(RecordGlyph().toImage().format());
 }
 
-// The synth-state fields that the panel's handlers write, as one comparable value.
-auto PanelFieldsOf(const SynthState& s) {
+// The sound's fields that the panel's handlers write, as one comparable value.
+auto PanelFieldsOf(const SoundParameters& s) {
     const EnvelopeParameters& a = s.Vca;
     const EnvelopeParameters& f = s.Vcf;
     return std::make_tuple(
@@ -260,7 +260,7 @@ private slots:
         QCOMPARE(w.form->Panel().RadioPreset->ItemIndex(), 0);
         QCOMPARE(w.form->Panel().RadioPreset->title(), QString::fromUtf8("音色プリセット"));
         QCOMPARE(w.form->Panel().ButtonPresetSave->text(), QString::fromUtf8("音色保存"));
-        const SynthState& s = w.form->State();
+        const SoundParameters& s = w.form->Sound();
         QCOMPARE(s.CutoffHz, 348);
         QCOMPARE(s.EchoTimeMs, 100);
         QCOMPARE(s.TuningRatio, 1.0f);
@@ -276,30 +276,30 @@ private slots:
         QCOMPARE(w.LabelText("LabelCutOff"), QString("982"));
         cutoff->triggerAction(QAbstractSlider::SliderPageStepAdd);
         QCOMPARE(cutoff->value(), 66);
-        QCOMPARE(w.form->State().CutoffHz, 1052);
+        QCOMPARE(w.form->Sound().CutoffHz, 1052);
         QCOMPARE(w.LabelText("LabelCutOff"), QString("1.1k"));
         w.form->Controls().RunHandler(VcfCutoff);
-        QCOMPARE(w.form->State().CutoffHz, 1052);
+        QCOMPARE(w.form->Sound().CutoffHz, 1052);
         QCOMPARE(w.LabelText("LabelCutOff"), QString("1.1k"));
 
         w.Bar("ScrollBarResonance")->setValue(100);
         QCOMPARE(w.LabelText("LabelResonance"), QString("0.90"));
         w.Bar("ScrollBarAttack")->setValue(0);
-        QCOMPARE(w.form->State().Vca.AttackTime, 220.5f);
+        QCOMPARE(w.form->Sound().Vca.AttackTime, 220.5f);
 
         auto* octave = w.Find<TRadioGroup>("RadioOctave1");
         QTest::mouseClick(octave->Item(0), Qt::LeftButton, {}, QPoint(5, 5));
-        QCOMPARE(w.form->State().Osc1Octave, 2);
+        QCOMPARE(w.form->Sound().Osc1Octave, 2);
 
         auto* square = w.Find<QRadioButton>("RadioButtonModType1");
         QTest::mouseClick(square, Qt::LeftButton, {}, QPoint(5, 5));
-        QVERIFY(w.form->State().ModSquare);
+        QVERIFY(w.form->Sound().ModSquare);
         QVERIFY(!w.Find<QRadioButton>("RadioButtonModType0")->isChecked());
 
         QTest::mouseClick(w.Find<QCheckBox>("CheckBoxChorus"), Qt::LeftButton, {}, QPoint(5, 5));
-        QVERIFY(w.form->State().ChorusChecked);
+        QVERIFY(w.form->Sound().ChorusChecked);
         QTest::mouseClick(w.Find<QCheckBox>("CheckBoxModOn"), Qt::LeftButton, {}, QPoint(5, 5));
-        QVERIFY(w.form->State().ModAlwaysOn);
+        QVERIFY(w.form->Sound().ModAlwaysOn);
     }
 
     // Every control, moved as a user moves it, reaches the engine and its label at once,
@@ -309,18 +309,18 @@ private slots:
         for (int i = 0; i < kControlCount; ++i) {
             const auto id = static_cast<ControlId>(i);
             const int before = w.form->Controls().Position(id);
-            const auto fieldsBefore = PanelFieldsOf(w.form->State());
+            const auto fieldsBefore = PanelFieldsOf(w.form->Sound());
             MoveAsTheUser(*w.form, id);
             const int after = w.form->Controls().Position(id);
             QVERIFY2(after != before, Describe(id).control);
             QCOMPARE(ShownPosition(*w.form, id), after);
-            const auto written = PanelFieldsOf(w.form->State());
+            const auto written = PanelFieldsOf(w.form->Sound());
             QVERIFY2(written != fieldsBefore, Describe(id).control);
             const QString label = LabelOf(*w.form, id);
             if (Describe(id).hasLabel)
                 QCOMPARE(label, QString::fromStdString(w.form->Controls().Label(id)));
             w.form->Controls().RunHandler(id);
-            QVERIFY2(PanelFieldsOf(w.form->State()) == written, Describe(id).control);
+            QVERIFY2(PanelFieldsOf(w.form->Sound()) == written, Describe(id).control);
             QCOMPARE(LabelOf(*w.form, id), label);
         }
     }
@@ -348,7 +348,7 @@ private slots:
         QCOMPARE(cutoff->value(), 10);
         w.Tap(Qt::Key_F1);
         QCOMPARE(cutoff->value(), 50);
-        QCOMPARE(w.form->State().CutoffHz, 348);
+        QCOMPARE(w.form->Sound().CutoffHz, 348);
         // F3 twice loads slot 2 twice.
         w.Tap(Qt::Key_F3);
         cutoff->setValue(10);
@@ -373,13 +373,13 @@ private slots:
         QVERIFY(w.Find<QCheckBox>("CheckBoxChorus")->isChecked());
         QCOMPARE(w.Bar("ScrollBarResonance")->value(), 90);
         QCOMPARE(w.LabelText("LabelResonance"), QString("0.90"));
-        QCOMPARE(w.form->State().Osc1Wave, 3);
-        QVERIFY(w.form->State().ModSquare);
+        QCOMPARE(w.form->Sound().Osc1Wave, 3);
+        QVERIFY(w.form->Sound().ModSquare);
         // Back to slot 0: the shape pair follows the other way.
         w.Tap(Qt::Key_F1);
         QVERIFY(w.Find<QRadioButton>("RadioButtonModType0")->isChecked());
         QVERIFY(!w.Find<QRadioButton>("RadioButtonModType1")->isChecked());
-        QVERIFY(!w.form->State().ModSquare);
+        QVERIFY(!w.form->Sound().ModSquare);
     }
 
     void saveModeSavesOnTheNextSelection() {
@@ -400,12 +400,12 @@ private slots:
 
         // Cancelling saves nothing, selects nothing and leaves the sound alone.
         const QString fileBefore = w.SettingsText();
-        const int cutoffBefore = w.form->State().CutoffHz;
+        const int cutoffBefore = w.form->Sound().CutoffHz;
         QTest::mouseClick(w.form->Panel().ButtonPresetSave, Qt::LeftButton);
         QTest::mouseClick(w.form->Panel().ButtonPresetSave, Qt::LeftButton);
         QCOMPARE(w.form->Panel().RadioPreset->ItemIndex(), -1);
         QCOMPARE(w.form->Panel().ButtonPresetSave->text(), QString::fromUtf8("音色保存"));
-        QCOMPARE(w.form->State().CutoffHz, cutoffBefore);
+        QCOMPARE(w.form->Sound().CutoffHz, cutoffBefore);
         QCOMPARE(w.SettingsText(), fileBefore);
         // A click on the slot loaded last loads it again now that nothing is selected.
         w.Bar("ScrollBarCutOff")->setValue(5);
@@ -476,7 +476,7 @@ private slots:
             for (int click = 0; click < 3; ++click)
                 QTest::mouseClick(w.form->Panel().UpDownTuning->UpButton(), Qt::LeftButton);
             QCOMPARE(w.LabelText("LabelTuning"), QString("440.6"));
-            QCOMPARE(w.form->State().Tuning, 4406);
+            QCOMPARE(w.form->Sound().Tuning, 4406);
             w.CloseWindow();
             QVERIFY(w.SettingsText().contains("[SETUP]\r\nTUNING=4406\r\n"));
         }
@@ -485,7 +485,7 @@ private slots:
             w.form->SetTuning(4700);
             QTest::mouseClick(w.form->Panel().UpDownTuning->UpButton(), Qt::LeftButton);
             QCOMPARE(w.LabelText("LabelTuning"), QString("470.0"));
-            QVERIFY(!w.form->State().TuningDirty);
+            QVERIFY(!w.form->Tuning().Changed());
             w.CloseWindow();
             QVERIFY(w.SettingsText().isEmpty()); // untouched: no file written
         }

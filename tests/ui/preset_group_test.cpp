@@ -41,7 +41,7 @@ TEST(PresetGroup, SaveModeCaptionsSelectionAndCancel) {
     EXPECT_FALSE(group.SaveMode());
     EXPECT_STREQ(group.PresetGroupCaption(), "音色プリセット");
     EXPECT_EQ(group.SelectedSlot(), kNothingSelected);
-    EXPECT_EQ(program.state->NoiseLevel, 7);
+    EXPECT_EQ(program.sound.NoiseLevel, 7);
     EXPECT_EQ(ReadBytes(dir / "morvane.ini"), saved);
 }
 
@@ -50,13 +50,13 @@ TEST(PresetGroup, ClickOnTheSelectedSlotDoesNothingButItsFunctionKeyReloads) {
     WriteBytes(dir / "morvane.ini", "[PRESET4]\nNOISE_VOL=30\n");
     StartedProgram program(dir / "morvane.ini");
     ASSERT_TRUE(program.presets.SelectSlot(4).ok());
-    EXPECT_EQ(program.state->NoiseLevel, 30);
+    EXPECT_EQ(program.sound.NoiseLevel, 30);
 
     program.controls.Set(NoiseVol, 80);
     ASSERT_TRUE(program.presets.SelectSlot(4).ok());
-    EXPECT_EQ(program.state->NoiseLevel, 80);
+    EXPECT_EQ(program.sound.NoiseLevel, 80);
     ASSERT_TRUE(program.PressFunctionKey(4).ok());
-    EXPECT_EQ(program.state->NoiseLevel, 30);
+    EXPECT_EQ(program.sound.NoiseLevel, 30);
 }
 
 TEST(PresetGroup, FailedSaveIsReportedWithSaveModeAlreadyOff) {
@@ -93,12 +93,12 @@ TEST(PresetGroup, ProgramChangeLoadsAndKeepsTheSaveMode) {
         if (c.saveMode)
             program.presets.ButtonPresetSaveClick();
         ASSERT_TRUE(program.presets.LoadSlot(c.program).ok());
-        EXPECT_EQ(program.state->NoiseLevel, 30);
+        EXPECT_EQ(program.sound.NoiseLevel, 30);
         EXPECT_EQ(program.presets.SaveMode(), c.saveMode);
         EXPECT_EQ(program.presets.SelectedSlot(), c.saveMode ? kNothingSelected : c.program);
         ASSERT_TRUE(program.PressFunctionKey(c.key).ok());
         EXPECT_FALSE(program.presets.SaveMode());
-        EXPECT_EQ(program.state->NoiseLevel, c.noiseAfter);
+        EXPECT_EQ(program.sound.NoiseLevel, c.noiseAfter);
         EXPECT_EQ(IniFile::Parse(ReadBytes(dir / "morvane.ini"))
                       .ReadInteger("PRESET" + std::to_string(c.key), "NOISE_VOL", 0),
                   c.savedInKey);

@@ -1,12 +1,10 @@
 #pragma once
 
 #include <filesystem>
-#include <memory>
 
 #include <gtest/gtest.h>
 
 #include "engine/parameters.h"
-#include "engine/startup.h"
 #include "tests/settings/settings_fixture.h"
 #include "ui/preset_group.h"
 #include "ui/tuning_control.h"
@@ -17,11 +15,10 @@ namespace morvane::fixture {
 // window: the tuning loaded and applied, the engine started and preset slot 0 selected.
 struct StartedProgram {
     explicit StartedProgram(const std::filesystem::path& settingsFile)
-        : state(std::make_unique<SynthState>()), controls(*state), tuning(*state),
-          presets(controls, settingsFile) {
+        : controls(sound), tuning(sound), presets(controls, settingsFile) {
         EXPECT_TRUE(tuning.LoadTuning(settingsFile).ok());
-        StartEngine(*state, controls, state->Tuning);
-        tuning.SetTuning(state->Tuning);
+        controls.MoveStartUpSliders();
+        tuning.SetTuning(sound.Tuning);
         EXPECT_TRUE(presets.SelectSlot(0).ok());
     }
 
@@ -31,7 +28,7 @@ struct StartedProgram {
         return presets.SelectSlot(slot);
     }
 
-    std::unique_ptr<SynthState> state;
+    SoundParameters sound;
     SoundControls controls;
     TuningControl tuning;
     PresetGroup presets;

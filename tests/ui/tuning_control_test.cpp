@@ -27,11 +27,11 @@ TEST(MasterTuning, StartUpShowsTheTuningOfTheFile) {
             WriteBytes(dir / "morvane.ini", c.file);
         }
         StartedProgram program(dir / "morvane.ini");
-        EXPECT_EQ(program.state->Tuning, c.tuning) << c.file;
-        EXPECT_EQ(program.state->TuningRatio, static_cast<float>(c.tuning / 4400.0L)) << c.file;
+        EXPECT_EQ(program.sound.Tuning, c.tuning) << c.file;
+        EXPECT_EQ(program.sound.TuningRatio, static_cast<float>(c.tuning / 4400.0L)) << c.file;
         EXPECT_EQ(program.tuning.Position(), c.tuning) << c.file;
         EXPECT_EQ(program.tuning.Label(), c.label) << c.file;
-        EXPECT_FALSE(program.state->TuningDirty) << c.file;
+        EXPECT_FALSE(program.tuning.Changed()) << c.file;
     }
 }
 
@@ -43,16 +43,16 @@ TEST(MasterTuning, ArrowClicksStepByTwoWithinTheRange) {
         tuning.ClickUp();
         EXPECT_EQ(tuning.Label(), label);
     }
-    EXPECT_TRUE(program.state->TuningDirty);
+    EXPECT_TRUE(program.tuning.Changed());
 
     tuning.SetTuning(4700);
-    program.state->TuningDirty = false;
+    ASSERT_TRUE(tuning.SaveTuning(dir / "morvane.ini").ok());
     tuning.ClickUp(); // at the end of the range: nothing moves, nothing runs
-    EXPECT_EQ(program.state->Tuning, 4700);
-    EXPECT_FALSE(program.state->TuningDirty);
+    EXPECT_EQ(program.sound.Tuning, 4700);
+    EXPECT_FALSE(program.tuning.Changed());
     tuning.ClickDown();
     EXPECT_EQ(tuning.Label(), "469.8");
-    EXPECT_EQ(program.state->TuningRatio, static_cast<float>(4698.0L / 4400));
+    EXPECT_EQ(program.sound.TuningRatio, static_cast<float>(4698.0L / 4400));
 }
 
 TEST(MasterTuning, OddValueFromTheFileStaysOdd) {
@@ -62,18 +62,18 @@ TEST(MasterTuning, OddValueFromTheFileStaysOdd) {
     EXPECT_EQ(program.tuning.Label(), "440.1");
     program.tuning.ClickUp();
     program.tuning.ClickUp();
-    EXPECT_EQ(program.state->Tuning, 4405);
+    EXPECT_EQ(program.sound.Tuning, 4405);
 }
 
 TEST(MasterTuning, ResetAt440StillMarksTheTuningChanged) {
     TemporaryDirectory dir;
     StartedProgram program(dir / "morvane.ini");
     program.tuning.btnTuningResetClick();
-    EXPECT_EQ(program.state->Tuning, 4400);
-    EXPECT_TRUE(program.state->TuningDirty);
+    EXPECT_EQ(program.sound.Tuning, 4400);
+    EXPECT_TRUE(program.tuning.Changed());
 
     ASSERT_TRUE(program.tuning.SaveTuning(dir / "morvane.ini").ok());
-    EXPECT_FALSE(program.state->TuningDirty);
+    EXPECT_FALSE(program.tuning.Changed());
     EXPECT_EQ(ReadBytes(dir / "morvane.ini"), "[SETUP]\r\nTUNING=4400\r\n\r\n");
 }
 
@@ -86,6 +86,6 @@ TEST(MasterTuning, FailedSaveKeepsTheTuningMarkedChanged) {
     const Status error = program.tuning.SaveTuning(unwritable);
     ASSERT_FALSE(error.ok());
     EXPECT_EQ(error.error().message, "ファイル " + unwritable.string() + " を作成できません.");
-    EXPECT_TRUE(program.state->TuningDirty);
+    EXPECT_TRUE(program.tuning.Changed());
     EXPECT_EQ(ReadBytes(dir / "plain"), "x");
 }
