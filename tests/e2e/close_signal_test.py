@@ -12,11 +12,6 @@ import unittest
 
 import harness
 
-# Window coordinates of what is clicked, from the window's layout tables: the tuning group
-# stands at (8, 280), its up-down at (57, 12) inside it, 32 by 16, the up arrow its right
-# half; the record button at (456, 352), 57 by 25.
-TUNING_UP = [str(8 + 57 + 24), str(280 + 12 + 8)]
-RECORD = [str(456 + 28), str(352 + 12)]
 HEADER = 46  # bytes before a recording's samples
 
 # The signals sent, one after the other; a second one arrives while the close drains. And
@@ -35,8 +30,8 @@ class CloseSignal(unittest.TestCase):
         for what, signals, unwritable in SIGNALS:
             with self.subTest(what), harness.Session(x=True, pulse=True) as session:
                 program, window, home = session.start_morvane()
-                for where in (TUNING_UP, RECORD):
-                    session.run(['xdotool', 'mousemove', '--window', window, *where, 'click', '1'])
+                for what in ('tuning up', 'record'):
+                    session.click(window, what)
                 session.run(['xdotool', 'keydown', '52'])  # Z: something to record
                 settings = os.path.join(home, 'morvane.ini')
                 if unwritable:

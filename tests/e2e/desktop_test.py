@@ -7,8 +7,6 @@ import unittest
 
 import harness
 
-# The About button's middle: it stands at (456, 376) in the window, 57 by 25.
-ABOUT = [str(456 + 28), str(376 + 12)]
 
 # The locale (LANG) or option that starts the program, and the About box's title then.
 LANGUAGES = [
@@ -37,7 +35,7 @@ class Language(unittest.TestCase):
             with self.subTest(what), harness.Session(x=True, pulse=True) as session:
                 session.env['LANG'] = lang
                 program, window, home = session.start_morvane(args=args)
-                session.run(['xdotool', 'mousemove', '--window', window, *ABOUT, 'click', '1'])
+                session.click(window, 'about')
                 session.wait_for_window(program, '^%s$' % about_title)
 
 

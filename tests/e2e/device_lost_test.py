@@ -16,8 +16,6 @@ BOXES_SETTLE = 2.0
 # The program tries the server again once a second and starts with half a second of
 # silence; this leaves room for a busy machine.
 BACK_WITHIN = 5.0
-# The middle of the record button, in the window.
-RECORD_BUTTON = ['484', '364']
 # Once the server answers again, the sound is back within this.
 RETURN_WITHIN = 2.0
 WAV_HEADER_BYTES = 46
@@ -85,8 +83,7 @@ class DeviceLostAndBack(unittest.TestCase):
         for what, servers, args, jack_rate in BACK_WITH_THE_BOX_OPEN:
             with self.subTest(what), harness.Session(x=True, **servers) as session:
                 program, window, home = session.start_morvane(args=args)
-                session.run(['xdotool', 'mousemove', '--window', window] + RECORD_BUTTON +
-                            ['click', '1'])
+                session.click(window, 'record')
                 session.run(['xdotool', 'keydown', '52'])  # Z, held to the end
                 time.sleep(1.0)
                 server = session.server('jack' if jack_rate else 'pulse')
@@ -113,8 +110,7 @@ class DeviceLostAndBack(unittest.TestCase):
                 self.assertIsNone(program.poll(), 'the program ended')
 
                 dismiss(session, program, window)
-                session.run(['xdotool', 'mousemove', '--window', window] + RECORD_BUTTON +
-                            ['click', '1'])
+                session.click(window, 'record')
                 harness.wait_until(lambda: finished_recording(home) is not None,
                                    'a well-formed recording')
                 self.assertTrue(sounding(finished_recording(home)[-harness.RATE:]),
@@ -143,8 +139,7 @@ class DeviceLostAndBack(unittest.TestCase):
                 # The panel still answers, and a recording without a device says so instead
                 # of writing an empty file.
                 dismiss(session, program, window)
-                session.run(['xdotool', 'mousemove', '--window', window] + RECORD_BUTTON +
-                            ['click', '1'])
+                session.click(window, 'record')
                 harness.wait_until(lambda: error_boxes(session, program), 'the recording box')
                 self.assertEqual(glob.glob(os.path.join(home, '*.wav')), [])
                 dismiss(session, program, window)

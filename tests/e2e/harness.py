@@ -32,6 +32,16 @@ STOP_TIMEOUT = 5.0
 # From a key press to its first sample at the sink takes 50-80 ms; waiting longer costs little.
 SOUND_LATENCY = 0.25
 
+# The middles of what the tests click, in window coordinates. The flat buttons stand at
+# x = 456, 57 by 25: record at y = 352, About at 376, exit at 400. The tuning group stands at
+# (8, 280), its up-down at (57, 12) inside it, 32 by 16, the up arrow its right half.
+WINDOW_POINTS = {
+    'record': (456 + 28, 352 + 12),
+    'about': (456 + 28, 376 + 12),
+    'exit': (456 + 28, 400 + 12),
+    'tuning up': (8 + 57 + 24, 280 + 12 + 8),
+}
+
 
 class E2eError(Exception):
     pass
@@ -408,6 +418,11 @@ class Session:
         window = self.wait_for_window(program, first_window)
         self.run(['xdotool', 'windowfocus', '--sync', window])
         return program, window, home
+
+    def click(self, window, what):
+        """A left click on one of WINDOW_POINTS of the window."""
+        x, y = WINDOW_POINTS[what]
+        self.run(['xdotool', 'mousemove', '--window', window, str(x), str(y), 'click', '1'])
 
     def wait_for_window(self, program, title):
         """The id of the program's visible window whose title matches; fails at once if the

@@ -10,12 +10,6 @@ import unittest
 
 import harness
 
-# Window coordinates, from the window's layout tables: the tuning group's up arrow, the
-# record button and the exit button.
-TUNING_UP = [str(8 + 57 + 24), str(280 + 12 + 8)]
-RECORD = [str(456 + 28), str(352 + 12)]
-EXIT = [str(456 + 28), str(400 + 12)]
-
 
 class InstalledProgram(unittest.TestCase):
     def test_files_go_to_the_xdg_places(self):
@@ -29,15 +23,12 @@ class InstalledProgram(unittest.TestCase):
             program = session.start([os.path.join(bin_directory, 'morvane')])
             window = session.wait_for_window(program, '^Morvane$')
 
-            def click(where):
-                session.run(['xdotool', 'mousemove', '--window', window, *where, 'click', '1'])
-
-            click(TUNING_UP)
-            click(RECORD)
+            session.click(window, 'tuning up')
+            session.click(window, 'record')
             time.sleep(0.5)
-            click(RECORD)
+            session.click(window, 'record')
             harness.wait_until(lambda: glob.glob(os.path.join(music, '*.wav')), 'a recording')
-            click(EXIT)
+            session.click(window, 'exit')
             self.assertEqual(program.wait(10), 0)
 
             with open(os.path.join(session.env['XDG_CONFIG_HOME'], 'morvane', 'morvane.ini')) as f:

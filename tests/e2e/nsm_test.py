@@ -13,7 +13,6 @@ import liblo
 import harness
 
 CLIENT_ID = 'nMRVN'
-RECORD_BUTTON = ['484', '364']  # the record button's middle in the window
 ANNOUNCE = '/nsm/server/announce'
 OPEN = '/nsm/client/open'
 SAVE = '/nsm/client/save'
@@ -73,11 +72,9 @@ class SessionManager(unittest.TestCase):
                 ports = session.run(['jack_lsp']).stdout.split()
                 self.assertIn(CLIENT_ID + ':out', ports)
 
-                click = ['xdotool', 'mousemove', '--window', window, *RECORD_BUTTON,
-                         'click', '1']
-                session.run(click)
+                session.click(window, 'record')
                 time.sleep(0.5)
-                session.run(click)
+                session.click(window, 'record')
                 manager.server.send(manager.client, SAVE)
                 self.assertEqual(manager.wait_for('/reply', SAVE), [SAVE, 'saved'])
                 with open(os.path.join(folder, 'morvane.ini')) as f:

@@ -9,8 +9,6 @@ import unittest
 
 import harness
 
-# The record button, in the window's coordinates: a click starts and another one stops.
-RECORD_BUTTON = ['484', '364']
 HEADER_BYTES = 46
 MODES = ['--latency=low', '--latency=classic']
 
@@ -40,15 +38,15 @@ class Recording(unittest.TestCase):
     def record(self, mode):
         with harness.Session(x=True, pulse=True) as session:
             program, window, home = session.start_morvane(args=[mode])
-            click = ['xdotool', 'mousemove', '--window', window, *RECORD_BUTTON, 'click', '1']
             with session.capture() as capture:
-                session.run(click)
+                # A click on the record button starts, another one stops.
+                session.click(window, 'record')
                 time.sleep(0.3)
                 session.run(['xdotool', 'keydown', '52'])
                 time.sleep(1.0)
                 session.run(['xdotool', 'keyup', '52'])
                 time.sleep(0.5)
-                session.run(click)
+                session.click(window, 'record')
                 harness.wait_until(lambda: finished_recording(home) is not None, 'the recording')
             self.assertIsNone(program.poll(), 'the program ended')
             harness.find_reference(finished_recording(home), capture.samples)

@@ -13,8 +13,6 @@ import harness
 ERROR_BOX = 'エラー'
 ERROR_TITLE = '^%s$' % ERROR_BOX
 FAILED_LOADS = 2  # the tuning, then the first preset
-# The exit button's middle: it stands at (456, 400) in the window, 57 by 25.
-EXIT = [str(456 + 28), str(400 + 12)]
 COMPARED_BLOCKS = 30
 
 
@@ -70,7 +68,7 @@ class UnreadableSettingsPath(unittest.TestCase):
             harness.find_reference(session.render('on 1\nrender %d\n' % COMPARED_BLOCKS),
                                    capture.samples)
 
-            session.run(['xdotool', 'mousemove', '--window', window, *EXIT, 'click', '1'])
+            session.click(window, 'exit')
             self.assertEqual(program.wait(10), 0)
             self.assertEqual(describe(ini), before)
 
@@ -107,7 +105,7 @@ class BrokenBindingLine(unittest.TestCase):
         with harness.Session(x=True, pulse=True) as session:
             program, window, home = session.start_morvane(
                 '; my knobs\n[MIDI]\nCC74=NOT_A_KEY\nCC20=VCF_CUTOFF\n')
-            session.run(['xdotool', 'mousemove', '--window', window, *EXIT, 'click', '1'])
+            session.click(window, 'exit')
             self.assertEqual(program.wait(10), 0)
             with open(os.path.join(home, 'output'), encoding='utf-8') as f:
                 named = [line for line in f if 'CC74=NOT_A_KEY' in line]
