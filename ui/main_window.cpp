@@ -2,7 +2,6 @@
 
 #include <QCloseEvent>
 #include <QGuiApplication>
-#include <QLabel>
 #include <QMenu>
 #include <QRegularExpression>
 #include <QScreen>

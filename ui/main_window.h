@@ -3,7 +3,6 @@
 #include <QTimer>
 #include <QWidget>
 
-#include <array>
 #include <chrono>
 #include <filesystem>
 #include <functional>
