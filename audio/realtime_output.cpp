@@ -86,9 +86,7 @@ public:
         while (current_->pulling.load())
             std::this_thread::yield();
         next->live.store(true);
-        retireAt_ = std::chrono::steady_clock::now() +
-                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                        std::chrono::duration<double>(current_->latencySeconds) + kRetireMargin);
+        retireAt_ = std::chrono::steady_clock::now() + current_->latency + kRetireMargin;
         retiring_ = std::exchange(current_, std::move(next));
         bufferSeconds_ = bufferSeconds;
         return true;
@@ -107,6 +105,7 @@ private:
     // The sound server's own buffering beyond the latency PortAudio reports: what the old
     // stream still holds is heard within this once its buffer has drained.
     static constexpr std::chrono::milliseconds kRetireMargin{200};
+    static constexpr int kLateLatencies = 2;
 
     // One PortAudio stream and what its callback keeps.
     struct Feed {
@@ -121,7 +120,8 @@ private:
 
         PortAudioStream& owner;
         PaStream* stream = nullptr;
-        double latencySeconds = 0;
+        // What the stream's buffer holds when full: set before it starts.
+        std::chrono::steady_clock::duration latency{};
         int latencyFrames = 0;
         bool priorityAsked = false;
         // Whether the callback renders the player; only one feed of an output does.
@@ -132,9 +132,10 @@ private:
         std::atomic<pid_t> thread{0};
         std::atomic<bool> stopping{false};
         std::atomic<bool> died{false};
-        // Whether the previous callback was told of an underflow: the callbacks that share
-        // one host buffer are all told of the same one. The callback's thread alone uses it.
+        // The callback's thread alone uses these. Whether the previous callback was told of
+        // an underflow: the callbacks that share one host buffer are all told of the same one.
         bool underflowing = false;
+        std::chrono::steady_clock::time_point lastCallback{};
     };
 
     // Real-time scheduling for a feed's threads, once its first callback has named its own.
@@ -162,17 +163,19 @@ private:
                                         kLowFramesPerBuffer, paNoFlag, Callback, feed.get());
         if (failure == paNoError)
             failure = Pa_SetStreamFinishedCallback(feed->stream, Finished);
-        if (failure == paNoError)
+        if (failure == paNoError) {
+            if (const PaStreamInfo* info = Pa_GetStreamInfo(feed->stream)) {
+                feed->latency = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                    std::chrono::duration<double>(info->outputLatency));
+                feed->latencyFrames = static_cast<int>(info->outputLatency * kSampleRate);
+            }
             failure = Pa_StartStream(feed->stream);
+        }
         if (failure != paNoError) {
             if (feed->stream)
                 Pa_CloseStream(feed->stream);
             feed->stream = nullptr;
             return PortAudioError(failure);
-        }
-        if (const PaStreamInfo* info = Pa_GetStreamInfo(feed->stream)) {
-            feed->latencySeconds = info->outputLatency;
-            feed->latencyFrames = static_cast<int>(info->outputLatency * kSampleRate);
         }
         constexpr auto kFirstCallbackWithin = std::chrono::milliseconds(500);
         const auto giveUpAt = std::chrono::steady_clock::now() + kFirstCallbackWithin;
@@ -182,17 +185,28 @@ private:
         return feed;
     }
 
-    // An underflow counts once however many callbacks its host buffer is cut into, and only
-    // on the feed that plays the player: one still playing silence has nothing to lose.
+    // An underrun is counted once, on the feed that plays the player (one still playing
+    // silence has nothing to lose): when PortAudio tells of an underflow, or when a callback
+    // comes more than twice the buffer's latency after the one before. ALSA's PulseAudio
+    // plugin tells of a server's underflow only when no more data was on its way, so a sound
+    // server held up on a busy machine starves the stream without the flag: on a loaded
+    // two-core machine, late callbacks matched silences in the sound five times as often as
+    // the flag did. The server holds a little more than the latency reported (callbacks up
+    // to 1.1 times it late were heard as nothing), hence twice. The callbacks cut from one
+    // host buffer all carry the flag of the same underflow.
     static int Callback(const void*, void* output, unsigned long frames,
                         const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags status, void* self) {
         auto& feed = *static_cast<Feed*>(self);
         if (feed.thread.load(std::memory_order_relaxed) == 0)
             feed.thread.store(CurrentThreadId(), std::memory_order_release);
+        const auto now = std::chrono::steady_clock::now();
+        const bool late = feed.lastCallback != std::chrono::steady_clock::time_point{} &&
+                          now - feed.lastCallback > kLateLatencies * feed.latency;
+        feed.lastCallback = now;
         const bool underflow = (status & paOutputUnderflow) != 0;
         feed.pulling.store(true);
         if (feed.live.load()) {
-            if (underflow && !feed.underflowing)
+            if (late || (underflow && !feed.underflowing))
                 feed.owner.underruns_.fetch_add(1, std::memory_order_relaxed);
             feed.owner.Pull(static_cast<std::int16_t*>(output), static_cast<int>(frames));
         } else {
