@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <limits>
 #include <span>
+#include <type_traits>
 #include <variant>
 
+#include "base/overloaded.h"
 #include "engine/block_renderer.h"
-#include "engine/tuning.h"
 #include "midi/midi_mapping.h"
 
 namespace morvane {
@@ -24,7 +25,7 @@ Result<std::unique_ptr<RealtimePlayer>> RealtimePlayer::Create(const SoundParame
 
 RealtimePlayer::RealtimePlayer(Pace pace, Resampler resampler)
     : pace_(pace), resampler_(std::move(resampler)), state_(std::make_unique<SynthState>()),
-      midi_(std::make_unique<MidiMapping>()) {}
+      instrument_(*state_), midi_(std::make_unique<MidiMapping>()) {}
 
 RealtimePlayer::~RealtimePlayer() = default;
 
@@ -51,88 +52,57 @@ Status RealtimePlayer::ListenToMidi(std::optional<int> channel,
     return midi_->ListenToChannel(*channel);
 }
 
-// Ctrl and the mod wheel each hold the LFO gate; the gate follows the two together, so
-// a release of one leaves it open while the other holds.
-void RealtimePlayer::ApplyInput(const InputEvent& input) {
-    InputEvent applied = input;
-    if (input.kind == InputEvent::Kind::Ctrl || input.kind == InputEvent::Kind::ReleaseUnheld) {
-        ctrlHolds_ = input.held;
-        applied.held = ctrlHolds_ || wheelHolds_;
-    }
-    if (input.kind == InputEvent::Kind::ReleaseUnheld)
-        applied.keysHeld |= midiKeys_;
-    const KeyColourChanges changes = morvane::ApplyInput(*state_, applied);
+void RealtimePlayer::ApplyCommand(const Command& command) {
+    const KeyColourChanges changes = instrument_.Apply(command);
     if ((changes.Resting.any() || changes.Sounding.any()) && !colours_.Push(changes))
         colourOverflows_.fetch_add(1, std::memory_order_relaxed);
 }
 
-void RealtimePlayer::ApplyEvent(const Event& event) {
-    switch (event.kind) {
-    case Event::Kind::Input:
-        if (event.input.kind == InputEvent::Kind::Sound &&
-            event.panelActionsSeen < panelActionsPushed_)
-            break;
-        ApplyInput(event.input);
-        break;
-    case Event::Kind::Midi:
-        ApplyMidi(event.midi);
-        break;
-    case Event::Kind::Learn:
-        // The interface offers learn on sliders alone, the only controls it can fail on.
-        static_cast<void>(midi_->ArmLearn(event.control));
-        break;
-    case Event::Kind::Forget:
-        midi_->Bindings().Unbind(event.control);
-        break;
-    case Event::Kind::Control:
-        MoveControl(event.control, event.value);
-        break;
-    case Event::Kind::Preset:
-        if (event.value >= 0 && event.value < kPresetSlotCount) {
-            presets_[event.value] = event.preset;
-            presetKnown_.set(event.value);
-        }
-        break;
-    case Event::Kind::Tuning:
-        ApplyTuning(*state_, event.value);
-        break;
-    case Event::Kind::Render:
-    case Event::Kind::End:
-        break;
+void RealtimePlayer::ApplyEvent(const PlayerEvent& event) {
+    std::visit(
+        Overloaded{
+            [&](const Command& command) {
+                // The sweep, which knows only the keyboard and the mouse, leaves
+                // the keys MIDI holds sounding.
+                if (const auto* sweep = std::get_if<ReleaseUnheld>(&command))
+                    ApplyCommand(ReleaseUnheld{sweep->keysHeld | midiKeys_, sweep->ctrlHeld});
+                else
+                    ApplyCommand(command);
+            },
+            [&](const PanelSound& panel) {
+                if (panel.panelActionsSeen >= panelActionsPushed_)
+                    ApplyCommand(panel.sound);
+            },
+            [&](const MidiMessage& message) { ApplyMidi(message); },
+            // The interface offers learn on sliders alone, the only controls it can
+            // fail on.
+            [&](const ArmLearn& learn) { static_cast<void>(midi_->ArmLearn(learn.id)); },
+            [&](const ForgetController& forget) { midi_->Bindings().Unbind(forget.id); },
+            [](const RenderBlocks&) {},
+            [](const EndOfScore&) {},
+        },
+        event);
+}
+
+// Everything a message does to the sound happens here; what the panel shows of it follows.
+template <typename MidiCommand> void RealtimePlayer::ApplyMidiCommand(const MidiCommand& command) {
+    if constexpr (std::is_same_v<MidiCommand, ControllerLearnt>) {
+        PushPanelAction(command);
+    } else {
+        if constexpr (std::is_same_v<MidiCommand, KeyDown>)
+            midiKeys_.set(command.key);
+        if constexpr (std::is_same_v<MidiCommand, KeyUp>)
+            midiKeys_.reset(command.key);
+        ApplyCommand(command);
+        if constexpr (std::is_same_v<MidiCommand, SetControl> ||
+                      std::is_same_v<MidiCommand, LoadProgram>)
+            PushPanelAction(command);
     }
 }
 
 void RealtimePlayer::ApplyMidi(const MidiMessage& message) {
-    for (const MidiAction& action : midi_->Apply(message.Bytes())) {
-        if (const auto* down = std::get_if<KeyDown>(&action)) {
-            midiKeys_.set(down->key);
-            ApplyInput(InputEvent::KeyDown(down->key));
-        } else if (const auto* up = std::get_if<KeyUp>(&action)) {
-            midiKeys_.reset(up->key);
-            ApplyInput(InputEvent::KeyUp(up->key));
-        } else if (const auto* gate = std::get_if<LfoGate>(&action)) {
-            wheelHolds_ = gate->held;
-            state_->CtrlHeld = ctrlHolds_ || wheelHolds_;
-        } else if (const auto* set = std::get_if<SetControl>(&action)) {
-            MoveControl(set->id, set->position);
-            PushPanelAction({PanelAction::Kind::SetControl, set->id, set->position});
-        } else if (const auto* load = std::get_if<ChangeProgram>(&action)) {
-            LoadProgram(load->slot);
-            PushPanelAction({PanelAction::Kind::LoadPreset, ControlId{}, load->slot});
-        } else if (const auto* learnt = std::get_if<ControllerLearnt>(&action)) {
-            PushPanelAction({PanelAction::Kind::ControllerLearnt, learnt->id, learnt->controller});
-        }
-    }
-}
-
-void RealtimePlayer::MoveControl(ControlId id, int position) {
-    const ControlDescription& d = Describe(id);
-    WriteControl(*state_, id, std::clamp(position, d.minimum, d.maximum));
-}
-
-void RealtimePlayer::LoadProgram(int slot) {
-    if (presetKnown_[slot])
-        LoadPresetSound(*state_, presets_[slot]);
+    for (const MidiAction& action : midi_->Apply(message.Bytes()))
+        std::visit([&](const auto& command) { ApplyMidiCommand(command); }, action);
 }
 
 bool RealtimePlayer::TryPushPanelAction(const PanelAction& action) {
@@ -147,21 +117,22 @@ bool RealtimePlayer::TryPushPanelAction(const PanelAction& action) {
 // panel ends where the sound is, and never takes a sound back to a position it missed.
 // A program change makes the waiting moves of the sliders its preset sets pointless.
 void RealtimePlayer::PushPanelAction(const PanelAction& action) {
-    switch (action.kind) {
-    case PanelAction::Kind::SetControl:
-        if (PanelActionsWaiting() || !TryPushPanelAction(action))
-            waitingMoves_[action.control] = action.value;
-        return;
-    case PanelAction::Kind::LoadPreset:
-        std::fill_n(waitingMoves_.begin(), kPresetControlCount, std::nullopt);
-        if (PanelActionsWaiting() || !TryPushPanelAction(action))
-            waitingProgram_ = action.value;
-        return;
-    case PanelAction::Kind::ControllerLearnt:
-        if (!TryPushPanelAction(action))
-            panelActionOverflows_.fetch_add(1, std::memory_order_relaxed);
-        return;
-    }
+    std::visit(Overloaded{
+                   [&](const SetControl& move) {
+                       if (PanelActionsWaiting() || !TryPushPanelAction(action))
+                           waitingMoves_[move.id] = move.position;
+                   },
+                   [&](const LoadProgram& load) {
+                       std::fill_n(waitingMoves_.begin(), kPresetControlCount, std::nullopt);
+                       if (PanelActionsWaiting() || !TryPushPanelAction(action))
+                           waitingProgram_ = load.slot;
+                   },
+                   [&](const ControllerLearnt&) {
+                       if (!TryPushPanelAction(action))
+                           panelActionOverflows_.fetch_add(1, std::memory_order_relaxed);
+                   },
+               },
+               action);
 }
 
 bool RealtimePlayer::PanelActionsWaiting() const {
@@ -172,7 +143,7 @@ bool RealtimePlayer::PanelActionsWaiting() const {
 
 void RealtimePlayer::SendWaitingPanelActions() {
     if (waitingProgram_) {
-        if (!TryPushPanelAction({PanelAction::Kind::LoadPreset, ControlId{}, *waitingProgram_}))
+        if (!TryPushPanelAction(LoadProgram{*waitingProgram_}))
             return;
         waitingProgram_.reset();
     }
@@ -180,13 +151,13 @@ void RealtimePlayer::SendWaitingPanelActions() {
         std::optional<int>& move = waitingMoves_[i];
         if (!move)
             continue;
-        if (!TryPushPanelAction({PanelAction::Kind::SetControl, static_cast<ControlId>(i), *move}))
+        if (!TryPushPanelAction(SetControl{static_cast<ControlId>(i), *move}))
             return;
         move.reset();
     }
 }
 
-bool RealtimePlayer::SendOrKeep(const Event& event) {
+bool RealtimePlayer::SendOrKeep(const PlayerEvent& event) {
     if (SendWaiting() && Send(event))
         return false;
     waitingEvents_.push_back(event);
@@ -204,7 +175,7 @@ void RealtimePlayer::Apply() {
         return;
     while (std::optional<MidiMessage> message = sequencerMidi_.Pop())
         ApplyMidi(*message);
-    while (std::optional<Event> event = events_.Pop())
+    while (std::optional<PlayerEvent> event = events_.Pop())
         ApplyEvent(*event);
 }
 
@@ -223,28 +194,19 @@ bool RealtimePlayer::FillBlock() {
         return true;
     }
     while (blocksAllowed_ == 0) {
-        std::optional<Event> event = events_.Pop();
+        std::optional<PlayerEvent> event = events_.Pop();
         if (!event) {
             starved_.fetch_add(1, std::memory_order_relaxed);
             return false;
         }
-        switch (event->kind) {
-        case Event::Kind::Input:
-        case Event::Kind::Midi:
-        case Event::Kind::Learn:
-        case Event::Kind::Forget:
-        case Event::Kind::Control:
-        case Event::Kind::Preset:
-        case Event::Kind::Tuning:
-            ApplyEvent(*event);
-            break;
-        case Event::Kind::Render:
-            blocksAllowed_ = event->blocks;
-            break;
-        case Event::Kind::End:
+        if (std::holds_alternative<EndOfScore>(*event)) {
             ended_.store(true, std::memory_order_release);
             return false;
         }
+        if (const auto* render = std::get_if<RenderBlocks>(&*event))
+            blocksAllowed_ = render->blocks;
+        else
+            ApplyEvent(*event);
     }
     --blocksAllowed_;
     return true;

@@ -2,16 +2,16 @@
 
 #include <array>
 #include <atomic>
-#include <bitset>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <optional>
 
+#include "audio/player_event.h"
 #include "audio/resampler.h"
 #include "audio/sample_source.h"
 #include "audio/spsc_ring.h"
-#include "engine/input_event.h"
+#include "engine/command.h"
 #include "engine/startup.h"
 #include "engine/synth_state.h"
 #include "midi/controller_bindings.h"
@@ -45,108 +45,11 @@ using Block = std::array<std::int16_t, kBlockSamples>;
 // Render, none of which locks, allocates, logs or makes a system call.
 //
 // Live players render for ever and apply whatever has arrived. A scored player (the
-// offline renderer's --play) renders only the blocks its Render events allow, so that
-// every event lands between the same two blocks as in a file; it ends at its End event.
+// offline renderer) renders only the blocks its RenderBlocks events allow, so that every
+// event lands between the same two blocks whatever the pace; it ends at its EndOfScore.
 class RealtimePlayer : public SampleSource {
 public:
     enum class Pace { Live, Scored };
-
-    // What MIDI asks of the panel.
-    struct PanelAction {
-        enum class Kind : std::uint8_t {
-            SetControl,       // move slider control to value, as a drag would
-            LoadPreset,       // load preset slot value, as F1..F8 do outside save mode
-            ControllerLearnt, // MIDI learn bound controller value to control
-        };
-        Kind kind;
-        ControlId control;
-        int value;
-    };
-
-    struct Event {
-        // Midi: a message for the mapping. Learn: arm MIDI learn for the control.
-        // Forget: the control follows no controller from now on. Control: move the
-        // control to a position, as a drag would. Preset: what a program change of
-        // the slot loads from now on. Tuning: make the value the tuning, as the tuning
-        // control does.
-        enum class Kind : std::uint8_t {
-            Input,
-            Render,
-            End,
-            Midi,
-            Learn,
-            Forget,
-            Control,
-            Preset,
-            Tuning
-        };
-        Kind kind = Kind::Input;
-        InputEvent input;
-        std::uint64_t blocks = 0; // Render
-        MidiMessage midi;
-        ControlId control{};
-        int value = 0; // Control: the position; Preset: the slot; Tuning: the tuning
-        PresetValues preset{};
-        // A whole sound from the panel: how many panel actions the panel had carried
-        // out when it took it.
-        std::uint64_t panelActionsSeen = 0;
-
-        static Event Of(const InputEvent& input) {
-            Event event;
-            event.input = input;
-            return event;
-        }
-        static Event Sound(const SoundParameters& sound, std::uint64_t panelActionsSeen) {
-            Event event = Of(InputEvent::Sound(sound));
-            event.panelActionsSeen = panelActionsSeen;
-            return event;
-        }
-        static Event Render(std::uint64_t blocks) {
-            Event event;
-            event.kind = Kind::Render;
-            event.blocks = blocks;
-            return event;
-        }
-        static Event End() {
-            Event event;
-            event.kind = Kind::End;
-            return event;
-        }
-        static Event Midi(const MidiMessage& message) {
-            Event event;
-            event.kind = Kind::Midi;
-            event.midi = message;
-            return event;
-        }
-        static Event Learn(ControlId id) { return OfControl(Kind::Learn, id); }
-        static Event Forget(ControlId id) { return OfControl(Kind::Forget, id); }
-        static Event Control(ControlId id, int position) {
-            Event event = OfControl(Kind::Control, id);
-            event.value = position;
-            return event;
-        }
-        static Event Tuning(int tuning) {
-            Event event;
-            event.kind = Kind::Tuning;
-            event.value = tuning;
-            return event;
-        }
-        static Event Preset(int slot, const PresetValues& values) {
-            Event event;
-            event.kind = Kind::Preset;
-            event.value = slot;
-            event.preset = values;
-            return event;
-        }
-
-    private:
-        static Event OfControl(Kind kind, ControlId id) {
-            Event event;
-            event.kind = kind;
-            event.control = id;
-            return event;
-        }
-    };
 
     // 20 s of the fastest typing; the interface drains the return queues every few ms.
     static constexpr std::size_t kEventCapacity = 1024;
@@ -176,15 +79,14 @@ public:
 
     // --- producer side ---
     // False when the queue is full: the event is not sent.
-    bool Send(const Event& event) { return events_.Push(event); }
+    bool Send(const PlayerEvent& event) { return events_.Push(event); }
     // For a producer that may allocate (the interface), which must lose nothing: a burst
     // of MIDI can outrun the consumer, and a note-off dropped would leave its key held.
     // What finds the queue full waits here, in order and ahead of whatever is sent after
     // it, until SendWaiting finds room. True when the event had to wait.
-    bool SendOrKeep(const Event& event);
+    bool SendOrKeep(const PlayerEvent& event);
     // Offers what waits again; true when nothing waits any more.
     bool SendWaiting();
-    bool Send(const InputEvent& input) { return Send(Event::Of(input)); }
     // From the next block on, every rendered block is offered to PopRecordedBlock.
     void SetRecording(bool recording) { recording_.store(recording, std::memory_order_release); }
     std::optional<KeyColourChanges> PopKeyColours() { return colours_.Pop(); }
@@ -242,21 +144,21 @@ private:
     bool TryPushPanelAction(const PanelAction& action);
     bool PanelActionsWaiting() const;
     void SendWaitingPanelActions();
-    void ApplyInput(const InputEvent& input);
-    void ApplyEvent(const Event& event);
+    void ApplyCommand(const Command& command);
+    void ApplyEvent(const PlayerEvent& event);
     void ApplyMidi(const MidiMessage& message);
+    template <typename MidiCommand> void ApplyMidiCommand(const MidiCommand& command);
     void ApplyMidiUpTo(PeriodMidi* midi, int frame);
-    void MoveControl(ControlId id, int position);
-    void LoadProgram(int slot);
     bool FillBlock();
     template <typename Sample> void RenderAny(Sample* out, int frames, PeriodMidi* midi) noexcept;
 
     Pace pace_;
     Resampler resampler_;
     std::unique_ptr<SynthState> state_;
-    SpscRing<Event, kEventCapacity> events_;
+    Instrument instrument_;
+    SpscRing<PlayerEvent, kEventCapacity> events_;
     SpscRing<MidiMessage, kSequencerCapacity> sequencerMidi_;
-    std::deque<Event> waitingEvents_; // the producer's own
+    std::deque<PlayerEvent> waitingEvents_; // the producer's own
     SpscRing<KeyColourChanges, kColourCapacity> colours_;
     SpscRing<Block, kRecordCapacity> recorded_;
     SpscRing<PanelAction, kPanelActionCapacity> panelActions_;
@@ -271,21 +173,14 @@ private:
     std::atomic<std::uint64_t> lastSoundFrame_{0};
 
     // The consumer's own.
-    std::uint64_t blocksAllowed_ = 0; // scored: the blocks of Render events not yet played
+    std::uint64_t blocksAllowed_ = 0; // scored: the blocks of RenderBlocks not yet played
     Block block_{};
     int blockUsed_ = kBlockSamples; // samples of block_ already handed to the resampler
     bool blockIsSound_ = false;
     std::unique_ptr<MidiMapping> midi_;
-    // The LFO gate is open while Ctrl or the mod wheel holds it.
-    bool ctrlHolds_ = false;
-    bool wheelHolds_ = false;
     // The keys MIDI holds down: the stuck-key sweep, which knows only the keyboard and
     // the mouse, must leave them sounding.
     KeySet midiKeys_;
-    // The presets a program change loads; a slot the interface has not handed over loads
-    // nothing here (a plugin's host keeps presets of its own).
-    std::array<PresetValues, kPresetSlotCount> presets_{};
-    std::bitset<kPresetSlotCount> presetKnown_;
     // A sound the panel took before it had shown every slider MIDI moved is stale: it
     // would move them back for a moment.
     std::uint64_t panelActionsPushed_ = 0;

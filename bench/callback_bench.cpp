@@ -28,7 +28,7 @@ void PullCallbacks(benchmark::State& state, int deviceRate, int framesPerCallbac
     }
     RealtimePlayer& player = **created;
     for (int key : fixture::kWorstCaseChord)
-        player.Send(InputEvent::KeyDown(key));
+        player.Send(Command{KeyDown{key}});
 
     std::vector<Sample> buffer(framesPerCallback);
     std::chrono::duration<double> longest{0};

@@ -104,12 +104,8 @@ KeyboardInput::KeyboardInput(QWidget* window, InputSink send, TKeyButtons& keys,
     : window_(window), send_(std::move(send)), keys_(keys),
       setPresetSelection_(std::move(setPresetSelection)), physicalKeyState_(&X11VirtualKeyDown) {
     for (int key = 0; key < kKeyCount; ++key) {
-        keys_[key]->OnMouseDown = [this](TColorButton* button) {
-            send_(InputEvent::KeyDown(button->KeyNum));
-        };
-        keys_[key]->OnMouseUp = [this](TColorButton* button) {
-            send_(InputEvent::KeyUp(button->KeyNum));
-        };
+        keys_[key]->OnMouseDown = [this](TColorButton* button) { send_(KeyDown{button->KeyNum}); };
+        keys_[key]->OnMouseUp = [this](TColorButton* button) { send_(KeyUp{button->KeyNum}); };
     }
     connect(&sweepTimer_, &QTimer::timeout, this, &KeyboardInput::SweepReleasedKeys);
     qApp->installEventFilter(this);
@@ -120,7 +116,7 @@ KeyboardInput::~KeyboardInput() {
 }
 
 bool KeyboardInput::KeyPressed(int virtualKey, bool ctrl) {
-    send_(InputEvent::Ctrl(ctrl));
+    send_(HoldLfo{LfoHolder::CtrlKey, ctrl});
     if (virtualKey >= kVkF1 && virtualKey <= kVkF8) {
         // Going through "none" makes the group run its handler even for the slot that
         // is already selected, so a function key always reloads (or saves) its preset.
@@ -131,16 +127,16 @@ bool KeyboardInput::KeyPressed(int virtualKey, bool ctrl) {
     const std::optional<int> key = KeyForVirtualKey(virtualKey);
     if (!key)
         return false;
-    send_(InputEvent::KeyDown(*key));
+    send_(KeyDown{*key});
     return true;
 }
 
 bool KeyboardInput::KeyReleased(int virtualKey, bool ctrl) {
-    send_(InputEvent::Ctrl(ctrl));
+    send_(HoldLfo{LfoHolder::CtrlKey, ctrl});
     const std::optional<int> key = KeyForVirtualKey(virtualKey);
     if (!key)
         return false;
-    send_(InputEvent::KeyUp(*key));
+    send_(KeyUp{*key});
     return true;
 }
 
@@ -160,7 +156,7 @@ void KeyboardInput::SweepReleasedKeys() {
     KeySet held;
     for (int key = 0; key < kKeyCount; ++key)
         held[key] = keys_[key]->Pressed() || IsKeyDown(KeyAt(key).VirtualKey);
-    send_(InputEvent::ReleaseUnheld(held, IsKeyDown(kVkControl)));
+    send_(ReleaseUnheld{held, IsKeyDown(kVkControl)});
 }
 
 bool KeyboardInput::IsKeyDown(int virtualKey) const {

@@ -8,7 +8,7 @@
 #include <optional>
 #include <set>
 
-#include "engine/input_event.h"
+#include "engine/command.h"
 #include "keyboard/onscreen_keyboard.h"
 
 class QKeyEvent;
@@ -31,12 +31,12 @@ int KeycodeForVirtualKey(int virtualKey);
 // Plays the instrument from the computer keyboard and the on-screen key buttons, keeps
 // the Ctrl gate of the LFO, selects presets with F1 to F8 and, once a second, releases
 // notes whose key is no longer held. It never touches the engine: every input goes out
-// as an InputEvent to whoever plays the instrument, and the key colours come back from
+// as a command to whoever plays the instrument, and the key colours come back from
 // there.
 class KeyboardInput : public QObject {
     Q_OBJECT
 public:
-    using InputSink = std::function<void(const InputEvent& event)>;
+    using InputSink = std::function<void(const Command& command)>;
 
     // setPresetSelection sets the preset group's selected index (-1 for none).
     KeyboardInput(QWidget* window, InputSink send, TKeyButtons& keys,

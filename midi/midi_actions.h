@@ -4,43 +4,13 @@
 #include <cstddef>
 #include <variant>
 
+#include "engine/command.h"
 #include "engine/keymap.h"
-#include "engine/parameters.h"
 
-// What a MIDI message asks of the instrument, in the engine's own terms. The front end
-// that applies them decides how: the window and the renderer load presets, a plugin
-// ignores program changes.
+// What a MIDI message asks of the instrument: the engine's own commands, and the news
+// that MIDI learn has bound a controller. The front end that applies them decides how the
+// rest goes: the player loads presets it was handed, the offline renderer arms no learn.
 namespace morvane {
-
-struct KeyDown {
-    int key; // index into the key table
-    friend bool operator==(const KeyDown&, const KeyDown&) = default;
-};
-
-struct KeyUp {
-    int key;
-    friend bool operator==(const KeyUp&, const KeyUp&) = default;
-};
-
-// The mod wheel's hold on the LFO gate. The engine opens the gate while the wheel, Ctrl
-// or the always-on box holds it; this reports only the wheel's changes.
-struct LfoGate {
-    bool held;
-    friend bool operator==(const LfoGate&, const LfoGate&) = default;
-};
-
-// Load preset slot 0..7, as F1..F8 do outside save mode.
-struct ChangeProgram {
-    int slot;
-    friend bool operator==(const ChangeProgram&, const ChangeProgram&) = default;
-};
-
-// Move a slider to a position within its range, as a drag would.
-struct SetControl {
-    ControlId id;
-    int position;
-    friend bool operator==(const SetControl&, const SetControl&) = default;
-};
 
 // MIDI learn has bound the controller to the control: the bindings have changed and
 // want saving.
@@ -50,8 +20,8 @@ struct ControllerLearnt {
     friend bool operator==(const ControllerLearnt&, const ControllerLearnt&) = default;
 };
 
-using MidiAction =
-    std::variant<KeyDown, KeyUp, LfoGate, ChangeProgram, SetControl, ControllerLearnt>;
+// The mod wheel's changes come as HoldLfo of the ModWheel holder.
+using MidiAction = std::variant<KeyDown, KeyUp, HoldLfo, LoadProgram, SetControl, ControllerLearnt>;
 
 // The actions of one message, in the order they are to be applied. It lives on the
 // stack of an audio callback, so its capacity is fixed: the most a message yields is

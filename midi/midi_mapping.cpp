@@ -98,7 +98,7 @@ MidiActions MidiMapping::Apply(std::span<const std::uint8_t> message) {
         break;
     case kProgramChange:
         if (first < kPresetSlotCount)
-            out.Add(ChangeProgram{first});
+            out.Add(LoadProgram{first});
         break;
     default:
         break;
@@ -143,7 +143,7 @@ void MidiMapping::ControlChange(int controller, int value, MidiActions& out) {
     case kModWheel:
         if ((value > 0) != wheelHolds_) {
             wheelHolds_ = value > 0;
-            out.Add(LfoGate{wheelHolds_});
+            out.Add(HoldLfo{LfoHolder::ModWheel, wheelHolds_});
         }
         return;
     case kSustainPedal:

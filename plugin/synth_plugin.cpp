@@ -150,15 +150,14 @@ void SynthPlugin::FollowControlPorts() noexcept {
         const auto id = static_cast<ControlId>(i);
         const std::optional<int> position =
             PortPosition(controls_[i], Describe(id).minimum, Describe(id).maximum);
-        if (position && *position != ports_[i] &&
-            player_->Send(RealtimePlayer::Event::Control(id, *position)))
+        if (position && *position != ports_[i] && player_->Send(Command{SetControl{id, *position}}))
             ports_[i] = *position;
     }
 }
 
 void SynthPlugin::FollowTuningPort() noexcept {
     const std::optional<int> tuning = PortPosition(tuning_, kLowestTuning, kHighestTuning);
-    if (tuning && *tuning != tuningPort_ && player_->Send(RealtimePlayer::Event::Tuning(*tuning)))
+    if (tuning && *tuning != tuningPort_ && player_->Send(Command{SetTuning{*tuning}}))
         tuningPort_ = *tuning;
 }
 

@@ -22,8 +22,8 @@ void AddCommand(const MidiAction& action, std::vector<score::Command>& commands)
     std::visit(Overloaded{
                    [&](const KeyDown& a) { commands.push_back(score::KeyDown{a.key}); },
                    [&](const KeyUp& a) { commands.push_back(score::KeyUp{a.key}); },
-                   [&](const LfoGate& a) { commands.push_back(score::SetCtrl{a.held}); },
-                   [&](const ChangeProgram& a) { commands.push_back(score::LoadPreset{a.slot}); },
+                   [&](const HoldLfo& a) { commands.push_back(score::SetCtrl{a.held}); },
+                   [&](const LoadProgram& a) { commands.push_back(score::LoadPreset{a.slot}); },
                    [&](const SetControl& a) {
                        commands.push_back(score::MoveControl{a.id, a.position});
                    },

@@ -7,7 +7,7 @@ namespace morvane {
 
 namespace {
 
-using Event = RealtimePlayer::Event;
+using Event = PlayerEvent;
 
 template <typename... Handlers> struct Overloaded : Handlers... { using Handlers::operator()...; };
 
@@ -19,10 +19,10 @@ ScoreFeeder::ScoreFeeder(OfflineRenderer& renderer, const score::Score& score)
 bool ScoreFeeder::Feed(RealtimePlayer& player) {
     while (!ended_) {
         if (!unsent_)
-            unsent_ = NextEvent().value_or(Event::End());
+            unsent_ = NextEvent().value_or(EndOfScore{});
         if (!player.Send(*unsent_))
             return false;
-        ended_ = unsent_->kind == Event::Kind::End;
+        ended_ = std::holds_alternative<EndOfScore>(*unsent_);
         unsent_.reset();
     }
     return true;
@@ -33,7 +33,7 @@ std::optional<Event> ScoreFeeder::SoundIfChanged() {
     if (sound == sentSound_)
         return std::nullopt;
     sentSound_ = sound;
-    return Event::Of(InputEvent::Sound(sound));
+    return Command{SetSound{sound}};
 }
 
 // The next event to send, or nothing at the end of the score.
@@ -43,18 +43,19 @@ std::optional<Event> ScoreFeeder::NextEvent() {
     while (nextCommand_ < score_.commands.size()) {
         const score::Command& command = score_.commands[nextCommand_++];
         std::optional<Event> event;
-        std::visit(
-            Overloaded{
-                [&](const score::SetControl&) { renderer_.Apply(command); },
-                [&](const score::SetTuning&) { renderer_.Apply(command); },
-                [&](const score::MoveControl&) { renderer_.Apply(command); },
-                [&](const score::LoadPreset&) { renderer_.Apply(command); },
-                [&](const score::KeyDown& c) { event = Event::Of(InputEvent::KeyDown(c.key)); },
-                [&](const score::KeyUp& c) { event = Event::Of(InputEvent::KeyUp(c.key)); },
-                [&](const score::SetCtrl& c) { event = Event::Of(InputEvent::Ctrl(c.held)); },
-                [&](const score::Render& c) { event = Event::Render(c.blocks); },
-            },
-            command);
+        std::visit(Overloaded{
+                       [&](const score::SetControl&) { renderer_.Apply(command); },
+                       [&](const score::SetTuning&) { renderer_.Apply(command); },
+                       [&](const score::MoveControl&) { renderer_.Apply(command); },
+                       [&](const score::LoadPreset&) { renderer_.Apply(command); },
+                       [&](const score::KeyDown& c) { event = Command{KeyDown{c.key}}; },
+                       [&](const score::KeyUp& c) { event = Command{KeyUp{c.key}}; },
+                       [&](const score::SetCtrl& c) {
+                           event = Command{HoldLfo{LfoHolder::CtrlKey, c.held}};
+                       },
+                       [&](const score::Render& c) { event = RenderBlocks{c.blocks}; },
+                   },
+                   command);
         if (!event)
             continue;
         if (std::optional<Event> sound = SoundIfChanged()) {

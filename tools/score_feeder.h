@@ -24,17 +24,17 @@ public:
     bool Feed(RealtimePlayer& player);
 
 private:
-    std::optional<RealtimePlayer::Event> NextEvent();
-    std::optional<RealtimePlayer::Event> SoundIfChanged();
+    std::optional<PlayerEvent> NextEvent();
+    std::optional<PlayerEvent> SoundIfChanged();
 
     OfflineRenderer& renderer_;
     const score::Score& score_;
     SoundParameters sentSound_;
     std::size_t nextCommand_ = 0;
     // A command whose sound went first, waiting for its own turn.
-    std::optional<RealtimePlayer::Event> waiting_;
+    std::optional<PlayerEvent> waiting_;
     // The event the queue had no room for.
-    std::optional<RealtimePlayer::Event> unsent_;
+    std::optional<PlayerEvent> unsent_;
     bool ended_ = false; // the End event is sent
 };
 

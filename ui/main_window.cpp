@@ -11,8 +11,10 @@
 
 #include <iostream>
 #include <utility>
+#include <variant>
 
 #include "audio/realtime_scheduling.h"
+#include "base/overloaded.h"
 #include "engine/startup.h"
 #include "settings/midi_bindings_file.h"
 #include "ui/about_box.h"
@@ -199,7 +201,7 @@ void MainWindow::Start() {
 
     keyButtons_ = std::make_unique<TKeyButtons>(this, FrontPanel::kHeight);
     input_ = std::make_unique<KeyboardInput>(
-        this, [this](const InputEvent& event) { SendInput(event); }, *keyButtons_,
+        this, [this](const Command& command) { SendEvent(command); }, *keyButtons_,
         [this](int slot) { SetPresetSelection(slot); });
     panel_->raise();
     setFixedSize(kClientWidth, keyButtons_->LowerRowTop() + kRowHeight);
@@ -284,11 +286,7 @@ void MainWindow::StartOutput() {
 
 // With the classic ring (or no device) this thread renders too, so the event is applied
 // at once, as the handlers always did; the callback takes it at its next block.
-void MainWindow::SendInput(const InputEvent& event) {
-    SendEvent(RealtimePlayer::Event::Of(event));
-}
-
-void MainWindow::SendEvent(const RealtimePlayer::Event& event) {
+void MainWindow::SendEvent(const PlayerEvent& event) {
     if (!player_)
         return;
     SyncSound();
@@ -335,12 +333,12 @@ void MainWindow::TakeSequencerMidi() {
 QMenu* MainWindow::MidiLearnMenu(ControlId id) {
     auto* menu = new QMenu(this);
     connect(menu->addAction(Text(kLearnCaption)), &QAction::triggered, this,
-            [this, id] { SendEvent(RealtimePlayer::Event::Learn(id)); });
+            [this, id] { SendEvent(ArmLearn{id}); });
     QAction* forget = menu->addAction(Text(kForgetCaption));
     forget->setEnabled(bindings_.ControllerFor(id).has_value());
     connect(forget, &QAction::triggered, this, [this, id] {
         bindings_.Unbind(id);
-        SendEvent(RealtimePlayer::Event::Forget(id));
+        SendEvent(ForgetController{id});
         SaveBindings();
     });
     return menu;
@@ -363,24 +361,24 @@ void MainWindow::SaveBindings() {
 
 // What MIDI asks of the panel, done as the user would: a slider dragged (its label
 // follows), a function key pressed, a learnt binding kept at once.
-void MainWindow::ApplyPanelAction(const RealtimePlayer::PanelAction& action) {
-    using Kind = RealtimePlayer::PanelAction::Kind;
-    switch (action.kind) {
-    case Kind::SetControl:
-        static_cast<QScrollBar*>(panel_->ControlWidget(action.control))->setValue(action.value);
-        break;
-    case Kind::LoadPreset: {
-        const Status loaded = presets_->LoadSlot(action.value);
-        ShowPresetMode();
-        ShowFileError(loaded);
-        SendPresets();
-        break;
-    }
-    case Kind::ControllerLearnt:
-        if (bindings_.Bind(action.value, action.control))
-            SaveBindings();
-        break;
-    }
+void MainWindow::ApplyPanelAction(const PanelAction& action) {
+    std::visit(
+        Overloaded{
+            [&](const SetControl& move) {
+                static_cast<QScrollBar*>(panel_->ControlWidget(move.id))->setValue(move.position);
+            },
+            [&](const LoadProgram& load) {
+                const Status loaded = presets_->LoadSlot(load.slot);
+                ShowPresetMode();
+                ShowFileError(loaded);
+                SendPresets();
+            },
+            [&](const ControllerLearnt& learnt) {
+                if (bindings_.Bind(learnt.controller, learnt.id))
+                    SaveBindings();
+            },
+        },
+        action);
     SyncSound();
 }
 
@@ -392,7 +390,7 @@ void MainWindow::SyncSound() {
     if (!player_ || (sound_ == sentSound_ && panelActionsSeen_ == sentPanelActionsSeen_))
         return;
     // Behind whatever input waits, as it came after it.
-    player_->SendOrKeep(RealtimePlayer::Event::Sound(sound_, panelActionsSeen_));
+    player_->SendOrKeep(PanelSound{SetSound{sound_}, panelActionsSeen_});
     sentSound_ = sound_;
     sentPanelActionsSeen_ = panelActionsSeen_;
     if (!output_)
@@ -402,7 +400,7 @@ void MainWindow::SyncSound() {
 void MainWindow::DrainReturnQueues() {
     while (std::optional<KeyColourChanges> changes = player_->PopKeyColours())
         ShowKeyColours(*changes, *keyButtons_);
-    while (std::optional<RealtimePlayer::PanelAction> action = player_->PopPanelAction()) {
+    while (std::optional<PanelAction> action = player_->PopPanelAction()) {
         ++panelActionsSeen_;
         ApplyPanelAction(*action);
     }
@@ -616,7 +614,7 @@ void MainWindow::SendPresets() {
     if (!presets)
         return;
     for (int slot = 0; slot < kPresetSlotCount; ++slot)
-        SendEvent(RealtimePlayer::Event::Preset(slot, (*presets)[slot]));
+        SendEvent(Command{StorePreset{slot, (*presets)[slot]}});
 }
 
 // The sound parameters get their values only from a preset load: when the settings file

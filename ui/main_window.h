@@ -121,11 +121,10 @@ private:
     void StartOutput();
     void TendOutput();
     void ShowHealth();
-    void SendInput(const InputEvent& event);
-    void SendEvent(const RealtimePlayer::Event& event);
+    void SendEvent(const PlayerEvent& event);
     void ApplyHere();
     void OpenSequencer();
-    void ApplyPanelAction(const RealtimePlayer::PanelAction& action);
+    void ApplyPanelAction(const PanelAction& action);
     void LoadBindings();
     void SaveBindings();
     void SyncSound();

@@ -18,7 +18,7 @@ using namespace morvane;
 
 namespace {
 
-using Event = RealtimePlayer::Event;
+using Event = PlayerEvent;
 
 // A phrase with every kind of event: a chord, a release, Ctrl, a sound change between
 // blocks, a sweep and a release that dies away within the phrase.
@@ -28,18 +28,18 @@ std::vector<Event> Phrase() {
     KeySet held;
     held[5] = true;
     return {
-        Event::Of(InputEvent::KeyDown(1)),
-        Event::Of(InputEvent::KeyDown(5)),
-        Event::Render(3),
-        Event::Of(InputEvent::Ctrl(true)),
-        Event::Of(InputEvent::KeyDown(9)),
-        Event::Render(1),
-        Event::Of(InputEvent::Sound(brighter)),
-        Event::Of(InputEvent::KeyUp(1)),
-        Event::Render(4),
-        Event::Of(InputEvent::ReleaseUnheld(held, false)),
-        Event::Render(40),
-        Event::End(),
+        Command{KeyDown{1}},
+        Command{KeyDown{5}},
+        RenderBlocks{3},
+        Command{HoldLfo{LfoHolder::CtrlKey, true}},
+        Command{KeyDown{9}},
+        RenderBlocks{1},
+        Command{SetSound{brighter}},
+        Command{KeyUp{1}},
+        RenderBlocks{4},
+        Command{ReleaseUnheld{held, false}},
+        RenderBlocks{40},
+        EndOfScore{},
     };
 }
 
@@ -47,11 +47,13 @@ std::vector<Event> Phrase() {
 // state between the same blocks.
 std::vector<std::int16_t> RenderedDirectly(const std::vector<Event>& phrase) {
     std::unique_ptr<SynthState> s = fixture::MakeSynth();
+    Instrument instrument(*s);
     std::vector<std::int16_t> samples;
     for (const Event& event : phrase) {
-        if (event.kind == Event::Kind::Input)
-            ApplyInput(*s, event.input);
-        for (std::uint64_t b = 0; b < event.blocks; ++b) {
+        if (const auto* command = std::get_if<Command>(&event))
+            instrument.Apply(*command);
+        const auto* render = std::get_if<RenderBlocks>(&event);
+        for (std::uint64_t b = 0; render && b < render->blocks; ++b) {
             Block block;
             RenderBlock(*s, block.data());
             samples.insert(samples.end(), block.begin(), block.end());
@@ -149,16 +151,15 @@ TEST(RealtimePlayer, AppliesEventsBetweenBlocksAndReportsBack) {
     auto player = Player(RealtimePlayer::Pace::Live, kSampleRate);
     player->SetRecording(true);
     std::vector<std::int16_t> played = Pull<std::int16_t>(*player, 100, {100});
-    ASSERT_TRUE(player->Send(InputEvent::KeyDown(1)));
-    ASSERT_TRUE(player->Send(InputEvent::KeyDown(3)));
-    ASSERT_TRUE(player->Send(InputEvent::KeyUp(1)));
+    ASSERT_TRUE(player->Send(Command{KeyDown{1}}));
+    ASSERT_TRUE(player->Send(Command{KeyDown{3}}));
+    ASSERT_TRUE(player->Send(Command{KeyUp{1}}));
     std::vector<std::int16_t> rest =
         Pull<std::int16_t>(*player, 2 * kBlockSamples - 100, {341, 441});
     played.insert(played.end(), rest.begin(), rest.end());
 
-    std::vector<Event> phrase = {Event::Render(1), Event::Of(InputEvent::KeyDown(1)),
-                                 Event::Of(InputEvent::KeyDown(3)), Event::Of(InputEvent::KeyUp(1)),
-                                 Event::Render(1)};
+    std::vector<Event> phrase = {RenderBlocks{1}, Command{KeyDown{1}}, Command{KeyDown{3}},
+                                 Command{KeyUp{1}}, RenderBlocks{1}};
     EXPECT_EQ(played, RenderedDirectly(phrase));
 
     std::vector<std::int16_t> recorded;
@@ -204,9 +205,8 @@ TEST(RealtimePlayer, MidiFromTheCallbackGoesBeforeTheFirstBlockStartingAtOrAfter
             played.insert(played.end(), period.begin(), period.end());
         }
         played.resize(kBlocks * kBlockSamples);
-        EXPECT_EQ(played, RenderedDirectly({Event::Render(c.block),
-                                            Event::Of(InputEvent::KeyDown(KeyForNote(69))),
-                                            Event::Render(kBlocks - c.block)}));
+        EXPECT_EQ(played, RenderedDirectly({RenderBlocks{c.block}, Command{KeyDown{KeyForNote(69)}},
+                                            RenderBlocks{kBlocks - c.block}}));
     }
 }
 
@@ -257,19 +257,18 @@ TEST(RealtimePlayer, NoMessageOfABurstIsLost) {
         played.resize(blocks * kBlockSamples);
         std::optional<int> cutoffShown;
         for (int drain = 0; drain < 2; ++drain) {
-            while (std::optional<RealtimePlayer::PanelAction> action = player->PopPanelAction())
-                if (action->kind == RealtimePlayer::PanelAction::Kind::SetControl)
-                    cutoffShown = action->value;
+            while (std::optional<PanelAction> action = player->PopPanelAction())
+                if (const auto* move = std::get_if<SetControl>(&*action))
+                    cutoffShown = move->position;
             Pull<std::int16_t>(*player, kBlockSamples, {kBlockSamples});
         }
         EXPECT_EQ(cutoffShown, ControllerPosition(VcfCutoff, 100));
         SoundParameters moved = *fixture::MakeSynth();
         WriteControl(moved, VcfCutoff, ControllerPosition(VcfCutoff, 100));
-        EXPECT_EQ(played, RenderedDirectly({Event::Of(InputEvent::KeyDown(KeyForNote(69))),
-                                            Event::Render(releaseBlock),
-                                            Event::Of(InputEvent::Sound(moved)),
-                                            Event::Of(InputEvent::KeyUp(KeyForNote(69))),
-                                            Event::Render(blocks - releaseBlock)}));
+        EXPECT_EQ(played,
+                  RenderedDirectly({Command{KeyDown{KeyForNote(69)}}, RenderBlocks{releaseBlock},
+                                    Command{SetSound{moved}}, Command{KeyUp{KeyForNote(69)}},
+                                    RenderBlocks{blocks - releaseBlock}}));
     }
 }
 
@@ -285,10 +284,10 @@ TEST(RealtimePlayer, InputThatFindsTheQueueFullWaitsInOrder) {
         SCOPED_TRACE(testing::Message() << c.moves << " moves");
         auto player = Player(RealtimePlayer::Pace::Live, kSampleRate);
         std::vector<std::int16_t> played = Pull<std::int16_t>(*player, kBlockSamples, {441});
-        player->SendOrKeep(Event::Midi({{kNoteOn, 69, 100}, 3}));
+        player->SendOrKeep(Event{MidiMessage{{kNoteOn, 69, 100}, 3}});
         for (int i = 0; i < c.moves; ++i)
-            player->SendOrKeep(Event::Midi({{kControlChange, 20, std::uint8_t(i % 128)}, 3}));
-        EXPECT_EQ(player->SendOrKeep(Event::Midi({{kNoteOff, 69, 0}, 3})), c.releaseBlock > 1);
+            player->SendOrKeep(Event{MidiMessage{{kControlChange, 20, std::uint8_t(i % 128)}, 3}});
+        EXPECT_EQ(player->SendOrKeep(Event{MidiMessage{{kNoteOff, 69, 0}, 3}}), c.releaseBlock > 1);
         constexpr int kBlocks = 8;
         for (int block = 1; block < kBlocks; ++block) {
             player->SendWaiting();
@@ -296,11 +295,10 @@ TEST(RealtimePlayer, InputThatFindsTheQueueFullWaitsInOrder) {
                 Pull<std::int16_t>(*player, kBlockSamples, {441});
             played.insert(played.end(), next.begin(), next.end());
         }
-        EXPECT_EQ(played, RenderedDirectly({Event::Render(1),
-                                            Event::Of(InputEvent::KeyDown(KeyForNote(69))),
-                                            Event::Render(c.releaseBlock - 1),
-                                            Event::Of(InputEvent::KeyUp(KeyForNote(69))),
-                                            Event::Render(kBlocks - c.releaseBlock)}));
+        EXPECT_EQ(played, RenderedDirectly({RenderBlocks{1}, Command{KeyDown{KeyForNote(69)}},
+                                            RenderBlocks{c.releaseBlock - 1},
+                                            Command{KeyUp{KeyForNote(69)}},
+                                            RenderBlocks{kBlocks - c.releaseBlock}}));
     }
 }
 
@@ -315,7 +313,7 @@ TEST(SequencerFeed, MessagesApplyAtTheNextBlockAndABurstWaitsInOrder) {
         auto player = Player(RealtimePlayer::Pace::Live, kSampleRate);
         SequencerFeed feed(*player);
         std::vector<std::int16_t> played = Pull<std::int16_t>(*player, kBlockSamples, {441});
-        ASSERT_TRUE(player->Send(InputEvent::KeyUp(KeyForNote(69))));
+        ASSERT_TRUE(player->Send(Command{KeyUp{KeyForNote(69)}}));
         for (const auto& bytes : {clock, noteOn, sysex})
             std::thread([&] { feed.Receive(bytes); }).join();
         std::vector<std::int16_t> next = Pull<std::int16_t>(*player, kBlockSamples, {441});
@@ -323,9 +321,8 @@ TEST(SequencerFeed, MessagesApplyAtTheNextBlockAndABurstWaitsInOrder) {
         feed.Receive(noteOff);
         next = Pull<std::int16_t>(*player, 2 * kBlockSamples, {300});
         played.insert(played.end(), next.begin(), next.end());
-        EXPECT_EQ(played, RenderedDirectly(
-                              {Event::Render(1), Event::Of(InputEvent::KeyDown(KeyForNote(69))),
-                               Event::Of(InputEvent::KeyUp(KeyForNote(69))), Event::Render(3)}));
+        EXPECT_EQ(played, RenderedDirectly({RenderBlocks{1}, Command{KeyDown{KeyForNote(69)}},
+                                            Command{KeyUp{KeyForNote(69)}}, RenderBlocks{3}}));
     }
     for (const int moves : {int(RealtimePlayer::kSequencerCapacity), 3000}) {
         SCOPED_TRACE(testing::Message() << moves << " moves");
@@ -353,16 +350,16 @@ TEST(SequencerFeed, MessagesApplyAtTheNextBlockAndABurstWaitsInOrder) {
 TEST(RealtimePlayer, MidiSharesTheGateWithCtrlAndOutlivesTheSweep) {
     auto player = Player(RealtimePlayer::Pace::Live, kSampleRate);
     const auto wheel = [](std::uint8_t value) {
-        return Event::Midi(MidiMessage{{kControlChange, 1, value}, 3});
+        return Event{MidiMessage{{kControlChange, 1, value}, 3}};
     };
     const struct {
         Event event;
         bool gate;
     } steps[] = {
-        {Event::Of(InputEvent::Ctrl(true)), true},
+        {Command{HoldLfo{LfoHolder::CtrlKey, true}}, true},
         {wheel(64), true},
-        {Event::Of(InputEvent::Ctrl(false)), true},
-        {Event::Of(InputEvent::ReleaseUnheld(KeySet{}, false)), true},
+        {Command{HoldLfo{LfoHolder::CtrlKey, false}}, true},
+        {Command{ReleaseUnheld{KeySet{}, false}}, true},
         {wheel(0), false},
     };
     for (const auto& step : steps) {
@@ -371,11 +368,10 @@ TEST(RealtimePlayer, MidiSharesTheGateWithCtrlAndOutlivesTheSweep) {
         EXPECT_EQ(player->State().CtrlHeld, step.gate);
     }
 
-    ASSERT_TRUE(player->Send(Event::Midi(MidiMessage{{kNoteOn, 69, 100}, 3})));
-    ASSERT_TRUE(player->Send(InputEvent::ReleaseUnheld(KeySet{}, false)));
+    ASSERT_TRUE(player->Send(Event{MidiMessage{{kNoteOn, 69, 100}, 3}}));
+    ASSERT_TRUE(player->Send(Command{ReleaseUnheld{KeySet{}, false}}));
     std::vector<std::int16_t> played = Pull<std::int16_t>(*player, 3 * kBlockSamples, {441});
-    EXPECT_EQ(played,
-              RenderedDirectly({Event::Of(InputEvent::KeyDown(KeyForNote(69))), Event::Render(3)}));
+    EXPECT_EQ(played, RenderedDirectly({Command{KeyDown{KeyForNote(69)}}, RenderBlocks{3}}));
 }
 
 // What MIDI and the panel do to the sound lands at a block boundary, as a drag of the
@@ -397,20 +393,19 @@ TEST(RealtimePlayer, ControllersPresetsAndControlsChangeTheSoundAtTheBlockBounda
         bool thenStaleSound;
         void (*expected)(SoundParameters& s, const PresetValues& bright);
     } cases[] = {
-        {"cutoff by CC74", Event::Midi(message(kControlChange, 74, 100)), false, false,
+        {"cutoff by CC74", Event{message(kControlChange, 74, 100)}, false, false,
          [](SoundParameters& s, const PresetValues&) {
              WriteControl(s, VcfCutoff, ControllerPosition(VcfCutoff, 100));
          }},
-        {"cutoff by CC74, then a stale sound", Event::Midi(message(kControlChange, 74, 100)), false,
-         true,
+        {"cutoff by CC74, then a stale sound", Event{message(kControlChange, 74, 100)}, false, true,
          [](SoundParameters& s, const PresetValues&) {
              WriteControl(s, VcfCutoff, ControllerPosition(VcfCutoff, 100));
          }},
-        {"a preset handed over", Event::Midi(message(kProgramChange, 1, 0)), true, false,
+        {"a preset handed over", Event{message(kProgramChange, 1, 0)}, true, false,
          [](SoundParameters& s, const PresetValues& values) { LoadPresetSound(s, values); }},
-        {"a preset never handed over", Event::Midi(message(kProgramChange, 1, 0)), false, false,
+        {"a preset never handed over", Event{message(kProgramChange, 1, 0)}, false, false,
          [](SoundParameters&, const PresetValues&) {}},
-        {"a control from the queue", Event::Control(VcfResonance, 500), false, false,
+        {"a control from the queue", Command{SetControl{VcfResonance, 500}}, false, false,
          [](SoundParameters& s, const PresetValues&) { WriteControl(s, VcfResonance, 90); }},
     };
     constexpr int kBlocks = 6;
@@ -418,7 +413,7 @@ TEST(RealtimePlayer, ControllersPresetsAndControlsChangeTheSoundAtTheBlockBounda
         SCOPED_TRACE(c.what);
         auto player = Player(RealtimePlayer::Pace::Live, kSampleRate);
         if (c.handOverPresets) {
-            ASSERT_TRUE(player->Send(Event::Preset(1, bright)));
+            ASSERT_TRUE(player->Send(Command{StorePreset{1, bright}}));
         }
         std::vector<std::int16_t> played;
         for (int cycle = 0; cycle < kBlocks; ++cycle) {
@@ -426,21 +421,22 @@ TEST(RealtimePlayer, ControllersPresetsAndControlsChangeTheSoundAtTheBlockBounda
             if (cycle == 0)
                 midi.Add(message(kNoteOn, 69, 100), 0);
             // Frame 100 of period 2 and the queue before period 3 both reach block 3.
-            if (cycle == 2 && c.event.kind == Event::Kind::Midi)
-                midi.Add(c.event.midi, 100);
-            if (cycle == 3 && c.event.kind != Event::Kind::Midi) {
+            const auto* message = std::get_if<MidiMessage>(&c.event);
+            if (cycle == 2 && message)
+                midi.Add(*message, 100);
+            if (cycle == 3 && !message) {
                 ASSERT_TRUE(player->Send(c.event));
             }
             if (cycle == 3 && c.thenStaleSound) {
-                ASSERT_TRUE(player->Send(Event::Sound(*fixture::MakeSynth(), 0)));
+                ASSERT_TRUE(player->Send(PanelSound{SetSound{*fixture::MakeSynth()}, 0}));
             }
             const std::vector<std::int16_t> period = RenderPeriod(*player, kBlockSamples, midi);
             played.insert(played.end(), period.begin(), period.end());
         }
         SoundParameters changed = *fixture::MakeSynth();
         c.expected(changed, bright);
-        EXPECT_EQ(played, RenderedDirectly({Event::Of(InputEvent::KeyDown(KeyForNote(69))),
-                                            Event::Render(3), Event::Of(InputEvent::Sound(changed)),
-                                            Event::Render(kBlocks - 3)}));
+        EXPECT_EQ(played,
+                  RenderedDirectly({Command{KeyDown{KeyForNote(69)}}, RenderBlocks{3},
+                                    Command{SetSound{changed}}, RenderBlocks{kBlocks - 3}}));
     }
 }

@@ -39,7 +39,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-using Event = RealtimePlayer::Event;
+using Event = PlayerEvent;
 using Clock = std::chrono::steady_clock;
 
 // The device's pace: the queues' sizes are reckoned for it.
@@ -151,12 +151,12 @@ public:
             ShowKeyColours(*changes, *this);
             any = true;
         }
-        while (std::optional<RealtimePlayer::PanelAction> action = player_.PopPanelAction()) {
+        while (std::optional<PanelAction> action = player_.PopPanelAction()) {
             ++actionsSeen_;
-            if (action->kind == RealtimePlayer::PanelAction::Kind::SetControl)
-                WriteControl(panel_, action->control, action->value);
-            else if (action->kind == RealtimePlayer::PanelAction::Kind::LoadPreset)
-                LoadPresetSound(panel_, presets_[action->value]);
+            if (const auto* move = std::get_if<SetControl>(&*action))
+                WriteControl(panel_, move->id, move->position);
+            else if (const auto* load = std::get_if<LoadProgram>(&*action))
+                LoadPresetSound(panel_, presets_[load->slot]);
             any = true;
         }
         Sync();
@@ -179,7 +179,7 @@ private:
     void Sync() {
         if (panel_ == sent_ && actionsSeen_ == sentActionsSeen_)
             return;
-        player_.SendOrKeep(Event::Sound(panel_, actionsSeen_));
+        player_.SendOrKeep(PanelSound{SetSound{panel_}, actionsSeen_});
         sentAt_ = player_.FramesOut();
         sent_ = panel_;
         sentActionsSeen_ = actionsSeen_;
@@ -248,7 +248,7 @@ TEST(RealtimeThreads, NothingIsLostWhileEveryThreadRunsAtOnce) {
     RealtimePlayer& player = **created;
     ASSERT_TRUE(player.ListenToMidi(std::nullopt, ControllerBindings::Defaults()));
     for (int slot = 0; slot < kPresetSlotCount; ++slot)
-        ASSERT_TRUE(player.Send(Event::Preset(slot, presets[slot])));
+        ASSERT_TRUE(player.Send(Command{StorePreset{slot, presets[slot]}}));
 
     TemporaryDirectory directory;
     Recordings recordings;
@@ -301,7 +301,7 @@ TEST(RealtimeThreads, NothingIsLostWhileEveryThreadRunsAtOnce) {
         const std::uint8_t note = keys.windowNotes[random() % keys.windowNotes.size()];
         const auto value = static_cast<std::uint8_t>(std::uniform_int_distribution(0, 127)(random));
         if (what < 30) {
-            window.Send(Event::Of(held[key] ? InputEvent::KeyUp(key) : InputEvent::KeyDown(key)));
+            window.Send(held[key] ? Command{KeyUp{key}} : Command{KeyDown{key}});
             pressed[key] += !held[key];
             held.flip(key);
         } else if (what < 45) {
@@ -309,24 +309,24 @@ TEST(RealtimeThreads, NothingIsLostWhileEveryThreadRunsAtOnce) {
             if (!on)
                 notesHeld.erase(note);
             pressed[KeyForNote(note)] += on;
-            window.Send(Event::Midi(Message(on ? kNoteOn : kNoteOff, note, 100)));
+            window.Send(Event(Message(on ? kNoteOn : kNoteOff, note, 100)));
         } else if (what < 60) {
-            window.Send(Event::Midi(Message(kControlChange, 74, value)));
+            window.Send(Event(Message(kControlChange, 74, value)));
         } else if (what < 65) {
             ctrl = !ctrl;
-            window.Send(Event::Of(InputEvent::Ctrl(ctrl)));
+            window.Send(Command{HoldLfo{LfoHolder::CtrlKey, ctrl}});
         } else if (what < 72) {
             const ControlId id = std::array{VcfCutoff, VcfResonance, Wave1Type,
                                             Wave2Vol,  ModDepth,     EchoDepth}[value % 6];
             window.MovePanel(id, RandomPosition(random, id));
         } else if (what < 76) {
-            window.Send(Event::Midi(Message(kProgramChange, value % kPresetSlotCount)));
+            window.Send(Event(Message(kProgramChange, value % kPresetSlotCount)));
         } else if (what < 80) {
-            window.Send(Event::Of(InputEvent::ReleaseUnheld(held, ctrl)));
+            window.Send(Command{ReleaseUnheld{held, ctrl}});
         } else if (what == 80) {
             // A knob turned faster than any queue: the panel ends where the last move put it.
             for (int i = 0; i < int(RealtimePlayer::kEventCapacity) * 3 / 2; ++i)
-                window.Send(Event::Midi(Message(kControlChange, 74, std::uint8_t(i % 128))));
+                window.Send(Event(Message(kControlChange, 74, std::uint8_t(i % 128))));
         }
         if (Clock::now() >= toggleRecording) {
             if (recorderThread.Recording())
@@ -347,10 +347,10 @@ TEST(RealtimeThreads, NothingIsLostWhileEveryThreadRunsAtOnce) {
     recorderThread.Stop();
     for (int key = 0; key < kKeyCount; ++key)
         if (held[key])
-            window.Send(Event::Of(InputEvent::KeyUp(key)));
+            window.Send(Command{KeyUp{key}});
     for (std::uint8_t note : notesHeld)
-        window.Send(Event::Midi(Message(kNoteOff, note)));
-    window.Send(Event::Of(InputEvent::Ctrl(false)));
+        window.Send(Event(Message(kNoteOff, note)));
+    window.Send(Command{HoldLfo{LfoHolder::CtrlKey, false}});
     bool settled = false;
     for (const auto end = Clock::now() + kSettleWithin; !settled && Clock::now() < end;) {
         std::this_thread::sleep_for(5ms);

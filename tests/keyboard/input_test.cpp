@@ -27,12 +27,13 @@ struct Rig {
     QWidget window;
     QLineEdit* edit = new QLineEdit(&window);
     SynthState state;
+    Instrument instrument{state};
     TKeyButtons keys{&window, 321};
     std::vector<int> selections;
     std::set<int> physicallyDown;
     KeyboardInput input{
         &window,
-        [this](const InputEvent& event) { ShowKeyColours(ApplyInput(state, event), keys); }, keys,
+        [this](const Command& command) { ShowKeyColours(instrument.Apply(command), keys); }, keys,
         [this](int slot) { selections.push_back(slot); }};
 
     Rig() {

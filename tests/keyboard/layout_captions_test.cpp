@@ -86,10 +86,11 @@ private slots:
         window.resize(522, 461);
         SynthState state;
         InitialiseRunningState(state);
+        Instrument instrument(state);
         TKeyButtons keys(&window, 321);
         KeyboardInput input(
             &window,
-            [&](const InputEvent& event) { ShowKeyColours(ApplyInput(state, event), keys); }, keys,
+            [&](const Command& command) { ShowKeyColours(instrument.Apply(command), keys); }, keys,
             [](int) {});
         QCOMPARE(keys[kZ]->text(), z);
         QCOMPARE(keys[kRo]->text(), ro);

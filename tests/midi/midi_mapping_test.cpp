@@ -22,9 +22,9 @@ std::string Show(const MidiAction& action) {
                 return "down " + std::to_string(a.key);
             else if constexpr (std::is_same_v<A, KeyUp>)
                 return "up " + std::to_string(a.key);
-            else if constexpr (std::is_same_v<A, LfoGate>)
+            else if constexpr (std::is_same_v<A, HoldLfo>)
                 return a.held ? "gate held" : "gate free";
-            else if constexpr (std::is_same_v<A, ChangeProgram>)
+            else if constexpr (std::is_same_v<A, LoadProgram>)
                 return "preset " + std::to_string(a.slot);
             else if constexpr (std::is_same_v<A, SetControl>)
                 return std::string(Describe(a.id).key) + " " + std::to_string(a.position);

@@ -25,12 +25,12 @@ TEST(Score, TheChordReadsAsItsCommands) {
     const Score& score = *read;
     ASSERT_EQ(score.commands.size(), 10u);
     EXPECT_EQ(score.blocks, 150u);
-    auto echo = std::get<SetControl>(score.commands[0]);
+    auto echo = std::get<score::SetControl>(score.commands[0]);
     EXPECT_EQ(echo.control, EchoDepth);
     EXPECT_EQ(echo.value, 60);
-    EXPECT_EQ(std::get<KeyDown>(score.commands[4]).key, 11);
-    EXPECT_EQ(std::get<KeyUp>(score.commands[6]).key, 4);
-    EXPECT_EQ(std::get<Render>(score.commands[9]).blocks, 100u);
+    EXPECT_EQ(std::get<score::KeyDown>(score.commands[4]).key, 11);
+    EXPECT_EQ(std::get<score::KeyUp>(score.commands[6]).key, 4);
+    EXPECT_EQ(std::get<score::Render>(score.commands[9]).blocks, 100u);
 }
 
 TEST(Score, BlanksCommentsAndTheCaseOfNamesAreFree) {
@@ -39,11 +39,11 @@ TEST(Score, BlanksCommentsAndTheCaseOfNamesAreFree) {
     ASSERT_TRUE(read.ok()) << read.error().message;
     const Score& score = *read;
     ASSERT_EQ(score.commands.size(), 4u);
-    auto octave = std::get<SetControl>(score.commands[0]);
+    auto octave = std::get<score::SetControl>(score.commands[0]);
     EXPECT_EQ(octave.control, Wave1Octave);
     EXPECT_EQ(octave.value, 0);
-    EXPECT_EQ(std::get<SetTuning>(score.commands[1]).tuning, 4302);
-    EXPECT_TRUE(std::get<SetCtrl>(score.commands[2]).held);
+    EXPECT_EQ(std::get<score::SetTuning>(score.commands[1]).tuning, 4302);
+    EXPECT_TRUE(std::get<score::SetCtrl>(score.commands[2]).held);
     EXPECT_EQ(score.blocks, 0u);
 }
 

@@ -1,0 +1,76 @@
+#include "engine/command.h"
+
+#include <algorithm>
+
+#include "base/overloaded.h"
+#include "engine/tuning.h"
+#include "engine/voice_pool.h"
+
+namespace morvane {
+
+KeyColourChanges Instrument::Apply(const Command& command) {
+    return std::visit(Overloaded{
+                          [&](const KeyDown& c) { return NoteOn(synth_, c.key); },
+                          [&](const KeyUp& c) { return ReleaseNote(synth_, c.key); },
+                          [&](const HoldLfo& c) {
+                              (c.holder == LfoHolder::CtrlKey ? ctrlHolds_ : wheelHolds_) = c.held;
+                              FollowLfoHolders();
+                              return KeyColourChanges{};
+                          },
+                          [&](const ReleaseUnheld& c) { return Sweep(c); },
+                          [&](const SetControl& c) {
+                              const ControlDescription& d = Describe(c.id);
+                              WriteControl(synth_, c.id,
+                                           std::clamp(c.position, d.minimum, d.maximum));
+                              return KeyColourChanges{};
+                          },
+                          [&](const SetTuning& c) {
+                              ApplyTuning(synth_, c.tuning);
+                              return KeyColourChanges{};
+                          },
+                          [&](const SetSound& c) {
+                              static_cast<SoundParameters&>(synth_) = c.sound;
+                              return KeyColourChanges{};
+                          },
+                          [&](const StorePreset& c) {
+                              if (c.slot >= 0 && c.slot < kPresetSlotCount) {
+                                  presets_[c.slot] = c.values;
+                                  presetKnown_.set(c.slot);
+                              }
+                              return KeyColourChanges{};
+                          },
+                          [&](const LoadProgram& c) {
+                              if (c.slot >= 0 && c.slot < kPresetSlotCount && presetKnown_[c.slot])
+                                  LoadPresetSound(synth_, presets_[c.slot]);
+                              return KeyColourChanges{};
+                          },
+                      },
+                      command);
+}
+
+// Either holder keeps the gate open: a release of one leaves it open while the other holds.
+void Instrument::FollowLfoHolders() {
+    synth_.CtrlHeld = ctrlHolds_ || wheelHolds_;
+}
+
+KeyColourChanges Instrument::Sweep(const ReleaseUnheld& sweep) {
+    ctrlHolds_ = sweep.ctrlHeld;
+    if (!ctrlHolds_ && !wheelHolds_)
+        synth_.CtrlHeld = false;
+    KeyColourChanges changes;
+    // A release moves later voices forward, so the list is read anew at each position.
+    for (int position = 0; position < kVoiceCount; ++position) {
+        const int voice = synth_.VoiceOrder[position];
+        if (voice == kNoVoice)
+            continue;
+        const int key = synth_.Voices[voice].Key;
+        if (sweep.keysHeld[key])
+            continue;
+        const KeyColourChanges released = ReleaseNote(synth_, key);
+        changes.Resting |= released.Resting;
+        changes.Sounding |= released.Sounding;
+    }
+    return changes;
+}
+
+} // namespace morvane

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <array>
+#include <bitset>
+#include <cstdint>
+#include <variant>
+
+#include "engine/key_colours.h"
+#include "engine/parameters.h"
+#include "engine/startup.h"
+#include "engine/synth_state.h"
+
+// What any input asks of the instrument, in one vocabulary: the computer keyboard and the
+// on-screen keys, the panel, MIDI (live, from a host or from a file), scores and a plugin's
+// ports all say it with these commands. Each is a small plain value, so that it crosses to
+// the audio thread by copy; Instrument::Apply carries one out between two blocks.
+namespace morvane {
+
+struct KeyDown {
+    int key; // index into the key table
+    friend bool operator==(const KeyDown&, const KeyDown&) = default;
+};
+
+struct KeyUp {
+    int key;
+    friend bool operator==(const KeyUp&, const KeyUp&) = default;
+};
+
+// The LFO gate is open while the Ctrl key, or the mod wheel, holds it (or the always-on
+// box is ticked): each holder says only its own changes.
+enum class LfoHolder : std::uint8_t { CtrlKey, ModWheel };
+
+struct HoldLfo {
+    LfoHolder holder;
+    bool held;
+    friend bool operator==(const HoldLfo&, const HoldLfo&) = default;
+};
+
+// The stuck-key sweep: releases, in VoiceOrder, every voice whose key is not held, and
+// lets go of a Ctrl key that is no longer down.
+struct ReleaseUnheld {
+    KeySet keysHeld;
+    bool ctrlHeld;
+    friend bool operator==(const ReleaseUnheld&, const ReleaseUnheld&) = default;
+};
+
+// Moves a control to a position, clamped to its range, as a drag would.
+struct SetControl {
+    ControlId id;
+    int position;
+    friend bool operator==(const SetControl&, const SetControl&) = default;
+};
+
+// A (tenths of a hertz), as the tuning control sets it.
+struct SetTuning {
+    int tuning;
+    friend bool operator==(const SetTuning&, const SetTuning&) = default;
+};
+
+// The whole sound at once: a preset loaded on the panel is never heard half done.
+struct SetSound {
+    SoundParameters sound;
+    friend bool operator==(const SetSound&, const SetSound&) = default;
+};
+
+// What a program change of the slot loads from now on.
+struct StorePreset {
+    int slot;
+    PresetValues values;
+    friend bool operator==(const StorePreset&, const StorePreset&) = default;
+};
+
+// Loads preset slot 0..7 as F1..F8 do outside save mode; a slot never stored loads
+// nothing (a plugin's host keeps presets of its own).
+struct LoadProgram {
+    int slot;
+    friend bool operator==(const LoadProgram&, const LoadProgram&) = default;
+};
+
+using Command = std::variant<KeyDown, KeyUp, HoldLfo, ReleaseUnheld, SetControl, SetTuning,
+                             SetSound, StorePreset, LoadProgram>;
+
+// What commands play: the synthesizer's state, what holds its LFO gate and the presets
+// program changes load. It allocates nothing, so an audio callback may apply commands.
+class Instrument {
+public:
+    // The state must outlive the instrument.
+    explicit Instrument(SynthState& synth) : synth_(synth) {}
+
+    // Carries the command out and returns how the key buttons change.
+    KeyColourChanges Apply(const Command& command);
+
+    const SynthState& Synth() const { return synth_; }
+
+private:
+    KeyColourChanges Sweep(const ReleaseUnheld& sweep);
+    void FollowLfoHolders();
+
+    SynthState& synth_;
+    bool ctrlHolds_ = false;
+    bool wheelHolds_ = false;
+    std::array<PresetValues, kPresetSlotCount> presets_{};
+    std::bitset<kPresetSlotCount> presetKnown_;
+};
+
+} // namespace morvane
