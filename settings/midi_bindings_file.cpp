@@ -4,6 +4,7 @@
 
 #include "base/ascii.h"
 #include "settings/ini_file.h"
+#include "settings/midi_settings_file.h"
 
 namespace morvane {
 namespace {
@@ -26,6 +27,9 @@ ControllerBindings ReadSection(const IniFile& file, const SkippedBindingLine& sk
     if (!section)
         return bindings;
     for (const IniFile::Line& line : section->lines) {
+        // The channel and the sources share the section and are read with them.
+        if (line.HasKey() && IsMidiSettingKey(line.Key()))
+            continue;
         // Lines are read in order, so of two lines for one controller the later wins.
         Status read = line.HasKey() ? bindings.ReadEntry(line.Key(), line.Value())
                                     : Status(Error{"a binding is CC<n>=<slider>"});
