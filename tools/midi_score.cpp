@@ -5,6 +5,7 @@
 #include <variant>
 
 #include "base/ascii.h"
+#include "base/overloaded.h"
 #include "midi/block_schedule.h"
 #include "midi/midi_mapping.h"
 
@@ -12,23 +13,14 @@ namespace morvane {
 
 namespace {
 
-template <typename... Handlers> struct Overloaded : Handlers... { using Handlers::operator()...; };
-
 constexpr std::int64_t kBlocksPerHour = 60 * 60 * 50;
 
-// The engine call a score makes for each action. A file has no Ctrl key, so the LFO
-// gate follows the mod wheel alone.
-void AddCommand(const MidiAction& action, std::vector<score::Command>& commands) {
+// The engine's commands of each action, as live MIDI applies them; nothing arms MIDI learn
+// here. A file has no Ctrl key, so the LFO gate follows the mod wheel alone.
+void AddEvent(const MidiAction& action, std::vector<PlayerEvent>& events) {
     std::visit(Overloaded{
-                   [&](const KeyDown& a) { commands.push_back(score::KeyDown{a.key}); },
-                   [&](const KeyUp& a) { commands.push_back(score::KeyUp{a.key}); },
-                   [&](const HoldLfo& a) { commands.push_back(score::SetCtrl{a.held}); },
-                   [&](const LoadProgram& a) { commands.push_back(score::LoadPreset{a.slot}); },
-                   [&](const SetControl& a) {
-                       commands.push_back(score::MoveControl{a.id, a.position});
-                   },
-                   // Nothing arms MIDI learn here.
                    [](const ControllerLearnt&) {},
+                   [&](const auto& command) { events.push_back(Command{command}); },
                },
                action);
 }
@@ -52,14 +44,14 @@ Result<score::Score> MidiScore(const MidiFile& file, std::int64_t tailBlocks,
     std::int64_t rendered = 0;
     const auto renderUpTo = [&](std::int64_t block) {
         if (block > rendered)
-            score.commands.push_back(score::Render{static_cast<std::uint64_t>(block - rendered)});
+            score.events.push_back(RenderBlocks{static_cast<std::uint64_t>(block - rendered)});
         rendered = std::max(rendered, block);
     };
     MidiMapping mapping(bindings);
     for (const MidiFileEvent& event : file.events) {
         renderUpTo(FirstBlockAtOrAfter(event.time, file.ticksPerQuarter));
         for (const MidiAction& action : mapping.Apply(event.message.Bytes()))
-            AddCommand(action, score.commands);
+            AddEvent(action, score.events);
     }
     renderUpTo(endBlock + tailBlocks);
     score.blocks = static_cast<std::uint64_t>(rendered);

@@ -17,12 +17,11 @@
 #include "base/ascii.h"
 #include "settings/midi_bindings_file.h"
 #include "tools/midi_score.h"
-#include "tools/offline_renderer.h"
 #include "tools/output_file.h"
 #include "tools/render_rate.h"
+#include "tools/render_start.h"
 #include "tools/score.h"
 #include "tools/score_feeder.h"
-#include "tools/score_player.h"
 
 namespace morvane {
 
@@ -72,19 +71,18 @@ Result<score::Score> ReadScoreOf(const RenderJob& job, std::istream& input, std:
     return score::ReadScore(file, job.score);
 }
 
-Status StartUp(OfflineRenderer& renderer, const RenderJob& job) {
-    if (!job.settingsFile) {
-        renderer.StartFresh();
-        return {};
-    }
+Result<RenderStart> StartUp(const RenderJob& job) {
+    if (!job.settingsFile)
+        return FreshStart();
     // The program takes a missing settings file for a fresh installation; a file named
     // on the command line and not found is more likely a typing error.
     std::error_code ignored;
     if (!std::filesystem::exists(*job.settingsFile, ignored))
         return Error{std::string(kProgram) + "settings file '" + *job.settingsFile + "' not found"};
-    if (Status started = renderer.StartWith(*job.settingsFile, job.presetSlot); !started)
+    Result<RenderStart> started = StartFrom(*job.settingsFile, job.presetSlot);
+    if (!started)
         return Error{std::string(kProgram) + started.error().message};
-    return {};
+    return started;
 }
 
 // Samples written over their own score would lose it, the one thing not to be lost.
@@ -97,7 +95,19 @@ Status CheckOutputIsNotTheScore(const RenderJob& job) {
     return {};
 }
 
-Status RenderToFile(OfflineRenderer& renderer, const score::Score& score, int rate,
+// The score played through a scored player at the render's own pace, a block at a time.
+Status RenderScore(const RenderStart& start, const score::Score& score, int rate,
+                   std::uint64_t frames, const ByteSink& sink) {
+    Result<std::unique_ptr<RealtimePlayer>> player =
+        RealtimePlayer::Create(start.sound, RealtimePlayer::Pace::Scored, kSampleRate);
+    if (!player)
+        return player.error();
+    ScoreFeeder feeder(start, score);
+    return PlayAtRate([&](std::int16_t* block) { return NextScoreBlock(**player, feeder, block); },
+                      rate, frames, sink);
+}
+
+Status RenderToFile(const RenderStart& start, const score::Score& score, int rate,
                     std::uint64_t frames, const std::string& path) {
     auto failed = [](const Error& error) { return Error{std::string(kProgram) + error.message}; };
     Result<OutputFile> file = OutputFile::Open(path);
@@ -110,13 +120,10 @@ Status RenderToFile(OfflineRenderer& renderer, const score::Score& score, int ra
         if (!written)
             return failed(written.error());
     }
-    ScorePlayer player(renderer, score);
-    Status played = PlayAtRate(player, rate, frames,
-                               [&](std::string_view bytes) { return file->Write(bytes); });
+    Status played = RenderScore(start, score, rate, frames,
+                                [&](std::string_view bytes) { return file->Write(bytes); });
     if (!played)
         return failed(played.error());
-    if (renderer.Fault())
-        return failed(*renderer.Fault());
     if (Status committed = file->Commit(); !committed)
         return failed(committed.error());
     return {};
@@ -154,7 +161,7 @@ PlayOutcome PlayWithLowLatency(RealtimeOutput& output, RealtimePlayer& player,
 
 // Both latency modes render through the same player as the synthesizer: with the
 // classic ring on this thread, one block at each completion.
-PlayOutcome PlayThroughPlayer(OfflineRenderer& renderer, const score::Score& score,
+PlayOutcome PlayThroughPlayer(const RenderStart& start, const score::Score& score,
                               const AudioChoice& audio, const ClassicPlayer& classicPlayer) {
     std::unique_ptr<RealtimeOutput> output;
     if (audio.latency == Latency::Low) {
@@ -166,27 +173,24 @@ PlayOutcome PlayThroughPlayer(OfflineRenderer& renderer, const score::Score& sco
             return Error{WithReason(kOpenError, opened.error())};
         output = std::move(*opened);
     }
-    Result<std::unique_ptr<RealtimePlayer>> player =
-        RealtimePlayer::Create(renderer.State(), RealtimePlayer::Pace::Scored,
-                               output ? output->SampleRate() : kSampleRate);
+    Result<std::unique_ptr<RealtimePlayer>> player = RealtimePlayer::Create(
+        start.sound, RealtimePlayer::Pace::Scored, output ? output->SampleRate() : kSampleRate);
     if (!player)
         return Error{WithReason(kOpenError, player.error())};
-    ScoreFeeder feeder(renderer, score);
+    ScoreFeeder feeder(start, score);
     if (output) {
         PlayOutcome outcome = PlayWithLowLatency(*output, **player, feeder);
         // The callbacks stop before the player goes.
         output.reset();
         return outcome;
     }
-    return classicPlayer([&](std::int16_t* block) {
-        feeder.Feed(**player);
-        return (*player)->NextBlock(block);
-    });
+    return classicPlayer(
+        [&](std::int16_t* block) { return NextScoreBlock(**player, feeder, block); });
 }
 
-int PlayAloud(OfflineRenderer& renderer, const score::Score& score, const AudioChoice& audio,
+int PlayAloud(const RenderStart& start, const score::Score& score, const AudioChoice& audio,
               const ClassicPlayer& classicPlayer, std::ostream& errors) {
-    PlayOutcome outcome = PlayThroughPlayer(renderer, score, audio, classicPlayer);
+    PlayOutcome outcome = PlayThroughPlayer(start, score, audio, classicPlayer);
     if (!outcome) {
         std::istringstream lines(outcome.error().message);
         for (std::string line; std::getline(lines, line);)
@@ -227,31 +231,23 @@ int RunRenderJob(const RenderJob& job, std::istream& input, std::ostream& output
                               std::to_string(job.rate) + " Hz are too long for a WAV file"});
     }
 
-    OfflineRenderer renderer;
-    if (Status started = StartUp(renderer, job); !started)
-        return fail(started.error());
+    Result<RenderStart> start = StartUp(job);
+    if (!start)
+        return fail(start.error());
 
-    if (job.play) {
-        int played = PlayAloud(renderer, score, job.audio, player, errors);
-        // A preset that could not be read mid-score left the rest played with the old
-        // sound: the run did not do what was asked.
-        if (renderer.Fault())
-            return fail(Error{std::string(kProgram) + renderer.Fault()->message});
-        return played;
-    }
+    if (job.play)
+        return PlayAloud(*start, score, job.audio, player, errors);
     if (toStandardOutput) {
-        ScorePlayer player(renderer, score);
-        Status played = PlayAtRate(player, job.rate, *frames, [&output](std::string_view bytes) {
-            return output.write(bytes.data(), bytes.size()) ? Status() : Error{"stream failed"};
-        });
+        Status played =
+            RenderScore(*start, score, job.rate, *frames, [&output](std::string_view bytes) {
+                return output.write(bytes.data(), bytes.size()) ? Status() : Error{"stream failed"};
+            });
         // A failed stream ends the playing too, and is reported as the stream.
         if (!output.flush())
             return fail(Error{std::string(kProgram) + "cannot write to standard output"});
         if (!played)
             return fail(Error{std::string(kProgram) + played.error().message});
-        if (renderer.Fault())
-            return fail(Error{std::string(kProgram) + renderer.Fault()->message});
-    } else if (Status rendered = RenderToFile(renderer, score, job.rate, *frames, job.output);
+    } else if (Status rendered = RenderToFile(*start, score, job.rate, *frames, job.output);
                !rendered) {
         return fail(rendered.error());
     }

@@ -22,10 +22,26 @@ Result<std::uint64_t> FramesAtRate(std::uint64_t engineSamples, int rate) {
     return spanned + static_cast<std::uint64_t>(resampler->DelayFrames());
 }
 
-Status PlayAtRate(ScorePlayer& player, int rate, std::uint64_t frames,
-                  const ScorePlayer::ByteSink& sink) {
+namespace {
+
+Status PlayAtEngineRate(const NextBlock& nextBlock, const ByteSink& sink) {
+    std::array<std::int16_t, kBlockSamples> block{};
+    std::array<char, kBlockBytes> bytes{};
+    while (nextBlock(block.data())) {
+        for (int n = 0; n < kBlockSamples; ++n)
+            StoreLittleEndian(static_cast<std::uint16_t>(block[n]), &bytes[2 * n]);
+        if (Status written = sink({bytes.data(), bytes.size()}); !written)
+            return written;
+    }
+    return {};
+}
+
+} // namespace
+
+Status PlayAtRate(const NextBlock& nextBlock, int rate, std::uint64_t frames,
+                  const ByteSink& sink) {
     if (rate == kSampleRate)
-        return player.PlayTo(sink);
+        return PlayAtEngineRate(nextBlock, sink);
     Result<Resampler> resampler = Resampler::Create(rate);
     if (!resampler)
         return resampler.error();
@@ -38,7 +54,7 @@ Status PlayAtRate(ScorePlayer& player, int rate, std::uint64_t frames,
     for (std::uint64_t written = 0; written < frames;) {
         if (blockUsed == block.size()) {
             if (!scoreOver)
-                scoreOver = !player.NextBlock(block.data());
+                scoreOver = !nextBlock(block.data());
             if (scoreOver)
                 block.fill(0);
             blockUsed = 0;
@@ -58,10 +74,6 @@ Status PlayAtRate(ScorePlayer& player, int rate, std::uint64_t frames,
             return sent;
         written += progress.produced;
     }
-    // The commands after the last block apply as they do at the engine's rate: a preset
-    // that fails to load there is a fault the caller reports.
-    while (!scoreOver)
-        scoreOver = !player.NextBlock(block.data());
     return {};
 }
 

@@ -2,8 +2,11 @@
 
 #include <cstdint>
 
+#include <functional>
+#include <string_view>
+
+#include "audio/block_player.h"
 #include "base/result.h"
-#include "tools/score_player.h"
 
 // Renders at a rate other than the engine's own, for a file to drop into a project that
 // runs at 44.1 or 48 kHz.
@@ -20,13 +23,15 @@ inline constexpr int kHighestRenderRate = 384000;
 // none. An error if the resampler cannot run at rate.
 Result<std::uint64_t> FramesAtRate(std::uint64_t engineSamples, int rate);
 
-// Plays every block left in player through the same resampler as a sound device at rate,
+// Takes the bytes of one piece of the render at a time; an error stops the render.
+using ByteSink = std::function<Status(std::string_view bytes)>;
+
+// Plays every block nextBlock gives through the same resampler as a sound device at rate,
 // and hands the first frames it puts out to sink as signed 16-bit little-endian samples.
 // Nothing is trimmed: the frames start behind the resampler's delay, exactly as a device
 // at rate gets them. Silence follows the last block to flush the filter, as the real-time
 // player feeds silence once the score is over. At the engine's own rate the blocks pass
 // untouched. The sink's error, if it fails.
-Status PlayAtRate(ScorePlayer& player, int rate, std::uint64_t frames,
-                  const ScorePlayer::ByteSink& sink);
+Status PlayAtRate(const NextBlock& nextBlock, int rate, std::uint64_t frames, const ByteSink& sink);
 
 } // namespace morvane

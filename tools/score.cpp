@@ -23,7 +23,7 @@ constexpr std::int64_t kMostBlocksPerCommand = std::numeric_limits<std::int32_t>
 
 // A line's command, nothing for a blank or comment line, or what is wrong with the line
 // (ReadScore adds its place).
-using LineResult = Result<std::optional<Command>>;
+using LineResult = Result<std::optional<PlayerEvent>>;
 
 std::vector<std::string_view> Tokens(std::string_view line) {
     line = line.substr(0, line.find('#'));
@@ -62,19 +62,19 @@ Result<int> IntegerIn(std::string_view token, std::int64_t lowest, std::int64_t 
 template <class Make> LineResult Then(const Result<int>& value, Make make) {
     if (!value)
         return value.error();
-    return std::optional<Command>(make(*value));
+    return std::optional<PlayerEvent>(make(*value));
 }
 
 LineResult Param(std::string_view name, std::string_view value) {
     if (EqualsIgnoringAsciiCase(name, kTuningName))
         return Then(IntegerIn(value, kLowestTuning, kHighestTuning, kTuningName),
-                    [](int tuning) { return SetTuning{tuning}; });
+                    [](int tuning) { return Command{SetTuning{tuning}}; });
     std::optional<ControlId> id = FindControl(name);
     if (!id)
         return Error{"unknown parameter " + Quoted(name)};
     const ControlDescription& d = Describe(*id);
     return Then(IntegerIn(value, d.minimum, d.maximum, d.key), [&](int position) {
-        return SetControl{*id, position};
+        return Command{SetControl{*id, position}};
     });
 }
 
@@ -95,24 +95,30 @@ struct CommandForm {
 constexpr std::array<CommandForm, 5> kCommandForms = {{
     {"param", 2, "NAME VALUE", [](const TokenList& t) { return Param(t[1], t[2]); }},
     {"on", 1, "KEY",
-     [](const TokenList& t) { return Then(KeyIndex(t[1]), [](int key) { return KeyDown{key}; }); }},
+     [](const TokenList& t) {
+         return Then(KeyIndex(t[1]), [](int key) { return Command{KeyDown{key}}; });
+     }},
     {"off", 1, "KEY",
-     [](const TokenList& t) { return Then(KeyIndex(t[1]), [](int key) { return KeyUp{key}; }); }},
+     [](const TokenList& t) {
+         return Then(KeyIndex(t[1]), [](int key) { return Command{KeyUp{key}}; });
+     }},
     {"ctrl", 1, "0 or 1",
      [](const TokenList& t) {
-         return Then(IntegerIn(t[1], 0, 1, "ctrl"), [](int held) { return SetCtrl{held == 1}; });
+         return Then(IntegerIn(t[1], 0, 1, "ctrl"), [](int held) {
+             return Command{HoldLfo{LfoHolder::CtrlKey, held == 1}};
+         });
      }},
     {"render", 1, "N",
      [](const TokenList& t) {
          return Then(IntegerIn(t[1], 0, kMostBlocksPerCommand, "block count"),
-                     [](int blocks) { return Render{static_cast<std::uint64_t>(blocks)}; });
+                     [](int blocks) { return RenderBlocks{static_cast<std::uint64_t>(blocks)}; });
      }},
 }};
 
 LineResult ParseLine(std::string_view line) {
     const TokenList t = Tokens(line);
     if (t.empty())
-        return std::optional<Command>();
+        return std::optional<PlayerEvent>();
     for (const CommandForm& form : kCommandForms) {
         if (t[0] != form.name)
             continue;
@@ -174,9 +180,9 @@ Result<Score> ReadScore(std::istream& in, std::string_view name) {
             return Error{at(number) + command.error().message};
         if (!*command)
             continue;
-        if (auto* render = std::get_if<Render>(&**command))
+        if (auto* render = std::get_if<RenderBlocks>(&**command))
             score.blocks += render->blocks;
-        score.commands.push_back(**command);
+        score.events.push_back(**command);
     }
     if (in.bad())
         return Error{source + ": cannot be read"};

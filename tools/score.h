@@ -4,55 +4,21 @@
 #include <cstdint>
 #include <iosfwd>
 #include <string_view>
-#include <variant>
 #include <vector>
 
+#include "audio/player_event.h"
 #include "base/result.h"
-#include "engine/parameters.h"
 
 // A score for the offline renderer: one command a line, played in order through the
-// engine; every command but render takes effect between two blocks. A MIDI file is
-// turned into the same commands, with two of its own.
+// real-time player at its own pace; every command but render takes effect between two
+// blocks. A MIDI file becomes the same events.
 namespace morvane::score {
 
-// param NAME VALUE for a panel control, as the preset loader applies it.
-struct SetControl {
-    ControlId control;
-    int value;
-};
-// param TUNING VALUE, as the tuning control applies it.
-struct SetTuning {
-    int tuning;
-};
-struct KeyDown {
-    int key;
-};
-struct KeyUp {
-    int key;
-};
-// ctrl 0 / ctrl 1: the LFO gate.
-struct SetCtrl {
-    bool held;
-};
-struct Render {
-    std::uint64_t blocks;
-};
-// A MIDI file's controller moves a slider as a drag does: unlike param, the handler
-// runs only when the position changes.
-struct MoveControl {
-    ControlId control;
-    int position;
-};
-// A MIDI file's program change loads a preset slot as F1..F8 do outside save mode.
-struct LoadPreset {
-    int slot;
-};
-
-using Command =
-    std::variant<SetControl, SetTuning, KeyDown, KeyUp, SetCtrl, Render, MoveControl, LoadPreset>;
-
+// param NAME VALUE moves the control as the preset loader does (the value is within the
+// control's range), TUNING as the tuning control does; on and off are the keys, ctrl the
+// Ctrl key's hold on the LFO gate, render the blocks to render.
 struct Score {
-    std::vector<Command> commands;
+    std::vector<PlayerEvent> events;
     std::uint64_t blocks = 0; // the blocks of all render commands together
 };
 

@@ -1,41 +1,38 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 
+#include "audio/player_event.h"
 #include "audio/realtime_player.h"
-#include "tools/offline_renderer.h"
+#include "tools/render_start.h"
 #include "tools/score.h"
 
 namespace morvane {
 
-// Hands a score to a scored RealtimePlayer as the window hands it its input: the panel
-// settings are applied to the renderer's sound here, and the player gets the whole
-// sound as one event before the next key, Ctrl or render command; render commands
-// become Render events and the score's end an End event. The player then renders the
-// very blocks of the offline render.
+// Hands a score to a scored RealtimePlayer, the instrument every input plays: first the
+// presets its program changes load, then the score's events, then the end. The player
+// renders the blocks its RenderBlocks events allow at whatever pace it is pulled: a device
+// at its own, a file as fast as the engine goes.
 class ScoreFeeder {
 public:
-    // The renderer (started up, its sound the player's first) and the score must
-    // outlive the feeder.
-    ScoreFeeder(OfflineRenderer& renderer, const score::Score& score);
+    // The start and the score must outlive the feeder.
+    ScoreFeeder(const RenderStart& start, const score::Score& score);
 
-    // Sends as much as the player's queue takes; true once the End event is sent.
+    // Sends as much as the player's queue takes; true once the end is sent.
     bool Feed(RealtimePlayer& player);
 
 private:
-    std::optional<PlayerEvent> NextEvent();
-    std::optional<PlayerEvent> SoundIfChanged();
+    std::optional<PlayerEvent> Next() const;
 
-    OfflineRenderer& renderer_;
+    const RenderStart& start_;
     const score::Score& score_;
-    SoundParameters sentSound_;
-    std::size_t nextCommand_ = 0;
-    // A command whose sound went first, waiting for its own turn.
-    std::optional<PlayerEvent> waiting_;
-    // The event the queue had no room for.
-    std::optional<PlayerEvent> unsent_;
-    bool ended_ = false; // the End event is sent
+    std::size_t sent_ = 0; // the presets, then the score's events, then the end
 };
+
+// Renders the score's next block into block at the caller's own pace, feeding the player
+// until it has the block; false once the score has ended.
+bool NextScoreBlock(RealtimePlayer& player, ScoreFeeder& feeder, std::int16_t* block);
 
 } // namespace morvane

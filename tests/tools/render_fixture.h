@@ -11,10 +11,8 @@
 #include <vector>
 
 #include "tools/command_line.h"
-#include "tools/offline_renderer.h"
 #include "tools/render_job.h"
 #include "tools/score.h"
-#include "tools/score_player.h"
 
 // A scratch directory per test and a way to run morvane-render on it in-process, so a
 // test reads as the command line it checks.
@@ -80,12 +78,6 @@ struct ToolRun {
 inline score::Score ScoreOf(const std::string& text) {
     std::istringstream in(text);
     return *score::ReadScore(in, "score");
-}
-
-// Plays the whole score on the renderer, appending the samples to out.
-inline void PlayScore(OfflineRenderer& renderer, const std::string& text, std::ostream& out) {
-    score::Score score = ScoreOf(text);
-    ScorePlayer(renderer, score).PlayTo(out);
 }
 
 // Runs the command line with the text as standard input; --play plays through player.

@@ -23,14 +23,12 @@ TEST(Score, TheChordReadsAsItsCommands) {
     auto read = Read(render_fixture::kChordScore);
     ASSERT_TRUE(read.ok()) << read.error().message;
     const Score& score = *read;
-    ASSERT_EQ(score.commands.size(), 10u);
+    ASSERT_EQ(score.events.size(), 10u);
     EXPECT_EQ(score.blocks, 150u);
-    auto echo = std::get<score::SetControl>(score.commands[0]);
-    EXPECT_EQ(echo.control, EchoDepth);
-    EXPECT_EQ(echo.value, 60);
-    EXPECT_EQ(std::get<score::KeyDown>(score.commands[4]).key, 11);
-    EXPECT_EQ(std::get<score::KeyUp>(score.commands[6]).key, 4);
-    EXPECT_EQ(std::get<score::Render>(score.commands[9]).blocks, 100u);
+    EXPECT_EQ(score.events[0], PlayerEvent(Command{SetControl{EchoDepth, 60}}));
+    EXPECT_EQ(score.events[4], PlayerEvent(Command{KeyDown{11}}));
+    EXPECT_EQ(score.events[6], PlayerEvent(Command{KeyUp{4}}));
+    EXPECT_EQ(score.events[9], PlayerEvent(RenderBlocks{100}));
 }
 
 TEST(Score, BlanksCommentsAndTheCaseOfNamesAreFree) {
@@ -38,12 +36,13 @@ TEST(Score, BlanksCommentsAndTheCaseOfNamesAreFree) {
                      "param tuning 4302\nctrl 1\nrender 0\n");
     ASSERT_TRUE(read.ok()) << read.error().message;
     const Score& score = *read;
-    ASSERT_EQ(score.commands.size(), 4u);
-    auto octave = std::get<score::SetControl>(score.commands[0]);
-    EXPECT_EQ(octave.control, Wave1Octave);
-    EXPECT_EQ(octave.value, 0);
-    EXPECT_EQ(std::get<score::SetTuning>(score.commands[1]).tuning, 4302);
-    EXPECT_TRUE(std::get<score::SetCtrl>(score.commands[2]).held);
+    const std::vector<PlayerEvent> expected = {
+        Command{SetControl{Wave1Octave, 0}},
+        Command{SetTuning{4302}},
+        Command{HoldLfo{LfoHolder::CtrlKey, true}},
+        RenderBlocks{0},
+    };
+    EXPECT_EQ(score.events, expected);
     EXPECT_EQ(score.blocks, 0u);
 }
 
