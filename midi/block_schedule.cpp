@@ -19,12 +19,8 @@ std::int64_t FirstBlockAtOrAfter(std::int64_t time, int ticksPerQuarter) {
     return time / blockLength + (time % blockLength != 0 ? 1 : 0);
 }
 
-std::span<const MidiFileEvent> BlockSchedule::EventsBefore(std::int64_t block) {
-    const std::size_t first = next_;
-    while (next_ < file_.events.size() &&
-           FirstBlockAtOrAfter(file_.events[next_].time, file_.ticksPerQuarter) <= block)
-        ++next_;
-    return std::span(file_.events).subspan(first, next_ - first);
+std::int64_t EndBlock(const MidiFile& file) {
+    return FirstBlockAtOrAfter(file.end, file.ticksPerQuarter);
 }
 
 // 50 × seconds is half of the hundredths h = floor(100 × seconds) plus a rest below

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <span>
 #include <string_view>
 
 #include "base/result.h"
@@ -19,24 +18,9 @@ inline constexpr std::int64_t kBlockMicroseconds = 20000; // 441 samples at 2205
 // (microseconds times ticks per quarter note).
 std::int64_t FirstBlockAtOrAfter(std::int64_t time, int ticksPerQuarter);
 
-// Hands out a file's events block by block, in the order of the file's event list:
-// time, then track, then place in the file.
-class BlockSchedule {
-public:
-    explicit BlockSchedule(const MidiFile& file) : file_(file) {}
-
-    // The events to apply before the block, for blocks asked in rising order; events of
-    // earlier blocks not yet handed out come along.
-    std::span<const MidiFileEvent> EventsBefore(std::int64_t block);
-
-    // The first block at or after the file's end: rendering blocks 0 .. EndBlock() - 1
-    // plays the file through its end.
-    std::int64_t EndBlock() const { return FirstBlockAtOrAfter(file_.end, file_.ticksPerQuarter); }
-
-private:
-    const MidiFile& file_;
-    std::size_t next_ = 0;
-};
+// The first block at or after the file's end: rendering blocks 0 .. EndBlock - 1 plays the
+// file through its end.
+std::int64_t EndBlock(const MidiFile& file);
 
 // The blocks that a tail of the given seconds adds after the file's end: round(50 ×
 // seconds), halves up, from a decimal text such as "2" or "0.25" read exactly. Up to a

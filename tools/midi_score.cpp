@@ -33,7 +33,7 @@ bool NamesMidiFile(std::string_view path) {
 
 Result<score::Score> MidiScore(const MidiFile& file, std::int64_t tailBlocks,
                                const ControllerBindings& bindings) {
-    const std::int64_t endBlock = BlockSchedule(file).EndBlock();
+    const std::int64_t endBlock = EndBlock(file);
     if (endBlock + tailBlocks > kLongestMidiRenderBlocks)
         return Error{"the file and its tail last " + std::to_string(endBlock + tailBlocks) +
                      " blocks of 20 ms, more than the " +
