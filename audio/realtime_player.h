@@ -24,12 +24,12 @@ class MidiMapping;
 using Block = std::array<std::int16_t, kBlockSamples>;
 
 // The instrument as the audio callback plays it. It owns the synth state; the user
-// interface never touches that state but sends every input through a lock-free queue,
-// and the player applies what is queued between two blocks, in order, exactly as the
-// handlers used to apply it. It renders a block whenever the device needs samples,
-// carrying a part-used block over to the next call, and sends back through lock-free
-// queues what the interface needs: key colour changes and, while recording, the
-// rendered blocks.
+// interface never touches that state but sends every input through a lock-free queue, as
+// the engine's commands and the player's own few events, and the player applies what is
+// queued between two blocks, in order, through the one Instrument that every input plays. It
+// renders a block whenever the device needs samples, carrying a part-used block over to the next
+// call, and sends back through lock-free queues what the interface needs: key colour changes and,
+// while recording, the rendered blocks.
 //
 // MIDI reaches the player too and goes through its own mapping, at a block boundary as
 // every input does: by a queue of its own (the ALSA sequencer's, filled on its thread), or from the
