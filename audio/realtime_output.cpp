@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <thread>
 #include <utility>
 
@@ -72,8 +73,10 @@ public:
     }
 
     // The new stream plays silence until its first callback has named its thread and that
-    // thread runs at the priority the old one had; then the player goes over. Where the
-    // device takes one stream only, the owner opens a new output instead.
+    // thread runs at the priority the old one had; then the player leaves the old stream,
+    // and goes over to the new one once the old one's sound will have ended before the new
+    // one's can start. Where the device takes one stream only, the owner opens a new output
+    // instead.
     bool GrowInPlace(double bufferSeconds) override {
         if (retiring_)
             return false;
@@ -82,18 +85,27 @@ public:
             return false;
         std::unique_ptr<Feed> next = std::move(*opened);
         RaiseOnce(*next);
-        current_->live.store(false);
+        current_->liveFrom.store(kNever);
         while (current_->pulling.load())
             std::this_thread::yield();
-        next->live.store(true);
-        retireAt_ = std::chrono::steady_clock::now() + current_->latency + kRetireMargin;
+        // What the old stream holds: its buffer, or more where the server says so. The new
+        // stream, still filling, will hold its buffer when the player's first samples come:
+        // they must sound after the old stream's last, or the two are mixed (seen on a busy
+        // machine, where a stream held up by the server still played 6 ms into the next).
+        const auto held =
+            std::max(current_->latency, std::chrono::duration_cast<Clock::duration>(
+                                            std::chrono::duration<double>(current_->delay.load())));
+        const auto now = Clock::now();
+        const auto wait = std::max(held - next->latency, Clock::duration::zero()) + kHandoverMargin;
+        next->liveFrom.store((now + wait).time_since_epoch().count());
+        retireAt_ = now + held + kRetireMargin;
         retiring_ = std::exchange(current_, std::move(next));
         bufferSeconds_ = bufferSeconds;
         return true;
     }
 
     void Tend() override {
-        if (retiring_ && std::chrono::steady_clock::now() >= retireAt_)
+        if (retiring_ && Clock::now() >= retireAt_)
             retiring_.reset();
         RaiseOnce(*current_);
     }
@@ -105,6 +117,11 @@ private:
     // The sound server's own buffering beyond the latency PortAudio reports: what the old
     // stream still holds is heard within this once its buffer has drained.
     static constexpr std::chrono::milliseconds kRetireMargin{200};
+    // Between the old stream's last sound and the new one's first, for the error in the
+    // server's latency figures.
+    static constexpr std::chrono::milliseconds kHandoverMargin{5};
+    using Clock = std::chrono::steady_clock;
+    static constexpr Clock::rep kNever = std::numeric_limits<Clock::rep>::max();
     static constexpr int kLateLatencies = 2;
 
     // One PortAudio stream and what its callback keeps.
@@ -121,11 +138,15 @@ private:
         PortAudioStream& owner;
         PaStream* stream = nullptr;
         // What the stream's buffer holds when full: set before it starts.
-        std::chrono::steady_clock::duration latency{};
+        Clock::duration latency{};
         int latencyFrames = 0;
         bool priorityAsked = false;
-        // Whether the callback renders the player; only one feed of an output does.
-        std::atomic<bool> live{false};
+        // From when on the callback renders the player, on the steady clock; only one feed
+        // of an output does at a time.
+        std::atomic<Clock::rep> liveFrom{kNever};
+        // Seconds from the latest callback to the sound of its first sample, as the server
+        // tells it.
+        std::atomic<double> delay{0};
         // Whether the callback is inside the player now: the player goes over to another
         // feed only once this one has let it go.
         std::atomic<bool> pulling{false};
@@ -135,7 +156,7 @@ private:
         // The callback's thread alone uses these. Whether the previous callback was told of
         // an underflow: the callbacks that share one host buffer are all told of the same one.
         bool underflowing = false;
-        std::chrono::steady_clock::time_point lastCallback{};
+        Clock::time_point lastCallback{};
     };
 
     // Real-time scheduling for a feed's threads, once its first callback has named its own.
@@ -158,14 +179,14 @@ private:
         output.sampleFormat = paInt16;
         output.suggestedLatency = bufferSeconds;
         auto feed = std::make_unique<Feed>(*this);
-        feed->live.store(live);
+        feed->liveFrom.store(live ? Clock::rep{0} : kNever);
         PaError failure = Pa_OpenStream(&feed->stream, nullptr, &output, kSampleRate,
                                         kLowFramesPerBuffer, paNoFlag, Callback, feed.get());
         if (failure == paNoError)
             failure = Pa_SetStreamFinishedCallback(feed->stream, Finished);
         if (failure == paNoError) {
             if (const PaStreamInfo* info = Pa_GetStreamInfo(feed->stream)) {
-                feed->latency = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                feed->latency = std::chrono::duration_cast<Clock::duration>(
                     std::chrono::duration<double>(info->outputLatency));
                 feed->latencyFrames = static_cast<int>(info->outputLatency * kSampleRate);
             }
@@ -178,9 +199,8 @@ private:
             return PortAudioError(failure);
         }
         constexpr auto kFirstCallbackWithin = std::chrono::milliseconds(500);
-        const auto giveUpAt = std::chrono::steady_clock::now() + kFirstCallbackWithin;
-        while (feed->thread.load(std::memory_order_acquire) == 0 &&
-               std::chrono::steady_clock::now() < giveUpAt)
+        const auto giveUpAt = Clock::now() + kFirstCallbackWithin;
+        while (feed->thread.load(std::memory_order_acquire) == 0 && Clock::now() < giveUpAt)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return feed;
     }
@@ -195,17 +215,21 @@ private:
     // to 1.1 times it late were heard as nothing), hence twice. The callbacks cut from one
     // host buffer all carry the flag of the same underflow.
     static int Callback(const void*, void* output, unsigned long frames,
-                        const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags status, void* self) {
+                        const PaStreamCallbackTimeInfo* time, PaStreamCallbackFlags status,
+                        void* self) {
         auto& feed = *static_cast<Feed*>(self);
         if (feed.thread.load(std::memory_order_relaxed) == 0)
             feed.thread.store(CurrentThreadId(), std::memory_order_release);
-        const auto now = std::chrono::steady_clock::now();
-        const bool late = feed.lastCallback != std::chrono::steady_clock::time_point{} &&
+        const auto now = Clock::now();
+        const bool late = feed.lastCallback != Clock::time_point{} &&
                           now - feed.lastCallback > kLateLatencies * feed.latency;
         feed.lastCallback = now;
         const bool underflow = (status & paOutputUnderflow) != 0;
+        if (time && time->outputBufferDacTime > time->currentTime)
+            feed.delay.store(time->outputBufferDacTime - time->currentTime,
+                             std::memory_order_relaxed);
         feed.pulling.store(true);
-        if (feed.live.load()) {
+        if (now.time_since_epoch().count() >= feed.liveFrom.load()) {
             if (late || (underflow && !feed.underflowing))
                 feed.owner.underruns_.fetch_add(1, std::memory_order_relaxed);
             feed.owner.Pull(static_cast<std::int16_t*>(output), static_cast<int>(frames));
@@ -229,7 +253,7 @@ private:
     std::unique_ptr<Feed> current_;
     // The feed the player has left, closed at retireAt_.
     std::unique_ptr<Feed> retiring_;
-    std::chrono::steady_clock::time_point retireAt_{};
+    Clock::time_point retireAt_{};
     std::atomic<long> underruns_{0};
 };
 
