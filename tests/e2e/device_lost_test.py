@@ -146,9 +146,10 @@ class DeviceLostAndBack(unittest.TestCase):
 
                 pulse.start()  # in the same private directory, at the same address
                 with session.capture() as after:
-                    time.sleep(BACK_WITHIN)
+                    harness.wait_until(lambda: sounding(after.live_samples()),
+                                       'sound once the server was back', timeout=BACK_WITHIN)
+                    time.sleep(1.0)
                 self.assertIsNone(program.poll(), 'the program ended')
-                self.assertTrue(sounding(after.samples), 'no sound once the server was back')
                 last_second = after.samples[-2 * harness.RATE:]
                 self.assertTrue(sounding(last_second), 'the sound stopped again')
                 session.run(['xdotool', 'keyup', '52'])
