@@ -36,6 +36,12 @@ def dismiss(session, program, window):
     session.run(['xdotool', 'windowfocus', '--sync', window])
 
 
+def sound_comes(capture, what):
+    """Waits, BACK_WITHIN at most, until the capture has caught some sound."""
+    harness.wait_until(lambda: harness.first_sound(b''.join(capture.pieces), width=4) is not None,
+                       what, timeout=BACK_WITHIN)
+
+
 def start_without_jack_layer(session):
     """The program loads JACK's own library, which finds no server: --audio=auto goes on
     to PipeWire, as on a desktop without a JACK server. The test's tools keep the layer."""
@@ -97,7 +103,7 @@ class NativePipeWire(unittest.TestCase):
             server.start()
             session.run(['xdotool', 'keydown', '52'])
             with session.jack_capture(PORT) as after:
-                time.sleep(BACK_WITHIN)
+                sound_comes(after, 'sound once the server had come')
             session.run(['xdotool', 'keyup', '52'])
             self.assertIsNone(program.poll(), 'the program ended')
             self.assertIsNotNone(harness.first_sound(after.samples),
@@ -118,7 +124,7 @@ class NativePipeWire(unittest.TestCase):
             server.stop()
             server.start()
             with session.jack_capture(PORT) as after:
-                time.sleep(BACK_WITHIN)
+                sound_comes(after, 'sound once the server was back')
             self.assertIsNone(program.poll(), 'the program ended')
             self.assertIsNotNone(harness.first_sound(after.samples),
                                  'no sound once the server was back')
