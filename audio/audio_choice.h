@@ -11,7 +11,7 @@ namespace morvane {
 
 enum class Latency {
     Low,     // render in the device's callback, a few milliseconds ahead
-    Classic, // the ring of 51 buffers, 5 in flight, refilled on the owner's thread
+    Classic, // PortAudio in blocks of 441, five rendered ahead behind half a second of silence
 };
 
 // How a program plays: the latency mode and, for the low one, the audio interface.
@@ -25,7 +25,7 @@ struct AudioChoice {
 std::optional<Latency> ParseLatency(std::string_view text);
 std::optional<AudioApi> ParseAudioApi(std::string_view text);
 
-// The classic ring plays through PortAudio's default device alone: a choice of
+// The classic mode plays through PortAudio's default device alone: a choice of
 // interface with it would be ignored, so it is refused.
 Status CheckAudioChoice(const AudioChoice& choice);
 

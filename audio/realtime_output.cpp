@@ -27,8 +27,9 @@ constexpr int kHeardMarginFrames = kSampleRate / 20;
 // stream still held.
 class PortAudioStream final : public RealtimeOutput {
 public:
-    explicit PortAudioStream(double bufferSeconds)
-        : bufferSeconds_(bufferSeconds > 0 ? bufferSeconds : kLowSuggestedLatencySeconds) {}
+    PortAudioStream(double bufferSeconds, unsigned long framesPerBuffer)
+        : bufferSeconds_(bufferSeconds > 0 ? bufferSeconds : kLowSuggestedLatencySeconds),
+          framesPerBuffer_(framesPerBuffer > 0 ? framesPerBuffer : kLowFramesPerBuffer) {}
 
     ~PortAudioStream() override {
         retiring_.reset();
@@ -63,7 +64,7 @@ public:
         OutputHealth health{.output = "PortAudio",
                             .device = deviceName_,
                             .rate = kSampleRate,
-                            .bufferFrames = static_cast<int>(kLowFramesPerBuffer),
+                            .bufferFrames = static_cast<int>(framesPerBuffer_),
                             .latencyFrames = current_->latencyFrames,
                             .realtime = std::nullopt,
                             .underruns = Underruns()};
@@ -181,7 +182,7 @@ private:
         auto feed = std::make_unique<Feed>(*this);
         feed->liveFrom.store(live ? Clock::rep{0} : kNever);
         PaError failure = Pa_OpenStream(&feed->stream, nullptr, &output, kSampleRate,
-                                        kLowFramesPerBuffer, paNoFlag, Callback, feed.get());
+                                        framesPerBuffer_, paNoFlag, Callback, feed.get());
         if (failure == paNoError)
             failure = Pa_SetStreamFinishedCallback(feed->stream, Finished);
         if (failure == paNoError) {
@@ -248,6 +249,7 @@ private:
     }
 
     double bufferSeconds_;
+    unsigned long framesPerBuffer_;
     std::string deviceName_;
     bool initialised_ = false;
     std::unique_ptr<Feed> current_;
@@ -353,8 +355,8 @@ private:
     std::unique_ptr<PipeWireOutput> output_;
 };
 
-Result<std::unique_ptr<RealtimeOutput>> OpenPortAudio(double bufferSeconds) {
-    auto stream = std::make_unique<PortAudioStream>(bufferSeconds);
+Result<std::unique_ptr<RealtimeOutput>> OpenPortAudio(const RealtimeOutputOptions& options) {
+    auto stream = std::make_unique<PortAudioStream>(options.bufferSeconds, options.framesPerBuffer);
     if (Status started = stream->Start(); !started)
         return started.error();
     return std::unique_ptr<RealtimeOutput>(std::move(stream));
@@ -379,7 +381,7 @@ Result<std::unique_ptr<RealtimeOutput>> OpenPipeWire(bool connect, double buffer
 Result<std::unique_ptr<RealtimeOutput>> RealtimeOutput::Open(const RealtimeOutputOptions& options) {
     switch (options.api) {
     case AudioApi::PortAudio:
-        return OpenPortAudio(options.bufferSeconds);
+        return OpenPortAudio(options);
     case AudioApi::Jack:
         return OpenJack(options);
     case AudioApi::PipeWire:
@@ -389,7 +391,7 @@ Result<std::unique_ptr<RealtimeOutput>> RealtimeOutput::Open(const RealtimeOutpu
             return jack;
         if (auto pipeWire = OpenPipeWire(options.connect, options.bufferSeconds))
             return pipeWire;
-        return OpenPortAudio(options.bufferSeconds);
+        return OpenPortAudio(options);
     }
     return Error{"no such audio interface"};
 }
@@ -419,5 +421,9 @@ template <typename Sample> void RealtimeOutput::Pull(Sample* out, int frames) no
     else
         std::fill(out, out + frames, Sample{});
 }
+
+// A device may be written in any translation unit, a test's included.
+template void RealtimeOutput::Pull(std::int16_t* out, int frames) noexcept;
+template void RealtimeOutput::Pull(float* out, int frames) noexcept;
 
 } // namespace morvane

@@ -31,6 +31,8 @@ struct RealtimeOutputOptions {
     // The buffer asked of PortAudio (its suggested latency) or PipeWire (its quantum);
     // 0 for the interface's own default below. JACK's server sets its own.
     double bufferSeconds = 0;
+    // PortAudio: the frames of each callback; 0 for the low-latency mode's below.
+    unsigned long framesPerBuffer = 0;
 };
 
 // PortAudio's buffer for the low-latency mode: 64 frames (2.9 ms) a callback and 20 ms
@@ -38,7 +40,7 @@ struct RealtimeOutputOptions {
 // a key reaches the sound server in 26 ms (median), against 43 ms with 30 ms suggested;
 // a five-note chord played 20 s without a gap with both cores busy, where 10 ms and
 // 5 ms gave over a hundred gaps. Over a whole minute of busy cores the machine stalled
-// now and then for hundreds of milliseconds, which gapped 30 ms and the classic ring's
+// now and then for hundreds of milliseconds, which gapped 30 ms and the classic mode's
 // 160 ms alike: no buffer that keeps a key playable covers that. The engine's 441-sample
 // blocks need not match the device's buffers: the player carries the rest of a block
 // over to the next callback.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <span>
+#include <string>
 #include <type_traits>
 #include <variant>
 
@@ -39,6 +40,20 @@ Status RealtimePlayer::UseDeviceRate(int deviceRate) {
         return resampler.error();
     resampler_ = std::move(*resampler);
     lastSoundFrame_.store(framesOut_.load());
+    return {};
+}
+
+Status RealtimePlayer::KeepLead(const BlockLead& lead) {
+    if (lead.blocks < 0 || lead.silent < 0 || lead.blocks > kLeadCapacity ||
+        lead.silent > kLeadCapacity)
+        return Error{"a lead of " + std::to_string(std::max(lead.blocks, lead.silent)) +
+                     " blocks is more than the player keeps"};
+    lead_ = lead;
+    leadFirst_ = 0;
+    leadCount_ = lead.silent;
+    for (int i = 0; i < leadCount_; ++i)
+        leadBlocks_[i].fill(0);
+    leadIsSound_.reset();
     return {};
 }
 
@@ -200,7 +215,7 @@ bool RealtimePlayer::FillBlock() {
             return false;
         }
         if (std::holds_alternative<EndOfScore>(*event)) {
-            ended_.store(true, std::memory_order_release);
+            EndRendering();
             return false;
         }
         if (const auto* render = std::get_if<RenderBlocks>(&*event))
@@ -212,13 +227,19 @@ bool RealtimePlayer::FillBlock() {
     return true;
 }
 
+void RealtimePlayer::EndRendering() {
+    renderingEnded_ = true;
+    if (leadCount_ == 0)
+        ended_.store(true, std::memory_order_release);
+}
+
 bool RealtimePlayer::NextBlock(std::int16_t* block) {
     SendWaitingPanelActions();
     if (stopped_.load(std::memory_order_acquire)) {
-        ended_.store(true, std::memory_order_release);
+        EndRendering();
         return false;
     }
-    if (ended_.load(std::memory_order_relaxed) || !FillBlock())
+    if (renderingEnded_ || !FillBlock())
         return false;
     const BlockResult result = RenderBlock(*state_, block);
     if (result.EndedKeys.any() && !colours_.Push(KeyColourChanges{KeySet{}, result.EndedKeys}))
@@ -232,6 +253,44 @@ bool RealtimePlayer::NextBlock(std::int16_t* block) {
     return true;
 }
 
+// The block rendered here is heard behind those already in the lead, as a block queued
+// at a device is heard behind those queued before it. Once rendering has ended the
+// silence the lead started with is no longer worth waiting for.
+bool RealtimePlayer::NextFromLead() {
+    if (stopped_.load(std::memory_order_acquire))
+        renderingEnded_ = true;
+    while (!renderingEnded_ && leadCount_ < lead_.blocks) {
+        const int slot = (leadFirst_ + leadCount_) % kLeadCapacity;
+        if (!NextBlock(leadBlocks_[slot].data()))
+            break;
+        leadIsSound_[slot] = true;
+        ++leadCount_;
+    }
+    const auto dropOldest = [this] {
+        leadIsSound_[leadFirst_] = false;
+        leadFirst_ = (leadFirst_ + 1) % kLeadCapacity;
+        --leadCount_;
+    };
+    while (renderingEnded_ && leadCount_ > 0 && !leadIsSound_[leadFirst_])
+        dropOldest();
+    if (leadCount_ == 0) {
+        if (renderingEnded_)
+            ended_.store(true, std::memory_order_release);
+        return false;
+    }
+    block_ = leadBlocks_[leadFirst_];
+    blockIsSound_ = leadIsSound_[leadFirst_];
+    dropOldest();
+    return true;
+}
+
+bool RealtimePlayer::NextDeviceBlock() {
+    if (lead_.blocks > 0)
+        return NextFromLead();
+    blockIsSound_ = NextBlock(block_.data());
+    return blockIsSound_;
+}
+
 template <typename Sample>
 void RealtimePlayer::RenderAny(Sample* out, int frames, PeriodMidi* midi) noexcept {
     const std::uint64_t start = framesOut_.load(std::memory_order_relaxed);
@@ -239,9 +298,10 @@ void RealtimePlayer::RenderAny(Sample* out, int frames, PeriodMidi* midi) noexce
     while (done < frames) {
         if (blockUsed_ == kBlockSamples) {
             ApplyMidiUpTo(midi, done);
-            blockIsSound_ = NextBlock(block_.data());
-            if (!blockIsSound_)
+            if (!NextDeviceBlock()) {
+                blockIsSound_ = false;
                 block_.fill(0);
+            }
             blockUsed_ = 0;
         }
         const Resampler::Progress progress =

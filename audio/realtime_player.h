@@ -23,6 +23,15 @@ class MidiMapping;
 
 using Block = std::array<std::int16_t, kBlockSamples>;
 
+// Rendered blocks kept between the player and the device, as the classic mode plays: the
+// device takes the oldest, and the player renders a block whenever fewer than blocks are
+// ahead of the device, the one playing included. It starts with silent blocks of silence,
+// so the first rendered block is heard behind them.
+struct BlockLead {
+    int blocks = 0;
+    int silent = 0;
+};
+
 // The instrument as the audio callback plays it. It owns the synth state; the user
 // interface never touches that state but sends every input through a lock-free queue, as
 // the engine's commands and the player's own few events, and the player applies what is
@@ -41,7 +50,7 @@ using Block = std::array<std::int16_t, kBlockSamples>;
 //
 // Two threads, and the sequencer's: the producer (the user interface) calls Send,
 // SetRecording and the Pop... calls; the sequencer's thread calls SendSequencerMidi; the consumer
-// (the audio callback, or the interface itself for the classic ring) calls Apply, NextBlock and
+// (the audio callback, or the interface itself while no device plays) calls Apply, NextBlock and
 // Render, none of which locks, allocates, logs or makes a system call.
 //
 // Live players render for ever and apply whatever has arrived. A scored player (the
@@ -61,6 +70,8 @@ public:
     static constexpr std::size_t kPanelActionCapacity = 512;
     // Two seconds of a dense controller sweep from the sequencer.
     static constexpr std::size_t kSequencerCapacity = 1024;
+    // The classic mode's 26 silent blocks and 5 in flight, with room to spare.
+    static constexpr int kLeadCapacity = 32;
 
     // Starts from the running state of start-up and the given sound; deviceRate is the
     // rate Render(float) and Render(int16) produce (22050 passes the samples through).
@@ -72,6 +83,12 @@ public:
     // Only while no device pulls from the player. Fails, changing nothing, for a rate the
     // resampler cannot reach.
     Status UseDeviceRate(int deviceRate);
+
+    // From now on the device plays through a lead of rendered blocks (none: renders as it
+    // plays), starting again with its silence: at the start, or for a device back after a
+    // loss. Only while no device pulls from the player. Fails, changing nothing, for a
+    // lead longer than the player keeps.
+    Status KeepLead(const BlockLead& lead);
 
     // The MIDI channel listened to, 1..16, or all when empty; and the controllers that
     // move sliders. Only before the player is attached to a device.
@@ -107,7 +124,8 @@ public:
     long ColourOverflows() const { return colourOverflows_.load(); }
     long PanelActionOverflows() const { return panelActionOverflows_.load(); }
     long Starved() const { return starved_.load(); }
-    // A scored player has rendered its last block, or a live one was stopped.
+    // A scored player has rendered its last block, or a live one was stopped, and the
+    // lead has played out.
     bool Ended() const { return ended_.load(std::memory_order_acquire); }
     // Samples handed to the device so far, the silence after the end included.
     std::uint64_t FramesOut() const { return framesOut_.load(std::memory_order_acquire); }
@@ -150,6 +168,12 @@ private:
     template <typename MidiCommand> void ApplyMidiCommand(const MidiCommand& command);
     void ApplyMidiUpTo(PeriodMidi* midi, int frame);
     bool FillBlock();
+    // Renders what the lead lacks and takes its oldest block into block_ and
+    // blockIsSound_: false, leaving them alone, when the lead is empty.
+    bool NextFromLead();
+    // The next block for the device, through the lead or straight from the renderer.
+    bool NextDeviceBlock();
+    void EndRendering();
     template <typename Sample> void RenderAny(Sample* out, int frames, PeriodMidi* midi) noexcept;
 
     Pace pace_;
@@ -177,6 +201,14 @@ private:
     Block block_{};
     int blockUsed_ = kBlockSamples; // samples of block_ already handed to the resampler
     bool blockIsSound_ = false;
+    // No more blocks will be rendered; ended_ follows once the lead is empty.
+    bool renderingEnded_ = false;
+    // A ring of rendered blocks, oldest at leadFirst_; silent ones are no sound.
+    BlockLead lead_{};
+    std::array<Block, kLeadCapacity> leadBlocks_{};
+    std::bitset<kLeadCapacity> leadIsSound_;
+    int leadFirst_ = 0;
+    int leadCount_ = 0;
     std::unique_ptr<MidiMapping> midi_;
     // The keys MIDI holds down: the stuck-key sweep, which knows only the keyboard and
     // the mouse, must leave them sounding.

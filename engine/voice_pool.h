@@ -6,7 +6,7 @@
 // Turns key indices into sounding voices. At most five notes sound; a sixth steals
 // the voice released longest ago, or else the one started longest ago. Each operation
 // returns how the key buttons' faces change and calls nothing outside the engine; the
-// caller holds the AudioLock around every operation.
+// one thread that renders the state calls them, between blocks.
 namespace morvane {
 
 KeyColourChanges NoteOn(RunningState& s, int key);

@@ -13,7 +13,6 @@
 #include "audio/realtime_output.h"
 #include "audio/realtime_player.h"
 #include "audio/wav_recorder.h"
-#include "audio/wave_out.h"
 #include "base/ascii.h"
 #include "settings/midi_bindings_file.h"
 #include "tools/midi_score.h"
@@ -129,10 +128,15 @@ Status RenderToFile(const RenderStart& start, const score::Score& score, int rat
     return {};
 }
 
+// The gaps heard in a score played to the end; or the device's message.
+struct Played {
+    long underruns = 0;
+};
+using PlayOutcome = Result<Played>;
+
 // Renders in the device's callback, feeding the score as the queue makes room, until
 // the last sample has been heard or the device is gone.
-PlayOutcome PlayWithLowLatency(RealtimeOutput& output, RealtimePlayer& player,
-                               ScoreFeeder& feeder) {
+PlayOutcome PlayInCallback(RealtimeOutput& output, RealtimePlayer& player, ScoreFeeder& feeder) {
     constexpr auto kFeedInterval = std::chrono::milliseconds(5);
     // A device that takes no samples for this long is stuck.
     constexpr auto kStallLimit = std::chrono::seconds(2);
@@ -159,38 +163,34 @@ PlayOutcome PlayWithLowLatency(RealtimeOutput& output, RealtimePlayer& player,
     return Played{.underruns = output.Underruns() + player.Starved()};
 }
 
-// Both latency modes render through the same player as the synthesizer: with the
-// classic ring on this thread, one block at each completion.
+// Both latency modes render through the same player as the synthesizer, in the
+// device's callback: the classic one through its lead of rendered blocks.
 PlayOutcome PlayThroughPlayer(const RenderStart& start, const score::Score& score,
-                              const AudioChoice& audio, const ClassicPlayer& classicPlayer) {
-    std::unique_ptr<RealtimeOutput> output;
-    if (audio.latency == Latency::Low) {
-        // A score player is no instrument: a note sent to it would sound in the score.
-        RealtimeOutputOptions options = audio.output;
-        options.midiInput = false;
-        Result<std::unique_ptr<RealtimeOutput>> opened = RealtimeOutput::Open(options);
-        if (!opened)
-            return Error{WithReason(kOpenError, opened.error())};
-        output = std::move(*opened);
-    }
-    Result<std::unique_ptr<RealtimePlayer>> player = RealtimePlayer::Create(
-        start.sound, RealtimePlayer::Pace::Scored, output ? output->SampleRate() : kSampleRate);
+                              const AudioChoice& audio, const OutputOpener& open) {
+    const AudioSessionSetup setup =
+        audio.latency == Latency::Low ? LowLatencySession(audio.output) : ClassicSession();
+    // A score player is no instrument: a note sent to it would sound in the score.
+    RealtimeOutputOptions options = setup.output;
+    options.midiInput = false;
+    Result<std::unique_ptr<RealtimeOutput>> output = open(options);
+    if (!output)
+        return Error{WithReason(kOpenError, output.error())};
+    Result<std::unique_ptr<RealtimePlayer>> player =
+        RealtimePlayer::Create(start.sound, RealtimePlayer::Pace::Scored, (*output)->SampleRate());
     if (!player)
         return Error{WithReason(kOpenError, player.error())};
+    if (Status kept = (*player)->KeepLead(setup.lead); !kept)
+        return Error{WithReason(kOpenError, kept.error())};
     ScoreFeeder feeder(start, score);
-    if (output) {
-        PlayOutcome outcome = PlayWithLowLatency(*output, **player, feeder);
-        // The callbacks stop before the player goes.
-        output.reset();
-        return outcome;
-    }
-    return classicPlayer(
-        [&](std::int16_t* block) { return NextScoreBlock(**player, feeder, block); });
+    PlayOutcome outcome = PlayInCallback(**output, **player, feeder);
+    // The callbacks stop before the player goes.
+    output->reset();
+    return outcome;
 }
 
 int PlayAloud(const RenderStart& start, const score::Score& score, const AudioChoice& audio,
-              const ClassicPlayer& classicPlayer, std::ostream& errors) {
-    PlayOutcome outcome = PlayThroughPlayer(start, score, audio, classicPlayer);
+              const OutputOpener& open, std::ostream& errors) {
+    PlayOutcome outcome = PlayThroughPlayer(start, score, audio, open);
     if (!outcome) {
         std::istringstream lines(outcome.error().message);
         for (std::string line; std::getline(lines, line);)
@@ -208,7 +208,7 @@ int PlayAloud(const RenderStart& start, const score::Score& score, const AudioCh
 } // namespace
 
 int RunRenderJob(const RenderJob& job, std::istream& input, std::ostream& output,
-                 std::ostream& errors, const ClassicPlayer& player) {
+                 std::ostream& errors, const OutputOpener& open) {
     auto fail = [&](const Error& error) {
         errors << error.message << '\n';
         return kExitFailure;
@@ -236,7 +236,7 @@ int RunRenderJob(const RenderJob& job, std::istream& input, std::ostream& output
         return fail(start.error());
 
     if (job.play)
-        return PlayAloud(*start, score, job.audio, player, errors);
+        return PlayAloud(*start, score, job.audio, open, errors);
     if (toStandardOutput) {
         Status played =
             RenderScore(*start, score, job.rate, *frames, [&output](std::string_view bytes) {

@@ -5,7 +5,6 @@
 #include <functional>
 #include <string_view>
 
-#include "audio/block_player.h"
 #include "base/result.h"
 
 // Renders at a rate other than the engine's own, for a file to drop into a project that
@@ -22,6 +21,10 @@ inline constexpr int kHighestRenderRate = 384000;
 // out of its filter whole. At the engine's own rate the samples themselves; none for
 // none. An error if the resampler cannot run at rate.
 Result<std::uint64_t> FramesAtRate(std::uint64_t engineSamples, int rate);
+
+// Fills the next block of kBlockSamples samples and returns true, or returns false when
+// there is nothing more to play.
+using NextBlock = std::function<bool(std::int16_t* block)>;
 
 // Takes the bytes of one piece of the render at a time; an error stops the render.
 using ByteSink = std::function<Status(std::string_view bytes)>;

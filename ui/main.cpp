@@ -15,7 +15,7 @@
 #include <variant>
 #include <vector>
 
-#include "audio/portaudio_wave_out.h"
+#include "audio/audio_session.h"
 #include "settings/file_locations.h"
 #include "settings/ini_file.h"
 #include "ui/display_check.h"
@@ -131,18 +131,16 @@ int main(int argc, char** argv) {
         managed ? morvane::FileLocations{morvane::SettingsFilePath(managed->session.directory),
                                          managed->session.directory}
                 : ProgramFileLocations();
-    morvane::MainWindowSetup setup{nullptr, files.settingsFile, files.recordingDirectory,
-                                   {},      std::nullopt,       options.midiChannel,
+    morvane::MainWindowSetup setup{audio.latency == morvane::Latency::Classic
+                                       ? morvane::ClassicSession()
+                                       : morvane::LowLatencySession(audio.output),
+                                   files.settingsFile,
+                                   files.recordingDirectory,
+                                   {},
+                                   options.midiChannel,
                                    true};
-    if (audio.latency == morvane::Latency::Classic) {
-        auto device = std::make_unique<morvane::PortAudioWaveOut>();
-        device->DeliverThroughEventLoop();
-        setup.device = std::move(device);
-    } else {
-        setup.lowLatency = audio.output;
-        if (managed)
-            setup.lowLatency->jackClientName = managed->session.clientId;
-    }
+    if (managed)
+        setup.audio.output.jackClientName = managed->session.clientId;
     morvane::MainWindow window(std::move(setup));
     StallTheUserInterfaceIfAsked(&window);
     instance.SetShowRequestHandler([&window] { morvane::BringToFront(window); });

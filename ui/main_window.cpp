@@ -39,13 +39,9 @@ const char* const kStopCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "中�
 const char* const kLearnCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "MIDI学習");
 const char* const kForgetCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "MIDI学習を解除");
 
-// How often the low-latency mode brings back key colours and passes on the panel's
-// sound: a quarter of a block, well below what an eye or an ear notices.
+// How often the window brings back key colours and passes on the panel's sound: a
+// quarter of a block, well below what an eye or an ear notices.
 constexpr int kReturnIntervalMs = 5;
-// How often a lost device is tried again.
-constexpr std::chrono::seconds kReopenInterval{1};
-// A device that has not played out what it had by then is stuck: the window closes anyway.
-constexpr std::chrono::seconds kLongestDrain{1};
 // How often an open About box shows the audio path's figures anew.
 constexpr std::chrono::milliseconds kHealthInterval{500};
 
@@ -108,11 +104,10 @@ MainWindow::MainWindow(MainWindowSetup setup, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
-      controls_(sound_), tuning_(sound_), device_(std::move(setup.device)),
-      settingsFile_(std::move(setup.settingsFile)),
+      controls_(sound_), tuning_(sound_), settingsFile_(std::move(setup.settingsFile)),
       recordingDirectory_(std::move(setup.recordingDirectory)),
-      showError_(std::move(setup.showError)), lowLatency_(setup.lowLatency),
-      midiChannel_(setup.midiChannel), openSequencer_(setup.openSequencer) {
+      showError_(std::move(setup.showError)), midiChannel_(setup.midiChannel),
+      openSequencer_(setup.openSequencer) {
     errorBoxes_ = new ErrorBoxes(this);
     if (!showError_)
         showError_ = [this](const std::string& message) {
@@ -123,21 +118,15 @@ MainWindow::MainWindow(MainWindowSetup setup, QWidget* parent)
         if (closed_)
             close();
     });
-    BlockSource& source = *this;
     ErrorReporter& errors = *this;
-    WaveOutOwner& owner = *this;
-    if (!lowLatency_)
-        waveOut_ = std::make_unique<WaveOut>(*device_, source, errors, owner);
     recorder_ = std::make_unique<WavRecorder>(recordingDirectory_.string(), errors);
-    // The classic ring hands its blocks to the recorder itself; in low-latency mode a
-    // thread of its own writes them, and may stop the recording from there.
+    // The recorder's thread writes the blocks, and may stop the recording from there.
     recorder_->SetRecordingListener([this](bool recording) {
         QMetaObject::invokeMethod(this, [this, recording] { ShowRecording(recording); });
     });
-    if (waveOut_)
-        waveOut_->SetRecorder(recorder_.get());
+    audio_ = std::make_unique<AudioSession>(std::move(setup.audio), *recorder_, errors);
     returnTimer_.setTimerType(Qt::PreciseTimer);
-    connect(&returnTimer_, &QTimer::timeout, this, &MainWindow::CheckLowLatencyOutput);
+    connect(&returnTimer_, &QTimer::timeout, this, &MainWindow::TendAudio);
     presets_ = std::make_unique<PresetGroup>(controls_, settingsFile_);
 
     setFont(CaptionFont());
@@ -213,7 +202,7 @@ void MainWindow::Start() {
     LoadFirstPreset();
     LoadBindings();
     const bool playing = OpenAudio();
-    if (openSequencer_ && (!output_ || !output_->TakesMidi()))
+    if (openSequencer_ && player_ && !audio_->TakesMidi())
         OpenSequencer();
     if (playing)
         input_->StartSweep();
@@ -221,37 +210,26 @@ void MainWindow::Start() {
 
 // The player starts from the first preset's sound. True when the device plays: only
 // then does the stuck-key sweep start. Without a device the player still takes every
-// input on this thread, so that the keys light up as they always have.
+// input on this thread, so that the keys light up as they always have, and the sweep
+// starts with the device once it comes.
 bool MainWindow::OpenAudio() {
-    std::optional<Error> notOpened;
-    if (lowLatency_) {
-        Result<std::unique_ptr<RealtimeOutput>> opened = RealtimeOutput::Open(*lowLatency_);
-        if (opened)
-            output_ = std::move(*opened);
-        else
-            notOpened = opened.error();
-    }
-    if (!CreatePlayer(output_ ? output_->SampleRate() : kSampleRate)) {
-        output_.reset();
+    const Status opened = audio_->Open();
+    if (!CreatePlayer(audio_->DeviceRate())) {
+        audio_->Close();
         return false;
     }
-    if (output_) {
-        StartOutput();
+    if (Status started = audio_->Start(*player_); !started) {
+        ShowError(WithReason(kOpenError, started.error()));
+        audio_->Close();
+        return false;
+    }
+    returnTimer_.start(kReturnIntervalMs);
+    if (opened)
         return true;
-    }
-    if (lowLatency_) {
-        // A user who starts the program before the sound server gets sound when it comes:
-        // the device is tried again as a lost one is, while the program goes on.
-        outputLost_ = true;
-        nextReopen_ = std::chrono::steady_clock::now() + kReopenInterval;
-        returnTimer_.start(kReturnIntervalMs);
-        ShowError(
-            WithReason(kOpenError, *notOpened) + "\n" +
-            tr("サウンドサーバーを起動してください。起動すると Morvane は自動的に接続します。")
-                .toStdString());
-        return false;
-    }
-    return waveOut_ && waveOut_->OpenOutput();
+    ShowError(WithReason(kOpenError, opened.error()) + "\n" +
+              tr("サウンドサーバーを起動してください。起動すると Morvane は自動的に接続します。")
+                  .toStdString());
+    return false;
 }
 
 bool MainWindow::CreatePlayer(int deviceRate) {
@@ -269,23 +247,8 @@ bool MainWindow::CreatePlayer(int deviceRate) {
     return true;
 }
 
-// The callback only ever touches the player and its state: kept in memory, where the
-// system allows, they never wait for a page to come back from swap.
-void MainWindow::StartOutput() {
-    LockInMemory(player_.get(), sizeof(RealtimePlayer));
-    LockInMemory(&player_->State(), sizeof(SynthState));
-    if (!recorderThread_)
-        recorderThread_ = std::make_unique<RecorderThread>(*player_, *recorder_);
-    growth_.Restart(std::chrono::steady_clock::now());
-    output_->Attach(*player_);
-    if (!returnTimer_.isActive())
-        returnTimer_.start(kReturnIntervalMs);
-    if (!input_->SweepRunning())
-        input_->StartSweep();
-}
-
-// With the classic ring (or no device) this thread renders too, so the event is applied
-// at once, as the handlers always did; the callback takes it at its next block.
+// The callback takes the event at its next block; without a device this thread applies
+// it at once.
 void MainWindow::SendEvent(const PlayerEvent& event) {
     if (!player_)
         return;
@@ -293,7 +256,7 @@ void MainWindow::SendEvent(const PlayerEvent& event) {
     if (player_->SendOrKeep(event) && !std::exchange(waitingTold_, true))
         std::cerr << "morvane: input came faster than the sound takes it; it is played a "
                      "moment late, and none of it is lost\n";
-    if (!output_) {
+    if (!audio_->Playing()) {
         ApplyHere();
         DrainReturnQueues();
     }
@@ -310,8 +273,8 @@ void MainWindow::ApplyHere() {
 
 // Without a sequencer the program plays on from the keyboard and JACK; saying so once
 // is enough, as a box at every start would be a nuisance in a container. The messages go
-// to the player on the sequencer's thread; while this thread renders or takes the input
-// itself (the classic ring, or no device), the timer hands them on.
+// to the player on the sequencer's thread; while no device plays, the timer applies them
+// here.
 void MainWindow::OpenSequencer() {
     Result<std::unique_ptr<SequencerInput>> opened = SequencerInput::Open(*player_);
     if (!opened) {
@@ -319,15 +282,6 @@ void MainWindow::OpenSequencer() {
         return;
     }
     sequencer_ = std::move(*opened);
-    connect(&sequencerTimer_, &QTimer::timeout, this, &MainWindow::TakeSequencerMidi);
-    sequencerTimer_.start(kReturnIntervalMs);
-}
-
-void MainWindow::TakeSequencerMidi() {
-    if (output_ || closed_)
-        return;
-    ApplyHere();
-    DrainReturnQueues();
 }
 
 QMenu* MainWindow::MidiLearnMenu(ControlId id) {
@@ -383,7 +337,7 @@ void MainWindow::ApplyPanelAction(const PanelAction& action) {
 }
 
 // The whole sound goes over as one value whenever it differs from what the player has:
-// before every key, before every block of the ring, and on the low-latency timer, so a
+// before every key and on the timer, so a
 // preset load is never heard half done. It goes again once the panel has shown what MIDI
 // did: the player drops a sound taken before that.
 void MainWindow::SyncSound() {
@@ -393,7 +347,7 @@ void MainWindow::SyncSound() {
     player_->SendOrKeep(PanelSound{SetSound{sound_}, panelActionsSeen_});
     sentSound_ = sound_;
     sentPanelActionsSeen_ = panelActionsSeen_;
-    if (!output_)
+    if (!audio_->Playing())
         ApplyHere();
 }
 
@@ -406,110 +360,34 @@ void MainWindow::DrainReturnQueues() {
     }
 }
 
-void MainWindow::CheckLowLatencyOutput() {
+void MainWindow::TendAudio() {
+    if (!player_ || closed_)
+        return;
     SyncSound();
     player_->SendWaiting();
+    audio_->Tend();
+    if (!audio_->Playing())
+        ApplyHere();
     DrainReturnQueues();
-    if (output_) {
-        if (std::optional<Error> loss = output_->Loss())
-            LoseOutput(*loss);
-        else
-            TendOutput();
-    } else if (reopening_.valid()) {
-        if (reopening_.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
-            TakeReopened(reopening_.get());
-    } else if (outputLost_ && std::chrono::steady_clock::now() >= nextReopen_) {
-        TryReopen();
-    }
+    if (audio_->Playing() && !input_->SweepRunning())
+        input_->StartSweep();
     if (AboutBox->isVisible() && std::chrono::steady_clock::now() >= nextHealthShown_)
         ShowHealth();
     // A box the close raises keeps the window up until it is answered; the device is
     // released before.
-    if (drainRequested_ &&
-        (!output_ || output_->Heard() || std::chrono::steady_clock::now() >= drainDeadline_)) {
+    if (drainRequested_ && audio_->Drained()) {
         returnTimer_.stop();
         close();
     }
 }
 
-// Told once. Until the device is back the player takes its input on this thread, as
-// without a device; the callbacks have stopped, so the queue changes hands safely.
-void MainWindow::LoseOutput(const Error& loss) {
-    output_.reset();
-    outputLost_ = true;
-    nextReopen_ = std::chrono::steady_clock::now() + kReopenInterval;
-    rateRefusalTold_ = false;
-    ApplyHere();
-    DrainReturnQueues();
-    ShowError(WithReason(kWriteError, loss));
-}
-
-// Opening starts the audio library afresh, so that it sees the sound server as it is
-// now; that takes a tenth of a second or more, once a second while the device is gone,
-// so it runs beside this thread. Nothing else touches the audio library meanwhile: there
-// is no output to tend.
-void MainWindow::TryReopen() {
-    nextReopen_ = std::chrono::steady_clock::now() + kReopenInterval;
-    reopening_ = std::async(std::launch::async,
-                            [options = *lowLatency_] { return RealtimeOutput::Open(options); });
-}
-
-void MainWindow::TakeReopened(Result<std::unique_ptr<RealtimeOutput>> opened) {
-    if (!opened)
-        return;
-    // A server restarted at another rate is resampled for, as at start-up.
-    if (Status rate = player_->UseDeviceRate((*opened)->SampleRate()); !rate) {
-        if (!std::exchange(rateRefusalTold_, true))
-            ShowError(WithReason(kOpenError, rate.error()));
-        return;
-    }
-    output_ = std::move(*opened);
-    outputLost_ = false;
-    StartOutput();
-}
-
-// Real-time scheduling for the callback's thread once it runs, and a buffer that grows
-// while underruns keep coming: in place where the server allows (PipeWire), else as a
-// new output, a moment of silence once instead of a click every few seconds.
-void MainWindow::TendOutput() {
-    output_->Tend();
-    const std::optional<double> grown = growth_.Observe(
-        output_->Underruns(), output_->BufferSeconds(), std::chrono::steady_clock::now());
-    if (!grown)
-        return;
-    if (output_->GrowInPlace(*grown)) {
-        lowLatency_->bufferSeconds = *grown;
-        return;
-    }
-    RealtimeOutputOptions options = *lowLatency_;
-    options.api = output_->Api();
-    options.bufferSeconds = *grown;
-    output_.reset();
-    Result<std::unique_ptr<RealtimeOutput>> opened = RealtimeOutput::Open(options);
-    if (!opened || (*opened)->SampleRate() != player_->DeviceRate()) {
-        outputLost_ = true;
-        nextReopen_ = std::chrono::steady_clock::now() + kReopenInterval;
-        player_->Apply();
-        DrainReturnQueues();
-        return;
-    }
-    lowLatency_->bufferSeconds = *grown;
-    output_ = std::move(*opened);
-    StartOutput();
-}
-
 void MainWindow::ShowHealth() {
     nextHealthShown_ = std::chrono::steady_clock::now() + kHealthInterval;
-    std::optional<OutputHealth> health;
-    if (output_)
-        health = output_->Health();
-    else if (device_)
-        health = device_->Health();
-    AboutBox->ShowOutputHealth(health, growth_.Grown());
+    AboutBox->ShowOutputHealth(audio_->Health(), audio_->Grown());
 }
 
 // The title-bar close, Alt+F4 and the exit button all come here. The first request only
-// starts the drain; the completion of the last buffer asks again and is granted.
+// starts the drain; the timer asks again once the device has played out what it had.
 void MainWindow::closeEvent(QCloseEvent* event) {
     if (!closed_ && !ReadyToClose()) {
         event->ignore();
@@ -525,49 +403,23 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-// In low-latency mode the player stops rendering at once and the close is granted when
-// the device has played what it had, or at once when it has nothing or is gone.
+// The player stops rendering at once and the close is granted when the device has
+// played what it had, or at once when it has nothing or is gone.
 bool MainWindow::ReadyToClose() {
-    if (waveOut_)
-        return waveOut_->CloseQuery();
     if (!returnTimer_.isActive())
         return true;
-    if (!drainRequested_)
-        drainDeadline_ = std::chrono::steady_clock::now() + kLongestDrain;
     drainRequested_ = true;
-    player_->Stop();
-    return !output_ || output_->Heard();
+    return audio_->Drained();
 }
 
 // The recording is finished and the device released before the tuning is written, so a
 // slow or failing settings file cannot keep the device.
 void MainWindow::ShutDown() {
     closed_ = true;
-    if (waveOut_) {
-        waveOut_->Close();
-    } else {
-        returnTimer_.stop();
-        // An open under way ends first; what it opened is let go unused.
-        if (reopening_.valid())
-            static_cast<void>(reopening_.get());
-        output_.reset();
-        if (recorderThread_)
-            recorderThread_->Stop();
-        recorderThread_.reset();
-    }
+    returnTimer_.stop();
+    audio_->Close();
     if (tuning_.Changed())
         ShowFileError(tuning_.SaveTuning(settingsFile_));
-}
-
-void MainWindow::RequestClose() {
-    close();
-}
-
-bool MainWindow::RenderInto(std::int16_t* block) {
-    SyncSound();
-    const bool rendered = player_->NextBlock(block);
-    DrainReturnQueues();
-    return rendered;
 }
 
 void MainWindow::CloseForSignal() {
@@ -668,28 +520,10 @@ void MainWindow::btnTuningResetClick() {
 
 // The recording ends with the last block rendered before the click.
 void MainWindow::btnRecordClick() {
-    if (Recording()) {
-        if (recorderThread_)
-            recorderThread_->Stop();
-        else
-            recorder_->StopRecording();
-    } else if (Status ready = ReadyToRecord(); !ready) {
-        ShowError(ready.error().message);
-    } else {
-        ShowFileError(recorderThread_ ? recorderThread_->Start() : recorder_->StartRecording());
-    }
-}
-
-bool MainWindow::Recording() {
-    return recorderThread_ ? recorderThread_->Recording() : recorder_->Recording();
-}
-
-Status MainWindow::ReadyToRecord() const {
-    if (waveOut_)
-        return waveOut_->ReadyToRecord();
-    if (output_ && !output_->Loss())
-        return {};
-    return Error{kNoDeviceToRecord};
+    if (audio_->Recording())
+        audio_->StopRecording();
+    else
+        ShowFileError(audio_->StartRecording());
 }
 
 void MainWindow::ShowRecording(bool recording) {

@@ -181,6 +181,52 @@ TEST(RealtimePlayer, AppliesEventsBetweenBlocksAndReportsBack) {
     EXPECT_TRUE(colours[3].Resting[1]);
 }
 
+// The classic lead: 26 blocks of silence, then each block heard five behind its render,
+// so an event sent after the 22nd block sounds in the 27th; a stop lets the rendered blocks
+// play out, and drops the silence that is left. Callbacks of whole and part blocks alike.
+TEST(RealtimePlayer, ALeadPlaysItsSilenceThenEachBlockFiveBehindItsRender) {
+    constexpr BlockLead kClassic{.blocks = 5, .silent = 26};
+    const auto blocks = [](int count) { return static_cast<std::size_t>(count) * kBlockSamples; };
+    const auto silent = [](const std::vector<std::int16_t>& samples) {
+        return std::all_of(samples.begin(), samples.end(), [](std::int16_t v) { return v == 0; });
+    };
+    for (const int size : {441, 147, 63}) {
+        SCOPED_TRACE(testing::Message() << "callback size " << size);
+        auto player = Player(RealtimePlayer::Pace::Live, kSampleRate);
+        ASSERT_TRUE(player->KeepLead(kClassic).ok());
+        player->SetRecording(true);
+        EXPECT_TRUE(silent(Pull<std::int16_t>(*player, blocks(22), {size})));
+        EXPECT_FALSE(player->PopRecordedBlock().has_value());
+
+        ASSERT_TRUE(player->Send(Command{KeyDown{1}}));
+        std::vector<std::int16_t> played = Pull<std::int16_t>(*player, blocks(9), {size});
+        EXPECT_TRUE(silent({played.begin(), played.begin() + blocks(4)}));
+        player->Stop();
+        std::vector<std::int16_t> rest = Pull<std::int16_t>(*player, blocks(4), {size});
+        EXPECT_FALSE(player->Ended());
+        EXPECT_TRUE(silent(Pull<std::int16_t>(*player, blocks(2), {size})));
+        EXPECT_TRUE(player->Ended());
+
+        played.erase(played.begin(), played.begin() + blocks(4));
+        played.insert(played.end(), rest.begin(), rest.end());
+        const std::vector<std::int16_t> direct =
+            RenderedDirectly({Command{KeyDown{1}}, RenderBlocks{9}});
+        EXPECT_EQ(played, direct);
+        std::vector<std::int16_t> recorded;
+        while (std::optional<Block> block = player->PopRecordedBlock())
+            recorded.insert(recorded.end(), block->begin(), block->end());
+        EXPECT_EQ(recorded, direct);
+    }
+
+    auto early = Player(RealtimePlayer::Pace::Live, kSampleRate);
+    ASSERT_TRUE(early->KeepLead(kClassic).ok());
+    Pull<std::int16_t>(*early, blocks(3), {441});
+    early->Stop();
+    Pull<std::int16_t>(*early, blocks(1), {441});
+    EXPECT_TRUE(early->Ended());
+    EXPECT_FALSE(early->KeepLead({.blocks = 5, .silent = RealtimePlayer::kLeadCapacity + 1}).ok());
+}
+
 // A message from the JACK callback goes before the first block that starts at or after
 // its frame, whether blocks and periods line up or a block straddles periods.
 TEST(RealtimePlayer, MidiFromTheCallbackGoesBeforeTheFirstBlockStartingAtOrAfterItsFrame) {

@@ -22,7 +22,7 @@ constexpr int kB = 8;
 constexpr int kN = 9;
 
 // A window with the on-screen keyboard and the input applied at once to a fresh engine
-// state, as the classic ring applies it.
+// state, as a player applies it.
 struct Rig {
     QWidget window;
     QLineEdit* edit = new QLineEdit(&window);

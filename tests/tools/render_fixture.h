@@ -80,9 +80,9 @@ inline score::Score ScoreOf(const std::string& text) {
     return *score::ReadScore(in, "score");
 }
 
-// Runs the command line with the text as standard input; --play plays through player.
+// Runs the command line with the text as standard input; --play plays on what open opens.
 inline ToolRun RenderTool(const std::vector<std::string>& arguments, const std::string& input = {},
-                          const ClassicPlayer& player = ClassicPlayer()) {
+                          const OutputOpener& open = OutputOpener()) {
     std::vector<std::string_view> views(arguments.begin(), arguments.end());
     Result<CommandLine> commandLine = ParseCommandLine(views);
     const auto* job = commandLine ? std::get_if<RenderJob>(&*commandLine) : nullptr;
@@ -91,7 +91,7 @@ inline ToolRun RenderTool(const std::vector<std::string>& arguments, const std::
     std::istringstream in(input);
     std::ostringstream out, err;
     ToolRun run;
-    run.status = RunRenderJob(*job, in, out, err, player);
+    run.status = RunRenderJob(*job, in, out, err, open);
     run.output = out.str();
     run.errors = err.str();
     return run;

@@ -5,9 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "audio/wave_out.h"
 #include "render_fixture.h"
-#include "tests/support/manual_wave_out.h"
+#include "tests/support/manual_output.h"
 
 using namespace morvane;
 using namespace morvane::render_fixture;
@@ -21,19 +20,13 @@ std::uint32_t U32At(const std::string& bytes, std::size_t offset) {
     return v;
 }
 
-// Plays on a device the test drives: buffers finish as soon as the player waits.
-ClassicPlayer On(ManualWaveOut& device) {
-    return [&device](const NextBlock& nextBlock) { return PlayBlocks(device, nextBlock); };
-}
-
-// The samples of the written buffers from the first one on, as raw bytes.
-std::string WrittenBytes(const ManualWaveOut& device, std::size_t first) {
+// The samples from the first one on, as raw bytes.
+std::string Bytes(const std::vector<std::int16_t>& samples, std::size_t first) {
     std::string bytes;
-    for (std::size_t i = first; i < device.Written().size(); ++i)
-        for (std::int16_t sample : device.Written()[i]) {
-            bytes += static_cast<char>(sample & 0xFF);
-            bytes += static_cast<char>(static_cast<std::uint16_t>(sample) >> 8);
-        }
+    for (std::size_t i = first; i < samples.size(); ++i) {
+        bytes += static_cast<char>(samples[i] & 0xFF);
+        bytes += static_cast<char>(static_cast<std::uint16_t>(samples[i]) >> 8);
+    }
     return bytes;
 }
 
@@ -155,41 +148,39 @@ TEST(RenderJobPlay, PlaysTheOfflineRenderingBehindThePrimingSilence) {
 
     ToolRun rendered = RenderTool(toFile, kChordScore);
     ASSERT_EQ(rendered.status, kExitSuccess) << rendered.errors;
-    ManualWaveOut device;
-    ToolRun played = RenderTool(aloud, kChordScore, On(device));
+    // The device plays a block each time the player looks, and after the score's last
+    // block the silence it waits for, as a device's latency.
+    ManualOutputs devices;
+    devices.PlayOnTend(kBlockSamples);
+    ToolRun played = RenderTool(aloud, kChordScore, devices.Opener());
     ASSERT_EQ(played.status, kExitSuccess) << played.errors;
     EXPECT_EQ(played.errors, "");
     EXPECT_EQ(played.output, "");
 
-    ASSERT_EQ(device.Written().size(), kPrimeCount + 150u);
-    std::string bytes = WrittenBytes(device, 0);
-    EXPECT_EQ(bytes.substr(0, kPrimeCount * 882u), std::string(kPrimeCount * 882u, '\0'));
-    EXPECT_TRUE(WrittenBytes(device, kPrimeCount) == rendered.output);
-    EXPECT_FALSE(device.IsOpen());
+    constexpr std::size_t kSilent = 26 * kBlockSamples;
+    const std::string bytes = Bytes(devices.LastPlayed(), 0);
+    ASSERT_GE(bytes.size(), 2 * kSilent + rendered.output.size());
+    EXPECT_EQ(bytes.substr(0, 2 * kSilent), std::string(2 * kSilent, '\0'));
+    EXPECT_TRUE(bytes.substr(2 * kSilent, rendered.output.size()) == rendered.output);
+    EXPECT_EQ(bytes.find_first_not_of('\0', 2 * kSilent + rendered.output.size()),
+              std::string::npos);
 }
 
-TEST(RenderJobPlay, DeviceFailuresArePrintedAndEndTheJob) {
-    ManualWaveOut closed;
-    closed.FailNext(ManualWaveOut::Step::Open);
-    ToolRun run = RenderTool({"--latency=classic", "--play", "-"}, kChordScore, On(closed));
+TEST(RenderJobPlay, ADeviceThatCannotBeOpenedIsPrintedAndEndsTheJob) {
+    ManualOutputs closed;
+    closed.FailNext(1, "");
+    ToolRun run = RenderTool({"--latency=classic", "--play", "-"}, kChordScore, closed.Opener());
     EXPECT_EQ(run.status, kExitDeviceFailure);
     EXPECT_EQ(run.errors, "morvane-render: Problem creating play handle\n");
-    EXPECT_TRUE(closed.Written().empty());
-
-    // A device that refuses every buffer after the priming leaves nothing to wait for.
-    ManualWaveOut refusing;
-    refusing.FailNext(ManualWaveOut::Step::Prepare, kPrimeCount);
-    run = RenderTool({"--latency=classic", "--play", "-"}, "on 4\nrender 1000\n", On(refusing));
-    EXPECT_EQ(run.status, kExitDeviceFailure);
-    EXPECT_EQ(run.errors.substr(0, run.errors.find('\n')), "morvane-render: Out Prepare error");
-    EXPECT_FALSE(refusing.IsOpen());
+    EXPECT_EQ(closed.Opened(), 0);
 }
 
 TEST(RenderJobPlay, ABadScoreNeverReachesTheDevice) {
     bool opened = false;
-    ClassicPlayer player = [&](const NextBlock&) {
+    OutputOpener player =
+        [&](const RealtimeOutputOptions&) -> Result<std::unique_ptr<RealtimeOutput>> {
         opened = true;
-        return PlayOutcome(Played{});
+        return Error{"not to be opened"};
     };
     ToolRun run = RenderTool({"--play", "-"}, "on 4\nrender x\n", player);
     EXPECT_EQ(run.status, kExitFailure);

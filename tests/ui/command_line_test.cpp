@@ -22,7 +22,7 @@ private slots:
                                         << "morvane: unknown option '--no-such-option'\n\n" + usage;
         QTest::newRow("bad latency") << QStringList{"--latency=fast"} << 2 << QString()
                                      << "morvane: --latency must be low or classic\n\n" + usage;
-        QTest::newRow("JACK with the classic ring")
+        QTest::newRow("JACK with the classic mode")
             << QStringList{"--latency", "classic", "--audio", "jack"} << 2 << QString()
             << "morvane: --audio and --no-connect go with --latency=low only\n\n" + usage;
         for (const char* channel : {"--midi-channel=0", "--midi-channel=17", "--midi-channel=1x"})

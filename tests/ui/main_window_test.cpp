@@ -33,7 +33,7 @@
 #include <vector>
 
 #include "engine/startup.h"
-#include "tests/support/manual_wave_out.h"
+#include "tests/support/manual_output.h"
 #include "ui/about_box.h"
 #include "ui/front_panel.h"
 #include "ui/glyphs.h"
@@ -46,14 +46,27 @@ using namespace morvane;
 namespace {
 
 constexpr int kZ = 1;
-constexpr int kSilentCompletions = 21; // the primed buffers that come back before any render
+// The classic silence the device plays before the player renders its first block.
+constexpr int kBlocksBeforeRender = 22;
+// What the device plays after the close before the drain is done: what was rendered
+// ahead, and the margin for a sound server's own buffering.
+constexpr int kDrainBlocks = 8;
+
+// The classic mode on devices the test drives by hand.
+AudioSessionSetup ManualClassic(ManualOutputs& outputs) {
+    AudioSessionSetup audio = ClassicSession();
+    audio.open = outputs.Opener();
+    return audio;
+}
 
 // The main window on a hand-driven audio device, with its files in a temporary folder.
 struct Window {
     QTemporaryDir folder;
-    ManualWaveOut* device = nullptr;
+    ManualOutputs outputs;
     std::vector<std::string> errors;
     std::unique_ptr<MainWindow> form;
+    int played = 0;
+    int rendered = 0;
 
     // prepare puts something in the settings file's place before the window starts.
     explicit Window(const std::function<void(const QString& path)>& prepare = {}) {
@@ -63,13 +76,13 @@ struct Window {
     }
 
     void Open() {
-        auto manual = std::make_unique<ManualWaveOut>();
-        device = manual.get();
+        played = rendered = 0;
         form = std::make_unique<MainWindow>(
-            MainWindowSetup{std::move(manual), SettingsFile(), folder.path().toStdString(),
+            MainWindowSetup{ManualClassic(outputs), SettingsFile(), folder.path().toStdString(),
                             [this](const std::string& message) { errors.push_back(message); },
-                            std::nullopt, std::nullopt, false});
+                            std::nullopt, false});
     }
+    ManualOutput& Device() const { return *outputs.Last(); }
     std::filesystem::path SettingsFile() const {
         return std::filesystem::path(folder.path().toStdString()) / "morvane.ini";
     }
@@ -105,11 +118,22 @@ struct Window {
     void ClickPresetItem(int slot) {
         QTest::mouseClick(form->Panel().RadioPreset->Item(slot), Qt::LeftButton, {}, QPoint(5, 5));
     }
-    // The device plays the primed silence and then this many rendered blocks.
-    void PlayBlocks(int blocks) { device->Complete(kSilentCompletions + blocks); }
+    // The device plays until the player has rendered this many more blocks, and the
+    // window's timer takes back what they brought.
+    void PlayBlocks(int blocks) {
+        rendered += blocks;
+        Device().PlayBlocks(kBlocksBeforeRender + rendered - played);
+        played = kBlocksBeforeRender + rendered;
+        form->TendAudio();
+    }
+    // The device plays out what was rendered ahead; the timer then grants the close.
+    void Drain() {
+        Device().PlayBlocks(kDrainBlocks);
+        form->TendAudio();
+    }
     void CloseWindow() {
         form->close();
-        device->DeliverCompletions();
+        Drain();
     }
 };
 
@@ -243,7 +267,7 @@ private slots:
         QCOMPARE(w.form->Panel().RadioPreset->ItemIndex(), 0);
         QCOMPARE(w.form->Panel().RadioPreset->title(), QString::fromUtf8("音色プリセット"));
         QCOMPARE(w.form->Panel().ButtonPresetSave->text(), QString::fromUtf8("音色保存"));
-        QCOMPARE(w.device->QueuedCount(), 26);
+        QCOMPARE(w.outputs.Opened(), 1);
         QVERIFY(w.form->Input().SweepRunning());
         QVERIFY(w.errors.empty());
     }
@@ -307,15 +331,19 @@ private slots:
     void playingFromTheWindow() {
         Window w;
         w.Key(QEvent::KeyPress, Qt::Key_Z);
+        w.PlayBlocks(1);
         QCOMPARE(w.form->KeyButtons()[kZ]->Color(), QColor(255, 0, 0));
         QCOMPARE(w.form->Player().State().Voices[w.form->Player().State().VoiceOrder[0]].Key, kZ);
         w.Key(QEvent::KeyRelease, Qt::Key_Z);
+        w.PlayBlocks(1);
         QCOMPARE(w.form->KeyButtons()[kZ]->Color(), Qt::white);
 
         TColorButton* key = w.form->KeyButtons()[20];
         QTest::mousePress(key, Qt::LeftButton);
+        w.PlayBlocks(1);
         QCOMPARE(key->Color(), QColor(255, 0, 0));
         QTest::mouseRelease(key, Qt::LeftButton);
+        w.PlayBlocks(1);
         QCOMPARE(key->Color(), Qt::black);
     }
 
@@ -442,7 +470,7 @@ private slots:
             window->Key(QEvent::KeyRelease, Qt::Key_Z);
             window->PlayBlocks(40);
         }
-        QVERIFY(w.device->Written() == fresh.device->Written());
+        QVERIFY(w.Device().Played() == fresh.Device().Played());
 
         QTest::mouseClick(w.form->Panel().UpDownTuning->UpButton(), Qt::LeftButton);
         w.CloseWindow();
@@ -476,47 +504,44 @@ private slots:
         }
     }
 
-    void closeWaitsForTheLastBuffer() {
-        Window w;
-        w.form->show();
-        QVERIFY(!w.form->close());
-        QVERIFY(w.form->isVisible());
-        QVERIFY(w.device->IsOpen());
-        // The device gives every buffer back; the last completion closes the window.
-        w.device->DeliverCompletions();
-        QVERIFY(!w.form->isVisible());
-        QVERIFY(!w.device->IsOpen());
-        // The exit button takes the same path.
-        Window again;
-        again.form->show();
-        QTest::mouseClick(again.form->btnExit, Qt::LeftButton);
-        QVERIFY(again.form->isVisible());
-        again.device->DeliverCompletions();
-        QVERIFY(!again.form->isVisible());
+    // The close waits until the device has played what was rendered ahead, by the title
+    // bar or by the exit button.
+    void closeWaitsUntilWhatWasRenderedIsHeard() {
+        for (const bool byButton : {false, true}) {
+            Window w;
+            w.form->show();
+            w.Key(QEvent::KeyPress, Qt::Key_Z);
+            w.PlayBlocks(3);
+            if (byButton)
+                QTest::mouseClick(w.form->btnExit, Qt::LeftButton);
+            else
+                QVERIFY(!w.form->close());
+            QVERIFY(w.form->isVisible());
+            w.Device().PlayBlocks(1);
+            const std::vector<std::int16_t>& played = w.Device().Played();
+            QVERIFY(std::any_of(played.end() - kBlockSamples, played.end(),
+                                [](std::int16_t v) { return v != 0; }));
+            w.Drain();
+            QVERIFY(!w.form->isVisible());
+        }
     }
 
-    // A device that cannot be opened, or refuses the first silent buffer: the box says
-    // why, the sweep stays off, and with nothing queued the window closes at once.
+    // A device that cannot be opened: the box says why, the sweep stays off, and with
+    // nothing to play out the window closes at once.
     void withoutSoundTheWindowWarnsAndClosesAtOnce() {
-        const std::pair<ManualWaveOut::Step, std::string> failures[] = {
-            {ManualWaveOut::Step::Open, "Problem creating play handle"},
-            {ManualWaveOut::Step::Prepare, "Out Prepare error"},
-        };
-        for (const auto& [step, message] : failures) {
-            auto manual = std::make_unique<ManualWaveOut>();
-            manual->FailNext(step);
-            std::vector<std::string> errors;
-            QTemporaryDir folder;
-            MainWindow form({std::move(manual),
-                             std::filesystem::path(folder.path().toStdString()) / "x.ini",
-                             folder.path().toStdString(),
-                             [&](const std::string& shown) { errors.push_back(shown); },
-                             std::nullopt, std::nullopt, false});
-            QCOMPARE(errors, std::vector<std::string>{message});
-            QVERIFY(!form.Input().SweepRunning());
-            form.show();
-            QVERIFY(form.close());
-        }
+        ManualOutputs outputs;
+        outputs.FailNext(1000, "no server");
+        std::vector<std::string> errors;
+        QTemporaryDir folder;
+        MainWindow form(
+            {ManualClassic(outputs), std::filesystem::path(folder.path().toStdString()) / "x.ini",
+             folder.path().toStdString(),
+             [&](const std::string& shown) { errors.push_back(shown); }, std::nullopt, false});
+        QCOMPARE(errors.size(), std::size_t{1});
+        QVERIFY(errors[0].starts_with("Problem creating play handle: no server\n"));
+        QVERIFY(!form.Input().SweepRunning());
+        form.show();
+        QVERIFY(form.close());
     }
 
     // A close signal closes as the exit button does, also when another one comes while
@@ -553,7 +578,7 @@ private slots:
         QVERIFY(w.form->isVisible()); // draining
         QCOMPARE(raise(signal), 0);
         QTRY_COMPARE(requests, 2);
-        w.device->DeliverCompletions();
+        w.Drain();
         QVERIFY(!w.form->isVisible());
 
         QVERIFY(w.SettingsText().contains("[SETUP]\r\nTUNING=4402\r\n"));
@@ -579,7 +604,7 @@ private slots:
         std::ostringstream stderrText;
         std::streambuf* const previous = std::cerr.rdbuf(stderrText.rdbuf());
         w.form->CloseForSignal();
-        w.device->DeliverCompletions();
+        w.Drain();
         std::cerr.rdbuf(previous);
         QVERIFY(!w.form->isVisible());
         QVERIFY(!waiting.isVisible());
@@ -601,13 +626,12 @@ private slots:
         QTemporaryDir folder;
         const std::filesystem::path settings =
             std::filesystem::path(folder.path().toStdString()) / "morvane.ini";
-        auto manual = std::make_unique<ManualWaveOut>();
-        manual->FailNext(ManualWaveOut::Step::Open, 0, "no device here");
-        MainWindow form({std::move(manual),
+        ManualOutputs outputs;
+        outputs.FailNext(1000, "no device here");
+        MainWindow form({ManualClassic(outputs),
                          settings,
                          folder.path().toStdString(),
                          {},
-                         std::nullopt,
                          std::nullopt,
                          false});
         form.show();
@@ -666,7 +690,7 @@ private slots:
         QCOMPARE(Glyph(*w.form->btnRecord), StopGlyph().toImage());
         w.PlayBlocks(3);
         w.CloseWindow(); // closing finishes the file
-        QCOMPARE(w.form->btnRecord->text(), QString::fromUtf8("録音"));
+        QTRY_COMPARE(w.form->btnRecord->text(), QString::fromUtf8("録音"));
         QCOMPARE(Glyph(*w.form->btnRecord), RecordGlyph().toImage());
         QCOMPARE(w.Recordings().size(), 1);
         QVERIFY(
@@ -744,9 +768,10 @@ private slots:
         QCOMPARE(actions[0]->text(), QString("MIDI学習"));
         QCOMPARE(actions[1]->text(), QString("MIDI学習を解除"));
         actions[0]->trigger();
+        window.PlayBlocks(1); // armed at the next block
         const unsigned char controller[] = {0xB0, 20, 127};
         SequencerFeed(window.form->Player()).Receive(controller);
-        window.form->TakeSequencerMidi();
+        window.PlayBlocks(1);
         QCOMPARE(bar->value(), bar->maximum());
         QVERIFY(window.form->Panel().ValueLabel(EnvAttack)->text() != label);
         QVERIFY(window.SettingsText().contains("CC20=ENV_ATTACK"));
@@ -777,10 +802,10 @@ private slots:
         RealtimeOutputOptions jack;
         jack.api = AudioApi::Jack;
         MainWindow form(MainWindowSetup{
-            nullptr, std::filesystem::path(folder.path().toStdString()) / "morvane.ini",
+            LowLatencySession(jack),
+            std::filesystem::path(folder.path().toStdString()) / "morvane.ini",
             folder.path().toStdString(),
-            [&](const std::string& message) { errors.push_back(message); }, jack, std::nullopt,
-            false});
+            [&](const std::string& message) { errors.push_back(message); }, std::nullopt, false});
         QCOMPARE(errors.size(), std::size_t{1});
         const QString message = QString::fromStdString(errors[0]);
         QVERIFY2(message.startsWith("Problem creating play handle: "), qPrintable(message));
