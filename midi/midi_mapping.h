@@ -10,7 +10,7 @@
 #include "midi/controller_bindings.h"
 #include "midi/midi_actions.h"
 
-// Turns MIDI messages into the instrument's actions: notes into keys, the sustain pedal,
+// Turns MIDI messages into the engine's commands: notes into keys, the sustain pedal,
 // the mod wheel, program changes, all-notes-off and controllers bound to sliders, with
 // MIDI learn. Live input and MIDI files feed it alike, one whole message at a time. It
 // allocates nothing and takes no lock, so an audio callback may feed it; one thread at a

@@ -10,7 +10,7 @@
 #include "tools/score.h"
 
 // A Standard MIDI File played as a score: its messages go through the same mapping as
-// live MIDI input, and the actions become the score's commands, each applied before the
+// live MIDI input, and its commands become the score's events, each applied before the
 // first block that starts at or after its message's time.
 namespace morvane {
 

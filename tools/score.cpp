@@ -72,6 +72,8 @@ LineResult Param(std::string_view name, std::string_view value) {
     std::optional<ControlId> id = FindControl(name);
     if (!id)
         return Error{"unknown parameter " + Quoted(name)};
+    // Within the control's range a preset's value is the control's position, so the
+    // preset loader and a move of the control write the same sound.
     const ControlDescription& d = Describe(*id);
     return Then(IntegerIn(value, d.minimum, d.maximum, d.key), [&](int position) {
         return Command{SetControl{*id, position}};
