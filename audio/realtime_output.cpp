@@ -124,6 +124,9 @@ private:
     using Clock = std::chrono::steady_clock;
     static constexpr Clock::rep kNever = std::numeric_limits<Clock::rep>::max();
     static constexpr int kLateLatencies = 2;
+    // A stream's first callbacks fill its buffer while the server starts it, at their own
+    // pace, before anything has been heard.
+    static constexpr std::chrono::milliseconds kStarting{500};
 
     // One PortAudio stream and what its callback keeps.
     struct Feed {
@@ -157,6 +160,7 @@ private:
         // The callback's thread alone uses these. Whether the previous callback was told of
         // an underflow: the callbacks that share one host buffer are all told of the same one.
         bool underflowing = false;
+        Clock::time_point firstCallback{};
         Clock::time_point lastCallback{};
     };
 
@@ -222,7 +226,9 @@ private:
         if (feed.thread.load(std::memory_order_relaxed) == 0)
             feed.thread.store(CurrentThreadId(), std::memory_order_release);
         const auto now = Clock::now();
-        const bool late = feed.lastCallback != Clock::time_point{} &&
+        if (feed.firstCallback == Clock::time_point{})
+            feed.firstCallback = now;
+        const bool late = now - feed.firstCallback > kStarting &&
                           now - feed.lastCallback > kLateLatencies * feed.latency;
         feed.lastCallback = now;
         const bool underflow = (status & paOutputUnderflow) != 0;
