@@ -134,8 +134,9 @@ void AudioSession::TakeReopened(Result<std::unique_ptr<RealtimeOutput>> opened) 
 }
 
 // Real-time scheduling for the callback's thread once it runs, and a buffer that grows
-// while underruns keep coming: in place where the server allows (PipeWire), else as a
-// new output, a moment of silence once instead of a click every few seconds.
+// while underruns keep coming: in place where the output allows (PipeWire's quantum, a
+// second PortAudio stream), else as a new output, a moment of silence once instead of a
+// click every few seconds.
 void AudioSession::Grow() {
     output_->Tend();
     if (!setup_.growBuffer)
