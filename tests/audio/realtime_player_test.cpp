@@ -251,8 +251,9 @@ TEST(RealtimePlayer, MidiFromTheCallbackGoesBeforeTheFirstBlockStartingAtOrAfter
             played.insert(played.end(), period.begin(), period.end());
         }
         played.resize(kBlocks * kBlockSamples);
-        EXPECT_EQ(played, RenderedDirectly({RenderBlocks{c.block}, Command{KeyDown{KeyForNote(69)}},
-                                            RenderBlocks{kBlocks - c.block}}));
+        EXPECT_EQ(played, RenderedDirectly({RenderBlocks{std::uint64_t(c.block)},
+                                            Command{KeyDown{KeyForNote(69)}},
+                                            RenderBlocks{std::uint64_t(kBlocks - c.block)}}));
     }
 }
 
@@ -312,9 +313,10 @@ TEST(RealtimePlayer, NoMessageOfABurstIsLost) {
         SoundParameters moved = *fixture::MakeSynth();
         WriteControl(moved, VcfCutoff, ControllerPosition(VcfCutoff, 100));
         EXPECT_EQ(played,
-                  RenderedDirectly({Command{KeyDown{KeyForNote(69)}}, RenderBlocks{releaseBlock},
+                  RenderedDirectly({Command{KeyDown{KeyForNote(69)}},
+                                    RenderBlocks{std::uint64_t(releaseBlock)},
                                     Command{SetSound{moved}}, Command{KeyUp{KeyForNote(69)}},
-                                    RenderBlocks{blocks - releaseBlock}}));
+                                    RenderBlocks{std::uint64_t(blocks - releaseBlock)}}));
     }
 }
 
@@ -341,10 +343,11 @@ TEST(RealtimePlayer, InputThatFindsTheQueueFullWaitsInOrder) {
                 Pull<std::int16_t>(*player, kBlockSamples, {441});
             played.insert(played.end(), next.begin(), next.end());
         }
-        EXPECT_EQ(played, RenderedDirectly({RenderBlocks{1}, Command{KeyDown{KeyForNote(69)}},
-                                            RenderBlocks{c.releaseBlock - 1},
-                                            Command{KeyUp{KeyForNote(69)}},
-                                            RenderBlocks{kBlocks - c.releaseBlock}}));
+        EXPECT_EQ(played,
+                  RenderedDirectly({RenderBlocks{1}, Command{KeyDown{KeyForNote(69)}},
+                                    RenderBlocks{std::uint64_t(c.releaseBlock - 1)},
+                                    Command{KeyUp{KeyForNote(69)}},
+                                    RenderBlocks{std::uint64_t(kBlocks - c.releaseBlock)}}));
     }
 }
 
@@ -481,8 +484,8 @@ TEST(RealtimePlayer, ControllersPresetsAndControlsChangeTheSoundAtTheBlockBounda
         }
         SoundParameters changed = *fixture::MakeSynth();
         c.expected(changed, bright);
-        EXPECT_EQ(played,
-                  RenderedDirectly({Command{KeyDown{KeyForNote(69)}}, RenderBlocks{3},
-                                    Command{SetSound{changed}}, RenderBlocks{kBlocks - 3}}));
+        EXPECT_EQ(played, RenderedDirectly({Command{KeyDown{KeyForNote(69)}}, RenderBlocks{3},
+                                            Command{SetSound{changed}},
+                                            RenderBlocks{std::uint64_t(kBlocks - 3)}}));
     }
 }
