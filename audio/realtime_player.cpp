@@ -253,26 +253,17 @@ bool RealtimePlayer::NextBlock(std::int16_t* block) {
     return true;
 }
 
-// The block rendered here is heard behind those already in the lead, as a block queued
-// at a device is heard behind those queued before it. Once rendering has ended the
-// silence the lead started with is no longer worth waiting for.
+// A block taken makes room for one rendered behind those still waiting, as a buffer a
+// device hands back is queued again behind the others: so it is heard as many blocks
+// after its render. Once rendering has ended the silence the lead started with is no
+// longer worth waiting for.
 bool RealtimePlayer::NextFromLead() {
     if (stopped_.load(std::memory_order_acquire))
         renderingEnded_ = true;
-    while (!renderingEnded_ && leadCount_ < lead_.blocks) {
-        const int slot = (leadFirst_ + leadCount_) % kLeadCapacity;
-        if (!NextBlock(leadBlocks_[slot].data()))
-            break;
-        leadIsSound_[slot] = true;
-        ++leadCount_;
-    }
-    const auto dropOldest = [this] {
-        leadIsSound_[leadFirst_] = false;
-        leadFirst_ = (leadFirst_ + 1) % kLeadCapacity;
-        --leadCount_;
-    };
     while (renderingEnded_ && leadCount_ > 0 && !leadIsSound_[leadFirst_])
-        dropOldest();
+        DropOldestLead();
+    if (leadCount_ == 0)
+        TopUpLead();
     if (leadCount_ == 0) {
         if (renderingEnded_)
             ended_.store(true, std::memory_order_release);
@@ -280,8 +271,25 @@ bool RealtimePlayer::NextFromLead() {
     }
     block_ = leadBlocks_[leadFirst_];
     blockIsSound_ = leadIsSound_[leadFirst_];
-    dropOldest();
+    DropOldestLead();
+    TopUpLead();
     return true;
+}
+
+void RealtimePlayer::TopUpLead() {
+    while (!renderingEnded_ && leadCount_ < lead_.blocks) {
+        const int slot = (leadFirst_ + leadCount_) % kLeadCapacity;
+        if (!NextBlock(leadBlocks_[slot].data()))
+            return;
+        leadIsSound_[slot] = true;
+        ++leadCount_;
+    }
+}
+
+void RealtimePlayer::DropOldestLead() {
+    leadIsSound_[leadFirst_] = false;
+    leadFirst_ = (leadFirst_ + 1) % kLeadCapacity;
+    --leadCount_;
 }
 
 bool RealtimePlayer::NextDeviceBlock() {

@@ -23,10 +23,9 @@ class MidiMapping;
 
 using Block = std::array<std::int16_t, kBlockSamples>;
 
-// Rendered blocks kept between the player and the device, as the classic mode plays: the
-// device takes the oldest, and the player renders a block whenever fewer than blocks are
-// ahead of the device, the one playing included. It starts with silent blocks of silence,
-// so the first rendered block is heard behind them.
+// Rendered blocks kept between the player and the device, as the classic mode plays: each
+// time the device takes the oldest, the player renders until blocks wait behind it. It
+// starts with silent blocks of silence, so the first rendered block is heard behind them.
 struct BlockLead {
     int blocks = 0;
     int silent = 0;
@@ -168,9 +167,12 @@ private:
     template <typename MidiCommand> void ApplyMidiCommand(const MidiCommand& command);
     void ApplyMidiUpTo(PeriodMidi* midi, int frame);
     bool FillBlock();
-    // Renders what the lead lacks and takes its oldest block into block_ and
-    // blockIsSound_: false, leaving them alone, when the lead is empty.
+    // Takes the lead's oldest block into block_ and blockIsSound_ and renders what the
+    // lead then lacks: false, leaving them alone, when there is no block to take.
     bool NextFromLead();
+    // Renders until lead_.blocks wait, or none can be rendered.
+    void TopUpLead();
+    void DropOldestLead();
     // The next block for the device, through the lead or straight from the renderer.
     bool NextDeviceBlock();
     void EndRendering();

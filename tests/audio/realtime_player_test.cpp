@@ -181,9 +181,10 @@ TEST(RealtimePlayer, AppliesEventsBetweenBlocksAndReportsBack) {
     EXPECT_TRUE(colours[3].Resting[1]);
 }
 
-// The classic lead: 26 blocks of silence, then each block heard five behind its render,
-// so an event sent after the 22nd block sounds in the 27th; a stop lets the rendered blocks
-// play out, and drops the silence that is left. Callbacks of whole and part blocks alike.
+// The classic lead: 26 blocks of silence, then each block heard five after the one
+// played when it was rendered, so an event sent after the 21st block sounds in the 27th; a
+// stop lets the rendered blocks play out, and drops the silence that is left. Callbacks of
+// whole and part blocks alike.
 TEST(RealtimePlayer, ALeadPlaysItsSilenceThenEachBlockFiveBehindItsRender) {
     constexpr BlockLead kClassic{.blocks = 5, .silent = 26};
     const auto blocks = [](int count) { return static_cast<std::size_t>(count) * kBlockSamples; };
@@ -195,22 +196,22 @@ TEST(RealtimePlayer, ALeadPlaysItsSilenceThenEachBlockFiveBehindItsRender) {
         auto player = Player(RealtimePlayer::Pace::Live, kSampleRate);
         ASSERT_TRUE(player->KeepLead(kClassic).ok());
         player->SetRecording(true);
-        EXPECT_TRUE(silent(Pull<std::int16_t>(*player, blocks(22), {size})));
+        EXPECT_TRUE(silent(Pull<std::int16_t>(*player, blocks(21), {size})));
         EXPECT_FALSE(player->PopRecordedBlock().has_value());
 
         ASSERT_TRUE(player->Send(Command{KeyDown{1}}));
-        std::vector<std::int16_t> played = Pull<std::int16_t>(*player, blocks(9), {size});
-        EXPECT_TRUE(silent({played.begin(), played.begin() + blocks(4)}));
+        std::vector<std::int16_t> played = Pull<std::int16_t>(*player, blocks(10), {size});
+        EXPECT_TRUE(silent({played.begin(), played.begin() + blocks(5)}));
         player->Stop();
-        std::vector<std::int16_t> rest = Pull<std::int16_t>(*player, blocks(4), {size});
+        std::vector<std::int16_t> rest = Pull<std::int16_t>(*player, blocks(5), {size});
         EXPECT_FALSE(player->Ended());
         EXPECT_TRUE(silent(Pull<std::int16_t>(*player, blocks(2), {size})));
         EXPECT_TRUE(player->Ended());
 
-        played.erase(played.begin(), played.begin() + blocks(4));
+        played.erase(played.begin(), played.begin() + blocks(5));
         played.insert(played.end(), rest.begin(), rest.end());
         const std::vector<std::int16_t> direct =
-            RenderedDirectly({Command{KeyDown{1}}, RenderBlocks{9}});
+            RenderedDirectly({Command{KeyDown{1}}, RenderBlocks{10}});
         EXPECT_EQ(played, direct);
         std::vector<std::int16_t> recorded;
         while (std::optional<Block> block = player->PopRecordedBlock())

@@ -47,10 +47,10 @@ namespace {
 
 constexpr int kZ = 1;
 // The classic silence the device plays before the player renders its first block.
-constexpr int kBlocksBeforeRender = 22;
+constexpr int kBlocksBeforeRender = 21;
 // What the device plays after the close before the drain is done: what was rendered
 // ahead, and the margin for a sound server's own buffering.
-constexpr int kDrainBlocks = 8;
+constexpr int kDrainBlocks = 10;
 
 // The classic mode on devices the test drives by hand.
 AudioSessionSetup ManualClassic(ManualOutputs& outputs) {
