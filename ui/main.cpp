@@ -69,7 +69,7 @@ std::optional<ManagedSession> JoinSessionManager(const char* executable) {
 
 // For the end-to-end tests: MORVANE_TEST_STALL_UI_MS=N makes the user-interface thread
 // sleep N ms once a second, as a slow disk would, to show that the sound
-// does not depend on it in low-latency mode.
+// does not depend on it in either latency mode.
 void StallTheUserInterfaceIfAsked(QObject* owner) {
     const char* value = std::getenv("MORVANE_TEST_STALL_UI_MS");
     const int milliseconds = value ? std::atoi(value) : 0;

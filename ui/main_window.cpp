@@ -13,7 +13,6 @@
 #include <utility>
 #include <variant>
 
-#include "audio/realtime_scheduling.h"
 #include "base/overloaded.h"
 #include "engine/startup.h"
 #include "settings/midi_bindings_file.h"
