@@ -38,6 +38,16 @@ template <typename Done> bool TendUntil(AudioSession& session, Done done) {
     return done();
 }
 
+// A classic session on devices the test opens and plays by hand, recording into a folder
+// of its own.
+struct ManualClassic {
+    ManualOutputs outputs;
+    TemporaryDirectory folder;
+    ErrorList errors;
+    WavRecorder recorder{folder.Path(), errors};
+    AudioSession session{outputs.Classic(), recorder, errors};
+};
+
 bool Silent(const std::vector<std::int16_t>& samples, std::size_t from, std::size_t to) {
     return std::all_of(samples.begin() + from, samples.begin() + to,
                        [](std::int16_t v) { return v == 0; });
@@ -49,15 +59,9 @@ bool Silent(const std::vector<std::int16_t>& samples, std::size_t from, std::siz
 // the start, or goes away, is tried again once a second; each device that comes plays the
 // half second of silence first, and a loss is told once. Recording needs a device.
 TEST(AudioSession, EachDeviceThatComesStartsBehindTheClassicSilence) {
-    ManualOutputs outputs;
+    ManualClassic manual;
+    auto& [outputs, folder, errors, recorder, session] = manual;
     outputs.FailNext(1, "no server yet");
-    AudioSessionSetup setup = ClassicSession();
-    setup.open = outputs.Opener();
-    TemporaryDirectory folder;
-    ErrorList errors;
-    WavRecorder recorder(folder.Path(), errors);
-    AudioSession session(std::move(setup), recorder, errors);
-
     const Status opened = session.Open();
     ASSERT_FALSE(opened.ok());
     EXPECT_EQ(opened.error().message, "no server yet");
@@ -85,23 +89,18 @@ TEST(AudioSession, EachDeviceThatComesStartsBehindTheClassicSilence) {
     session.Close(); // before the player goes
 }
 
-// The close lets the rendered blocks play out, then the device's own latency, and lets the
-// recording end with the last block rendered.
+// The close lets the rendered blocks play out, then the device's own latency; the recording
+// ends with the last block rendered before it.
 TEST(AudioSession, TheDrainWaitsForWhatWasRendered) {
-    ManualOutputs outputs;
-    AudioSessionSetup setup = ClassicSession();
-    setup.open = outputs.Opener();
-    TemporaryDirectory folder;
-    ErrorList errors;
-    WavRecorder recorder(folder.Path(), errors);
-    AudioSession session(std::move(setup), recorder, errors);
+    ManualClassic manual;
+    auto& [outputs, folder, errors, recorder, session] = manual;
     ASSERT_TRUE(session.Open().ok());
     auto player = LivePlayer(session.DeviceRate());
     ASSERT_TRUE(session.Start(*player).ok());
     ManualOutput& output = *outputs.Last();
     ASSERT_TRUE(session.StartRecording().ok());
     ASSERT_TRUE(player->Send(Command{KeyDown{1}}));
-    output.PlayBlocks(30);
+    output.PlayBlocks(30); // nine rendered
 
     EXPECT_FALSE(session.Drained());
     output.PlayBlocks(4);
@@ -111,6 +110,7 @@ TEST(AudioSession, TheDrainWaitsForWhatWasRendered) {
     EXPECT_TRUE(session.Drained());
     session.Close();
     EXPECT_FALSE(session.Recording());
+    EXPECT_EQ(std::filesystem::file_size(recorder.FilePath()), 46u + 9 * 882u);
     EXPECT_TRUE(errors.messages.empty());
 }
 

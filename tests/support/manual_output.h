@@ -55,6 +55,12 @@ public:
     // Every device opened from now on plays this many frames at each Tend.
     void PlayOnTend(int frames) { framesOnTend_ = frames; }
     OutputOpener Opener();
+    // The classic mode, opening its devices here.
+    AudioSessionSetup Classic() {
+        AudioSessionSetup setup = ClassicSession();
+        setup.open = Opener();
+        return setup;
+    }
     // The device opened last, or null; it lives as long as its owner keeps it.
     ManualOutput* Last() const { return last_; }
     // What the device opened last played, also once it has gone.

@@ -52,13 +52,6 @@ constexpr int kBlocksBeforeRender = 21;
 // ahead, and the margin for a sound server's own buffering.
 constexpr int kDrainBlocks = 10;
 
-// The classic mode on devices the test drives by hand.
-AudioSessionSetup ManualClassic(ManualOutputs& outputs) {
-    AudioSessionSetup audio = ClassicSession();
-    audio.open = outputs.Opener();
-    return audio;
-}
-
 // The main window on a hand-driven audio device, with its files in a temporary folder.
 struct Window {
     QTemporaryDir folder;
@@ -78,7 +71,7 @@ struct Window {
     void Open() {
         played = rendered = 0;
         form = std::make_unique<MainWindow>(
-            MainWindowSetup{ManualClassic(outputs), SettingsFile(), folder.path().toStdString(),
+            MainWindowSetup{outputs.Classic(), SettingsFile(), folder.path().toStdString(),
                             [this](const std::string& message) { errors.push_back(message); },
                             std::nullopt, false});
     }
@@ -534,7 +527,7 @@ private slots:
         std::vector<std::string> errors;
         QTemporaryDir folder;
         MainWindow form(
-            {ManualClassic(outputs), std::filesystem::path(folder.path().toStdString()) / "x.ini",
+            {outputs.Classic(), std::filesystem::path(folder.path().toStdString()) / "x.ini",
              folder.path().toStdString(),
              [&](const std::string& shown) { errors.push_back(shown); }, std::nullopt, false});
         QCOMPARE(errors.size(), std::size_t{1});
@@ -628,12 +621,8 @@ private slots:
             std::filesystem::path(folder.path().toStdString()) / "morvane.ini";
         ManualOutputs outputs;
         outputs.FailNext(1000, "no device here");
-        MainWindow form({ManualClassic(outputs),
-                         settings,
-                         folder.path().toStdString(),
-                         {},
-                         std::nullopt,
-                         false});
+        MainWindow form(
+            {outputs.Classic(), settings, folder.path().toStdString(), {}, std::nullopt, false});
         form.show();
         const auto shown = [&form] {
             QStringList texts;
