@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <type_traits>
 #include <variant>
 
 #include "engine/command.h"
+#include "midi/controller_bindings.h"
 #include "midi/midi_actions.h"
 #include "midi/midi_message.h"
 
@@ -36,6 +38,20 @@ struct ForgetController {
     friend bool operator==(const ForgetController&, const ForgetController&) = default;
 };
 
+// MIDI learn waits for a controller no more.
+struct CancelLearn {
+    friend bool operator==(const CancelLearn&, const CancelLearn&) = default;
+};
+
+// The MIDI channel listened to (1..16, every channel when empty) and the controllers that
+// move sliders, as the MIDI window sets them. The keys MIDI holds let go when the channel
+// changes: their note-offs would no longer be heard.
+struct MidiSetup {
+    std::optional<int> channel;
+    ControllerBindings bindings;
+    friend bool operator==(const MidiSetup&, const MidiSetup&) = default;
+};
+
 // The panel's whole sound, with how many panel actions the panel had carried out when it
 // took it: a sound taken before the panel showed every slider MIDI moved is stale, and
 // would move them back for a moment.
@@ -47,7 +63,7 @@ struct PanelSound {
 
 // A MidiMessage goes through the player's own mapping.
 using PlayerEvent = std::variant<Command, RenderBlocks, EndOfScore, MidiMessage, ArmLearn,
-                                 ForgetController, PanelSound>;
+                                 ForgetController, CancelLearn, MidiSetup, PanelSound>;
 
 // Events cross the queue to the audio callback by copy: plain bytes, the biggest a whole
 // sound with its stamp.

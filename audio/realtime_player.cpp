@@ -93,6 +93,13 @@ void RealtimePlayer::ApplyEvent(const PlayerEvent& event) {
             // fail on.
             [&](const ArmLearn& learn) { static_cast<void>(midi_->ArmLearn(learn.id)); },
             [&](const ForgetController& forget) { midi_->Bindings().Unbind(forget.id); },
+            [&](const CancelLearn&) { midi_->CancelLearn(); },
+            [&](const MidiSetup& listen) {
+                if (listen.channel != midi_->Channel())
+                    ApplyMidiActions(midi_->ReleaseEveryKey());
+                // The window offers the channels 1..16 alone.
+                static_cast<void>(ListenToMidi(listen.channel, listen.bindings));
+            },
             [](const RenderBlocks&) {},
             [](const EndOfScore&) {},
         },
@@ -116,7 +123,12 @@ template <typename MidiCommand> void RealtimePlayer::ApplyMidiCommand(const Midi
 }
 
 void RealtimePlayer::ApplyMidi(const MidiMessage& message) {
-    for (const MidiAction& action : midi_->Apply(message.Bytes()))
+    ApplyMidiActions(midi_->Apply(message.Bytes()));
+    midiHeard_.store(midi_->Heard(), std::memory_order_relaxed);
+}
+
+void RealtimePlayer::ApplyMidiActions(const MidiActions& actions) {
+    for (const MidiAction& action : actions)
         std::visit([&](const auto& command) { ApplyMidiCommand(command); }, action);
 }
 

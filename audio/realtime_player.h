@@ -122,6 +122,9 @@ public:
     long RecordOverflows() const { return recordOverflows_.load(); }
     long ColourOverflows() const { return colourOverflows_.load(); }
     long PanelActionOverflows() const { return panelActionOverflows_.load(); }
+    // Messages of the channel listened to that the player has taken, for a lamp that
+    // shows MIDI coming in.
+    std::uint64_t MidiHeard() const { return midiHeard_.load(std::memory_order_relaxed); }
     long Starved() const { return starved_.load(); }
     // A scored player has rendered its last block, or a live one was stopped, and the
     // lead has played out.
@@ -164,6 +167,7 @@ private:
     void ApplyCommand(const Command& command);
     void ApplyEvent(const PlayerEvent& event);
     void ApplyMidi(const MidiMessage& message);
+    void ApplyMidiActions(const MidiActions& actions);
     template <typename MidiCommand> void ApplyMidiCommand(const MidiCommand& command);
     void ApplyMidiUpTo(PeriodMidi* midi, int frame);
     bool FillBlock();
@@ -194,6 +198,7 @@ private:
     std::atomic<long> recordOverflows_{0};
     std::atomic<long> colourOverflows_{0};
     std::atomic<long> panelActionOverflows_{0};
+    std::atomic<std::uint64_t> midiHeard_{0};
     std::atomic<long> starved_{0};
     std::atomic<std::uint64_t> framesOut_{0};
     std::atomic<std::uint64_t> lastSoundFrame_{0};

@@ -62,6 +62,18 @@ void MidiMapping::ListenToAllChannels() {
     channel_.reset();
 }
 
+std::optional<int> MidiMapping::Channel() const {
+    if (!channel_)
+        return std::nullopt;
+    return *channel_ + 1;
+}
+
+MidiActions MidiMapping::ReleaseEveryKey() {
+    MidiActions out;
+    ReleaseEveryKey(out);
+    return out;
+}
+
 Status MidiMapping::ArmLearn(ControlId id) {
     if (!ControllerBindings::Bindable(id))
         return Error{NotASlider(id)};
@@ -80,6 +92,7 @@ MidiActions MidiMapping::Apply(std::span<const std::uint8_t> message) {
     const int channel = status & 0x0F;
     if (channel_ && *channel_ != channel)
         return out;
+    ++heard_;
 
     const int first = message[1];
     switch (status & 0xF0) {

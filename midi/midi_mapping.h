@@ -37,6 +37,8 @@ public:
     // Listens to one channel, 1..16, or to all of them (the default).
     Status ListenToChannel(int channel);
     void ListenToAllChannels();
+    // The channel listened to, 1..16; every channel when empty.
+    std::optional<int> Channel() const;
 
     // Applies one message: a status byte and its data bytes. Anything that is not a
     // whole channel message of the channel listened to yields nothing.
@@ -47,6 +49,11 @@ public:
     Status ArmLearn(ControlId id);
     void CancelLearn() { armed_.reset(); }
     std::optional<ControlId> ArmedControl() const { return armed_; }
+
+    // Lets go of every key MIDI holds, held back by the pedal or not, as CC123 does.
+    MidiActions ReleaseEveryKey();
+    // Whole channel messages of the channel listened to applied so far.
+    std::uint64_t Heard() const { return heard_; }
 
     const ControllerBindings& Bindings() const { return bindings_; }
     ControllerBindings& Bindings() { return bindings_; }
@@ -74,6 +81,7 @@ private:
     int heldBackCount_ = 0;
 
     bool pedalDown_ = false;
+    std::uint64_t heard_ = 0;
     bool wheelHolds_ = false;
 };
 
