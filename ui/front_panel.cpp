@@ -385,6 +385,32 @@ void FrontPanel::ShowTuning(const std::string& label) {
     LabelTuning->setText(QString::fromStdString(label));
 }
 
+// A frame in the highlight colour just around the slider, drawn above it and letting the
+// mouse through, so the slider looks and works as before inside it.
+void FrontPanel::MarkLearning(std::optional<ControlId> id) {
+    constexpr int kMarkWidth = 2;
+    learning_ = id;
+    if (!id) {
+        if (learnMark_)
+            learnMark_->hide();
+        return;
+    }
+    QWidget* slider = controlWidgets_[*id];
+    if (!learnMark_) {
+        learnMark_ = new QFrame;
+        learnMark_->setObjectName("learnMark");
+        learnMark_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+    learnMark_->setParent(slider->parentWidget());
+    learnMark_->setStyleSheet(QStringLiteral("#learnMark { border: %1px solid %2; }")
+                                  .arg(kMarkWidth)
+                                  .arg(palette().color(QPalette::Highlight).name()));
+    learnMark_->setGeometry(
+        slider->geometry().adjusted(-kMarkWidth, -kMarkWidth, kMarkWidth, kMarkWidth));
+    learnMark_->show();
+    learnMark_->raise();
+}
+
 void FrontPanel::ShowPresetMode(const char* groupCaption, const char* saveCaption,
                                 int selectedSlot) {
     RadioPreset->setTitle(Text(groupCaption));

@@ -3,6 +3,7 @@
 #include <QFrame>
 
 #include <array>
+#include <optional>
 #include <string>
 
 #include "engine/parameters.h"
@@ -40,6 +41,10 @@ public:
     // The preset group's caption, the save button's caption (both untranslated, as the
     // preset group's state gives them) and the slot shown selected (-1: none).
     void ShowPresetMode(const char* groupCaption, const char* saveCaption, int selectedSlot);
+    // Frames the slider that waits for a MIDI controller to learn; none when empty.
+    void MarkLearning(std::optional<ControlId> id);
+    // The slider framed, if any.
+    std::optional<ControlId> MarkedForLearning() const { return learning_; }
 
     // Shows a position or value label set from code, without reporting it back.
     void PositionChanged(ControlId id, int position) override;
@@ -77,6 +82,8 @@ private:
     std::array<QLabel*, kControlCount> valueLabels_{};
     // RadioButtonModType0 (triangle) and RadioButtonModType1 (square).
     std::array<QRadioButton*, 2> modTypeButtons_{};
+    QFrame* learnMark_ = nullptr;
+    std::optional<ControlId> learning_;
 };
 
 } // namespace morvane

@@ -2,17 +2,22 @@
 
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
 #include <QThread>
 #include <QToolButton>
+#include <QToolTip>
 
 #include <iostream>
 #include <utility>
 #include <variant>
 
+#include "audio/jack_output.h"
+#include "audio/midi_sources.h"
 #include "base/overloaded.h"
 #include "engine/startup.h"
 #include "settings/midi_bindings_file.h"
@@ -21,6 +26,7 @@
 #include "ui/error_boxes.h"
 #include "ui/front_panel.h"
 #include "ui/glyphs.h"
+#include "ui/midi_window.h"
 #include "ui/mixer.h"
 #include "ui/panel_widgets.h"
 #include "ui/signal_close.h"
@@ -37,6 +43,8 @@ const char* const kRecordCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "録
 const char* const kStopCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "中止");
 const char* const kLearnCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "MIDI学習");
 const char* const kForgetCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "MIDI学習を解除");
+const char* const kBoundCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "割り当て: CC%1");
+const char* const kUnboundCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "割り当て: なし");
 
 // How often the window brings back key colours and passes on the panel's sound: a
 // quarter of a block, well below what an eye or an ear notices.
@@ -57,6 +65,9 @@ const FlatButtonLayout kRecordButton = {"btnRecord", kRecordCaption, {456, 352, 
 const FlatButtonLayout kAboutButton = {"btnAbout", "About", {456, 376, 57, 25}};
 const FlatButtonLayout kExitButton = {
     "btnExit", QT_TRANSLATE_NOOP("morvane::MainWindow", "終了"), {456, 400, 57, 25}};
+// Below the exit button, narrower, with the MIDI lamp on its left in the same column.
+const FlatButtonLayout kMidiButton = {"btnMidi", "MIDI", {470, 424, 43, 25}};
+const QRect kMidiLampRect = {458, 432, 9, 9};
 
 // The window's texts are Japanese in the source; the installed translation, if any,
 // replaces them. Texts kept in tables are marked for the translator where they are written.
@@ -165,6 +176,10 @@ void MainWindow::BuildFlatButtons() {
     btnRecord = MakeFlatButton(this, kRecordButton);
     btnAbout = MakeFlatButton(this, kAboutButton);
     btnExit = MakeFlatButton(this, kExitButton);
+    btnMidi = MakeFlatButton(this, kMidiButton);
+    midiLamp = new MidiLamp(this, [this] { return player_ ? player_->MidiHeard() : 0; });
+    midiLamp->setObjectName("midiLamp");
+    midiLamp->setGeometry(kMidiLampRect);
     connect(btnOutput, &QToolButton::clicked, this, [] { LaunchMixer(); });
     connect(btnRecord, &QToolButton::clicked, this, &MainWindow::btnRecordClick);
     connect(btnAbout, &QToolButton::clicked, this, [this] {
@@ -172,6 +187,11 @@ void MainWindow::BuildFlatButtons() {
         AboutBox->ShowInFront();
     });
     connect(btnExit, &QToolButton::clicked, this, &MainWindow::close);
+    connect(btnMidi, &QToolButton::clicked, this, [this] {
+        midiWindow->show();
+        midiWindow->raise();
+        midiWindow->activateWindow();
+    });
 }
 
 // The start-up order matters: the start-up slider moves before the first preset, the key
@@ -200,9 +220,12 @@ void MainWindow::Start() {
 
     LoadFirstPreset();
     LoadBindings();
+    BuildMidiWindow();
     const bool playing = OpenAudio();
     if (openSequencer_ && player_ && !audio_->TakesMidi())
         OpenSequencer();
+    // The sources kept in the file are connected now, not a poll later.
+    midiWindow->PollSources();
     if (playing)
         input_->StartSweep();
 }
@@ -239,8 +262,8 @@ bool MainWindow::CreatePlayer(int deviceRate) {
         return false;
     }
     player_ = std::move(*player);
-    // The channel was checked with the command line.
-    static_cast<void>(player_->ListenToMidi(midiChannel_, bindings_));
+    // The channel was checked with the command line, or clamped as the file was read.
+    static_cast<void>(player_->ListenToMidi(midiWindow->ListenedChannel(), bindings_));
     SendPresets();
     sentSound_ = sound_;
     return true;
@@ -283,18 +306,67 @@ void MainWindow::OpenSequencer() {
     sequencer_ = std::move(*opened);
 }
 
+// The slider stays framed until a controller arrives or Esc gives the learn up.
 QMenu* MainWindow::MidiLearnMenu(ControlId id) {
     auto* menu = new QMenu(this);
-    connect(menu->addAction(Text(kLearnCaption)), &QAction::triggered, this,
-            [this, id] { SendEvent(ArmLearn{id}); });
+    connect(menu->addAction(Text(kLearnCaption)), &QAction::triggered, this, [this, id] {
+        panel_->MarkLearning(id);
+        SendEvent(ArmLearn{id});
+    });
+    const std::optional<int> bound = bindings_.ControllerFor(id);
     QAction* forget = menu->addAction(Text(kForgetCaption));
-    forget->setEnabled(bindings_.ControllerFor(id).has_value());
+    forget->setEnabled(bound.has_value());
     connect(forget, &QAction::triggered, this, [this, id] {
         bindings_.Unbind(id);
         SendEvent(ForgetController{id});
         SaveBindings();
+        midiWindow->ShowBindings();
     });
+    menu->addAction(bound ? Text(kBoundCaption).arg(*bound) : Text(kUnboundCaption))
+        ->setEnabled(false);
     return menu;
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && panel_->MarkedForLearning()) {
+        SendEvent(CancelLearn{});
+        panel_->MarkLearning(std::nullopt);
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+// The MIDI window keeps the channel and the sources; the bindings stay here, where the
+// sliders' menus and MIDI learn change them too.
+void MainWindow::BuildMidiWindow() {
+    const auto skipped = [this](const std::string& line, const std::string& why) {
+        std::cerr << "morvane: " << settingsFile_.string() << ", section MIDI: skipped \"" << line
+                  << "\": " << why << '\n';
+    };
+    midiWindow = new MidiWindow(
+        this,
+        MidiWindowSetup{settingsFile_, midiChannel_, [this] { return OpenMidiSources(); },
+                        [this](const Status& status) { ShowFileError(status); }, skipped},
+        bindings_);
+    connect(midiWindow, &MidiWindow::MidiSetupChanged, this, &MainWindow::ListenToMidiAnew);
+    connect(midiWindow, &MidiWindow::BindingsChanged, this, &MainWindow::SaveBindings);
+}
+
+// JACK's sources when MIDI comes through the output's JACK port, else the sequencer's;
+// none while neither is open (they are looked for again at the next poll).
+std::unique_ptr<MidiSources> MainWindow::OpenMidiSources() {
+    Result<std::unique_ptr<MidiSources>> opened =
+        audio_ && audio_->TakesMidi()
+            ? OpenJackMidiSources(audio_->Health()->device + ":" + JackOutput::kMidiPortName)
+        : sequencer_ ? OpenSequencerMidiSources()
+                     : Result<std::unique_ptr<MidiSources>>(Error{"no MIDI input"});
+    if (!opened)
+        return nullptr;
+    return std::move(*opened);
+}
+
+void MainWindow::ListenToMidiAnew() {
+    SendEvent(MidiSetup{midiWindow->ListenedChannel(), bindings_});
 }
 
 // A settings file that cannot be read has been reported with the tuning; the default
@@ -327,8 +399,18 @@ void MainWindow::ApplyPanelAction(const PanelAction& action) {
                 SendPresets();
             },
             [&](const ControllerLearnt& learnt) {
-                if (bindings_.Bind(learnt.controller, learnt.id))
-                    SaveBindings();
+                const std::optional<ControlId> before = bindings_.ControlFor(learnt.controller);
+                panel_->MarkLearning(std::nullopt);
+                if (!bindings_.Bind(learnt.controller, learnt.id))
+                    return;
+                SaveBindings();
+                midiWindow->ShowBindings();
+                if (before && *before != learnt.id) {
+                    midiWindow->ShowControllerTaken(learnt.controller, *before, learnt.id);
+                    QToolTip::showText(panel_->ControlWidget(learnt.id)->mapToGlobal(QPoint(0, 0)),
+                                       midiWindow->statusLine->text(),
+                                       panel_->ControlWidget(learnt.id));
+                }
             },
         },
         action);

@@ -24,6 +24,7 @@
 #include "ui/preset_group.h"
 #include "ui/tuning_control.h"
 
+class QKeyEvent;
 class QMenu;
 class QToolButton;
 
@@ -31,6 +32,9 @@ namespace morvane {
 
 class ErrorBoxes;
 class FrontPanel;
+class MidiSources;
+class MidiLamp;
+class MidiWindow;
 class TAboutBox;
 
 // What the main window is built with: where its files live, the audio device and how
@@ -83,7 +87,8 @@ public:
 
     // The controllers that move sliders, as the settings file keeps them.
     const ControllerBindings& Bindings() const { return bindings_; }
-    // A slider's context menu: "MIDI学習" and "MIDI学習を解除". The caller owns it.
+    // A slider's context menu: "MIDI学習", "MIDI学習を解除" and, not to be chosen, the
+    // controller bound to it. The caller owns it.
     QMenu* MidiLearnMenu(ControlId id);
     // A close signal's request: closes as the exit button does, but nothing waits for the
     // user from now on, as nobody may be there: every message goes to standard error.
@@ -97,10 +102,15 @@ public:
     QToolButton* btnRecord;
     QToolButton* btnAbout;
     QToolButton* btnExit;
+    QToolButton* btnMidi;
+    MidiLamp* midiLamp;
     TAboutBox* AboutBox;
+    MidiWindow* midiWindow;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Esc gives up a MIDI learn that waits.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void BuildPanel();
@@ -114,6 +124,9 @@ private:
     void OpenSequencer();
     void ApplyPanelAction(const PanelAction& action);
     void LoadBindings();
+    void BuildMidiWindow();
+    void ListenToMidiAnew();
+    std::unique_ptr<MidiSources> OpenMidiSources();
     void SaveBindings();
     void SyncSound();
     void DrainReturnQueues();

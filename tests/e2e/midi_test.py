@@ -152,6 +152,51 @@ class Midi(unittest.TestCase):
                 capture_output=True, check=True, env=session.env, timeout=60).stdout
             harness.find_reference(reference, player.samples())
 
+    def test_a_source_ticked_in_the_midi_window_plays_and_is_connected_again(self):
+        harness.allowing_an_underrun(self.tick_a_source)
+
+    def tick_a_source(self):
+        events = [(10, 0, [0x90, 69, 100]), (30, 0, [0x80, 69, 0])]
+        source = 'morvane-e2e-midi:midi_out'
+        with harness.Session(x=True, jack=True) as session:
+            server = session.env['JACK_DEFAULT_SERVER']
+            player = Player(server, events, 60)
+            with player.client:
+                program, window, home = session.start_morvane(
+                    SETTINGS, args=['--audio=jack', '--no-connect'])
+                session.click(window, 'midi')
+                midi_window = session.wait_for_window(program, '^MIDI設定$')
+                # The channel box has the keyboard; the next stop is the sources' list,
+                # whose first (and only) source a space ticks.
+                session.run(['xdotool', 'windowfocus', '--sync', midi_window])
+                session.run(['xdotool', 'key', 'Tab', 'space'])
+
+                def connected():
+                    return [p.name for p in player.client.get_all_connections(player.midi)]
+                harness.wait_until(lambda: connected() == ['Morvane:midi_in'],
+                                   'the source connected', 10)
+                with open(os.path.join(home, 'morvane.ini')) as f:
+                    self.assertIn('SOURCE1=' + source, f.read())
+                player.client.connect('Morvane:out', player.audio)
+                player.armed = True
+                self.assertTrue(player.done.wait(30), 'the recording did not finish')
+            # The source goes away and comes back: it is connected again by itself.
+            again = jack.Client('morvane-e2e-midi', no_start_server=True, servername=server)
+            port = again.midi_outports.register('midi_out')
+            with again:
+                harness.wait_until(
+                    lambda: [p.name for p in again.get_all_connections(port)] ==
+                    ['Morvane:midi_in'], 'the source connected again', 10)
+            self.assertIsNone(program.poll(), 'the program ended')
+            song = os.path.join(session.directory, 'song.mid')
+            with open(song, 'wb') as f:
+                f.write(midi_file(events, 30 * PERIOD))
+            reference = subprocess.run(
+                [os.environ['MORVANE_RENDER'], '--ini', os.path.join(home, 'morvane.ini'),
+                 '--preset', '0', '--tail', TAIL, song, '-'],
+                capture_output=True, check=True, env=session.env, timeout=60).stdout
+            harness.find_reference(reference, player.samples())
+
     def test_without_a_sequencer_one_line_says_so_and_the_program_plays_on(self):
         if os.path.exists('/dev/snd/seq'):
             self.skipTest('this machine has an ALSA sequencer')

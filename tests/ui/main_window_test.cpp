@@ -5,12 +5,14 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
@@ -33,11 +35,13 @@
 #include <vector>
 
 #include "engine/startup.h"
+#include "settings/midi_bindings_file.h"
 #include "tests/support/manual_output.h"
 #include "ui/about_box.h"
 #include "ui/front_panel.h"
 #include "ui/glyphs.h"
 #include "ui/main_window.h"
+#include "ui/midi_window.h"
 #include "ui/panel_widgets.h"
 #include "ui/signal_close.h"
 
@@ -60,6 +64,7 @@ struct Window {
     std::unique_ptr<MainWindow> form;
     int played = 0;
     int rendered = 0;
+    std::optional<int> midiChannel; // --midi-channel
 
     // prepare puts something in the settings file's place before the window starts.
     explicit Window(const std::function<void(const QString& path)>& prepare = {}) {
@@ -70,10 +75,9 @@ struct Window {
 
     void Open() {
         played = rendered = 0;
-        form = std::make_unique<MainWindow>(
-            MainWindowSetup{outputs.Classic(), SettingsFile(), folder.path().toStdString(),
-                            [this](const std::string& message) { errors.push_back(message); },
-                            std::nullopt, false});
+        form = std::make_unique<MainWindow>(MainWindowSetup{
+            outputs.Classic(), SettingsFile(), folder.path().toStdString(),
+            [this](const std::string& message) { errors.push_back(message); }, midiChannel, false});
     }
     ManualOutput& Device() const { return *outputs.Last(); }
     std::filesystem::path SettingsFile() const {
@@ -216,6 +220,8 @@ private slots:
         QCOMPARE(w.Find<QGroupBox>("TuningGroup")->geometry(), QRect(8, 280, 153, 33));
         QCOMPARE(w.form->Panel().RadioPreset->geometry(), QRect(168, 280, 281, 33));
         QCOMPARE(w.form->btnExit->geometry(), QRect(456, 400, 57, 25));
+        QCOMPARE(w.form->btnMidi->geometry(), QRect(470, 424, 43, 25));
+        QCOMPARE(w.form->midiLamp->geometry(), QRect(458, 432, 9, 9));
         QCOMPARE(w.Bar("ScrollBarDistVol")->geometry(), QRect(64, 32, 81, 9));
         QCOMPARE(w.Find<QLabel>("LabelDistVol")->pos(), QPoint(39, 29));
         QCOMPARE(w.Find<QCheckBox>("CheckBoxUseVcfEnvelope")->geometry().topLeft(), QPoint(8, 80));
@@ -255,7 +261,7 @@ private slots:
             QCOMPARE(bar->pageStep(), 1);
             QCOMPARE(bar->height(), 9);
         }
-        QCOMPARE(w.form->findChildren<QScrollBar*>().size(), sliders);
+        QCOMPARE(w.form->Panel().findChildren<QScrollBar*>().size(), sliders);
         QCOMPARE(w.LabelText("LabelTuning"), QString("440.0"));
         QCOMPARE(w.form->Panel().RadioPreset->ItemIndex(), 0);
         QCOMPARE(w.form->Panel().RadioPreset->title(), QString::fromUtf8("音色プリセット"));
@@ -753,9 +759,11 @@ private slots:
         const QString label = window.form->Panel().ValueLabel(EnvAttack)->text();
         std::unique_ptr<QMenu> menu(window.form->MidiLearnMenu(EnvAttack));
         const QList<QAction*> actions = menu->actions();
-        QCOMPARE(actions.size(), 2);
+        QCOMPARE(actions.size(), 3);
         QCOMPARE(actions[0]->text(), QString("MIDI学習"));
         QCOMPARE(actions[1]->text(), QString("MIDI学習を解除"));
+        QCOMPARE(actions[2]->text(), QString("割り当て: CC73"));
+        QVERIFY(!actions[2]->isEnabled());
         actions[0]->trigger();
         window.PlayBlocks(1); // armed at the next block
         const unsigned char controller[] = {0xB0, 20, 127};
@@ -778,6 +786,182 @@ private slots:
         QCOMPARE(window.form->Bindings().ControlFor(20), std::nullopt);
         QCOMPARE(window.form->Bindings().ControlFor(73), std::nullopt);
         QCOMPARE(window.form->Bindings().ControlFor(74), std::optional<ControlId>(VcfCutoff));
+    }
+
+    // The slider waiting for a controller is framed until one comes or Esc gives up; a
+    // controller taken from another slider is said, in the MIDI window and by the slider.
+    void midiLearnIsMarkedUntilAControllerOrEsc() {
+        Window window;
+        // The menu's and Esc's events reach the player at the next block, behind the MIDI
+        // queued for it: a block goes by first.
+        auto midi = [&](std::initializer_list<unsigned char> bytes) {
+            window.PlayBlocks(1);
+            const std::vector<unsigned char> message(bytes);
+            SequencerFeed(window.form->Player()).Receive(message);
+            window.PlayBlocks(1);
+        };
+        FrontPanel& panel = window.form->Panel();
+        const QWidget* mark = panel.findChild<QWidget*>("learnMark");
+        QVERIFY(!mark);
+        std::unique_ptr<QMenu>(window.form->MidiLearnMenu(EnvAttack))->actions()[0]->trigger();
+        QCOMPARE(panel.MarkedForLearning(), std::optional<ControlId>(EnvAttack));
+        mark = panel.findChild<QWidget*>("learnMark");
+        QVERIFY(mark && !mark->isHidden());
+        QVERIFY(mark->geometry().contains(panel.ControlWidget(EnvAttack)->geometry()));
+        window.Tap(Qt::Key_Escape);
+        QCOMPARE(panel.MarkedForLearning(), std::nullopt);
+        QVERIFY(mark->isHidden());
+        midi({0xB0, 20, 127});
+        QCOMPARE(window.form->Bindings().ControlFor(20), std::nullopt);
+
+        std::unique_ptr<QMenu>(window.form->MidiLearnMenu(EnvAttack))->actions()[0]->trigger();
+        QVERIFY(!mark->isHidden());
+        midi({0xB0, 74, 127});
+        QCOMPARE(panel.MarkedForLearning(), std::nullopt);
+        QVERIFY(mark->isHidden());
+        QCOMPARE(window.form->Bindings().ControlFor(74), std::optional<ControlId>(EnvAttack));
+        QCOMPARE(window.form->midiWindow->statusLine->text(),
+                 QString("CC74 は VCF_CUTOFF から ENV_ATTACK に移りました"));
+        QCOMPARE(
+            std::unique_ptr<QMenu>(window.form->MidiLearnMenu(EnvAttack))->actions()[2]->text(),
+            QString("割り当て: CC74"));
+        QCOMPARE(
+            std::unique_ptr<QMenu>(window.form->MidiLearnMenu(VcfCutoff))->actions()[2]->text(),
+            QString("割り当て: なし"));
+        QVERIFY(window.errors.empty());
+    }
+
+    // The MIDI window's settings reach the settings file and the player: the channel heard
+    // (and the lamp), a binding removed, the defaults restored; --midi-channel wins.
+    void midiWindowSettingsReachTheFileAndThePlayer() {
+        Window window;
+        MidiWindow& midiWindow = *window.form->midiWindow;
+        window.form->btnMidi->click();
+        QVERIFY(midiWindow.isVisible());
+        QCOMPARE(midiWindow.windowTitle(), QString("MIDI設定"));
+        QVERIFY(!midiWindow.channelNote->isVisible());
+        auto heard = [&](unsigned char channel) {
+            window.PlayBlocks(1); // what the window sent goes first
+            const std::uint64_t before = window.form->Player().MidiHeard();
+            const unsigned char note[] = {static_cast<unsigned char>(0x90 | channel), 60, 100};
+            SequencerFeed(window.form->Player()).Receive(note);
+            window.PlayBlocks(1);
+            return window.form->Player().MidiHeard() > before;
+        };
+        QVERIFY(heard(0) && heard(4));
+        window.form->midiLamp->Look();
+        QVERIFY(window.form->midiLamp->Lit());
+        QTRY_VERIFY(!window.form->midiLamp->Lit());
+        midiWindow.channelBox->setValue(5);
+        QVERIFY(window.SettingsText().contains("CHANNEL=5"));
+        QVERIFY(!heard(0));
+        QVERIFY(heard(4));
+        window.form->midiLamp->Look();
+        QVERIFY(window.form->midiLamp->Lit());
+
+        QCOMPARE(midiWindow.bindingList->count(), 5);
+        QCOMPARE(midiWindow.bindingList->item(0)->text(), QString("CC71 → VCF_RESONANCE"));
+        QVERIFY(!midiWindow.removeButton->isEnabled());
+        midiWindow.bindingList->setCurrentRow(0);
+        midiWindow.removeButton->click();
+        QCOMPARE(midiWindow.bindingList->count(), 4);
+        QCOMPARE(window.form->Bindings().ControlFor(71), std::nullopt);
+        QCOMPARE(LoadControllerBindings(window.SettingsFile())->ControlFor(71), std::nullopt);
+        const auto* resonance =
+            static_cast<QScrollBar*>(window.form->Panel().ControlWidget(VcfResonance));
+        const int position = resonance->value();
+        window.PlayBlocks(1);
+        SequencerFeed(window.form->Player()).Receive(std::vector<unsigned char>{0xB4, 71, 127});
+        window.PlayBlocks(1);
+        QCOMPARE(resonance->value(), position);
+        midiWindow.defaultsButton->click();
+        QVERIFY(window.form->Bindings() == ControllerBindings::Defaults());
+        QCOMPARE(midiWindow.bindingList->count(), 5);
+        QVERIFY(*LoadControllerBindings(window.SettingsFile()) == ControllerBindings::Defaults());
+        window.PlayBlocks(1);
+        SequencerFeed(window.form->Player()).Receive(std::vector<unsigned char>{0xB4, 71, 127});
+        window.PlayBlocks(1);
+        QCOMPARE(resonance->value(), resonance->maximum());
+        QVERIFY(window.errors.empty());
+
+        window.CloseWindow();
+        window.Open();
+        QCOMPARE(window.form->midiWindow->channelBox->value(), 5);
+        QCOMPARE(window.form->midiWindow->ListenedChannel(), std::optional<int>(5));
+        window.CloseWindow();
+        window.midiChannel = 2;
+        window.Open();
+        QCOMPARE(window.form->midiWindow->ListenedChannel(), std::optional<int>(2));
+        QVERIFY(!window.form->midiWindow->channelBox->isEnabled());
+        QCOMPARE(window.form->midiWindow->channelNote->text(),
+                 QString("--midi-channel=2 が優先されています"));
+        QVERIFY(!heard(4));
+        QVERIFY(heard(1));
+    }
+
+    // The sources ticked are kept in the settings file, connected, and connected again
+    // when they come back after going away.
+    void midiSourcesTickedAreKeptAndReconnected() {
+        struct Sources : MidiSources {
+            std::vector<std::string>* present;
+            std::vector<std::string>* connected;
+            std::vector<std::string> List() override { return *present; }
+            bool Connected(const std::string& s) override {
+                return std::ranges::count(*connected, s) > 0;
+            }
+            Status Connect(const std::string& s) override {
+                if (!Connected(s))
+                    connected->push_back(s);
+                return {};
+            }
+            Status Disconnect(const std::string& s) override {
+                std::erase(*connected, s);
+                return {};
+            }
+        };
+        QTemporaryDir folder;
+        const std::filesystem::path file =
+            std::filesystem::path(folder.path().toStdString()) / "morvane.ini";
+        std::vector<std::string> present = {"keys:out", "pads:out"};
+        std::vector<std::string> connected;
+        ControllerBindings bindings = ControllerBindings::Defaults();
+        auto open = [&] {
+            MidiWindowSetup setup{file,
+                                  std::nullopt,
+                                  [&]() -> std::unique_ptr<MidiSources> {
+                                      auto sources = std::make_unique<Sources>();
+                                      sources->present = &present;
+                                      sources->connected = &connected;
+                                      return sources;
+                                  },
+                                  [](const Status& status) { QVERIFY(status.ok()); },
+                                  {}};
+            return std::make_unique<MidiWindow>(nullptr, setup, bindings);
+        };
+        auto window = open();
+        QCOMPARE(window->sourceList->count(), 2);
+        window->sourceList->item(1)->setCheckState(Qt::Checked);
+        QCOMPARE(connected, std::vector<std::string>{"pads:out"});
+        QFile settings(QString::fromStdString(file.string()));
+        QVERIFY(settings.open(QIODevice::ReadOnly));
+        QVERIFY(settings.readAll().contains("SOURCE1=pads:out"));
+        settings.close();
+
+        present = {"keys:out"}; // unplugged: it stays in the list, greyed
+        connected.clear();
+        window->PollSources();
+        QCOMPARE(window->sourceList->count(), 2);
+        present = {"pads:out", "keys:out"}; // back
+        window->PollSources();
+        QCOMPARE(connected, std::vector<std::string>{"pads:out"});
+        window->sourceList->item(0)->setCheckState(Qt::Unchecked);
+        QVERIFY(connected.empty());
+
+        window->sourceList->item(1)->setCheckState(Qt::Checked);
+        window.reset();
+        connected.clear();
+        window = open(); // the next start connects what the file keeps
+        QCOMPARE(connected, std::vector<std::string>{"keys:out"});
     }
 
     // Started before the sound server: one message with the reason and what to do, the

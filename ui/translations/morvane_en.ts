@@ -198,6 +198,57 @@
         <source>サウンドサーバーを起動してください。起動すると Morvane は自動的に接続します。</source>
         <translation>Start the sound server; Morvane connects to it by itself when it comes.</translation>
     </message>
+    <message>
+        <source>割り当て: CC%1</source>
+        <translation>Bound to CC%1</translation>
+    </message>
+    <message>
+        <source>割り当て: なし</source>
+        <translation>Bound to nothing</translation>
+    </message>
+</context>
+<context>
+    <name>morvane::MidiWindow</name>
+    <message>
+        <source>MIDI設定</source>
+        <translation>MIDI Settings</translation>
+    </message>
+    <message>
+        <source>演奏</source>
+        <translation>Playing</translation>
+    </message>
+    <message>
+        <source>すべて</source>
+        <translation>All</translation>
+    </message>
+    <message>
+        <source>--midi-channel=%1 が優先されています</source>
+        <translation>--midi-channel=%1 overrides this</translation>
+    </message>
+    <message>
+        <source>チャンネル</source>
+        <translation>Channel</translation>
+    </message>
+    <message>
+        <source>MIDI入力元</source>
+        <translation>MIDI sources</translation>
+    </message>
+    <message>
+        <source>コントローラー割り当て</source>
+        <translation>Controller bindings</translation>
+    </message>
+    <message>
+        <source>削除</source>
+        <translation>Remove</translation>
+    </message>
+    <message>
+        <source>初期設定に戻す</source>
+        <translation>Restore defaults</translation>
+    </message>
+    <message>
+        <source>CC%1 は %2 から %3 に移りました</source>
+        <translation>CC%1 moved from %2 to %3</translation>
+    </message>
 </context>
 <context>
     <name>morvane::TAboutBox</name>
