@@ -3,6 +3,7 @@
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>
 
+#include <atomic>
 #include <cerrno>
 #include <optional>
 
@@ -17,7 +18,11 @@ constexpr const char* kSequencerClientName = "Morvane sources";
 class JackMidiSources : public MidiSources {
 public:
     JackMidiSources(jack_client_t* client, std::string destination)
-        : client_(client), destination_(std::move(destination)) {}
+        : client_(client), destination_(std::move(destination)) {
+        jack_on_shutdown(
+            client_, [](void* lost) { static_cast<std::atomic<bool>*>(lost)->store(true); },
+            &lost_);
+    }
     ~JackMidiSources() override { jack_client_close(client_); }
     JackMidiSources(const JackMidiSources&) = delete;
     JackMidiSources& operator=(const JackMidiSources&) = delete;
@@ -52,9 +57,13 @@ public:
         return {};
     }
 
+    bool Lost() const override { return lost_.load(); }
+
 private:
     jack_client_t* client_;
     std::string destination_;
+    // Set on the server's thread.
+    std::atomic<bool> lost_{false};
 };
 
 class SequencerMidiSources : public MidiSources {
@@ -156,13 +165,12 @@ Result<std::unique_ptr<MidiSources>> OpenJackMidiSources(const std::string& dest
     jack_client_t* client = jack_client_open(kJackClientName, JackNoStartServer, &status);
     if (!client)
         return Error{"no JACK server to list MIDI sources on"};
-    // Connections are made by an active client; without a process callback it costs the
-    // server's cycle nothing.
-    if (jack_activate(client)) {
-        jack_client_close(client);
+    // Told of a shutdown before it activates. Connections are made by an active client;
+    // without a process callback it costs the server's cycle nothing.
+    auto sources = std::make_unique<JackMidiSources>(client, destination);
+    if (jack_activate(client))
         return Error{"JACK refused the client that lists MIDI sources"};
-    }
-    return std::unique_ptr<MidiSources>(std::make_unique<JackMidiSources>(client, destination));
+    return std::unique_ptr<MidiSources>(std::move(sources));
 }
 
 Result<std::unique_ptr<MidiSources>> OpenSequencerMidiSources() {

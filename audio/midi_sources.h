@@ -22,6 +22,8 @@ public:
     // Connecting a source already connected, or letting go of one that is not, succeeds.
     virtual Status Connect(const std::string& source) = 0;
     virtual Status Disconnect(const std::string& source) = 0;
+    // The server went away: a new list is to be opened once it is back.
+    virtual bool Lost() const { return false; }
 };
 
 // A JACK client of its own (without starting a server) that connects sources to the

@@ -192,6 +192,8 @@ void MidiWindow::RestoreDefaults() {
 // comes back (a keyboard unplugged, a sequencer restarted) is connected again by itself.
 // The list is built anew only when what it shows changes, so a tick is never lost to it.
 void MidiWindow::PollSources() {
+    if (present_ && present_->Lost())
+        present_.reset();
     if (!present_ && setup_.openSources)
         present_ = setup_.openSources();
     const std::vector<std::string> here = present_ ? present_->List() : std::vector<std::string>{};
