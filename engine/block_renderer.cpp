@@ -4,7 +4,6 @@
 #include <array>
 
 #include "engine/filter.h"
-#include "engine/keymap.h"
 #include "engine/numbers.h"
 #include "engine/triangle.h"
 #include "engine/voice_renderer.h"
@@ -22,6 +21,10 @@ constexpr int kSquareLfoDivisor = 800;
 constexpr int kTriangleLfoDivisor = 400;
 // The LFO value is in octaves (a quarter at most): times 12 semitones of 120 steps.
 constexpr int kSemitonesPerOctave = 12;
+// The pitch table's margins hold the deepest triangle LFO.
+static_assert(kLargestPercent * kSemitonesPerOctave * kPitchStepsPerSemitone /
+                  kTriangleLfoDivisor <=
+              kLfoReach);
 constexpr int kDistortionLevelDivisor = 5; // gain DistortionLevel/5 + 1: 1.2 to 21
 constexpr float kDistortionClip = 8191;
 constexpr int kPercent = 100;
@@ -46,7 +49,7 @@ void RenderVoices(SynthState& s, std::array<VoiceSetup, kVoiceCount>& setups, in
 KeySet SoundingKeys(const RunningState& s) {
     KeySet keys;
     for (int v : s.VoiceOrder) {
-        if (v != kNoVoice)
+        if (v != kNoVoice && s.Voices[v].Key < kKeyCount)
             keys[s.Voices[v].Key] = true;
     }
     return keys;
@@ -66,9 +69,12 @@ int AdvanceLfo(SynthState& s) {
     } else {
         value = X(s.ModDepth) * TriangleShape(s.LfoPhase) / kTriangleLfoDivisor;
     }
-    // The phase runs on while the gate is closed.
+    // The phase runs on while the gate is closed. The mod wheel sets the depth while it
+    // alone holds the gate: at 127, (value x 127) / 127 is value exactly.
     if (!s.CtrlHeld && !s.ModAlwaysOn)
         value = 0;
+    else if (!s.ModAlwaysOn)
+        value = (X(value) * s.WheelDepth) / kFullWheelDepth;
     return static_cast<int>(X(value) * kSemitonesPerOctave * kPitchStepsPerSemitone);
 }
 
@@ -115,6 +121,7 @@ BlockResult RenderBlock(SynthState& s, std::int16_t* target) {
     // Pitches are fixed per voice for the whole block, so a voice moved forward by the
     // end of another keeps its own.
     const bool chorus = s.ChorusChecked;
+    const int bend = BendOffset(s.PitchBend, s.BendRange);
     bool anyVoiceActive = false;
     // Indexed by voice record, not by position.
     std::array<VoiceSetup, kVoiceCount> setups;
@@ -123,7 +130,7 @@ BlockResult RenderBlock(SynthState& s, std::int16_t* target) {
             continue;
         anyVoiceActive = true;
         const TSynthVoice& voice = s.Voices[v];
-        int n = KeyAt(voice.Key).Semitone * kPitchStepsPerSemitone;
+        int n = voice.Semitone * kPitchStepsPerSemitone + bend;
         int p1 = s.Osc1Octave * kPitchStepsPerOctave + n;
         int p2 = s.Osc2Octave * kPitchStepsPerOctave + n + (chorus ? kChorusDetune : 0);
         setups[v] = SetUpVoice(s, voice, p1, p2);

@@ -10,10 +10,18 @@ namespace morvane {
 
 KeyColourChanges Instrument::Apply(const Command& command) {
     return std::visit(Overloaded{
-                          [&](const KeyDown& c) { return NoteOn(synth_, c.key); },
+                          [&](const KeyDown& c) {
+                              const int velocity = std::clamp(c.velocity, 1, kFullVelocity);
+                              return NoteOn(synth_, c.key, VelocityOf(synth_, velocity));
+                          },
                           [&](const KeyUp& c) { return ReleaseNote(synth_, c.key); },
                           [&](const HoldLfo& c) {
-                              (c.holder == LfoHolder::CtrlKey ? ctrlHolds_ : wheelHolds_) = c.held;
+                              if (c.holder == LfoHolder::CtrlKey) {
+                                  ctrlHolds_ = c.held;
+                              } else {
+                                  wheelHolds_ = c.held;
+                                  wheel_ = kFullWheelDepth;
+                              }
                               FollowLfoHolders();
                               return KeyColourChanges{};
                           },
@@ -39,6 +47,20 @@ KeyColourChanges Instrument::Apply(const Command& command) {
                               }
                               return KeyColourChanges{};
                           },
+                          [&](const MoveModWheel& c) {
+                              wheel_ = std::clamp(c.value, 0, kFullWheelDepth);
+                              wheelHolds_ = wheel_ > 0;
+                              FollowLfoHolders();
+                              return KeyColourChanges{};
+                          },
+                          [&](const BendPitch& c) {
+                              synth_.PitchBend = std::clamp(c.bend, kLowestBend, kHighestBend);
+                              return KeyColourChanges{};
+                          },
+                          [&](const SetPlaying& c) {
+                              WritePlaying(synth_, c.control, c.value);
+                              return KeyColourChanges{};
+                          },
                           [&](const LoadProgram& c) {
                               if (c.slot >= 0 && c.slot < kPresetSlotCount && presetKnown_[c.slot])
                                   LoadPresetSound(synth_, presets_[c.slot]);
@@ -49,14 +71,17 @@ KeyColourChanges Instrument::Apply(const Command& command) {
 }
 
 // Either holder keeps the gate open: a release of one leaves it open while the other holds.
+// The wheel sets the depth only while it holds the gate alone.
 void Instrument::FollowLfoHolders() {
     synth_.CtrlHeld = ctrlHolds_ || wheelHolds_;
+    synth_.WheelDepth = wheelHolds_ && !ctrlHolds_ ? wheel_ : kFullWheelDepth;
 }
 
 KeyColourChanges Instrument::Sweep(const ReleaseUnheld& sweep) {
     ctrlHolds_ = sweep.ctrlHeld;
     if (!ctrlHolds_ && !wheelHolds_)
         synth_.CtrlHeld = false;
+    synth_.WheelDepth = wheelHolds_ && !ctrlHolds_ ? wheel_ : kFullWheelDepth;
     KeyColourChanges changes;
     // A release moves later voices forward, so the list is read anew at each position.
     for (int position = 0; position < kVoiceCount; ++position) {
@@ -64,7 +89,7 @@ KeyColourChanges Instrument::Sweep(const ReleaseUnheld& sweep) {
         if (voice == kNoVoice)
             continue;
         const int key = synth_.Voices[voice].Key;
-        if (sweep.keysHeld[key])
+        if (key < kKeyCount && sweep.keysHeld[key])
             continue;
         const KeyColourChanges released = ReleaseNote(synth_, key);
         changes.Resting |= released.Resting;

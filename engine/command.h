@@ -16,8 +16,10 @@
 // the audio thread by copy; Instrument::Apply carries one out between two blocks.
 namespace morvane {
 
+// A voice key: a key of the keyboard, or a keyless MIDI note (KeylessNoteKey).
 struct KeyDown {
-    int key; // index into the key table
+    int key;
+    int velocity = kFullVelocity; // 1..127, clamped
     friend bool operator==(const KeyDown&, const KeyDown&) = default;
 };
 
@@ -34,6 +36,27 @@ struct HoldLfo {
     LfoHolder holder;
     bool held;
     friend bool operator==(const HoldLfo&, const HoldLfo&) = default;
+};
+
+// The mod wheel, 0..127: above 0 it holds the LFO gate, and while it alone holds it, its
+// value sets the LFO's depth in 127ths.
+struct MoveModWheel {
+    int value;
+    friend bool operator==(const MoveModWheel&, const MoveModWheel&) = default;
+};
+
+// The bend wheel less its centre, -8192..8191, clamped; it moves every voice's pitch from
+// the next block on.
+struct BendPitch {
+    int bend;
+    friend bool operator==(const BendPitch&, const BendPitch&) = default;
+};
+
+// Sets how the instrument is played (velocity's effect, the bend range), clamped.
+struct SetPlaying {
+    PlayingControl control;
+    int value;
+    friend bool operator==(const SetPlaying&, const SetPlaying&) = default;
 };
 
 // The stuck-key sweep: releases, in VoiceOrder, every voice whose key is not held, and
@@ -77,8 +100,9 @@ struct LoadProgram {
     friend bool operator==(const LoadProgram&, const LoadProgram&) = default;
 };
 
-using Command = std::variant<KeyDown, KeyUp, HoldLfo, ReleaseUnheld, SetControl, SetTuning,
-                             SetSound, StorePreset, LoadProgram>;
+using Command =
+    std::variant<KeyDown, KeyUp, HoldLfo, ReleaseUnheld, SetControl, SetTuning, SetSound,
+                 StorePreset, LoadProgram, MoveModWheel, BendPitch, SetPlaying>;
 
 // What commands play: the synthesizer's state, what holds its LFO gate and the presets
 // program changes load. It allocates nothing, so an audio callback may apply commands.
@@ -99,6 +123,7 @@ private:
     SynthState& synth_;
     bool ctrlHolds_ = false;
     bool wheelHolds_ = false;
+    int wheel_ = kFullWheelDepth; // as far as the HoldLfo of the wheel goes: all the way
     std::array<PresetValues, kPresetSlotCount> presets_{};
     std::bitset<kPresetSlotCount> presetKnown_;
 };

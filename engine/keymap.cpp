@@ -50,6 +50,10 @@ const TKeyTable& KeyAt(int key) {
     return KeyTable[static_cast<std::size_t>(key)];
 }
 
+int SemitoneOfKey(int key) {
+    return key < kKeyCount ? KeyAt(key).Semitone : key - kKeyCount - kNoteOfSemitoneZero;
+}
+
 std::string KeyCaption(int key) {
     const TKeyTable& row = KeyAt(key);
     if (row.Label[0] == '\0')

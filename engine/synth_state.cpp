@@ -4,6 +4,8 @@ namespace morvane {
 
 void InitialiseRunningState(SynthState& s) {
     s.CtrlHeld = false;
+    s.WheelDepth = kFullWheelDepth;
+    s.PitchBend = 0;
     s.ModAlwaysOn = false;
     s.ModSquare = false;
     s.Voices.fill(TSynthVoice{});

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "engine/playing.h"
 #include "engine/running_state.h"
 #include "engine/sound_parameters.h"
 #include "engine/synth_tables.h"
@@ -10,10 +11,11 @@ namespace morvane {
 
 inline constexpr int kBlockSamples = 441; // 20 ms
 
-// One player of the instrument: its sound parameters, its running state and the shared
-// tables, under the names the rest of the program uses for them. A player (the window's,
-// the plugin's) or the offline renderer owns exactly one. Fields not set at start-up are 0.
-struct SynthState : SoundParameters, RunningState {
+// One player of the instrument: its sound parameters, its running state, how it is played
+// and the shared tables, under the names the rest of the program uses for them. A player (the
+// window's, the plugin's) or the offline renderer owns exactly one. Fields not set at start-up are
+// 0, those of playing their defaults.
+struct SynthState : SoundParameters, RunningState, PlayingParameters {
     std::shared_ptr<const SynthTables> Tables = SharedSynthTables();
 };
 

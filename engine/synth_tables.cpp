@@ -1,5 +1,6 @@
 #include "engine/synth_tables.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "engine/ladder_tuning.h"
@@ -22,9 +23,10 @@ void BuildLfoIncrementTable(SynthTables& t) {
 
 // 1440 entries to the octave, 120 to the semitone.
 void BuildPitchTable(SynthTables& t) {
-    for (int l = 0; l < kPitchTableSize; ++l) {
-        long double exponent = static_cast<long double>(l) / 1440.0L + 0.25L;
-        // 2^exponent as e^(exponent * ln 2); the exponent always has a fraction (0.25).
+    for (int l = PitchSteps::kLowestStored; l <= PitchSteps::kHighestStored; ++l) {
+        const int clamped = std::clamp(l, kLowestPitch, kHighestPitch);
+        long double exponent = static_cast<long double>(clamped) / 1440.0L + 0.25L;
+        // 2^exponent as e^(exponent * ln 2), as the table has always been worked out.
         long double power = std::exp(exponent * kLn2);
         t.PitchTable[l] = power * kPitchBase;
     }

@@ -21,9 +21,14 @@ enum TEnvelopeStage : std::int32_t {
 // One voice record. A started voice is zeroed first, so every level, phase and
 // filter history begins at 0: a note always starts from silence.
 struct TSynthVoice {
-    std::int32_t Active = 0; // 1 while the voice is in VoiceOrder
-    std::int32_t Key = 0;    // key index 0..40; -1 after NoteOff
-    float Osc1Phase = 0;     // cycles, 0 <= phase < 1
+    std::int32_t Active = 0;   // 1 while the voice is in VoiceOrder
+    std::int32_t Key = 0;      // voice key 0..kVoiceKeyCount-1; -1 after NoteOff
+    std::int32_t Semitone = 0; // the key's, taken when the voice starts
+    // From the note's velocity when NoteOn starts or restarts the voice: the factor on its
+    // output and the octaves added to its cutoff (1 and 0 at velocity 127).
+    float VelocityGain = 1;
+    float VelocityOctaves = 0;
+    float Osc1Phase = 0; // cycles, 0 <= phase < 1
     float Osc2Phase = 0;
     float VcaLevel = 0;
     std::int32_t VcaStage = StageIdle;

@@ -27,13 +27,23 @@ void MoveToFront(RunningState& s, int voice, int position) {
     s.VoiceOrder[0] = voice;
 }
 
-void StartVoice(RunningState& s, int voice, int key, KeyColourChanges& changes) {
+// Only the keyboard's keys have buttons to colour.
+void Mark(KeySet& keys, int key) {
+    if (key < kKeyCount)
+        keys[key] = true;
+}
+
+void StartVoice(RunningState& s, int voice, int key, NoteVelocity velocity,
+                KeyColourChanges& changes) {
     TSynthVoice& v = s.Voices[voice];
     v = TSynthVoice{};
     v.Key = key;
+    v.Semitone = SemitoneOfKey(key);
+    v.VelocityGain = velocity.Gain;
+    v.VelocityOctaves = velocity.Octaves;
     v.VcaStage = StageAttack;
     v.VcfStage = StageAttack;
-    changes.Sounding[key] = true;
+    Mark(changes.Sounding, key);
     v.Active = 1;
 }
 
@@ -46,20 +56,20 @@ int LowestFreeRecord(const RunningState& s) {
 }
 
 // Takes the voice at a position from another key: its button goes back to rest first.
-void Steal(RunningState& s, int position, int key, KeyColourChanges& changes) {
+void Steal(RunningState& s, int position, int key, NoteVelocity velocity,
+           KeyColourChanges& changes) {
     int v = s.VoiceOrder[position];
-    changes.Resting[s.Voices[v].Key] = true;
+    Mark(changes.Resting, s.Voices[v].Key);
     MoveToFront(s, v, position);
-    StartVoice(s, v, key, changes);
+    StartVoice(s, v, key, velocity, changes);
 }
 
 } // namespace
 
-KeyColourChanges NoteOn(RunningState& s, int key) {
+KeyColourChanges NoteOn(RunningState& s, int key, NoteVelocity velocity) {
     KeyColourChanges changes;
-    // A voice's key indexes the key table on the audio thread: only keys of the keyboard
-    // make voices.
-    if (key < 0 || key >= kKeyCount)
+    // A voice's key indexes the key table on the audio thread: only voice keys make voices.
+    if (key < 0 || key >= kVoiceKeyCount)
         return changes;
     int same = PositionOfKey(s, key);
     if (same >= 0) {
@@ -69,7 +79,7 @@ KeyColourChanges NoteOn(RunningState& s, int key) {
             return changes;
         int v = s.VoiceOrder[same];
         MoveToFront(s, v, same);
-        StartVoice(s, v, key, changes);
+        StartVoice(s, v, key, velocity, changes);
         return changes;
     }
 
@@ -80,18 +90,18 @@ KeyColourChanges NoteOn(RunningState& s, int key) {
         if (free < 0)
             break;
         MoveToFront(s, free, i);
-        StartVoice(s, free, key, changes);
+        StartVoice(s, free, key, velocity, changes);
         return changes;
     }
 
     for (int j = kVoiceCount - 1; j >= 0; --j) {
         if (s.VoiceOrder[j] != kNoVoice && VoiceAt(s, j).VcaStage == StageRelease) {
-            Steal(s, j, key, changes);
+            Steal(s, j, key, velocity, changes);
             return changes;
         }
     }
 
-    Steal(s, kVoiceCount - 1, key, changes);
+    Steal(s, kVoiceCount - 1, key, velocity, changes);
     return changes;
 }
 
@@ -103,7 +113,7 @@ KeyColourChanges ReleaseNote(RunningState& s, int key) {
     TSynthVoice& v = VoiceAt(s, i);
     v.VcaStage = StageRelease;
     v.VcfStage = StageRelease;
-    changes.Resting[key] = true;
+    Mark(changes.Resting, key);
     // Move the released voice back past the voices still held behind it, so that it
     // becomes the first of the voices in release.
     for (int p = i + 1; p < kVoiceCount; ++p) {
@@ -122,7 +132,7 @@ KeyColourChanges NoteOff(RunningState& s, int key) {
     TSynthVoice& v = VoiceAt(s, i);
     v.Active = 0;
     v.Key = -1;
-    changes.Resting[key] = true;
+    Mark(changes.Resting, key);
     for (int p = i; p < kVoiceCount - 1; ++p)
         s.VoiceOrder[p] = s.VoiceOrder[p + 1];
     s.VoiceOrder[kVoiceCount - 1] = kNoVoice;

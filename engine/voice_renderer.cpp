@@ -1,5 +1,6 @@
 #include "engine/voice_renderer.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
@@ -7,7 +8,6 @@
 #include <limits>
 #include <utility>
 
-#include "engine/keymap.h"
 #include "engine/ladder_tuning.h"
 #include "engine/numbers.h"
 #include "engine/triangle.h"
@@ -195,11 +195,12 @@ bool RenderVoiceWith(SynthState& s, TSynthVoice& voice, VoiceSetup& setup, int L
     // The cutoff follows the filter envelope, or the amplitude envelope without it.
     float env = s.UseVcfEnvelope ? voice.VcfLevel : voice.VcaLevel;
     if (!(env == setup.TunedForEnvelope)) {
-        setup.Tuning = ComputeLadderCoefficients(s, env, setup.Semitone);
+        setup.Tuning = ComputeLadderCoefficients(s, env, setup.Semitone, setup.VelocityOctaves);
         setup.TunedForEnvelope = env;
     }
     Ladder(voice, signal, setup.Tuning.k, setup.Tuning.p, setup.Tuning.r);
-    accumulator = (X(voice.LadderY4) * voice.VcaLevel) * kOutputScale + accumulator;
+    accumulator =
+        ((X(voice.LadderY4) * voice.VcaLevel) * kOutputScale) * voice.VelocityGain + accumulator;
     return false;
 }
 
@@ -258,11 +259,14 @@ long double Exp2(long double e) {
 #endif
 }
 
-LadderCoefficients ComputeLadderCoefficients(const SynthState& s, float env, int semitone) {
+LadderCoefficients ComputeLadderCoefficients(const SynthState& s, float env, int semitone,
+                                             float velocityOctaves) {
     LadderCoefficients c;
-    // The cutoff rises with the envelope (four octaves at full intensity) and follows
-    // the key one semitone per semitone; 2^e stays extended until the product is stored.
-    X e = (X(env) * 4 * s.VcfIntensity) / 100 + X(semitone - kNeutralSemitone) / 12;
+    // The cutoff rises with the envelope (four octaves at full intensity), follows the
+    // key one semitone per semitone and moves with the velocity; 2^e stays extended
+    // until the product is stored.
+    X e = ((X(env) * 4 * s.VcfIntensity) / 100 + X(semitone - kNeutralSemitone) / 12) +
+          velocityOctaves;
     float f = Exp2(e) * s.CutoffHz;
     c.fc = (2 * X(f)) / kSampleRate;
     if (c.fc >= 1)
@@ -282,9 +286,12 @@ LadderCoefficients ComputeLadderCoefficients(const SynthState& s, float env, int
 
 VoiceSetup SetUpVoice(const SynthState& s, const TSynthVoice& voice, int P1, int P2) {
     VoiceSetup setup;
-    setup.Pitch1 = &s.Tables->PitchTable[P1];
-    setup.Pitch2 = &s.Tables->PitchTable[P2];
-    setup.Semitone = KeyAt(voice.Key).Semitone;
+    setup.Pitch1 =
+        &s.Tables->PitchTable[std::clamp(P1, PitchSteps::kLowestBase, PitchSteps::kHighestBase)];
+    setup.Pitch2 =
+        &s.Tables->PitchTable[std::clamp(P2, PitchSteps::kLowestBase, PitchSteps::kHighestBase)];
+    setup.Semitone = voice.Semitone;
+    setup.VelocityOctaves = voice.VelocityOctaves;
     setup.Render = kVoiceRoutines[RoutineIndex(s.Osc1Wave)][RoutineIndex(s.Osc2Wave)];
     // No envelope level is NaN, so the first sample works the tuning out.
     setup.TunedForEnvelope = std::numeric_limits<float>::quiet_NaN();

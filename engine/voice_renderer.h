@@ -22,7 +22,7 @@ using VoiceRoutine = bool (*)(SynthState&, TSynthVoice&, VoiceSetup&, int, float
 
 // What RenderVoice needs of a voice that holds for a whole block, worked out once at
 // the block's start: the pitch-table entries at the voice's two pitches (the LFO offset
-// indexes from there), its key's semitone, the renderer for the selected
+// indexes from there), its semitone and velocity octaves, the renderer for the selected
 // pair of waveforms, and the ladder tuning of the last sample with the envelope level
 // it was worked out for (the tuning changes only with that level while the parameters
 // hold).
@@ -30,12 +30,15 @@ struct VoiceSetup {
     const float* Pitch1 = nullptr;
     const float* Pitch2 = nullptr;
     int Semitone = 0;
+    float VelocityOctaves = 0;
     VoiceRoutine Render = nullptr;
     float TunedForEnvelope = 0;
     LadderCoefficients Tuning;
 };
 
-// The setup of a voice for a block whose parameters are those of s now.
+// The setup of a voice for a block whose parameters are those of s now. P1 and P2 are
+// the pitch-table indices of its two oscillators, bend included; beyond the table's ends
+// they read its end entries.
 VoiceSetup SetUpVoice(const SynthState& s, const TSynthVoice& voice, int P1, int P2);
 
 // Adds what one sounding voice contributes to one output sample to the accumulator.
@@ -62,7 +65,8 @@ float Waveform(std::int32_t wave, float t, float width);
 long double Exp2(long double e);
 
 // The ladder's tuning when the cutoff envelope stands at env, for a key of the given
-// semitone number.
-LadderCoefficients ComputeLadderCoefficients(const SynthState& s, float env, int semitone);
+// semitone number, moved by the voice's velocity octaves.
+LadderCoefficients ComputeLadderCoefficients(const SynthState& s, float env, int semitone,
+                                             float velocityOctaves = 0);
 
 } // namespace morvane

@@ -10,9 +10,6 @@ namespace morvane {
 
 namespace {
 
-// MIDI's A at 440 Hz is note 69, and the key table sounds 440 Hz on semitone 33 with the
-// octave switches at MID: semitone 0 is therefore note 36.
-constexpr int kNoteOfSemitoneZero = 36;
 constexpr int kLowestNote = 44;  // semitone 8, the lowest key
 constexpr int kHighestNote = 76; // semitone 40, the highest key
 constexpr int kOctave = 12;

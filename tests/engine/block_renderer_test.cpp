@@ -215,6 +215,49 @@ TEST_F(BlockRenderer, RenderedNoteHasThePitchOfItsKey) {
     EXPECT_NEAR(FrequencyFromZeroCrossings(Render(*tuned, 50)), 215.0, 0.2);
 }
 
+// A note without a key plays at its own semitone, the bend moves it, and beyond the
+// pitch table's top every index reads the top entry.
+TEST_F(BlockRenderer, KeylessNotesAndTheBendSoundAtTheirOwnPitch) {
+    const struct {
+        int note;
+        int bend;
+        int range;
+        double hertz;
+    } cases[] = {
+        {81, 0, 2, 880.0},     // semitone 45
+        {24, 0, 2, 32.703},    // semitone -12
+        {69, 8191, 2, 493.88}, // A on its key, two semitones up
+        {69, -8192, 12, 220.0},
+    };
+    for (const auto& c : cases) {
+        auto t = fixture::MakeSynth();
+        t->Osc1Wave = 3; // a triangle crosses zero twice a period at any pitch
+        t->PitchBend = c.bend;
+        t->BendRange = c.range;
+        const int key = c.note >= 44 && c.note <= 76 ? 33 : KeylessNoteKey(c.note);
+        ASSERT_TRUE(c.note != 69 || KeyAt(key).Semitone == 33);
+        EXPECT_FALSE(NoteOn(*t, key).Sounding.any() && key >= kKeyCount);
+        Render(*t, 20);
+        EXPECT_NEAR(FrequencyFromZeroCrossings(Render(*t, 100)), c.hertz, c.hertz * 5e-4) << c.note;
+    }
+
+    // Note 127 at HI, bent up two octaves: index 18652 reads entry 14399 like one at 14400.
+    auto top = fixture::MakeSynth();
+    auto clamped = fixture::MakeSynth();
+    for (SynthState* t : {top.get(), clamped.get()}) {
+        t->Osc1Octave = t->Osc2Octave = 2;
+        t->ModAlwaysOn = true;
+        t->ModDepth = 100;
+    }
+    top->BendRange = 24;
+    top->PitchBend = kHighestBend;
+    clamped->BendRange = 24;
+    clamped->PitchBend = 4096; // 14399 - 2880 - 10920 = 599 short of the top, still above it
+    NoteOn(*top, KeylessNoteKey(127));
+    NoteOn(*clamped, KeylessNoteKey(127));
+    EXPECT_EQ(Render(*top, 3), Render(*clamped, 3));
+}
+
 TEST_F(BlockRenderer, ChorusLiftsOscillatorTwoByTwelveSteps) {
     constexpr int kKey = 13;
     s->Osc1Wave = 0;
@@ -493,6 +536,72 @@ TEST_F(AgainstReference, RandomPlayAndPanelMovesBetweenBlocks) {
     }
 }
 
+// Velocities, keyless notes, the bend, the bend range and the wheel's depth, played at
+// random between blocks, and the LFO at full depth so that pitches reach the table's ends.
+TEST_F(AgainstReference, RandomVelocitiesNotesBendAndWheel) {
+    for (std::uint32_t seed : {4u, 5u}) {
+        SetUp();
+        std::mt19937 random(seed);
+        auto pick = [&](int lowest, int highest) {
+            return std::uniform_int_distribution<int>(lowest, highest)(random);
+        };
+        Both([](SynthState& s) {
+            fixture::SetEnvelope(s.Vca, 2, 5, 60, 4);
+            fixture::SetEnvelope(s.Vcf, 1, 8, 30, 3);
+            s.UseVcfEnvelope = true;
+            s.VcfIntensity = 60;
+            s.ModDepth = 100;
+            s.CtrlHeld = true;
+        });
+        for (int block = 0; block < 150; ++block) {
+            for (int events = pick(0, 4); events > 0; --events) {
+                const int note = pick(0, 127);
+                const int key =
+                    note >= 44 && note <= 76 ? pick(0, kKeyCount - 1) : KeylessNoteKey(note);
+                switch (pick(0, 5)) {
+                case 0:
+                case 1: {
+                    PlayingParameters p;
+                    p.VelocityToVolume = pick(0, 100);
+                    p.VelocityToCutoff = pick(0, 100);
+                    const NoteVelocity v = VelocityOf(p, pick(1, 127));
+                    Both([&](SynthState& s) { NoteOn(s, key, v); });
+                    break;
+                }
+                case 2:
+                    Both([&](SynthState& s) { ReleaseNote(s, key); });
+                    break;
+                case 3: {
+                    const int bend = pick(kLowestBend, kHighestBend);
+                    Both([&](SynthState& s) { s.PitchBend = bend; });
+                    break;
+                }
+                case 4: {
+                    const int range = pick(0, kLargestBendRange), octave = pick(0, 2);
+                    Both([&](SynthState& s) {
+                        s.BendRange = range;
+                        s.Osc1Octave = octave;
+                        s.Osc2Octave = 2 - octave;
+                        s.ChorusChecked = range % 2 == 0;
+                    });
+                    break;
+                }
+                case 5: {
+                    const int depth = pick(0, kFullWheelDepth);
+                    const bool square = pick(0, 1) == 1;
+                    Both([&](SynthState& s) {
+                        s.WheelDepth = depth;
+                        s.ModSquare = square;
+                    });
+                    break;
+                }
+                }
+            }
+            ASSERT_TRUE(RenderSame(1)) << "seed " << seed;
+        }
+    }
+}
+
 TEST_F(AgainstReference, WithoutVoicesOnlyTheEchoAndTheDistortionRingOut) {
     Both([](SynthState& s) {
         s.DistortionLevel = 50;
@@ -518,7 +627,7 @@ TEST_F(BlockRenderer, OutOfRangeValuesStayWithinTheTables) {
         SCOPED_TRACE(echoTimeMs);
         s = fixture::MakeSynth();
         s->EchoTimeMs = echoTimeMs;
-        for (int key : {-1, kKeyCount, 1000})
+        for (int key : {-1, kVoiceKeyCount, 1000})
             EXPECT_FALSE(NoteOn(*s, key).Sounding.any()) << key;
         EXPECT_EQ(s->VoiceOrder[0], kNoVoice);
         std::array<std::int16_t, kBlockSamples> block;

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 
 #include "engine/filter.h"
 #include "engine/keymap.h"
@@ -71,6 +73,19 @@ inline float OscillatorStep(float& phase, float increment) {
     return t;
 }
 
+// A key's semitone from the table; a keyless note n (key 41 + n) sounds semitone n - 36.
+inline int Semitone(int key) {
+    return key < kKeyCount ? KeyAt(key).Semitone : key - 41 - 36;
+}
+
+// sign(b) floor((2 |b R| + D) / (2 D)), D = 8191 above the centre, 8192 below.
+inline int Bend(int b, int semitones) {
+    const X r = 120 * semitones;
+    const X d = b > 0 ? 8191 : 8192;
+    const X magnitude = std::floor((2 * std::fabs(b * r) + d) / (2 * d));
+    return static_cast<int>(b < 0 ? -magnitude : magnitude);
+}
+
 inline bool RenderVoice(SynthState& s, TSynthVoice& v, int P1, int P2, int L, float& mix) {
     if (Envelope(s.Vca, v.VcaLevel, v.VcaStage)) {
         NoteOff(s, v.Key);
@@ -79,8 +94,8 @@ inline bool RenderVoice(SynthState& s, TSynthVoice& v, int P1, int P2, int L, fl
     if (Envelope(s.Vcf, v.VcfLevel, v.VcfStage))
         v.VcfLevel = 0;
 
-    const float inc1 = X(s.TuningRatio) * s.Tables->PitchTable[P1 + L];
-    const float inc2 = X(s.TuningRatio) * s.Tables->PitchTable[P2 + L];
+    const float inc1 = X(s.TuningRatio) * s.Tables->PitchTable[std::clamp(P1 + L, -7680, 14399)];
+    const float inc2 = X(s.TuningRatio) * s.Tables->PitchTable[std::clamp(P2 + L, -7680, 14399)];
     float signal = 0;
     for (int step = 0; step < 4; ++step) {
         float sum = 0;
@@ -101,7 +116,8 @@ inline bool RenderVoice(SynthState& s, TSynthVoice& v, int P1, int P2, int L, fl
         res = 0.9f;
 
     const float env = s.UseVcfEnvelope ? v.VcfLevel : v.VcaLevel;
-    const X e = ((X(env) * 4) * s.VcfIntensity) / 100 + X(KeyAt(v.Key).Semitone - 9) / 12;
+    const X e =
+        (((X(env) * 4) * s.VcfIntensity) / 100 + X(Semitone(v.Key) - 9) / 12) + v.VelocityOctaves;
     const float f = std::exp2(e) * s.CutoffHz;
     float fc = (2 * X(f)) / 22050;
     if (fc >= 1)
@@ -126,7 +142,7 @@ inline bool RenderVoice(SynthState& s, TSynthVoice& v, int P1, int P2, int L, fl
     v.LadderOldY2 = v.LadderY2;
     v.LadderOldY3 = v.LadderY3;
 
-    mix = (X(v.LadderY4) * v.VcaLevel) * 10000 + mix;
+    mix = ((X(v.LadderY4) * v.VcaLevel) * 10000) * v.VelocityGain + mix;
     return false;
 }
 
@@ -143,6 +159,8 @@ inline int LfoOffset(SynthState& s) {
     }
     if (!s.CtrlHeld && !s.ModAlwaysOn)
         value = 0;
+    else if (!s.ModAlwaysOn)
+        value = (X(value) * s.WheelDepth) / 127;
     return static_cast<int>((X(value) * 12) * 120);
 }
 
@@ -155,9 +173,10 @@ inline void RenderBlock(SynthState& s, std::int16_t* target) {
         if (v == -1)
             continue;
         anyVoiceActive = true;
-        const int n = KeyAt(s.Voices[v].Key).Semitone;
-        base1[v] = s.Osc1Octave * 1440 + n * 120;
-        base2[v] = s.Osc2Octave * 1440 + n * 120 + (chorus ? 12 : 0);
+        const int n = Semitone(s.Voices[v].Key);
+        const int bend = Bend(s.PitchBend, s.BendRange);
+        base1[v] = s.Osc1Octave * 1440 + n * 120 + bend;
+        base2[v] = s.Osc2Octave * 1440 + n * 120 + (chorus ? 12 : 0) + bend;
     }
     const int echoLength = s.EchoTimeMs * 22050 / 1000;
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cstdint>
 #include <memory>
 
 using namespace morvane;
@@ -28,8 +30,31 @@ TEST(LookupTables, PitchTableSpansSixOctavesFromC) {
     EXPECT_EQ(s->PitchTable[5400], 0.004988662f); // A = 440 Hz
     EXPECT_NEAR(s->PitchTable[5400] * 4.0 * 22050.0, 440.0, 1e-4);
     EXPECT_EQ(s->PitchTable[2520], 0.0012471655f);
-    for (int l = 0; l + 1440 < kPitchTableSize; ++l)
+    for (int l = kLowestPitch; l + 1440 <= kHighestPitch; ++l)
         EXPECT_EQ(s->PitchTable[l + 1440], 2 * s->PitchTable[l]) << l;
+}
+
+// The keys' entries 0..8639 keep their bits; the ends reach down to 0.81 Hz and up to
+// 33472 Hz, and beyond them every index reads the nearer end.
+TEST(LookupTables, PitchTableKeepsItsEntriesAndClampsBeyondItsEnds) {
+    auto s = WithTables();
+    std::uint64_t hash = 14695981039346656037ull; // FNV-1a over the entries' bytes
+    for (int l = 0; l < 8640; ++l) {
+        const auto bits = std::bit_cast<std::uint32_t>(s->PitchTable[l]);
+        for (int byte = 0; byte < 4; ++byte) {
+            hash ^= (bits >> (8 * byte)) & 0xffu;
+            hash *= 1099511628211ull;
+        }
+    }
+    EXPECT_EQ(hash, 0xe945ed863fb4951dull);
+    EXPECT_EQ(s->PitchTable[kLowestPitch], 9.19662125e-06f);
+    EXPECT_EQ(s->PitchTable[kHighestPitch], 0.379500657f);
+    EXPECT_LT(s->PitchTable[kLowestPitch], s->PitchTable[kLowestPitch + 1]);
+    EXPECT_GT(s->PitchTable[kHighestPitch], s->PitchTable[kHighestPitch - 1]);
+    for (int beyond = 1; beyond <= 2 * kLfoReach; ++beyond) {
+        EXPECT_EQ(s->PitchTable[kLowestPitch - beyond], s->PitchTable[kLowestPitch]);
+        EXPECT_EQ(s->PitchTable[kHighestPitch + beyond], s->PitchTable[kHighestPitch]);
+    }
 }
 
 TEST(LookupTables, ResonanceScaleFallsStrictlyToOne) {
