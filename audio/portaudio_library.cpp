@@ -4,7 +4,6 @@
 #include <jack/jack.h>
 
 #include <string>
-#include <string_view>
 
 namespace morvane {
 
@@ -37,32 +36,6 @@ Status InitialiseQuietly() {
     if (PaError initialised = Pa_Initialize(); initialised != paNoError)
         return PortAudioError(initialised);
     return {};
-}
-
-// A definition of our own, added to the configuration ALSA has read (and reads again
-// after PortAudio ends): the default's name cannot carry the setting.
-std::optional<const char*> PulseDeviceKeepingUnderflows() {
-    static constexpr char kName[] = "morvane_pulse";
-    static constexpr std::string_view kDefinition =
-        "pcm.morvane_pulse { type pulse handle_underrun false }";
-    if (snd_config_update() < 0 || !snd_config)
-        return std::nullopt;
-    snd_config_t* node = nullptr;
-    const char* type = nullptr;
-    if (snd_config_search(snd_config, "pcm.default.type", &node) < 0 ||
-        snd_config_get_string(node, &type) < 0 || std::string_view(type) != "pulse")
-        return std::nullopt;
-    if (snd_config_search(snd_config, "pcm.morvane_pulse", &node) == 0)
-        return kName;
-    snd_input_t* input = nullptr;
-    if (snd_input_buffer_open(&input, kDefinition.data(),
-                              static_cast<ssize_t>(kDefinition.size())) < 0)
-        return std::nullopt;
-    const int loaded = snd_config_load(snd_config, input);
-    snd_input_close(input);
-    if (loaded < 0)
-        return std::nullopt;
-    return kName;
 }
 
 } // namespace morvane

@@ -2,8 +2,6 @@
 
 #include <portaudio.h>
 
-#include <optional>
-
 #include "base/result.h"
 
 namespace morvane {
@@ -20,14 +18,5 @@ void QuietenSoundLibraries();
 // Pa_Initialize without the some eighty lines of ALSA and JACK complaints it prints
 // while it probes the devices.
 Status InitialiseQuietly();
-
-// Where ALSA's default device is its PulseAudio plugin, the ALSA name of the same plugin
-// leaving underflows to the sound server: the plugin's own handling tells the stream of
-// one, and PortAudio's recovery then drops the samples it has just been given and the
-// plugin starts a new server stream, which fills from empty before it plays, so a short
-// starvation is heard as a longer silence with a piece of the sound missing. Left to the
-// server, the sound plays on after the silence, whole. Nothing where the default is
-// another device.
-std::optional<const char*> PulseDeviceKeepingUnderflows();
 
 } // namespace morvane

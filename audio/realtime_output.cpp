@@ -1,6 +1,5 @@
 #include "audio/realtime_output.h"
 
-#include <pa_linux_alsa.h>
 #include <portaudio.h>
 
 #include <algorithm>
@@ -186,21 +185,8 @@ private:
         output.suggestedLatency = bufferSeconds;
         auto feed = std::make_unique<Feed>(*this);
         feed->liveFrom.store(live ? Clock::rep{0} : kNever);
-        PaError failure = paDeviceUnavailable;
-        // A plugin too old for the setting refuses the name: the default device then.
-        if (const std::optional<const char*> pulse = PulseDeviceKeepingUnderflows()) {
-            PaAlsaStreamInfo alsa{};
-            PaAlsa_InitializeStreamInfo(&alsa);
-            alsa.deviceString = *pulse;
-            PaStreamParameters named = output;
-            named.device = paUseHostApiSpecificDeviceSpecification;
-            named.hostApiSpecificStreamInfo = &alsa;
-            failure = Pa_OpenStream(&feed->stream, nullptr, &named, kSampleRate, framesPerBuffer_,
-                                    paNoFlag, Callback, feed.get());
-        }
-        if (failure != paNoError)
-            failure = Pa_OpenStream(&feed->stream, nullptr, &output, kSampleRate, framesPerBuffer_,
-                                    paNoFlag, Callback, feed.get());
+        PaError failure = Pa_OpenStream(&feed->stream, nullptr, &output, kSampleRate,
+                                        framesPerBuffer_, paNoFlag, Callback, feed.get());
         if (failure == paNoError)
             failure = Pa_SetStreamFinishedCallback(feed->stream, Finished);
         if (failure == paNoError) {
