@@ -111,10 +111,15 @@ template <typename MidiCommand> void RealtimePlayer::ApplyMidiCommand(const Midi
     if constexpr (std::is_same_v<MidiCommand, ControllerLearnt>) {
         PushPanelAction(command);
     } else {
-        if constexpr (std::is_same_v<MidiCommand, KeyDown>)
-            midiKeys_.set(command.key);
-        if constexpr (std::is_same_v<MidiCommand, KeyUp>)
-            midiKeys_.reset(command.key);
+        // Keyless notes have no button and the sweep leaves them alone.
+        if constexpr (std::is_same_v<MidiCommand, KeyDown>) {
+            if (command.key < kKeyCount)
+                midiKeys_.set(command.key);
+        }
+        if constexpr (std::is_same_v<MidiCommand, KeyUp>) {
+            if (command.key < kKeyCount)
+                midiKeys_.reset(command.key);
+        }
         ApplyCommand(command);
         if constexpr (std::is_same_v<MidiCommand, SetControl> ||
                       std::is_same_v<MidiCommand, LoadProgram>)

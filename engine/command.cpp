@@ -89,7 +89,8 @@ KeyColourChanges Instrument::Sweep(const ReleaseUnheld& sweep) {
         if (voice == kNoVoice)
             continue;
         const int key = synth_.Voices[voice].Key;
-        if (key < kKeyCount && sweep.keysHeld[key])
+        // Only keys of the keyboard can stick; a keyless note is MIDI's alone.
+        if (key >= kKeyCount || sweep.keysHeld[key])
             continue;
         const KeyColourChanges released = ReleaseNote(synth_, key);
         changes.Resting |= released.Resting;

@@ -59,7 +59,7 @@ struct SetPlaying {
     friend bool operator==(const SetPlaying&, const SetPlaying&) = default;
 };
 
-// The stuck-key sweep: releases, in VoiceOrder, every voice whose key is not held, and
+// The stuck-key sweep: releases, in VoiceOrder, every voice whose keyboard key is not held, and
 // lets go of a Ctrl key that is no longer down.
 struct ReleaseUnheld {
     KeySet keysHeld;

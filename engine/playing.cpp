@@ -15,9 +15,48 @@ constexpr int kCutoffOctavesAtFull = 2; // velocity 1 with C = 100 lowers the cu
 
 } // namespace
 
+std::string_view PlayingControlKey(PlayingControl control) {
+    switch (control) {
+    case PlayingControl::VelocityToVolume:
+        return "VELOCITY_AMP";
+    case PlayingControl::VelocityToCutoff:
+        return "VELOCITY_CUTOFF";
+    case PlayingControl::BendRange:
+        break;
+    }
+    return "BEND_RANGE";
+}
+
+std::optional<PlayingControl> FindPlayingControl(std::string_view key) {
+    auto same = [](char a, char b) {
+        return (a >= 'a' && a <= 'z' ? static_cast<char>(a - 'a' + 'A') : a) == b;
+    };
+    for (PlayingControl control : kPlayingControls) {
+        const std::string_view name = PlayingControlKey(control);
+        if (std::ranges::equal(key, name, same))
+            return control;
+    }
+    return std::nullopt;
+}
+
+int LargestPlaying(PlayingControl control) {
+    return control == PlayingControl::BendRange ? kLargestBendRange : kLargestPercent;
+}
+
+int ReadPlaying(const PlayingParameters& p, PlayingControl control) {
+    switch (control) {
+    case PlayingControl::VelocityToVolume:
+        return p.VelocityToVolume;
+    case PlayingControl::VelocityToCutoff:
+        return p.VelocityToCutoff;
+    case PlayingControl::BendRange:
+        break;
+    }
+    return p.BendRange;
+}
+
 int ClampPlaying(PlayingControl control, int value) {
-    const int largest = control == PlayingControl::BendRange ? kLargestBendRange : kLargestPercent;
-    return std::clamp(value, 0, largest);
+    return std::clamp(value, 0, LargestPlaying(control));
 }
 
 void WritePlaying(PlayingParameters& p, PlayingControl control, int value) {

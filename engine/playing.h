@@ -1,6 +1,9 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
+#include <string_view>
 
 // How a player plays the instrument, beside the sound itself: what a note's velocity does
 // and how far the bend wheel reaches. These belong to the player, not to a preset: loading
@@ -20,6 +23,15 @@ struct PlayingParameters {
 };
 
 enum class PlayingControl : std::uint8_t { VelocityToVolume, VelocityToCutoff, BendRange };
+inline constexpr std::array kPlayingControls = {
+    PlayingControl::VelocityToVolume, PlayingControl::VelocityToCutoff, PlayingControl::BendRange};
+
+// The name in the settings file's MIDI section and in scores: VELOCITY_AMP,
+// VELOCITY_CUTOFF, BEND_RANGE; found in any letter case.
+std::string_view PlayingControlKey(PlayingControl control);
+std::optional<PlayingControl> FindPlayingControl(std::string_view key);
+int LargestPlaying(PlayingControl control);
+int ReadPlaying(const PlayingParameters& p, PlayingControl control);
 
 // The control's value clamped to its range: 0..100 percent, 0..24 semitones.
 int ClampPlaying(PlayingControl control, int value);

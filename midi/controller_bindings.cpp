@@ -8,6 +8,7 @@ namespace morvane {
 namespace {
 
 constexpr std::string_view kKeyPrefix = "CC";
+constexpr std::string_view kAftertouchKey = "AT";
 
 bool IsLetterCaseOf(char c, char upper) {
     return c == upper || c == upper - 'A' + 'a';
@@ -29,8 +30,11 @@ std::string Quoted(std::string_view text) {
     return quoted;
 }
 
-// "CC<n>" with n a decimal 0..127, in any letter case.
+// "CC<n>" with n a decimal 0..127, or "AT", in any letter case.
 std::optional<int> ParseControllerKey(std::string_view key) {
+    if (key.size() == kAftertouchKey.size() && IsLetterCaseOf(key[0], 'A') &&
+        IsLetterCaseOf(key[1], 'T'))
+        return kAftertouch;
     if (key.size() <= kKeyPrefix.size() || !IsLetterCaseOf(key[0], 'C') ||
         !IsLetterCaseOf(key[1], 'C'))
         return std::nullopt;
@@ -68,6 +72,8 @@ ControllerBindings ControllerBindings::Defaults() {
 
 bool ControllerBindings::Learnable(int controller) {
     constexpr std::array kReserved = {0, 1, 6, 32, 38, 64};
+    if (controller == kAftertouch)
+        return true;
     if (controller < 0 || controller >= kControllerCount)
         return false;
     if (std::ranges::find(kReserved, controller) != kReserved.end())
@@ -96,7 +102,7 @@ void ControllerBindings::Unbind(ControlId id) {
 }
 
 std::optional<ControlId> ControllerBindings::ControlFor(int controller) const {
-    if (controller < 0 || controller >= kControllerCount || controls_[controller] == kUnbound)
+    if (controller < 0 || controller >= kBindingSourceCount || controls_[controller] == kUnbound)
         return std::nullopt;
     return static_cast<ControlId>(controls_[controller]);
 }
@@ -110,10 +116,9 @@ std::optional<int> ControllerBindings::ControllerFor(ControlId id) const {
 
 std::vector<ControllerBindings::Entry> ControllerBindings::Entries() const {
     std::vector<Entry> entries;
-    for (int controller = 0; controller < kControllerCount; ++controller) {
+    for (int controller = 0; controller < kBindingSourceCount; ++controller) {
         if (const auto id = ControlFor(controller))
-            entries.push_back(
-                {std::string(kKeyPrefix) + std::to_string(controller), Describe(*id).key});
+            entries.push_back({KeyOf(controller), Describe(*id).key});
     }
     return entries;
 }
@@ -121,7 +126,7 @@ std::vector<ControllerBindings::Entry> ControllerBindings::Entries() const {
 Status ControllerBindings::ReadEntry(std::string_view key, std::string_view value) {
     const std::optional<int> controller = ParseControllerKey(Trimmed(key));
     if (!controller)
-        return Error{Quoted(key) + " is not a controller (CC0..CC127)"};
+        return Error{Quoted(key) + " is not a controller (CC0..CC127 or AT)"};
     if (Trimmed(value).empty()) {
         controls_[*controller] = kUnbound;
         return {};
@@ -134,6 +139,12 @@ Status ControllerBindings::ReadEntry(std::string_view key, std::string_view valu
 
 std::optional<int> ControllerBindings::ControllerOfKey(std::string_view key) {
     return ParseControllerKey(Trimmed(key));
+}
+
+std::string ControllerBindings::KeyOf(int controller) {
+    if (controller == kAftertouch)
+        return std::string(kAftertouchKey);
+    return std::string(kKeyPrefix) + std::to_string(controller);
 }
 
 std::string ControllerBindings::EntryValue(int controller) const {

@@ -15,10 +15,14 @@
 // it from the slider it had and the slider's old controller lets go.
 //
 // The settings file keeps the bindings one line a controller, "CC<n>" as the key and
-// the slider's settings-file key as the value: CC74=VCF_CUTOFF.
+// the slider's settings-file key as the value: CC74=VCF_CUTOFF. Channel aftertouch binds
+// like a controller, under the number kAftertouch and the key "AT": AT=VCF_CUTOFF.
 namespace morvane {
 
 inline constexpr int kControllerCount = 128;
+inline constexpr int kAftertouch = kControllerCount;
+// Controllers and aftertouch: what can be bound is numbered 0..kBindingSourceCount-1.
+inline constexpr int kBindingSourceCount = kControllerCount + 1;
 
 class ControllerBindings {
 public:
@@ -29,8 +33,8 @@ public:
     // controllers general MIDI keyboards send from their knobs.
     static ControllerBindings Defaults();
 
-    // The controllers that already mean something (bank select, mod wheel, data entry,
-    // sustain, the parameter-number controllers, the channel mode messages) cannot be
+    // Aftertouch is learnable. The controllers that already mean something (bank select, mod wheel,
+    // data entry, sustain, the parameter-number controllers, the channel mode messages) cannot be
     // bound: a knob that also bent the LFO or held notes would surprise.
     static bool Learnable(int controller);
 
@@ -56,8 +60,10 @@ public:
     // A broken line changes nothing and says why. Keys ignore letter case as every
     // settings-file key does.
     Status ReadEntry(std::string_view key, std::string_view value);
-    // The controller a settings-file key names ("CC74", "cc74"), if it names one.
+    // The controller a settings-file key names ("CC74", "cc74", "AT"), if it names one.
     static std::optional<int> ControllerOfKey(std::string_view key);
+    // The key of the controller's line: "CC74", or "AT" for aftertouch.
+    static std::string KeyOf(int controller);
     // The value of the controller's line: the slider's key, or empty when it moves nothing.
     std::string EntryValue(int controller) const;
 
@@ -65,7 +71,7 @@ public:
 
 private:
     static constexpr std::int8_t kUnbound = -1;
-    std::array<std::int8_t, kControllerCount> controls_; // a ControlId, or kUnbound
+    std::array<std::int8_t, kBindingSourceCount> controls_; // a ControlId, or kUnbound
 };
 
 // Why a control cannot follow a controller, for the messages of Bind and MIDI learn.

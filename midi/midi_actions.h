@@ -20,16 +20,16 @@ struct ControllerLearnt {
     friend bool operator==(const ControllerLearnt&, const ControllerLearnt&) = default;
 };
 
-// The mod wheel's changes come as HoldLfo of the ModWheel holder.
-using MidiAction = std::variant<KeyDown, KeyUp, HoldLfo, LoadProgram, SetControl, ControllerLearnt>;
+using MidiAction = std::variant<KeyDown, KeyUp, MoveModWheel, BendPitch, SetPlaying, LoadProgram,
+                                SetControl, ControllerLearnt>;
 
 // The actions of one message, in the order they are to be applied. It lives on the
 // stack of an audio callback, so its capacity is fixed: the most a message yields is
-// one key-up per key (all notes off); a learnt controller yields two actions, a held-back
-// key pressed again two.
+// one key-up per voice key and then the wheels' resets (reset all controllers); a learnt
+// controller yields two actions, a held-back key pressed again two.
 class MidiActions {
 public:
-    static constexpr std::size_t kCapacity = kKeyCount + 1;
+    static constexpr std::size_t kCapacity = kVoiceKeyCount + 2;
 
     void Add(const MidiAction& action) {
         if (size_ < kCapacity)

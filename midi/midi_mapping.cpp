@@ -17,6 +17,14 @@ constexpr int kLowestSemitone = 8;
 constexpr int kHighestLowerRowSemitone = 27;
 
 constexpr int kModWheel = 1;
+constexpr int kDataEntry = 6;
+constexpr int kDataEntryFine = 38;
+constexpr int kParameterNumberLsb = 100;
+constexpr int kParameterNumberMsb = 101;
+constexpr int kResetAllControllers = 121;
+constexpr int kBendRangeParameter = 0; // RPN 0/0
+constexpr int kBendCentre = 8192;
+constexpr int kDataBits = 7;
 constexpr int kSustainPedal = 64;
 constexpr int kAllSoundOff = 120;
 constexpr int kAllNotesOff = 123;
@@ -36,6 +44,10 @@ int KeyForNote(int note) {
         note -= kOctave;
     const int semitone = note - kNoteOfSemitoneZero;
     return semitone <= kHighestLowerRowSemitone ? semitone - kLowestSemitone : semitone;
+}
+
+int VoiceKeyForNote(int note) {
+    return note >= kLowestNote && note <= kHighestNote ? KeyForNote(note) : KeylessNoteKey(note);
 }
 
 int ControllerPosition(ControlId id, int value) {
@@ -96,7 +108,7 @@ MidiActions MidiMapping::Apply(std::span<const std::uint8_t> message) {
     case kNoteOn:
         // A note-on of velocity 0 is the running-status way of writing a note-off.
         if (message[2] > 0)
-            NoteOn(channel, first, out);
+            NoteOn(channel, first, message[2], out);
         else
             NoteOff(channel, first, out);
         break;
@@ -110,31 +122,37 @@ MidiActions MidiMapping::Apply(std::span<const std::uint8_t> message) {
         if (first < kPresetSlotCount)
             out.Add(LoadProgram{first});
         break;
+    case kChannelPressure:
+        MoveBound(kAftertouch, first, out);
+        break;
+    case kPitchBend:
+        out.Add(BendPitch{((message[2] << kDataBits) | first) - kBendCentre});
+        break;
     default:
         break;
     }
     return out;
 }
 
-void MidiMapping::NoteOn(int channel, int note, MidiActions& out) {
+void MidiMapping::NoteOn(int channel, int note, int velocity, MidiActions& out) {
     if (notesOn_[channel].test(note))
         return;
     notesOn_[channel].set(note);
-    const int key = KeyForNote(note);
+    const int key = VoiceKeyForNote(note);
     if (notesOnKey_[key]++ > 0)
         return;
     // A held-back key still sounds, and the engine ignores a press of a sounding key;
     // letting it go first makes the press start the note afresh.
     if (TakeFromHeldBack(key))
         out.Add(KeyUp{key});
-    out.Add(KeyDown{key});
+    out.Add(KeyDown{key, velocity});
 }
 
 void MidiMapping::NoteOff(int channel, int note, MidiActions& out) {
     if (!notesOn_[channel].test(note))
         return;
     notesOn_[channel].reset(note);
-    const int key = KeyForNote(note);
+    const int key = VoiceKeyForNote(note);
     if (--notesOnKey_[key] > 0)
         return;
     if (pedalDown_)
@@ -144,16 +162,13 @@ void MidiMapping::NoteOff(int channel, int note, MidiActions& out) {
 }
 
 void MidiMapping::ControlChange(int controller, int value, MidiActions& out) {
-    if (armed_ && ControllerBindings::Learnable(controller)) {
-        if (bindings_.Bind(controller, *armed_))
-            out.Add(ControllerLearnt{controller, *armed_});
-        armed_.reset();
-    }
+    if (ParameterNumber(controller, value, out))
+        return;
     switch (controller) {
     case kModWheel:
-        if ((value > 0) != wheelHolds_) {
-            wheelHolds_ = value > 0;
-            out.Add(HoldLfo{LfoHolder::ModWheel, wheelHolds_});
+        if (value != wheel_) {
+            wheel_ = value;
+            out.Add(MoveModWheel{wheel_});
         }
         return;
     case kSustainPedal:
@@ -163,11 +178,48 @@ void MidiMapping::ControlChange(int controller, int value, MidiActions& out) {
     case kAllNotesOff:
         ReleaseEveryKey(out);
         return;
+    case kResetAllControllers:
+        // The bend to its centre, the pedal up, the wheel to 0; bindings and the range stay.
+        out.Add(BendPitch{0});
+        Pedal(false, out);
+        if (wheel_ != 0) {
+            wheel_ = 0;
+            out.Add(MoveModWheel{0});
+        }
+        return;
     default:
         break;
     }
+    MoveBound(controller, value, out);
+}
+
+void MidiMapping::MoveBound(int controller, int value, MidiActions& out) {
+    if (armed_ && ControllerBindings::Learnable(controller)) {
+        if (bindings_.Bind(controller, *armed_))
+            out.Add(ControllerLearnt{controller, *armed_});
+        armed_.reset();
+    }
     if (const std::optional<ControlId> id = bindings_.ControlFor(controller))
         out.Add(SetControl{*id, ControllerPosition(*id, value)});
+}
+
+bool MidiMapping::ParameterNumber(int controller, int value, MidiActions& out) {
+    switch (controller) {
+    case kParameterNumberMsb:
+        parameterMsb_ = value;
+        return true;
+    case kParameterNumberLsb:
+        parameterLsb_ = value;
+        return true;
+    case kDataEntry:
+        if (parameterMsb_ == kBendRangeParameter && parameterLsb_ == kBendRangeParameter)
+            out.Add(SetPlaying{PlayingControl::BendRange, std::min(value, kLargestBendRange)});
+        return true;
+    case kDataEntryFine: // cents of the range: the range is whole semitones
+        return true;
+    default:
+        return false;
+    }
 }
 
 void MidiMapping::Pedal(bool down, MidiActions& out) {
@@ -180,10 +232,10 @@ void MidiMapping::Pedal(bool down, MidiActions& out) {
 }
 
 void MidiMapping::ReleaseEveryKey(MidiActions& out) {
-    std::array<bool, kKeyCount> held{};
+    std::array<bool, kVoiceKeyCount> held{};
     for (int i = 0; i < heldBackCount_; ++i)
         held[heldBack_[i]] = true;
-    for (int key = 0; key < kKeyCount; ++key) {
+    for (int key = 0; key < kVoiceKeyCount; ++key) {
         if (held[key] || notesOnKey_[key] > 0)
             out.Add(KeyUp{key});
     }

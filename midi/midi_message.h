@@ -13,6 +13,7 @@ inline constexpr std::uint8_t kNoteOn = 0x90;
 inline constexpr std::uint8_t kControlChange = 0xB0;
 inline constexpr std::uint8_t kProgramChange = 0xC0;
 inline constexpr std::uint8_t kChannelPressure = 0xD0;
+inline constexpr std::uint8_t kPitchBend = 0xE0;
 
 // The channel messages are the status bytes 0x80..0xEF: the high nibble names the
 // message, the low nibble the channel 0..15 (shown to users as 1..16).

@@ -32,15 +32,11 @@ ControllerBindings ReadSection(const IniFile& file, const SkippedBindingLine& sk
             continue;
         // Lines are read in order, so of two lines for one controller the later wins.
         Status read = line.HasKey() ? bindings.ReadEntry(line.Key(), line.Value())
-                                    : Status(Error{"a binding is CC<n>=<slider>"});
+                                    : Status(Error{"a binding is CC<n>=<slider> or AT=<slider>"});
         if (!read && skipped)
             skipped(line.text, read.error().message);
     }
     return bindings;
-}
-
-std::string ControllerKey(int controller) {
-    return "CC" + std::to_string(controller);
 }
 
 } // namespace
@@ -65,9 +61,9 @@ Status SaveControllerBindings(const std::filesystem::path& settingsFile,
         const ControllerBindings written = ReadSection(*file, {});
         if (written == bindings)
             break;
-        for (int controller = 0; controller < kControllerCount; ++controller) {
+        for (int controller = 0; controller < kBindingSourceCount; ++controller) {
             if (written.ControlFor(controller) != bindings.ControlFor(controller))
-                file->WriteString(kMidiSection, ControllerKey(controller),
+                file->WriteString(kMidiSection, ControllerBindings::KeyOf(controller),
                                   bindings.EntryValue(controller));
         }
     }
@@ -79,9 +75,9 @@ Status SaveControllerBindings(const std::filesystem::path& settingsFile,
             return ControllerBindings::ControllerOfKey(key).has_value();
         });
         const ControllerBindings defaults = ControllerBindings::Defaults();
-        for (int controller = 0; controller < kControllerCount; ++controller) {
+        for (int controller = 0; controller < kBindingSourceCount; ++controller) {
             if (defaults.ControlFor(controller) != bindings.ControlFor(controller))
-                file->WriteString(kMidiSection, ControllerKey(controller),
+                file->WriteString(kMidiSection, ControllerBindings::KeyOf(controller),
                                   bindings.EntryValue(controller));
         }
     }

@@ -56,6 +56,25 @@ MidiSettings ReadSection(const IniFile& file, const SkippedBindingLine& skipped)
                 settings.channel = std::clamp(*channel, kAllMidiChannels, kLastMidiChannel);
             else if (skipped)
                 skipped(line.text, "the channel is 0 (all) or 1..16");
+        } else if (const std::optional<PlayingControl> playing =
+                       FindPlayingControl(Trimmed(line.Key()))) {
+            if (const std::optional<int> value = ParseIniInteger(Trimmed(line.Value()))) {
+                const int clamped = ClampPlaying(*playing, *value);
+                switch (*playing) {
+                case PlayingControl::VelocityToVolume:
+                    settings.velocityToVolume = clamped;
+                    break;
+                case PlayingControl::VelocityToCutoff:
+                    settings.velocityToCutoff = clamped;
+                    break;
+                case PlayingControl::BendRange:
+                    settings.bendRange = clamped;
+                    break;
+                }
+            } else if (skipped) {
+                skipped(line.text, std::string(PlayingControlKey(*playing)) + " is 0.." +
+                                       std::to_string(LargestPlaying(*playing)));
+            }
         } else if (IsSourceKey(line.Key())) {
             const std::string source(Trimmed(line.Value()));
             if (!source.empty() &&
@@ -73,7 +92,7 @@ std::vector<std::string> ReadSources(const IniFile& file) {
 } // namespace
 
 bool IsMidiSettingKey(std::string_view key) {
-    return IsChannelKey(key) || IsSourceKey(key);
+    return IsChannelKey(key) || IsSourceKey(key) || FindPlayingControl(Trimmed(key)).has_value();
 }
 
 Result<MidiSettings> LoadMidiSettings(const std::filesystem::path& settingsFile,
@@ -90,6 +109,15 @@ Status SaveMidiChannel(const std::filesystem::path& settingsFile, int channel) {
         return file.error();
     file->WriteInteger(kMidiSection, kChannelKey,
                        std::clamp(channel, kAllMidiChannels, kLastMidiChannel));
+    return WriteIniFile(settingsFile, *file);
+}
+
+Status SaveMidiPlaying(const std::filesystem::path& settingsFile, PlayingControl control,
+                       int value) {
+    Result<IniFile> file = ReadIniFile(settingsFile);
+    if (!file)
+        return file.error();
+    file->WriteInteger(kMidiSection, PlayingControlKey(control), ClampPlaying(control, value));
     return WriteIniFile(settingsFile, *file);
 }
 

@@ -4,6 +4,7 @@
 
 #include "engine/parameters.h"
 #include "engine/synth_state.h"
+#include "settings/midi_settings_file.h"
 #include "settings/presets.h"
 #include "settings/tuning_file.h"
 
@@ -33,7 +34,14 @@ Result<RenderStart> StartFrom(const std::filesystem::path& settingsFile, int pre
     Result<std::array<PresetValues, kPresetSlotCount>> presets = bank.ReadAll();
     if (!presets)
         return presets.error();
-    return RenderStart{*state, *presets};
+    Result<MidiSettings> midi = LoadMidiSettings(settingsFile);
+    if (!midi)
+        return midi.error();
+    PlayingParameters playing;
+    playing.VelocityToVolume = midi->velocityToVolume;
+    playing.VelocityToCutoff = midi->velocityToCutoff;
+    playing.BendRange = midi->bendRange;
+    return RenderStart{*state, *presets, playing};
 }
 
 } // namespace morvane

@@ -69,6 +69,11 @@ LineResult Param(std::string_view name, std::string_view value) {
     if (EqualsIgnoringAsciiCase(name, kTuningName))
         return Then(IntegerIn(value, kLowestTuning, kHighestTuning, kTuningName),
                     [](int tuning) { return Command{SetTuning{tuning}}; });
+    if (const std::optional<PlayingControl> playing = FindPlayingControl(name))
+        return Then(IntegerIn(value, 0, LargestPlaying(*playing), PlayingControlKey(*playing)),
+                    [&](int v) {
+                        return Command{SetPlaying{*playing, v}};
+                    });
     std::optional<ControlId> id = FindControl(name);
     if (!id)
         return Error{"unknown parameter " + Quoted(name)};
@@ -86,31 +91,42 @@ Result<int> KeyIndex(std::string_view token) {
 
 using TokenList = std::vector<std::string_view>;
 
-// What each command takes after its name, and how its arguments become the command.
+// What each command takes after its name (at least the fewest, at most arguments), and
+// how its arguments become the command.
 struct CommandForm {
     std::string_view name;
+    std::size_t fewest;
     std::size_t arguments;
     std::string_view usage;
     LineResult (*make)(const TokenList& tokens);
 };
 
-constexpr std::array<CommandForm, 5> kCommandForms = {{
-    {"param", 2, "NAME VALUE", [](const TokenList& t) { return Param(t[1], t[2]); }},
-    {"on", 1, "KEY",
-     [](const TokenList& t) {
-         return Then(KeyIndex(t[1]), [](int key) { return Command{KeyDown{key}}; });
+constexpr std::array<CommandForm, 6> kCommandForms = {{
+    {"param", 2, 2, "NAME VALUE", [](const TokenList& t) { return Param(t[1], t[2]); }},
+    {"on", 1, 2, "KEY [VELOCITY]",
+     [](const TokenList& t) -> LineResult {
+         const Result<int> velocity =
+             t.size() > 2 ? IntegerIn(t[2], 1, kFullVelocity, "velocity") : kFullVelocity;
+         if (!velocity)
+             return velocity.error();
+         return Then(KeyIndex(t[1]), [&](int key) { return Command{KeyDown{key, *velocity}}; });
      }},
-    {"off", 1, "KEY",
+    {"bend", 1, 1, "VALUE",
+     [](const TokenList& t) {
+         return Then(IntegerIn(t[1], kLowestBend, kHighestBend, "bend"),
+                     [](int bend) { return Command{BendPitch{bend}}; });
+     }},
+    {"off", 1, 1, "KEY",
      [](const TokenList& t) {
          return Then(KeyIndex(t[1]), [](int key) { return Command{KeyUp{key}}; });
      }},
-    {"ctrl", 1, "0 or 1",
+    {"ctrl", 1, 1, "0 or 1",
      [](const TokenList& t) {
          return Then(IntegerIn(t[1], 0, 1, "ctrl"), [](int held) {
              return Command{HoldLfo{LfoHolder::CtrlKey, held == 1}};
          });
      }},
-    {"render", 1, "N",
+    {"render", 1, 1, "N",
      [](const TokenList& t) {
          return Then(IntegerIn(t[1], 0, kMostBlocksPerCommand, "block count"),
                      [](int blocks) { return RenderBlocks{static_cast<std::uint64_t>(blocks)}; });
@@ -124,7 +140,7 @@ LineResult ParseLine(std::string_view line) {
     for (const CommandForm& form : kCommandForms) {
         if (t[0] != form.name)
             continue;
-        if (t.size() != form.arguments + 1)
+        if (t.size() < form.fewest + 1 || t.size() > form.arguments + 1)
             return Error{Quoted(t[0]) + " takes " + std::string(form.usage)};
         return form.make(t);
     }

@@ -7,9 +7,14 @@ ScoreFeeder::ScoreFeeder(const RenderStart& start, const score::Score& score)
 
 std::optional<PlayerEvent> ScoreFeeder::Next() const {
     constexpr auto kPresets = static_cast<std::size_t>(kPresetSlotCount);
+    constexpr std::size_t kStart = kPresets + kPlayingControls.size();
     if (sent_ < kPresets)
         return Command{StorePreset{static_cast<int>(sent_), start_.presets[sent_]}};
-    const std::size_t event = sent_ - kPresets;
+    if (sent_ < kStart) {
+        const PlayingControl control = kPlayingControls[sent_ - kPresets];
+        return Command{SetPlaying{control, ReadPlaying(start_.playing, control)}};
+    }
+    const std::size_t event = sent_ - kStart;
     if (event < score_.events.size())
         return score_.events[event];
     if (event == score_.events.size())

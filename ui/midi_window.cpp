@@ -151,20 +151,23 @@ void MidiWindow::ChannelChosen(int channel) {
 
 void MidiWindow::ShowBindings() {
     bindingList->clear();
-    for (int controller = 0; controller < kControllerCount; ++controller) {
+    for (int controller = 0; controller < kBindingSourceCount; ++controller) {
         const std::optional<ControlId> id = bindings_.ControlFor(controller);
         if (!id)
             continue;
         auto* item = new QListWidgetItem(
-            QStringLiteral("CC%1 \u2192 %2").arg(controller).arg(SliderName(*id)), bindingList);
+            QStringLiteral("%1 \u2192 %2")
+                .arg(QString::fromStdString(ControllerBindings::KeyOf(controller)))
+                .arg(SliderName(*id)),
+            bindingList);
         item->setData(kControllerRole, controller);
     }
     removeButton->setEnabled(false);
 }
 
 void MidiWindow::ShowControllerTaken(int controller, ControlId from, ControlId to) {
-    statusLine->setText(tr("CC%1 は %2 から %3 に移りました")
-                            .arg(controller)
+    statusLine->setText(tr("%1 は %2 から %3 に移りました")
+                            .arg(QString::fromStdString(ControllerBindings::KeyOf(controller)))
                             .arg(SliderName(from), SliderName(to)));
 }
 

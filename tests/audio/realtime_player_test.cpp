@@ -238,7 +238,7 @@ TEST(RealtimePlayer, MidiFromTheCallbackGoesBeforeTheFirstBlockStartingAtOrAfter
         {100, 0, 50, 1}, {100, 4, 41, 1}, {100, 4, 42, 2}, // block 1 starts at frame 41 of cycle 4
     };
     constexpr int kBlocks = 6;
-    const MidiMessage noteOn{{kNoteOn, 69, 100}, 3};
+    const MidiMessage noteOn{{kNoteOn, 69, 127}, 3};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message()
                      << c.period << "-frame periods, cycle " << c.cycle << " frame " << c.frame);
@@ -286,7 +286,7 @@ TEST(RealtimePlayer, NoMessageOfABurstIsLost) {
              start += c.period) {
             ListedMidi midi;
             if (start == 0)
-                midi.Add({{kNoteOn, 69, 100}, 3}, 0);
+                midi.Add({{kNoteOn, 69, 127}, 3}, 0);
             const bool releases = c.noteOffAt >= start && c.noteOffAt < start + c.period;
             if (start <= c.noteOffAt) {
                 const int last = releases ? c.noteOffAt - start : c.period - 1;
@@ -333,7 +333,7 @@ TEST(RealtimePlayer, InputThatFindsTheQueueFullWaitsInOrder) {
         SCOPED_TRACE(testing::Message() << c.moves << " moves");
         auto player = Player(RealtimePlayer::Pace::Live, kSampleRate);
         std::vector<std::int16_t> played = Pull<std::int16_t>(*player, kBlockSamples, {441});
-        player->SendOrKeep(Event{MidiMessage{{kNoteOn, 69, 100}, 3}});
+        player->SendOrKeep(Event{MidiMessage{{kNoteOn, 69, 127}, 3}});
         for (int i = 0; i < c.moves; ++i)
             player->SendOrKeep(Event{MidiMessage{{kControlChange, 20, std::uint8_t(i % 128)}, 3}});
         EXPECT_EQ(player->SendOrKeep(Event{MidiMessage{{kNoteOff, 69, 0}, 3}}), c.releaseBlock > 1);
@@ -357,7 +357,7 @@ TEST(RealtimePlayer, InputThatFindsTheQueueFullWaitsInOrder) {
 // channel message is left. A burst larger than the queue waits on that thread, in order,
 // so its note-off still releases the key.
 TEST(SequencerFeed, MessagesApplyAtTheNextBlockAndABurstWaitsInOrder) {
-    const std::vector<unsigned char> noteOn{kNoteOn, 69, 100}, noteOff{kNoteOff, 69, 0},
+    const std::vector<unsigned char> noteOn{kNoteOn, 69, 127}, noteOff{kNoteOff, 69, 0},
         clock{0xF8}, sysex{0xF0, 0x7E, 0xF7};
     {
         auto player = Player(RealtimePlayer::Pace::Live, kSampleRate);
@@ -418,7 +418,7 @@ TEST(RealtimePlayer, MidiSharesTheGateWithCtrlAndOutlivesTheSweep) {
         EXPECT_EQ(player->State().CtrlHeld, step.gate);
     }
 
-    ASSERT_TRUE(player->Send(Event{MidiMessage{{kNoteOn, 69, 100}, 3}}));
+    ASSERT_TRUE(player->Send(Event{MidiMessage{{kNoteOn, 69, 127}, 3}}));
     ASSERT_TRUE(player->Send(Command{ReleaseUnheld{KeySet{}, false}}));
     std::vector<std::int16_t> played = Pull<std::int16_t>(*player, 3 * kBlockSamples, {441});
     EXPECT_EQ(played, RenderedDirectly({Command{KeyDown{KeyForNote(69)}}, RenderBlocks{3}}));
@@ -469,7 +469,7 @@ TEST(RealtimePlayer, ControllersPresetsAndControlsChangeTheSoundAtTheBlockBounda
         for (int cycle = 0; cycle < kBlocks; ++cycle) {
             ListedMidi midi;
             if (cycle == 0)
-                midi.Add(message(kNoteOn, 69, 100), 0);
+                midi.Add(message(kNoteOn, 69, 127), 0);
             // Frame 100 of period 2 and the queue before period 3 both reach block 3.
             const auto* message = std::get_if<MidiMessage>(&c.event);
             if (cycle == 2 && message)

@@ -11,8 +11,9 @@ using namespace morvane;
 TEST(ControllerBindings, TheControllersThatMeanSomethingCannotBeBound) {
     const std::set<int> reserved = {0,   1,   6,   32,  38,  64,  96,  97,  98,  99,
                                     100, 101, 120, 121, 122, 123, 124, 125, 126, 127};
-    for (int controller = -1; controller <= kControllerCount; ++controller) {
-        const bool inRange = controller >= 0 && controller < kControllerCount;
+    // Aftertouch, numbered after the controllers, is learnable.
+    for (int controller = -1; controller <= kBindingSourceCount; ++controller) {
+        const bool inRange = controller >= 0 && controller < kBindingSourceCount;
         const bool learnable = inRange && !reserved.contains(controller);
         EXPECT_EQ(ControllerBindings::Learnable(controller), learnable) << controller;
         ControllerBindings bindings;
@@ -58,10 +59,13 @@ TEST(ControllerBindings, TextRoundTripSkipsBrokenLines) {
                                                               "CC23=\n"
                                                               " cc21 = env_sustain \n"
                                                               "CC30=ECHO_TIME\n"
-                                                              "CC31=ECHO_TIME");
-    EXPECT_EQ(read.Entries(),
-              (std::vector<ControllerBindings::Entry>{
-                  {"CC21", "ENV_SUSTAIN"}, {"CC31", "ECHO_TIME"}, {"CC74", "VCF_CUTOFF"}}));
+                                                              "CC31=ECHO_TIME\n"
+                                                              "at=MOD_DEPTH\n"
+                                                              "ATX=MOD_FREQ");
+    EXPECT_EQ(read.Entries(), (std::vector<ControllerBindings::Entry>{{"CC21", "ENV_SUSTAIN"},
+                                                                      {"CC31", "ECHO_TIME"},
+                                                                      {"CC74", "VCF_CUTOFF"},
+                                                                      {"AT", "MOD_DEPTH"}}));
     EXPECT_EQ(fixture::BindingsFromText(fixture::BindingsText(read)), read);
 
     ControllerBindings bindings;

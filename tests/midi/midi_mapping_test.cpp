@@ -19,17 +19,22 @@ std::string Show(const MidiAction& action) {
         [](const auto& a) -> std::string {
             using A = std::decay_t<decltype(a)>;
             if constexpr (std::is_same_v<A, KeyDown>)
-                return "down " + std::to_string(a.key);
+                return "down " + std::to_string(a.key) + " v" + std::to_string(a.velocity);
             else if constexpr (std::is_same_v<A, KeyUp>)
                 return "up " + std::to_string(a.key);
-            else if constexpr (std::is_same_v<A, HoldLfo>)
-                return a.held ? "gate held" : "gate free";
+            else if constexpr (std::is_same_v<A, MoveModWheel>)
+                return "wheel " + std::to_string(a.value);
+            else if constexpr (std::is_same_v<A, BendPitch>)
+                return "bend " + std::to_string(a.bend);
+            else if constexpr (std::is_same_v<A, SetPlaying>)
+                return "range " + std::to_string(a.value);
             else if constexpr (std::is_same_v<A, LoadProgram>)
                 return "preset " + std::to_string(a.slot);
             else if constexpr (std::is_same_v<A, SetControl>)
                 return std::string(Describe(a.id).key) + " " + std::to_string(a.position);
             else
-                return "learnt CC" + std::to_string(a.controller) + " " + Describe(a.id).key;
+                return "learnt " + ControllerBindings::KeyOf(a.controller) + " " +
+                       Describe(a.id).key;
         },
         action);
 }
@@ -93,41 +98,59 @@ TEST(MidiMapping, Scenarios) {
         std::vector<std::string> actions;
     };
     const Case cases[] = {
-        {"a note and its note-off", {On(57), Off(57)}, {"down 13", "up 13"}},
-        {"velocity 0 is a note-off", {On(57), On(57, 0)}, {"down 13", "up 13"}},
-        {"any velocity plays alike", {On(57, 1)}, {"down 13"}},
+        {"a note and its note-off", {On(57), Off(57)}, {"down 13 v100", "up 13"}},
+        {"velocity 0 is a note-off", {On(57), On(57, 0)}, {"down 13 v100", "up 13"}},
+        {"the velocity goes with the key",
+         {On(57, 1), On(60, 127)},
+         {"down 13 v1", "down 16 v127"}},
+        {"notes outside 44..76 have keys of their own",
+         {On(43), On(77), On(0), Off(43), On(31), Off(77)},
+         {"down 84 v100", "down 118 v100", "down 41 v100", "up 84", "down 72 v100", "up 118"}},
         {"a note-off of a note not on", {Off(57)}, {}},
-        {"a repeated note-on of a sounding note", {On(57), On(57), Off(57)}, {"down 13", "up 13"}},
-        {"two notes on one key: up with the last",
+        {"a repeated note-on of a sounding note",
+         {On(57), On(57), Off(57)},
+         {"down 13 v100", "up 13"}},
+        {"a note an octave below a key no longer shares it",
          {On(40), On(52), Off(40), Off(52)},
-         {"down 8", "up 8"}},
+         {"down 81 v100", "down 8 v100", "up 81", "up 8"}},
         {"one note on two channels holds its key twice",
          {On(57), {0x91, 57, 100}, Off(57), {0x81, 57, 0}},
-         {"down 13", "up 13"}},
+         {"down 13 v100", "up 13"}},
         {"sustain releases held-back keys in the order of their note-offs",
          {Cc(64, 127), On(48), On(52), On(55), Off(52), Off(55), Off(48), Cc(64, 0)},
-         {"down 4", "down 8", "down 11", "up 8", "up 11", "up 4"}},
+         {"down 4 v100", "down 8 v100", "down 11 v100", "up 8", "up 11", "up 4"}},
         {"the pedal is down from 64",
          {Cc(64, 63), On(48), Off(48), Cc(64, 64), On(50), Off(50), Cc(64, 63)},
-         {"down 4", "up 4", "down 6", "up 6"}},
+         {"down 4 v100", "up 4", "down 6 v100", "up 6"}},
         {"a held-back key pressed again starts afresh and leaves the held-back list",
          {Cc(64, 100), On(48), On(50), Off(48), Off(50), On(48), Cc(64, 0), Off(48)},
-         {"down 4", "down 6", "up 4", "down 4", "up 6", "up 4"}},
-        {"the mod wheel holds the gate above 0 and reports changes only",
+         {"down 4 v100", "down 6 v100", "up 4", "down 4 v100", "up 6", "up 4"}},
+        {"the mod wheel reports its changes",
          {Cc(1, 0), Cc(1, 1), Cc(1, 127), Cc(1, 0), Cc(1, 0)},
-         {"gate held", "gate free"}},
+         {"wheel 1", "wheel 127", "wheel 0"}},
+        {"the bend wheel: LSB first, less the centre",
+         {{0xE0, 0, 64}, {0xE0, 0, 0}, {0xE0, 127, 127}, {0xE0, 1, 64}},
+         {"bend 0", "bend -8192", "bend 8191", "bend 1"}},
+        {"RPN 0 sets the bend range; CC38 is ignored; 127/127 deselects",
+         {Cc(6, 5), Cc(101, 0), Cc(100, 0), Cc(6, 12), Cc(38, 50), Cc(6, 30), Cc(101, 127),
+          Cc(100, 127), Cc(6, 7), Cc(101, 0), Cc(100, 1), Cc(6, 7)},
+         {"range 12", "range 24"}},
+        {"reset all controllers: bend centred, pedal up, wheel to 0, bindings stay",
+         {Cc(1, 90), {0xE0, 0, 100}, Cc(64, 127), On(48), Off(48), Cc(121, 0), Cc(74, 127)},
+         {"wheel 90", "bend 4608", "down 4 v100", "bend 0", "up 4", "wheel 0", "VCF_CUTOFF 100"}},
+        {"aftertouch moves nothing until bound", {{0xD0, 100}}, {}},
         {"program changes 0..7 load presets, others are ignored",
          {Program(0), Program(7), Program(8), Program(127)},
          {"preset 0", "preset 7"}},
         {"all notes off: every key up in ascending order, held-back keys too",
          {On(76), On(44), Cc(64, 127), On(57), Off(57), Cc(123, 0), Off(76), Cc(64, 0)},
-         {"down 40", "down 0", "down 13", "up 0", "up 13", "up 40"}},
-        {"all sound off does the same", {On(48), Cc(120, 0), Off(48)}, {"down 4", "up 4"}},
+         {"down 40 v100", "down 0 v100", "down 13 v100", "up 0", "up 13", "up 40"}},
+        {"all sound off does the same", {On(48), Cc(120, 0), Off(48)}, {"down 4 v100", "up 4"}},
         {"default controllers move their sliders",
          {Cc(74, 64), Cc(71, 127), Cc(73, 0), Cc(75, 1), Cc(72, 126), Cc(20, 64)},
          {"VCF_CUTOFF 50", "VCF_RESONANCE 90", "ENV_ATTACK 0", "ENV_DECAY 1", "ENV_RELEASE 99"}},
         {"broken and foreign messages yield nothing",
-         {{0x90, 60}, {0x90, 60, 0x80}, {0x3C, 100}, {0xF8}, {0xF0, 1, 0xF7}, {}, {0xE0, 0, 64}},
+         {{0x90, 60}, {0x90, 60, 0x80}, {0x3C, 100}, {0xF8}, {0xF0, 1, 0xF7}, {}, {0xE0, 0}},
          {}},
     };
     for (const Case& c : cases) {
@@ -140,11 +163,11 @@ TEST(MidiMapping, ListensToOneChannelOrAll) {
     MidiMapping mapping;
     ASSERT_TRUE(mapping.ListenToChannel(2));
     EXPECT_EQ(Play(mapping, {On(48), {0x91, 50, 100}, {0x9F, 52, 100}}),
-              std::vector<std::string>{"down 6"});
+              std::vector<std::string>{"down 6 v100"});
     EXPECT_FALSE(mapping.ListenToChannel(0));
     EXPECT_FALSE(mapping.ListenToChannel(17));
     mapping.ListenToAllChannels();
-    EXPECT_EQ(Play(mapping, {{0x9F, 52, 100}}), std::vector<std::string>{"down 8"});
+    EXPECT_EQ(Play(mapping, {{0x9F, 52, 100}}), std::vector<std::string>{"down 8 v100"});
 }
 
 // Rounded to nearest in integers: the travel times the value over 127.
@@ -170,7 +193,7 @@ TEST(MidiMapping, LearnBindsTheNextLearnableController) {
     ASSERT_TRUE(mapping.ArmLearn(VcfIntensity));
     // The reserved controllers keep their meaning and leave learn armed.
     EXPECT_EQ(Play(mapping, {Cc(1, 5), Cc(64, 0), Cc(123, 0)}),
-              std::vector<std::string>{"gate held"});
+              std::vector<std::string>{"wheel 5"});
     EXPECT_EQ(mapping.ArmedControl(), VcfIntensity);
     EXPECT_EQ(Play(mapping, {Cc(20, 127), Cc(20, 0)}),
               (std::vector<std::string>{"learnt CC20 VCF_INTENSITY", "VCF_INTENSITY 100",
@@ -182,6 +205,11 @@ TEST(MidiMapping, LearnBindsTheNextLearnableController) {
     EXPECT_EQ(Play(mapping, {Cc(74, 127)}),
               (std::vector<std::string>{"learnt CC74 ENV_SUSTAIN", "ENV_SUSTAIN 100"}));
     EXPECT_FALSE(mapping.Bindings().ControllerFor(VcfCutoff));
+
+    // Channel aftertouch is learnt like a controller.
+    ASSERT_TRUE(mapping.ArmLearn(VcfCutoff));
+    EXPECT_EQ(Play(mapping, {{0xD0, 127}, {0xD0, 0}}),
+              (std::vector<std::string>{"learnt AT VCF_CUTOFF", "VCF_CUTOFF 100", "VCF_CUTOFF 0"}));
 
     mapping.Bindings().Unbind(EnvSustain);
     ASSERT_TRUE(mapping.ArmLearn(EnvSustain));

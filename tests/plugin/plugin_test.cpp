@@ -41,7 +41,7 @@ const std::vector<TimedMidi> kSong = {
     {4410, {0xB0, 1, 64}},   // the wheel holds the LFO gate, on a block boundary
     {6000, {0x90, 72, 0}},   // velocity 0: a note-off, held back
     {7000, {0xB0, 64, 0}},   // pedal up
-    {8000, {0xB0, 1, 0}},    {8500, {0x90, 110, 90}}, // beyond the keyboard: folded into it
+    {8000, {0xB0, 1, 0}},    {8500, {0x90, 110, 90}}, // beyond the keyboard: a voice of its own
     {9500, {0x80, 110, 0}},
 };
 constexpr int kSongEnd = 10000;
@@ -290,7 +290,7 @@ TEST(PluginPorts, MoveAtTheNextBlockBoundary) {
     const std::vector<PortMove> moves = {
         {500, "wave1_type", 2.4f}, {2000, "vcf_cutoff", 30}, {3000, "tuning", 4500}};
     const std::vector<float> played =
-        Play(*host, kEngineRate, {{0, {0x90, 56, 100}}}, moves, reference.size(), {100});
+        Play(*host, kEngineRate, {{0, {0x90, 56, 127}}}, moves, reference.size(), {100});
     EXPECT_TRUE(SameSamples(As16Bit(played), reference));
 }
 

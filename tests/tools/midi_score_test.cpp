@@ -68,12 +68,12 @@ const std::string kPhrase = MidiFileBytes(
     kTicksPerQuarter, {kTempoTrack, Track(
                                         {
                                             {0, Bytes({0xC0, 0x02})},        // program 2
-                                            {0, Bytes({0x90, 0x45, 0x64})},  // note 69: key 33
+                                            {0, Bytes({0x90, 0x45, 0x7F})},  // note 69: key 33
                                             {0, Bytes({0xB0, 0x40, 0x7F})},  // pedal down
                                             {25, Bytes({0x80, 0x45, 0x00})}, // held back
                                             {5, Bytes({0xB0, 0x4A, 0x10})},  // tick 30: CC74 16
                                             {0, Bytes({0xB0, 0x14, 0x7F})},  // CC20 127
-                                            {10, Bytes({0xB0, 0x01, 0x40})}, // tick 40: wheel
+                                            {10, Bytes({0xB0, 0x01, 0x7F})}, // tick 40: wheel
                                             {20, Bytes({0xB0, 0x40, 0x00})}, // tick 60: key 33 up
                                             {20, Bytes({0xB0, 0x01, 0x00})}, // tick 80
                                         },

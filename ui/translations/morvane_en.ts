@@ -246,8 +246,8 @@
         <translation>Restore defaults</translation>
     </message>
     <message>
-        <source>CC%1 は %2 から %3 に移りました</source>
-        <translation>CC%1 moved from %2 to %3</translation>
+        <source>%1 は %2 から %3 に移りました</source>
+        <translation>%1 moved from %2 to %3</translation>
     </message>
 </context>
 <context>
