@@ -56,6 +56,22 @@ std::string ControlSymbol(ControlId id) {
     return AsciiLowered(Describe(id).key);
 }
 
+std::string PlayingSymbol(PlayingControl control) {
+    return AsciiLowered(PlayingControlKey(control));
+}
+
+const char* PlayingName(PlayingControl control) {
+    switch (control) {
+    case PlayingControl::VelocityToVolume:
+        return "Velocity to volume (%)";
+    case PlayingControl::VelocityToCutoff:
+        return "Velocity to cutoff (%)";
+    case PlayingControl::BendRange:
+        break;
+    }
+    return "Bend range (semitones)";
+}
+
 const ControlText& Text(ControlId id) {
     return kTexts[id];
 }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "engine/parameters.h"
+#include "engine/playing.h"
 #include "engine/tuning.h"
 
 // The plugin's ports, numbered in this one place: the Turtle description, the plugin
@@ -16,10 +17,13 @@ inline constexpr const char* kDescriptionFile = "morvane.ttl";
 inline constexpr int kMidiInPort = 0;
 inline constexpr int kOutPort = 1;
 inline constexpr int kLatencyPort = 2;
-// One control input per sound control in ControlId order, then the tuning.
+// One control input per sound control in ControlId order, then the tuning, then how
+// velocity and the bend wheel play (appended, so that the earlier indices stay).
 inline constexpr int kFirstControlPort = 3;
 inline constexpr int kTuningPort = kFirstControlPort + kControlCount;
-inline constexpr int kPortCount = kTuningPort + 1;
+inline constexpr int kFirstPlayingPort = kTuningPort + 1;
+inline constexpr int kPlayingPortCount = static_cast<int>(kPlayingControls.size());
+inline constexpr int kPortCount = kFirstPlayingPort + kPlayingPortCount;
 
 // The highest rate a host may run the plugin at: far beyond any host's, and within an int.
 inline constexpr int kHighestRate = 1'000'000;
@@ -31,6 +35,9 @@ constexpr int ControlPort(ControlId id) {
 // The symbol hosts and scripts find a control port by: the settings-file key in lower
 // case ("vcf_cutoff"), or "tuning".
 std::string ControlSymbol(ControlId id);
+// "velocity_amp", "velocity_cutoff", "bend_range", and what a host shows for them.
+std::string PlayingSymbol(PlayingControl control);
+const char* PlayingName(PlayingControl control);
 
 // What a host shows for the control and for the items of a radio group or the LFO
 // shape pair, in English: hosts mostly draw with fonts that lack the panel's Japanese.

@@ -113,6 +113,8 @@ Status SynthPlugin::Activate() {
     for (int i = 0; i < kControlCount; ++i)
         ports_[i] = controls.Position(static_cast<ControlId>(i));
     tuningPort_ = state->Tuning;
+    for (int i = 0; i < kPlayingPortCount; ++i)
+        playingPorts_[i] = ReadPlaying(*state, kPlayingControls[i]);
     return {};
 }
 
@@ -128,11 +130,14 @@ void SynthPlugin::ConnectPort(std::uint32_t port, void* data) noexcept {
         tuning_ = static_cast<const float*>(data);
     else if (index >= kFirstControlPort && index < kTuningPort)
         controls_[index - kFirstControlPort] = static_cast<const float*>(data);
+    else if (index >= kFirstPlayingPort && index < kPortCount)
+        playing_[index - kFirstPlayingPort] = static_cast<const float*>(data);
 }
 
 void SynthPlugin::Run(std::uint32_t frames) noexcept {
     FollowControlPorts();
     FollowTuningPort();
+    FollowPlayingPorts();
     // The player applies each message before the first block that starts at or after its
     // frame.
     SequenceMidi midi(midiIn_, midiEvent_);
@@ -159,6 +164,17 @@ void SynthPlugin::FollowTuningPort() noexcept {
     const std::optional<int> tuning = PortPosition(tuning_, kLowestTuning, kHighestTuning);
     if (tuning && *tuning != tuningPort_ && player_->Send(Command{SetTuning{*tuning}}))
         tuningPort_ = *tuning;
+}
+
+// Like the tuning; an RPN that set the bend range stays until the port moves.
+void SynthPlugin::FollowPlayingPorts() noexcept {
+    for (int i = 0; i < kPlayingPortCount; ++i) {
+        const PlayingControl control = kPlayingControls[i];
+        const std::optional<int> value = PortPosition(playing_[i], 0, LargestPlaying(control));
+        if (value && *value != playingPorts_[i] &&
+            player_->Send(Command{SetPlaying{control, *value}}))
+            playingPorts_[i] = *value;
+    }
 }
 
 // What a controller or a program change did inside the player comes back for a panel to

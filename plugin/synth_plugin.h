@@ -37,6 +37,7 @@ private:
     SynthPlugin(int rate, LV2_URID midiEvent, int latencyFrames);
     void FollowControlPorts() noexcept;
     void FollowTuningPort() noexcept;
+    void FollowPlayingPorts() noexcept;
     void DropPanelActions() noexcept;
 
     int rate_;
@@ -52,6 +53,8 @@ private:
     // the sound, so a port left where it was does not undo what a MIDI controller did.
     std::array<int, kControlCount> ports_{};
     int tuningPort_ = kDefaultTuning;
+    std::array<const float*, kPlayingPortCount> playing_{};
+    std::array<int, kPlayingPortCount> playingPorts_{};
 };
 
 } // namespace morvane::lv2

@@ -166,8 +166,16 @@ std::string PluginDescription() {
     out << "] , [\n";
     WriteControlPort(out, kTuningPort, "tuning", "Tuning (0.1 Hz)", kLowestTuning, kHighestTuning,
                      kDefaultTuning);
-    out << "    lv2:portProperty lv2:integer\n"
-        << "] .\n";
+    out << "    lv2:portProperty lv2:integer\n";
+    const PlayingParameters defaults;
+    for (int i = 0; i < kPlayingPortCount; ++i) {
+        const PlayingControl control = kPlayingControls[i];
+        out << "] , [\n";
+        WriteControlPort(out, kFirstPlayingPort + i, PlayingSymbol(control), PlayingName(control),
+                         0, LargestPlaying(control), ReadPlaying(defaults, control));
+        out << "    lv2:portProperty lv2:integer\n";
+    }
+    out << "] .\n";
     return out.str();
 }
 

@@ -294,6 +294,21 @@ TEST(PluginPorts, MoveAtTheNextBlockBoundary) {
     EXPECT_TRUE(SameSamples(As16Bit(played), reference));
 }
 
+// The playing ports, appended after the tuning, reach the sound as the score's parameter
+// lines do; MIDI velocity and bend play as the score's.
+TEST(PluginPorts, PlayingPortsAndTheBendPlayAsTheScore) {
+    const std::vector<std::int16_t> reference =
+        Render("bend.score", "param VELOCITY_CUTOFF 50\nrender 1\non 12 64\nrender 2\n"
+                             "param BEND_RANGE 12\nbend 8191\nrender 3\n");
+    auto host = LoadPlugin(kEngineRate);
+    ASSERT_TRUE(host);
+    const std::vector<PortMove> moves = {{0, "velocity_cutoff", 50}, {1300, "bend_range", 12}};
+    const std::vector<float> played =
+        Play(*host, kEngineRate, {{441, {0x90, 56, 64}}, {1323, {0xE0, 127, 127}}}, moves,
+             reference.size(), {100});
+    EXPECT_TRUE(SameSamples(As16Bit(played), reference));
+}
+
 struct PresetCase {
     const char* name;
     bool exported; // from the settings file, or the bundle's own
