@@ -21,6 +21,7 @@
 #include "base/overloaded.h"
 #include "engine/startup.h"
 #include "settings/midi_bindings_file.h"
+#include "settings/midi_settings_file.h"
 #include "ui/about_box.h"
 #include "ui/caption_font.h"
 #include "ui/error_boxes.h"
@@ -265,6 +266,7 @@ bool MainWindow::CreatePlayer(int deviceRate) {
     // The channel was checked with the command line, or clamped as the file was read.
     static_cast<void>(player_->ListenToMidi(midiWindow->ListenedChannel(), bindings_));
     SendPresets();
+    SendPlaying();
     sentSound_ = sound_;
     return true;
 }
@@ -548,6 +550,16 @@ void MainWindow::SendPresets() {
         return;
     for (int slot = 0; slot < kPresetSlotCount; ++slot)
         SendEvent(Command{StorePreset{slot, (*presets)[slot]}});
+}
+
+// How velocity and the bend wheel play belongs to the player, not to the presets: the
+// settings file's values, or the defaults when it cannot be read (as reported already).
+void MainWindow::SendPlaying() {
+    const Result<MidiSettings> midi = LoadMidiSettings(settingsFile_);
+    const MidiSettings settings = midi ? *midi : MidiSettings{};
+    SendEvent(Command{SetPlaying{PlayingControl::VelocityToVolume, settings.velocityToVolume}});
+    SendEvent(Command{SetPlaying{PlayingControl::VelocityToCutoff, settings.velocityToCutoff}});
+    SendEvent(Command{SetPlaying{PlayingControl::BendRange, settings.bendRange}});
 }
 
 // The sound parameters get their values only from a preset load: when the settings file

@@ -136,6 +136,7 @@ private:
     void ButtonPresetSaveClick();
     void SetPresetSelection(int slot);
     void SendPresets();
+    void SendPlaying();
     void LoadFirstPreset();
     void ShowPresetMode();
     void UpDownTuningClick(bool up);

@@ -12,7 +12,8 @@ using namespace morvane::render_fixture;
 TEST(RenderStart, TakesTheTuningAndPresetsOfTheSettingsFileOrTheDefaults) {
     ScratchDirectory dir;
     std::string ini = dir / "morvane.ini";
-    WriteBytes(ini, "[SETUP]\r\nTUNING=4500\r\n[PRESET2]\r\nVCF_CUTOFF=100\r\nWAVE1_OCTAVE=0\r\n");
+    WriteBytes(ini, "[SETUP]\r\nTUNING=4500\r\n[PRESET2]\r\nVCF_CUTOFF=100\r\nWAVE1_OCTAVE=0\r\n"
+                    "[MIDI]\r\nVELOCITY_CUTOFF=40\r\nBEND_RANGE=30\r\n");
 
     Result<RenderStart> slot2 = StartFrom(ini, 2);
     ASSERT_TRUE(slot2.ok());
@@ -20,6 +21,9 @@ TEST(RenderStart, TakesTheTuningAndPresetsOfTheSettingsFileOrTheDefaults) {
     EXPECT_EQ(slot2->sound.CutoffHz, 11025);
     EXPECT_EQ(slot2->sound.Osc1Octave, 2);
     EXPECT_EQ(slot2->sound.EchoTimeMs, 100);
+    EXPECT_EQ(slot2->playing.VelocityToVolume, 100); // the MIDI section's, clamped
+    EXPECT_EQ(slot2->playing.VelocityToCutoff, 40);
+    EXPECT_EQ(slot2->playing.BendRange, 24);
     PresetValues expected = DefaultPresetValues();
     expected[VcfCutoff] = 100;
     expected[Wave1Octave] = 0;

@@ -33,7 +33,8 @@ TEST(Score, TheChordReadsAsItsCommands) {
 
 TEST(Score, BlanksCommentsAndTheCaseOfNamesAreFree) {
     auto read = Read("\n   # a comment line\n\t param  wave1_Octave\t0  # HIGH\r\n"
-                     "param tuning 4302\nctrl 1\nrender 0\n");
+                     "param tuning 4302\nctrl 1\nrender 0\n"
+                     "on 3 1\non 4\nbend -8192\nparam bend_range 24\nparam VELOCITY_AMP 0\n");
     ASSERT_TRUE(read.ok()) << read.error().message;
     const Score& score = *read;
     const std::vector<PlayerEvent> expected = {
@@ -41,6 +42,11 @@ TEST(Score, BlanksCommentsAndTheCaseOfNamesAreFree) {
         Command{SetTuning{4302}},
         Command{HoldLfo{LfoHolder::CtrlKey, true}},
         RenderBlocks{0},
+        Command{KeyDown{3, 1}},
+        Command{KeyDown{4, 127}},
+        Command{BendPitch{-8192}},
+        Command{SetPlaying{PlayingControl::BendRange, 24}},
+        Command{SetPlaying{PlayingControl::VelocityToVolume, 0}},
     };
     EXPECT_EQ(score.events, expected);
     EXPECT_EQ(score.blocks, 0u);
@@ -54,7 +60,12 @@ TEST(Score, AWrongLineIsNamedWithWhatIsWrong) {
     for (Case c : {
              Case{"play 4", "unknown command 'play'"},
              Case{"ON 4", "unknown command 'ON'"},
-             Case{"on", "'on' takes KEY"},
+             Case{"on", "'on' takes KEY [VELOCITY]"},
+             Case{"on 4 0", "velocity 0 is outside 1..127"},
+             Case{"on 4 1 2", "'on' takes KEY [VELOCITY]"},
+             Case{"bend 8192", "bend 8192 is outside -8192..8191"},
+             Case{"param BEND_RANGE 25", "BEND_RANGE 25 is outside 0..24"},
+             Case{"param VELOCITY_CUTOFF -1", "VELOCITY_CUTOFF -1 is outside 0..100"},
              Case{"off 4 5", "'off' takes KEY"},
              Case{"on 41", "key 41 is outside 0..40"},
              Case{"on -1", "key -1 is outside 0..40"},
