@@ -16,12 +16,7 @@ KeyColourChanges Instrument::Apply(const Command& command) {
                           },
                           [&](const KeyUp& c) { return ReleaseNote(synth_, c.key); },
                           [&](const HoldLfo& c) {
-                              if (c.holder == LfoHolder::CtrlKey) {
-                                  ctrlHolds_ = c.held;
-                              } else {
-                                  wheelHolds_ = c.held;
-                                  wheel_ = kFullWheelDepth;
-                              }
+                              ctrlHolds_ = c.held;
                               FollowLfoHolders();
                               return KeyColourChanges{};
                           },

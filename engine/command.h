@@ -29,8 +29,9 @@ struct KeyUp {
 };
 
 // The LFO gate is open while the Ctrl key, or the mod wheel, holds it (or the always-on
-// box is ticked): each holder says only its own changes.
-enum class LfoHolder : std::uint8_t { CtrlKey, ModWheel };
+// box is ticked): each holder says only its own changes, the Ctrl key with HoldLfo, the
+// wheel with MoveModWheel.
+enum class LfoHolder : std::uint8_t { CtrlKey };
 
 struct HoldLfo {
     LfoHolder holder;
@@ -123,7 +124,7 @@ private:
     SynthState& synth_;
     bool ctrlHolds_ = false;
     bool wheelHolds_ = false;
-    int wheel_ = kFullWheelDepth; // as far as the HoldLfo of the wheel goes: all the way
+    int wheel_ = 0;
     std::array<PresetValues, kPresetSlotCount> presets_{};
     std::bitset<kPresetSlotCount> presetKnown_;
 };

@@ -33,8 +33,8 @@ protected:
 
     // The pool's operations as the window calls them, every colour change they report
     // passed on to the keyboard.
-    void NoteOn(RunningState& state, int key) {
-        ShowKeyColours(morvane::NoteOn(state, key), keyboard);
+    void NoteOn(RunningState& state, int key, NoteVelocity velocity = {}) {
+        ShowKeyColours(morvane::NoteOn(state, key, velocity), keyboard);
     }
     void ReleaseNote(RunningState& state, int key) {
         ShowKeyColours(morvane::ReleaseNote(state, key), keyboard);
@@ -124,6 +124,29 @@ TEST_F(VoicePool, RepeatedKeyDownAndUnknownKeysChangeNothing) {
     NoteOff(*s, 30);
     EXPECT_EQ(s->VoiceOrder, before);
     EXPECT_EQ(s->Voices[0].VcaLevel, 0.4f);
+    EXPECT_TRUE(keyboard.Take().empty());
+}
+
+// A keyless note is a key of its own under the same rules, with no button to colour; its
+// velocity is taken when its voice starts or restarts, never by a press while it sounds.
+TEST_F(VoicePool, KeylessNotesKeepTheRulesAndTheirVelocity) {
+    const int low = KeylessNoteKey(24), high = KeylessNoteKey(100);
+    NoteOn(*s, low, NoteVelocity{0.5f, -1.0f});
+    NoteOn(*s, high);
+    NoteOn(*s, 4);
+    EXPECT_EQ(s->VoiceOrder, (Order{2, 1, 0, -1, -1}));
+    EXPECT_EQ(s->Voices[0].Semitone, -12);
+    EXPECT_EQ(s->Voices[1].Semitone, 64);
+    EXPECT_EQ(s->Voices[0].VelocityGain, 0.5f);
+    EXPECT_EQ(s->Voices[0].VelocityOctaves, -1.0f);
+    EXPECT_EQ(keyboard.Take(), (std::vector<ColourCall>{{4, true}}));
+
+    NoteOn(*s, low, NoteVelocity{0.25f, 0}); // still sounding: nothing changes
+    EXPECT_EQ(s->Voices[0].VelocityGain, 0.5f);
+    ReleaseNote(*s, low);
+    NoteOn(*s, low, NoteVelocity{0.25f, 0}); // in release: restarts with the new velocity
+    EXPECT_EQ(s->Voices[0].VelocityGain, 0.25f);
+    EXPECT_EQ(s->Voices[0].VelocityOctaves, 0.0f);
     EXPECT_TRUE(keyboard.Take().empty());
 }
 
