@@ -19,22 +19,35 @@ import harness
 RATE, PERIOD = harness.RATE, harness.BLOCK
 
 SETTINGS = ('[PRESET0]\nWAVE1_TYPE=2\nVCF_CUTOFF=40\n'
-            '[PRESET1]\nWAVE1_TYPE=1\nVCF_CUTOFF=70\nVCF_RESONANCE=80\nLFO_DEPTH=60\n')
+            '[PRESET1]\nWAVE1_TYPE=1\nVCF_CUTOFF=70\nVCF_RESONANCE=80\nLFO_DEPTH=60\n'
+            '[MIDI]\nAT=VCF_INTENSITY\nVELOCITY_CUTOFF=50\n')
 
 # (period, frame in it, message). An event at frame f goes before the first block starting at
 # or after it: at frame 0 before that period's block, later in the period before the next one.
 # The program change and the controller land while a note sounds, each at its own block.
 EVENTS = [
     (10, 0, [0x90, 69, 100]),    # A, 440 Hz
+    (12, 0, [0x90, 30, 40]),     # below the keys: a voice at its own pitch, soft
+    (14, 100, [0x90, 100, 127]),  # above them
+    (16, 0, [0xB0, 101, 0]),     # RPN 0: the bend range, 7 semitones
+    (16, 0, [0xB0, 100, 0]),
+    (16, 0, [0xB0, 6, 7]),
+    (17, 0, [0xE0, 0, 80]),      # a bend sweep
+    (18, 0, [0xE0, 0, 100]),
+    (19, 0, [0xE0, 0, 30]),
     (20, 0, [0xC0, 1]),          # program change: preset 2
+    (22, 0, [0xD0, 90]),         # aftertouch, bound to the filter intensity
     (25, 10, [0xB0, 74, 100]),   # cutoff, by the default binding
     (30, 200, [0x90, 72, 64]),
+    (35, 0, [0x80, 30, 0]),
+    (36, 0, [0x80, 100, 0]),
     (45, 0, [0xB0, 64, 127]),    # pedal down
     (50, 300, [0x80, 69, 0]),    # held back
     (55, 0, [0xB0, 1, 64]),      # the wheel holds the LFO gate
     (60, 0, [0xB0, 74, 20]),
-    (70, 100, [0x90, 72, 0]),    # velocity 0: a note-off, held back
-    (80, 0, [0xB0, 64, 0]),      # pedal up: 69, then 72 go up
+    (65, 0, [0xB0, 121, 0]),     # reset: bend centred, pedal up (69 goes up), wheel 0
+    (70, 100, [0x90, 72, 0]),    # velocity 0: a note-off
+    (80, 0, [0xB0, 64, 0]),
     (90, 0, [0xB0, 1, 0]),
 ]
 LAST_PERIOD = 90
