@@ -36,11 +36,15 @@ const std::vector<TimedMidi> kSong = {
     {200, {0x90, 72, 64}},   // within a block: before the next one
     {1500, {0xB0, 74, 100}}, // cutoff, by the default binding
     {2000, {0xC0, 1}, true}, // a program change would reload the cutoff
-    {3000, {0xB0, 64, 127}}, // pedal down
-    {3100, {0x80, 69, 0}},   // held back
-    {4410, {0xB0, 1, 64}},   // the wheel holds the LFO gate, on a block boundary
-    {6000, {0x90, 72, 0}},   // velocity 0: a note-off, held back
-    {7000, {0xB0, 64, 0}},   // pedal up
+    {2500, {0xE0, 0, 90}},   // the bend wheel up
+    {2600, {0xB0, 101, 0}},  {2600, {0xB0, 100, 0}},  {2600, {0xB0, 6, 12}}, // RPN 0: 12 semitones
+    {3000, {0xB0, 64, 127}},                                                 // pedal down
+    {3100, {0x80, 69, 0}},                                                   // held back
+    {4410, {0xB0, 1, 64}},  // the wheel holds the LFO gate, on a block boundary
+    {5000, {0xE0, 0, 20}},  // and down
+    {6000, {0x90, 72, 0}},  // velocity 0: a note-off, held back
+    {7000, {0xB0, 64, 0}},  // pedal up
+    {7500, {0xB0, 121, 0}}, // reset all controllers
     {8000, {0xB0, 1, 0}},    {8500, {0x90, 110, 90}}, // beyond the keyboard: a voice of its own
     {9500, {0x80, 110, 0}},
 };
