@@ -55,7 +55,7 @@ struct BlockLead {
 // Live players render for ever and apply whatever has arrived. A scored player (the
 // offline renderer) renders only the blocks its RenderBlocks events allow, so that every
 // event lands between the same two blocks whatever the pace; it ends at its EndOfScore.
-class RealtimePlayer : public SampleSource {
+class RealtimePlayer final : public SampleSource {
 public:
     enum class Pace { Live, Scored };
 
