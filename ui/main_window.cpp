@@ -44,7 +44,7 @@ const char* const kRecordCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "録
 const char* const kStopCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "中止");
 const char* const kLearnCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "MIDI学習");
 const char* const kForgetCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "MIDI学習を解除");
-const char* const kBoundCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "割り当て: CC%1");
+const char* const kBoundCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "割り当て: %1");
 const char* const kUnboundCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "割り当て: なし");
 
 // How often the window brings back key colours and passes on the panel's sound: a
@@ -324,8 +324,11 @@ QMenu* MainWindow::MidiLearnMenu(ControlId id) {
         SaveBindings();
         midiWindow->ShowBindings();
     });
-    menu->addAction(bound ? Text(kBoundCaption).arg(*bound) : Text(kUnboundCaption))
-        ->setEnabled(false);
+    // Named as the MIDI window's list names it: CC7, or AT for channel aftertouch.
+    const QString boundTo =
+        bound ? Text(kBoundCaption).arg(QString::fromStdString(ControllerBindings::KeyOf(*bound)))
+              : Text(kUnboundCaption);
+    menu->addAction(boundTo)->setEnabled(false);
     return menu;
 }
 
@@ -338,8 +341,8 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
     QWidget::keyPressEvent(event);
 }
 
-// The MIDI window keeps the channel and the sources; the bindings stay here, where the
-// sliders' menus and MIDI learn change them too.
+// The MIDI window keeps the channel, the playing settings and the sources; the bindings stay here,
+// where the sliders' menus and MIDI learn change them too.
 void MainWindow::BuildMidiWindow() {
     const auto skipped = [this](const std::string& line, const std::string& why) {
         std::cerr << "morvane: " << settingsFile_.string() << ", section MIDI: skipped \"" << line
@@ -351,6 +354,10 @@ void MainWindow::BuildMidiWindow() {
                         [this](const Status& status) { ShowFileError(status); }, skipped},
         bindings_);
     connect(midiWindow, &MidiWindow::MidiSetupChanged, this, &MainWindow::ListenToMidiAnew);
+    connect(midiWindow, &MidiWindow::PlayingChanged, this,
+            [this](PlayingControl control, int value) {
+                SendEvent(Command{SetPlaying{control, value}});
+            });
     connect(midiWindow, &MidiWindow::BindingsChanged, this, &MainWindow::SaveBindings);
 }
 

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 #include "settings/midi_settings_file.h"
@@ -25,6 +26,20 @@ constexpr int kLampPollMs = 20;
 
 // The controller's row in the bindings list carries the controller.
 constexpr int kControllerRole = Qt::UserRole;
+
+// The playing settings' rows, in kPlayingControls' order.
+struct PlayingRow {
+    const char* name;
+    const char* label;
+    const char* suffix; // marked for the translator when it has words
+};
+const PlayingRow kPlayingRows[] = {
+    {"velocityAmpBox", QT_TRANSLATE_NOOP("morvane::MidiWindow", "ベロシティ→音量"), " %"},
+    {"velocityCutoffBox", QT_TRANSLATE_NOOP("morvane::MidiWindow", "ベロシティ→カットオフ"), " %"},
+    {"bendRangeBox", QT_TRANSLATE_NOOP("morvane::MidiWindow", "ベンド幅"),
+     QT_TRANSLATE_NOOP("morvane::MidiWindow", " 半音")},
+};
+static_assert(std::size(kPlayingRows) == kPlayingControls.size());
 
 QString SliderName(ControlId id) {
     return QString::fromLatin1(Describe(id).key);
@@ -66,12 +81,13 @@ MidiWindow::MidiWindow(QWidget* parent, MidiWindowSetup setup, ControllerBinding
     : QDialog(parent), setup_(std::move(setup)), bindings_(bindings) {
     setObjectName("MidiWindow");
     setWindowTitle(tr("MIDI設定"));
+    PlayingParameters playingValues;
     if (Result<MidiSettings> loaded = LoadMidiSettings(setup_.settingsFile, setup_.skipped)) {
         channel_ = loaded->channel;
         sources_ = loaded->sources;
+        playingValues = {loaded->velocityToVolume, loaded->velocityToCutoff, loaded->bendRange};
     }
 
-    // The form leaves room for the velocity and bend settings to come.
     auto* playing = new QGroupBox(tr("演奏"), this);
     auto* form = new QFormLayout(playing);
     channelBox = new QSpinBox(playing);
@@ -90,6 +106,18 @@ MidiWindow::MidiWindow(QWidget* parent, MidiWindowSetup setup, ControllerBinding
     form->addRow(tr("チャンネル"), channelBox);
     form->addRow(QString(), channelNote);
     connect(channelBox, &QSpinBox::valueChanged, this, &MidiWindow::ChannelChosen);
+    for (std::size_t i = 0; i < kPlayingControls.size(); ++i) {
+        const PlayingControl control = kPlayingControls[i];
+        auto* box = new QSpinBox(playing);
+        box->setObjectName(kPlayingRows[i].name);
+        box->setRange(0, LargestPlaying(control));
+        box->setSuffix(tr(kPlayingRows[i].suffix));
+        box->setValue(ReadPlaying(playingValues, control));
+        form->addRow(tr(kPlayingRows[i].label), box);
+        connect(box, &QSpinBox::valueChanged, this,
+                [this, control](int value) { PlayingChosen(control, value); });
+        playingBoxes[i] = box;
+    }
 
     auto* sourcesGroup = new QGroupBox(tr("MIDI入力元"), this);
     auto* sourcesLayout = new QVBoxLayout(sourcesGroup);
@@ -147,6 +175,11 @@ void MidiWindow::ChannelChosen(int channel) {
     channel_ = channel;
     setup_.fileError(SaveMidiChannel(setup_.settingsFile, channel));
     emit MidiSetupChanged();
+}
+
+void MidiWindow::PlayingChosen(PlayingControl control, int value) {
+    setup_.fileError(SaveMidiPlaying(setup_.settingsFile, control, value));
+    emit PlayingChanged(control, value);
 }
 
 void MidiWindow::ShowBindings() {

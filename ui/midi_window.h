@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -14,6 +15,7 @@
 
 #include "audio/midi_sources.h"
 #include "base/result.h"
+#include "engine/playing.h"
 #include "midi/controller_bindings.h"
 #include "settings/midi_bindings_file.h"
 
@@ -61,11 +63,12 @@ struct MidiWindowSetup {
     SkippedBindingLine skipped;
 };
 
-// "MIDI設定": the channel listened to, the MIDI sources to connect (kept in the settings
-// file and connected again whenever they appear), and the controllers' bindings, each
-// removable, with the defaults a click away. The program creates it at start-up, shown or
-// not, as it keeps the sources connected either way. The bindings are the window's owner's;
-// a change of the channel or of the bindings is announced for the owner to tell the player.
+// "MIDI設定": the channel listened to, how velocity and the bend wheel play, the MIDI sources to
+// connect (kept in the settings file and connected again whenever they appear), and the
+// controllers' bindings, each removable, with the defaults a click away. The program creates it at
+// start-up, shown or not, as it keeps the sources connected either way. The bindings are the
+// window's owner's; a change of the channel, of a playing setting or of the bindings is announced
+// for the owner to tell the player.
 class MidiWindow : public QDialog {
     Q_OBJECT
 public:
@@ -86,6 +89,8 @@ public:
 
     QSpinBox* channelBox;
     QLabel* channelNote;
+    // Velocity to volume, velocity to cutoff and the bend range, in kPlayingControls' order.
+    std::array<QSpinBox*, kPlayingControls.size()> playingBoxes{};
     QListWidget* sourceList;
     QListWidget* bindingList;
     QPushButton* removeButton;
@@ -95,11 +100,14 @@ public:
 signals:
     // The channel or the bindings changed: the player is to be told.
     void MidiSetupChanged();
+    // A playing setting changed (and was saved): the player is to be told.
+    void PlayingChanged(PlayingControl control, int value);
     // The bindings changed here and are to be saved.
     void BindingsChanged();
 
 private:
     void ChannelChosen(int channel);
+    void PlayingChosen(PlayingControl control, int value);
     void SourceTicked(QListWidgetItem* item);
     void RemoveBinding();
     void RestoreDefaults();

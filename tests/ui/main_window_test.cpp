@@ -828,6 +828,11 @@ private slots:
         QCOMPARE(
             std::unique_ptr<QMenu>(window.form->MidiLearnMenu(VcfCutoff))->actions()[2]->text(),
             QString("割り当て: なし"));
+        std::unique_ptr<QMenu>(window.form->MidiLearnMenu(VcfCutoff))->actions()[0]->trigger();
+        midi({0xD0, 64}); // channel aftertouch
+        QCOMPARE(
+            std::unique_ptr<QMenu>(window.form->MidiLearnMenu(VcfCutoff))->actions()[2]->text(),
+            QString("割り当て: AT"));
         QVERIFY(window.errors.empty());
     }
 
@@ -859,6 +864,20 @@ private slots:
         window.form->midiLamp->Look();
         QVERIFY(window.form->midiLamp->Lit());
 
+        // Velocity and the bend range: the defaults shown, a change saved and played.
+        const std::pair<const char*, int> playing[] = {
+            {"VELOCITY_AMP", 40}, {"VELOCITY_CUTOFF", 70}, {"BEND_RANGE", 24}};
+        for (std::size_t i = 0; i < kPlayingControls.size(); ++i) {
+            const PlayingControl control = kPlayingControls[i];
+            QSpinBox& box = *midiWindow.playingBoxes[i];
+            QCOMPARE(box.value(), ReadPlaying(PlayingParameters{}, control));
+            box.setValue(playing[i].second);
+            window.PlayBlocks(1);
+            QVERIFY(window.SettingsText().contains(
+                QString("%1=%2").arg(playing[i].first).arg(playing[i].second)));
+            QCOMPARE(ReadPlaying(window.form->Player().State(), control), playing[i].second);
+        }
+
         QCOMPARE(midiWindow.bindingList->count(), 5);
         QCOMPARE(midiWindow.bindingList->item(0)->text(), QString("CC71 → VCF_RESONANCE"));
         QVERIFY(!midiWindow.removeButton->isEnabled());
@@ -888,6 +907,12 @@ private slots:
         window.Open();
         QCOMPARE(window.form->midiWindow->channelBox->value(), 5);
         QCOMPARE(window.form->midiWindow->ListenedChannel(), std::optional<int>(5));
+        window.PlayBlocks(1); // the player takes the file's values at its first block
+        for (std::size_t i = 0; i < kPlayingControls.size(); ++i) {
+            QCOMPARE(window.form->midiWindow->playingBoxes[i]->value(), playing[i].second);
+            QCOMPARE(ReadPlaying(window.form->Player().State(), kPlayingControls[i]),
+                     playing[i].second);
+        }
         window.CloseWindow();
         window.midiChannel = 2;
         window.Open();

@@ -199,8 +199,8 @@
         <translation>Start the sound server; Morvane connects to it by itself when it comes.</translation>
     </message>
     <message>
-        <source>割り当て: CC%1</source>
-        <translation>Bound to CC%1</translation>
+        <source>割り当て: %1</source>
+        <translation>Bound to %1</translation>
     </message>
     <message>
         <source>割り当て: なし</source>
@@ -228,6 +228,22 @@
     <message>
         <source>チャンネル</source>
         <translation>Channel</translation>
+    </message>
+    <message>
+        <source>ベロシティ→音量</source>
+        <translation>Velocity → volume</translation>
+    </message>
+    <message>
+        <source>ベロシティ→カットオフ</source>
+        <translation>Velocity → cutoff</translation>
+    </message>
+    <message>
+        <source>ベンド幅</source>
+        <translation>Bend range</translation>
+    </message>
+    <message>
+        <source> 半音</source>
+        <translation> semitones</translation>
     </message>
     <message>
         <source>MIDI入力元</source>
