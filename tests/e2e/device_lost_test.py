@@ -147,7 +147,8 @@ class DeviceLostAndBack(unittest.TestCase):
                 pulse.start()  # in the same private directory, at the same address
                 with session.capture() as after:
                     harness.wait_until(lambda: sounding(after.live_samples()),
-                                       'sound once the server was back', timeout=BACK_WITHIN)
+                                       'sound once the server was back',
+                                       timeout=BACK_WITHIN + harness.SOUND_LATENCY)
                     time.sleep(1.0)
                 self.assertIsNone(program.poll(), 'the program ended')
                 last_second = after.samples[-2 * harness.RATE:]

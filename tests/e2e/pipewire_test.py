@@ -37,9 +37,10 @@ def dismiss(session, program, window):
 
 
 def sound_comes(capture, what):
-    """Waits, BACK_WITHIN at most, until the capture has caught some sound."""
+    """Waits until the capture has caught some sound: BACK_WITHIN at most, and the time a
+    capture goes on after its block."""
     harness.wait_until(lambda: harness.first_sound(b''.join(capture.pieces), width=4) is not None,
-                       what, timeout=BACK_WITHIN)
+                       what, timeout=BACK_WITHIN + harness.SOUND_LATENCY)
 
 
 def start_without_jack_layer(session):
