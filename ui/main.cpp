@@ -3,7 +3,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QTimer>
 
 #include <chrono>
 #include <cstdlib>
@@ -11,7 +10,6 @@
 #include <iostream>
 #include <memory>
 #include <string_view>
-#include <thread>
 #include <variant>
 #include <vector>
 
@@ -65,21 +63,6 @@ std::optional<ManagedSession> JoinSessionManager(const char* executable) {
         return std::nullopt;
     }
     return ManagedSession{std::move(client), *opened};
-}
-
-// For the end-to-end tests: MORVANE_TEST_STALL_UI_MS=N makes the user-interface thread
-// sleep N ms once a second, as a slow disk would, to show that the sound
-// does not depend on it in either latency mode.
-void StallTheUserInterfaceIfAsked(QObject* owner) {
-    const char* value = std::getenv("MORVANE_TEST_STALL_UI_MS");
-    const int milliseconds = value ? std::atoi(value) : 0;
-    if (milliseconds <= 0)
-        return;
-    auto* timer = new QTimer(owner);
-    QObject::connect(timer, &QTimer::timeout, [milliseconds] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-    });
-    timer->start(1000);
 }
 
 } // namespace
@@ -142,7 +125,6 @@ int main(int argc, char** argv) {
     if (managed)
         setup.audio.output.jackClientName = managed->session.clientId;
     morvane::MainWindow window(std::move(setup));
-    StallTheUserInterfaceIfAsked(&window);
     instance.SetShowRequestHandler([&window] { morvane::BringToFront(window); });
     morvane::SignalClose signalClose([&window] { window.CloseForSignal(); });
     if (const morvane::Status caught = signalClose.Install(); !caught)

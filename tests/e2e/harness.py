@@ -11,6 +11,8 @@ Run as a program, this module starts the servers around one command:
 """
 
 import argparse
+import ctypes
+import errno
 import os
 import re
 import shutil
@@ -458,6 +460,9 @@ class Session:
     def jack_capture(self, port):
         return JackCapture(self, port)
 
+    def stall_window_thread(self, program, every=1.0, stall=0.5):
+        return WindowThreadStall(program.pid, every, stall)
+
 
 class Capture:
     """Records the null sink's monitor while the with-block runs: raw s16le samples.
@@ -664,6 +669,96 @@ class BusyCompiler:
         except ProcessLookupError:
             pass
         self.loop.wait()
+
+
+class WindowThreadStall:
+    """Stops a program's main (window) thread for `stall` seconds of every `every` while the
+    with-block runs, as a modal box, a heavy redraw or a slow disk would; its other threads,
+    the sound callback's among them, run on. ptrace stops one thread, not the process: the
+    main thread's id is the process id. A tracer is one thread, so a thread of ours seizes,
+    stops, resumes and lets go. Inside the block, do not poll the program: a wait for it
+    from this process could take the tracer's stops for the program's end."""
+
+    PTRACE_CONT, PTRACE_DETACH, PTRACE_SEIZE, PTRACE_INTERRUPT = 7, 17, 0x4206, 0x4207
+    PTRACE_EVENT_STOP = 128
+    WALL = 0x40000000
+    POLL = 0.01  # how soon a signal for the running thread is passed on
+
+    _libc = ctypes.CDLL(None, use_errno=True)
+    _libc.ptrace.argtypes = [ctypes.c_long, ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p]
+    _libc.ptrace.restype = ctypes.c_long
+
+    def __init__(self, tid, every, stall):
+        self.tid, self.every, self.stall = tid, every, stall
+        self.done = threading.Event()
+        self.seized = threading.Event()
+        self.error = None
+        self.stalls = 0
+
+    def __enter__(self):
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+        self.seized.wait()
+        if self.error:
+            self.thread.join()
+            raise self.error
+        return self
+
+    def __exit__(self, *exc):
+        self.done.set()
+        self.thread.join()
+        if self.error and exc[0] is None:
+            raise self.error
+
+    def _ptrace(self, request, data=0):
+        if self._libc.ptrace(request, self.tid, None, ctypes.c_void_p(data)) == -1:
+            code = ctypes.get_errno()
+            raise E2eError('ptrace %#x on thread %d: %s' % (request, self.tid,
+                                                            os.strerror(code)))
+
+    def _wait(self, options=0):
+        """The thread's next stop, or None (with WNOHANG) if it has none to report. A signal
+        that stopped it on its way is handed on, and the wait goes on."""
+        while True:
+            tid, status = os.waitpid(self.tid, options | self.WALL)
+            if tid == 0:
+                return None
+            if not os.WIFSTOPPED(status):
+                raise E2eError('the traced program ended (status %#x)' % status)
+            event = status >> 16
+            if event == self.PTRACE_EVENT_STOP:
+                return status
+            if event == 0:
+                self._ptrace(self.PTRACE_CONT, os.WSTOPSIG(status))
+
+    def _stop(self):
+        self._ptrace(self.PTRACE_INTERRUPT)
+        self._wait()
+
+    def _run(self):
+        try:
+            self._ptrace(self.PTRACE_SEIZE)
+        except E2eError as error:
+            self.error = error
+            self.seized.set()
+            return
+        self.seized.set()
+        try:
+            next_stall = time.monotonic() + self.every
+            while not self.done.is_set():
+                if time.monotonic() < next_stall:
+                    self._wait(os.WNOHANG)
+                    time.sleep(self.POLL)
+                    continue
+                self._stop()
+                self.stalls += 1
+                self.done.wait(self.stall)
+                self._ptrace(self.PTRACE_CONT)
+                next_stall += self.every
+            self._stop()
+            self._ptrace(self.PTRACE_DETACH)
+        except (E2eError, ChildProcessError) as error:
+            self.error = E2eError('stalling the window thread: %s' % error)
 
 
 def count_gaps_in(underrun):

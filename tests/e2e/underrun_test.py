@@ -72,14 +72,18 @@ class WindowBlocked(unittest.TestCase):
 
     def hold_a_note(self, mode):
         with harness.Session(x=True, pulse=True) as session:
-            # The test hook: the window's thread sleeps 500 ms of every second.
-            session.env['MORVANE_TEST_STALL_UI_MS'] = '500'
             program, window, home = session.start_morvane(args=[mode])
             with session.capture() as capture:
-                session.run(['xdotool', 'keydown', Z])
-                time.sleep(2.5)
-                session.run(['xdotool', 'keyup', Z])
+                # The window's thread stands still for 500 ms of every second.
+                with session.stall_window_thread(program, every=1.0, stall=0.5) as stalls:
+                    session.run(['xdotool', 'keydown', Z])
+                    time.sleep(2.5)
+                    session.run(['xdotool', 'keyup', Z])
+            self.assertGreaterEqual(stalls.stalls, 2)
             self.assertIsNone(program.poll(), 'the program ended')
+            # Calls the stops cut short were taken up again: the window still answers.
+            session.click(window, 'exit')
+            self.assertEqual(program.wait(10), 0)
             # 1.6 s from the onset, a stall or two, before the release: the press and the
             # release may each wait out a stall.
             harness.find_reference(session.render('on %d\nrender 80\n' % Z_KEY), capture.samples)
