@@ -68,9 +68,10 @@ struct SharedKeys {
 
 SharedKeys ShareTheKeys() {
     std::array<std::optional<std::uint8_t>, kKeyCount> noteOf;
+    // Notes beyond the keys sound without a key, and light none.
     for (int note = 0; note < 128; ++note)
-        if (!noteOf[KeyForNote(note)])
-            noteOf[KeyForNote(note)] = static_cast<std::uint8_t>(note);
+        if (const int key = VoiceKeyForNote(note); key < kKeyCount && !noteOf[key])
+            noteOf[key] = static_cast<std::uint8_t>(note);
     SharedKeys keys;
     for (int key = 0; key < kKeyCount; ++key) {
         if (!noteOf[key])
