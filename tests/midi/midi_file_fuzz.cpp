@@ -10,8 +10,8 @@
 
 // Feeds arbitrary bytes to the MIDI file reader: it must return a file or an error naming
 // a byte, never crash or run away; a file it returns must be in order and within its end,
-// and its events played through the mapping must yield only keys of the keyboard. The
-// same bytes go to the mapping as raw messages too.
+// and its events played through the mapping must yield only voice keys (the keyboard's,
+// or a note's beyond them). The same bytes go to the mapping as raw messages too.
 namespace {
 
 using namespace morvane;
@@ -24,12 +24,11 @@ void Check(bool condition, const char* what) {
 }
 
 void CheckActions(const MidiActions& actions) {
-    Check(actions.size() <= static_cast<std::size_t>(kKeyCount), "more actions than keys");
     for (const MidiAction& action : actions) {
         if (const auto* down = std::get_if<KeyDown>(&action))
-            Check(down->key >= 0 && down->key < kKeyCount, "key down off the keyboard");
+            Check(down->key >= 0 && down->key < kVoiceKeyCount, "key down off the voice keys");
         if (const auto* up = std::get_if<KeyUp>(&action))
-            Check(up->key >= 0 && up->key < kKeyCount, "key up off the keyboard");
+            Check(up->key >= 0 && up->key < kVoiceKeyCount, "key up off the voice keys");
     }
 }
 
