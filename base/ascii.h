@@ -28,6 +28,16 @@ constexpr bool EndsWithIgnoringAsciiCase(std::string_view text, std::string_view
            EqualsIgnoringAsciiCase(text.substr(text.size() - suffix.size()), suffix);
 }
 
+// A value in a settings line without the blanks around it; a line ending CR LF loses its
+// CR here too.
+constexpr std::string_view Trimmed(std::string_view text) {
+    constexpr std::string_view kBlank = " \t\r";
+    const std::size_t first = text.find_first_not_of(kBlank);
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(kBlank) - first + 1);
+}
+
 // Text from the input as a message shows it: at most kLongestExcerpt bytes of it, "..."
 // after a cut, and every byte outside printable ASCII as \xNN, so that a line of
 // megabytes or of binary bytes neither floods nor garbles the terminal.

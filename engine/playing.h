@@ -20,6 +20,7 @@ struct PlayingParameters {
     std::int32_t VelocityToVolume = kLargestPercent; // A, percent
     std::int32_t VelocityToCutoff = 0;               // C, percent
     std::int32_t BendRange = 2;                      // S, semitones either way
+    friend bool operator==(const PlayingParameters&, const PlayingParameters&) = default;
 };
 
 enum class PlayingControl : std::uint8_t { VelocityToVolume, VelocityToCutoff, BendRange };

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "base/ascii.h"
+
 namespace morvane {
 
 namespace {
@@ -12,14 +14,6 @@ constexpr std::string_view kAftertouchKey = "AT";
 
 bool IsLetterCaseOf(char c, char upper) {
     return c == upper || c == upper - 'A' + 'a';
-}
-
-std::string_view Trimmed(std::string_view text) {
-    constexpr std::string_view kBlank = " \t\r";
-    const std::size_t first = text.find_first_not_of(kBlank);
-    if (first == std::string_view::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(kBlank) - first + 1);
 }
 
 // Built by appending: GCC 12 warns falsely (-Wrestrict) of a literal added to a string.

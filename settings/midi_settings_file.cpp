@@ -12,14 +12,6 @@ constexpr const char* kMidiSection = "MIDI";
 constexpr std::string_view kChannelKey = "CHANNEL";
 constexpr std::string_view kSourceKeyPrefix = "SOURCE";
 
-std::string_view Trimmed(std::string_view text) {
-    constexpr std::string_view kBlank = " \t\r";
-    const std::size_t first = text.find_first_not_of(kBlank);
-    if (first == std::string_view::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(kBlank) - first + 1);
-}
-
 // "SOURCE<n>", n any decimal: the numbers only keep the keys apart.
 bool IsSourceKey(std::string_view key) {
     key = Trimmed(key);
@@ -59,18 +51,7 @@ MidiSettings ReadSection(const IniFile& file, const SkippedBindingLine& skipped)
         } else if (const std::optional<PlayingControl> playing =
                        FindPlayingControl(Trimmed(line.Key()))) {
             if (const std::optional<int> value = ParseIniInteger(Trimmed(line.Value()))) {
-                const int clamped = ClampPlaying(*playing, *value);
-                switch (*playing) {
-                case PlayingControl::VelocityToVolume:
-                    settings.velocityToVolume = clamped;
-                    break;
-                case PlayingControl::VelocityToCutoff:
-                    settings.velocityToCutoff = clamped;
-                    break;
-                case PlayingControl::BendRange:
-                    settings.bendRange = clamped;
-                    break;
-                }
+                WritePlaying(settings.playing, *playing, *value);
             } else if (skipped) {
                 skipped(line.text, std::string(PlayingControlKey(*playing)) + " is 0.." +
                                        std::to_string(LargestPlaying(*playing)));

@@ -23,9 +23,7 @@ struct MidiSettings {
     int channel = kAllMidiChannels;
     // Port names, in the order the file lists them, none twice.
     std::vector<std::string> sources;
-    int velocityToVolume = PlayingParameters{}.VelocityToVolume;
-    int velocityToCutoff = PlayingParameters{}.VelocityToCutoff;
-    int bendRange = PlayingParameters{}.BendRange;
+    PlayingParameters playing{};
     friend bool operator==(const MidiSettings&, const MidiSettings&) = default;
 };
 

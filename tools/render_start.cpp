@@ -37,11 +37,7 @@ Result<RenderStart> StartFrom(const std::filesystem::path& settingsFile, int pre
     Result<MidiSettings> midi = LoadMidiSettings(settingsFile);
     if (!midi)
         return midi.error();
-    PlayingParameters playing;
-    playing.VelocityToVolume = midi->velocityToVolume;
-    playing.VelocityToCutoff = midi->velocityToCutoff;
-    playing.BendRange = midi->bendRange;
-    return RenderStart{*state, *presets, playing};
+    return RenderStart{*state, *presets, midi->playing};
 }
 
 } // namespace morvane

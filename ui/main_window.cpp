@@ -564,9 +564,8 @@ void MainWindow::SendPresets() {
 void MainWindow::SendPlaying() {
     const Result<MidiSettings> midi = LoadMidiSettings(settingsFile_);
     const MidiSettings settings = midi ? *midi : MidiSettings{};
-    SendEvent(Command{SetPlaying{PlayingControl::VelocityToVolume, settings.velocityToVolume}});
-    SendEvent(Command{SetPlaying{PlayingControl::VelocityToCutoff, settings.velocityToCutoff}});
-    SendEvent(Command{SetPlaying{PlayingControl::BendRange, settings.bendRange}});
+    for (const PlayingControl control : kPlayingControls)
+        SendEvent(Command{SetPlaying{control, ReadPlaying(settings.playing, control)}});
 }
 
 // The sound parameters get their values only from a preset load: when the settings file

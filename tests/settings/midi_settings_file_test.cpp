@@ -11,8 +11,9 @@
 using namespace morvane;
 using namespace morvane::fixture;
 
-// Each case writes a file, may save into it, and reads the channel, the sources, the lines
-// reported as skipped (by both readers of the section) and the whole text back.
+// Each case writes a file, may save into it, and reads the channel, the sources, how
+// velocity and the bend play, the lines reported as skipped (by both readers of the
+// section) and the whole text back.
 TEST(MidiSettingsFile, ChannelAndSourcesAreReadSavedAndLeaveTheOtherLines) {
     using Save = std::function<Status(const std::filesystem::path&)>;
     struct Case {
@@ -36,13 +37,13 @@ TEST(MidiSettingsFile, ChannelAndSourcesAreReadSavedAndLeaveTheOtherLines) {
         {"playing values are read in any case and clamped; a broken one is skipped",
          "[MIDI]\nVELOCITY_AMP=50\nvelocity_cutoff=150\nBEND_RANGE=-1\nBEND_RANGE=x\n",
          nullptr,
-         {0, {}, 50, 100, 0},
+         {0, {}, {50, 100, 0}},
          {"BEND_RANGE=x"},
          nullptr},
         {"a playing save writes its line clamped and leaves the rest",
          "[MIDI]\nCC20=VCF_CUTOFF\nBEND_RANGE=2\n",
          [](const auto& path) { return SaveMidiPlaying(path, PlayingControl::BendRange, 30); },
-         {0, {}, 100, 0, 24},
+         {0, {}, {100, 0, 24}},
          {},
          "[MIDI]\nCC20=VCF_CUTOFF\nBEND_RANGE=24\n"},
         {"below range is clamped", "[MIDI]\nCHANNEL=-3\n", nullptr, {0, {}}, {}, nullptr},
@@ -96,6 +97,7 @@ TEST(MidiSettingsFile, ChannelAndSourcesAreReadSavedAndLeaveTheOtherLines) {
         ASSERT_TRUE(LoadControllerBindings(path, skip).ok()) << c.name;
         EXPECT_EQ(settings->channel, c.expected.channel) << c.name;
         EXPECT_EQ(settings->sources, c.expected.sources) << c.name;
+        EXPECT_EQ(settings->playing, c.expected.playing) << c.name;
         EXPECT_EQ(skipped, c.skipped) << c.name;
         if (c.text) {
             EXPECT_EQ(ReadBytes(path), c.text) << c.name;
