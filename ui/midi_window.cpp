@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -85,7 +86,7 @@ MidiWindow::MidiWindow(QWidget* parent, MidiWindowSetup setup, ControllerBinding
     if (Result<MidiSettings> loaded = LoadMidiSettings(setup_.settingsFile, setup_.skipped)) {
         channel_ = loaded->channel;
         sources_ = loaded->sources;
-        playingValues = {loaded->velocityToVolume, loaded->velocityToCutoff, loaded->bendRange};
+        playingValues = loaded->playing;
     }
 
     auto* playing = new QGroupBox(tr("演奏"), this);
@@ -256,6 +257,11 @@ void MidiWindow::PollSources() {
             item->setForeground(palette().color(QPalette::Disabled, QPalette::Text));
     }
     showingSources_ = false;
+}
+
+void MidiWindow::showEvent(QShowEvent* event) {
+    PollSources();
+    QDialog::showEvent(event);
 }
 
 // A source that cannot be connected is said under the lists, not in a box: the poll

@@ -105,6 +105,11 @@ signals:
     // The bindings changed here and are to be saved.
     void BindingsChanged();
 
+protected:
+    // The list is current when the window opens, not up to a poll later: the window is
+    // made before the sound (and JACK's MIDI port) is opened.
+    void showEvent(QShowEvent* event) override;
+
 private:
     void ChannelChosen(int channel);
     void PlayingChosen(PlayingControl control, int value);

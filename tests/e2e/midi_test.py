@@ -179,10 +179,11 @@ class Midi(unittest.TestCase):
                     SETTINGS, args=['--audio=jack', '--no-connect'])
                 session.click(window, 'midi')
                 midi_window = session.wait_for_window(program, '^MIDI設定$')
-                # The channel box has the keyboard; the next stop is the sources' list,
-                # whose first (and only) source a space ticks.
+                # The channel box has the keyboard; after it come the three playing
+                # boxes, then the sources' list, whose first (and only) source a space
+                # ticks.
                 session.run(['xdotool', 'windowfocus', '--sync', midi_window])
-                session.run(['xdotool', 'key', 'Tab', 'space'])
+                session.run(['xdotool', 'key', 'Tab', 'Tab', 'Tab', 'Tab', 'space'])
 
                 def connected():
                     return [p.name for p in player.client.get_all_connections(player.midi)]
