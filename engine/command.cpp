@@ -69,6 +69,10 @@ KeyColourChanges Instrument::Apply(const Command& command) {
 // The wheel sets the depth only while it holds the gate alone.
 void Instrument::FollowLfoHolders() {
     synth_.CtrlHeld = ctrlHolds_ || wheelHolds_;
+    FollowWheelDepth();
+}
+
+void Instrument::FollowWheelDepth() {
     synth_.WheelDepth = wheelHolds_ && !ctrlHolds_ ? wheel_ : kFullWheelDepth;
 }
 
@@ -76,7 +80,7 @@ KeyColourChanges Instrument::Sweep(const ReleaseUnheld& sweep) {
     ctrlHolds_ = sweep.ctrlHeld;
     if (!ctrlHolds_ && !wheelHolds_)
         synth_.CtrlHeld = false;
-    synth_.WheelDepth = wheelHolds_ && !ctrlHolds_ ? wheel_ : kFullWheelDepth;
+    FollowWheelDepth();
     KeyColourChanges changes;
     // A release moves later voices forward, so the list is read anew at each position.
     for (int position = 0; position < kVoiceCount; ++position) {

@@ -120,6 +120,7 @@ public:
 private:
     KeyColourChanges Sweep(const ReleaseUnheld& sweep);
     void FollowLfoHolders();
+    void FollowWheelDepth();
 
     SynthState& synth_;
     bool ctrlHolds_ = false;
