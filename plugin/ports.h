@@ -23,7 +23,13 @@ inline constexpr int kFirstControlPort = 3;
 inline constexpr int kTuningPort = kFirstControlPort + kControlCount;
 inline constexpr int kFirstPlayingPort = kTuningPort + 1;
 inline constexpr int kPlayingPortCount = static_cast<int>(kPlayingControls.size());
-inline constexpr int kPortCount = kFirstPlayingPort + kPlayingPortCount;
+// The panel's message ports (see ui_protocol.h): its messages in, the plugin's out.
+inline constexpr int kControlInPort = kFirstPlayingPort + kPlayingPortCount;
+inline constexpr int kNotifyPort = kControlInPort + 1;
+inline constexpr int kPortCount = kNotifyPort + 1;
+// The notify buffer a host must give: room for every message of one run, the bindings
+// text at its longest among them.
+inline constexpr int kNotifyBufferBytes = 8192;
 
 // The highest rate a host may run the plugin at: far beyond any host's, and within an int.
 inline constexpr int kHighestRate = 1'000'000;

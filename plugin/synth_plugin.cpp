@@ -130,7 +130,7 @@ void SynthPlugin::ConnectPort(std::uint32_t port, void* data) noexcept {
         tuning_ = static_cast<const float*>(data);
     else if (index >= kFirstControlPort && index < kTuningPort)
         controls_[index - kFirstControlPort] = static_cast<const float*>(data);
-    else if (index >= kFirstPlayingPort && index < kPortCount)
+    else if (index >= kFirstPlayingPort && index < kControlInPort)
         playing_[index - kFirstPlayingPort] = static_cast<const float*>(data);
 }
 

@@ -9,6 +9,7 @@
 #include "base/version.h"
 #include "engine/startup.h"
 #include "plugin/ports.h"
+#include "plugin/ui_protocol.h"
 
 namespace morvane::lv2 {
 
@@ -17,11 +18,14 @@ namespace {
 constexpr const char* kPrefixes = "@prefix atom: <http://lv2plug.in/ns/ext/atom#> .\n"
                                   "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
                                   "@prefix foaf: <http://xmlns.com/foaf/0.1/> .\n"
+                                  "@prefix log: <http://lv2plug.in/ns/ext/log#> .\n"
                                   "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
                                   "@prefix midi: <http://lv2plug.in/ns/ext/midi#> .\n"
                                   "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
                                   "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
                                   "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
+                                  "@prefix rsz: <http://lv2plug.in/ns/ext/resize-port#> .\n"
+                                  "@prefix state: <http://lv2plug.in/ns/ext/state#> .\n"
                                   "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n"
                                   "\n";
 
@@ -136,7 +140,7 @@ std::string PluginDescription() {
         << "    rdfs:comment \"A small polyphonic subtractive synthesizer: five voices, two "
            "oscillators, a filter, an LFO, distortion and echo.\" ;\n"
         << "    lv2:requiredFeature urid:map ;\n"
-        << "    lv2:optionalFeature lv2:hardRTCapable ;\n"
+        << "    lv2:optionalFeature lv2:hardRTCapable, log:log ;\n"
         << "    lv2:port [\n"
         << "    a lv2:InputPort, atom:AtomPort ;\n"
         << "    atom:bufferType atom:Sequence ;\n"
@@ -175,7 +179,22 @@ std::string PluginDescription() {
                          0, LargestPlaying(control), ReadPlaying(defaults, control));
         out << "    lv2:portProperty lv2:integer\n";
     }
-    out << "] .\n";
+    out << "] , [\n"
+        << "    a lv2:InputPort, atom:AtomPort ;\n"
+        << "    atom:bufferType atom:Sequence ;\n"
+        << "    atom:supports atom:Object ;\n"
+        << "    lv2:index " << kControlInPort << " ;\n"
+        << "    lv2:symbol " << Quoted(ui::kControlSymbol) << " ;\n"
+        << "    lv2:name \"Panel messages\"\n"
+        << "] , [\n"
+        << "    a lv2:OutputPort, atom:AtomPort ;\n"
+        << "    atom:bufferType atom:Sequence ;\n"
+        << "    atom:supports atom:Object ;\n"
+        << "    rsz:minimumSize " << kNotifyBufferBytes << " ;\n"
+        << "    lv2:index " << kNotifyPort << " ;\n"
+        << "    lv2:symbol " << Quoted(ui::kNotifySymbol) << " ;\n"
+        << "    lv2:name \"Panel notifications\"\n"
+        << "] .\n";
     return out.str();
 }
 
