@@ -117,40 +117,57 @@ int EchoLength(int echoTimeMs) {
     return std::clamp(echoTimeMs, 0, kLongestEchoTimeMs) * kSampleRate / kMillisecondsPerSecond;
 }
 
-BlockResult RenderBlock(SynthState& s, std::int16_t* target) {
-    // Pitches are fixed per voice for the whole block, so a voice moved forward by the
-    // end of another keeps its own.
+void StreamRenderer::SetUp(const SynthState& s) {
+    // Pitches are fixed per voice up to the next cut, so a voice moved forward by the end
+    // of another keeps its own.
     const bool chorus = s.ChorusChecked;
     const int bend = BendOffset(s.PitchBend, s.BendRange);
-    bool anyVoiceActive = false;
-    // Indexed by voice record, not by position.
-    std::array<VoiceSetup, kVoiceCount> setups;
+    anyVoiceActive_ = false;
     for (int v : s.VoiceOrder) {
         if (v == kNoVoice)
             continue;
-        anyVoiceActive = true;
+        anyVoiceActive_ = true;
         const TSynthVoice& voice = s.Voices[v];
         int n = voice.Semitone * kPitchStepsPerSemitone + bend;
         int p1 = s.Osc1Octave * kPitchStepsPerOctave + n;
         int p2 = s.Osc2Octave * kPitchStepsPerOctave + n + (chorus ? kChorusDetune : 0);
-        setups[v] = SetUpVoice(s, voice, p1, p2);
+        setups_[v] = SetUpVoice(s, voice, p1, p2);
     }
-    const int echoLength = EchoLength(s.EchoTimeMs);
-    // Within a block voices only end, none starts: the keys sounding at its start that
-    // no longer sound at its end are those whose voices ended, found without a cost
-    // per sample.
-    const KeySet soundingAtStart = SoundingKeys(s);
+    echoLength_ = EchoLength(s.EchoTimeMs);
+    // Between two cuts voices only end, none starts: the keys sounding at the cut that
+    // no longer sound are those whose voices ended, found without a cost per sample.
+    soundingAtCut_ = SoundingKeys(s);
+}
 
-    for (int i = 0; i < kBlockSamples; ++i) {
-        float mix = 0;
-        // The LFO only runs in blocks that start with a voice, then to the block's end.
-        if (anyVoiceActive)
-            RenderVoices(s, setups, AdvanceLfo(s), mix);
-        target[i] = RenderMasterSample(s, mix, echoLength);
-    }
+BlockResult StreamRenderer::Render(SynthState& s, std::int16_t* target, int count) {
     BlockResult result;
-    result.EndedKeys = soundingAtStart & ~SoundingKeys(s);
+    int done = 0;
+    while (done < count) {
+        if (cutPending_ || blockPosition_ == 0) {
+            SetUp(s);
+            cutPending_ = false;
+        }
+        const int piece = std::min(count - done, kBlockSamples - blockPosition_);
+        std::int16_t* out = target + done;
+        for (int i = 0; i < piece; ++i) {
+            float mix = 0;
+            // The LFO only runs from a cut with a voice, then up to the next cut.
+            if (anyVoiceActive_)
+                RenderVoices(s, setups_, AdvanceLfo(s), mix);
+            out[i] = RenderMasterSample(s, mix, echoLength_);
+        }
+        done += piece;
+        blockPosition_ = (blockPosition_ + piece) % kBlockSamples;
+        const KeySet sounding = SoundingKeys(s);
+        result.EndedKeys |= soundingAtCut_ & ~sounding;
+        soundingAtCut_ &= sounding;
+    }
     return result;
+}
+
+BlockResult RenderBlock(SynthState& s, std::int16_t* target) {
+    StreamRenderer renderer;
+    return renderer.Render(s, target, kBlockSamples);
 }
 
 } // namespace morvane

@@ -636,3 +636,125 @@ TEST_F(BlockRenderer, OutOfRangeValuesStayWithinTheTables) {
         EXPECT_LT(s->EchoPos, kEchoLineLength);
     }
 }
+
+namespace {
+
+// A held chord whose releases end voices now and then, the LFO and the echo on: enough for
+// a misplaced cut to move the LFO, a pitch or the echo.
+void PlayBusySound(SynthState& s) {
+    fixture::SetEnvelope(s.Vca, 1, 5, 40, 3);
+    fixture::SetEnvelope(s.Vcf, 1, 6, 30, 2);
+    s.ModDepth = 80;
+    s.CtrlHeld = true;
+    s.EchoDepth = 60;
+    s.EchoTimeMs = 30;
+    Press(s, {3, 12, 25});
+}
+
+std::size_t FirstDifferentSample(const std::vector<std::int16_t>& a,
+                                 const std::vector<std::int16_t>& b) {
+    return static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin());
+}
+
+} // namespace
+
+// Rendering in pieces that end anywhere, with cuts only on the grid (one asked for there
+// changes nothing), gives the whole blocks' samples and ended keys.
+TEST_F(BlockRenderer, PiecesBetweenGridCutsAreTheWholeBlocks) {
+    const std::vector<std::vector<int>> pieceLengths = {{441},  {1, 440}, {64},
+                                                        {1000}, {440, 2}, {7, 13, 300, 1}};
+    for (const std::vector<int>& lengths : pieceLengths) {
+        SCOPED_TRACE(::testing::PrintToString(lengths));
+        auto whole = fixture::MakeSynth();
+        auto pieces = fixture::MakeSynth();
+        PlayBusySound(*whole);
+        PlayBusySound(*pieces);
+        constexpr int kBlocks = 40;
+        std::vector<std::int16_t> expected(kBlocks * kBlockSamples), got(expected.size());
+        KeySet expectedEnded, gotEnded;
+        for (int b = 0; b < kBlocks; ++b) {
+            if (b == 10)
+                ReleaseNote(*whole, 12);
+            expectedEnded |= RenderBlock(*whole, expected.data() + b * kBlockSamples).EndedKeys;
+        }
+        StreamRenderer renderer;
+        for (std::size_t done = 0, i = 0; done < got.size(); ++i) {
+            if (done == 10 * kBlockSamples) {
+                ReleaseNote(*pieces, 12);
+                renderer.Cut();
+            }
+            const std::size_t next = std::min<std::size_t>(
+                {done + lengths[i % lengths.size()], got.size(),
+                 done < 10 * kBlockSamples ? 10 * kBlockSamples : got.size()});
+            gotEnded |= renderer.Render(*pieces, got.data() + done, static_cast<int>(next - done))
+                            .EndedKeys;
+            done = next;
+        }
+        EXPECT_EQ(FirstDifferentSample(got, expected), got.size());
+        EXPECT_EQ(gotEnded, expectedEnded);
+        EXPECT_TRUE(gotEnded[12]);
+    }
+}
+
+// Events at random samples, each a cut: the engine, rendering in random pieces, against the
+// plain reference rendering from cut to cut.
+TEST_F(AgainstReference, EventsAtRandomSamplesCutTheBlocks) {
+    for (std::uint32_t seed : {6u, 7u, 8u}) {
+        SetUp();
+        std::mt19937 random(seed);
+        auto pick = [&](int lowest, int highest) {
+            return std::uniform_int_distribution<int>(lowest, highest)(random);
+        };
+        Both([](SynthState& s) {
+            PlayBusySound(s);
+            s.CtrlHeld = false;
+        });
+        StreamRenderer renderer;
+        constexpr int kSamples = 60 * kBlockSamples;
+        std::vector<int> cuts;
+        for (int i = 0; i < 150; ++i)
+            cuts.push_back(pick(1, kSamples - 1));
+        for (int b = 1; b * kBlockSamples < kSamples; ++b)
+            cuts.push_back(b * kBlockSamples);
+        cuts.push_back(kSamples);
+        std::sort(cuts.begin(), cuts.end());
+        std::vector<std::int16_t> got(kSamples), expected(kSamples);
+        int at = 0;
+        for (int cut : cuts) {
+            reference::RenderBetweenCuts(*plain, expected.data() + at, cut - at);
+            // The engine stops on its way as a player stops at the end of a device's period.
+            while (at < cut) {
+                const int piece = std::min(cut - at, pick(1, 500));
+                renderer.Render(*fast, got.data() + at, piece);
+                at += piece;
+            }
+            ASSERT_EQ(FirstDifference(*fast, *plain), "") << "seed " << seed << " sample " << at;
+            if (cut % kBlockSamples == 0 && pick(0, 1) == 0)
+                continue; // on the grid the cut is made anyway
+            const int key = pick(0, kKeyCount - 1);
+            const int what = pick(0, 4);
+            const int value = pick(kLowestBend, kHighestBend);
+            Both([&](SynthState& s) {
+                switch (what) {
+                case 0:
+                    NoteOn(s, key);
+                    break;
+                case 1:
+                    ReleaseNote(s, key);
+                    break;
+                case 2:
+                    s.PitchBend = value;
+                    break;
+                case 3:
+                    s.CtrlHeld = !s.CtrlHeld;
+                    break;
+                case 4:
+                    s.EchoTimeMs = value & 0x7f; // also a cut that changes nothing
+                    break;
+                }
+            });
+            renderer.Cut();
+        }
+        ASSERT_EQ(FirstDifferentSample(got, expected), got.size()) << "seed " << seed;
+    }
+}

@@ -11,8 +11,8 @@
 #include "engine/synth_state.h"
 #include "engine/voice_pool.h"
 
-// RenderBlock written the plain way, one step after the other as the arithmetic reads:
-// no per-block voice set-up, no cached ladder tuning, no routine per waveform pair, the
+// The engine's renderer written the plain way, one step after the other as the arithmetic reads:
+// no voice set-up kept between calls, no cached ladder tuning, no routine per waveform pair, the
 // library's exp2l, every flush a compare with the extended threshold. Tests render the
 // same play through this and through the engine and demand the same bits, so that no
 // shortcut of the engine can change a sample unnoticed.
@@ -164,7 +164,10 @@ inline int LfoOffset(SynthState& s) {
     return static_cast<int>((X(value) * 12) * 120);
 }
 
-inline void RenderBlock(SynthState& s, std::int16_t* target) {
+// Renders count samples from a cut point to the next (the caller cuts at every 441st
+// sample): the voices' pitches, the LFO's run and the echo length as they stand at the
+// cut.
+inline void RenderBetweenCuts(SynthState& s, std::int16_t* target, int count) {
     const bool chorus = s.ChorusChecked;
     bool anyVoiceActive = false;
     std::array<int, kVoiceCount> base1{}, base2{}; // by voice record, not by position
@@ -180,7 +183,7 @@ inline void RenderBlock(SynthState& s, std::int16_t* target) {
     }
     const int echoLength = s.EchoTimeMs * 22050 / 1000;
 
-    for (int i = 0; i < kBlockSamples; ++i) {
+    for (int i = 0; i < count; ++i) {
         float mix = 0;
         if (anyVoiceActive) {
             const int offset = LfoOffset(s);
@@ -217,6 +220,10 @@ inline void RenderBlock(SynthState& s, std::int16_t* target) {
         if (++s.EchoPos >= echoLength)
             s.EchoPos = 0;
     }
+}
+
+inline void RenderBlock(SynthState& s, std::int16_t* target) {
+    RenderBetweenCuts(s, target, kBlockSamples);
 }
 
 } // namespace morvane::reference
