@@ -1,10 +1,13 @@
 """MIDI played to the synthesizer, live.
 
-Through JACK: a client of the test sends notes, the sustain pedal, the mod wheel, a controller
-and a program change at chosen frames to "midi_in" and records "out" in the same process cycle;
-the recording is bit for bit the offline rendering of the same events written as a MIDI file.
+Through JACK: a client of the test sends notes at several velocities and beyond the keys, RPN 0,
+bend sweeps, the mod wheel, bound aftertouch, reset all controllers, the sustain pedal, a
+controller and a program change at chosen frames, most of them inside the engine's blocks, to
+"midi_in" and records "out" in the same process cycle; the recording is bit for bit the offline
+rendering of the same events written as a MIDI file, each event applying at its own sample.
 Without an ALSA sequencer the program says so in one line and plays on."""
 
+import math
 import os
 import struct
 import subprocess
@@ -16,43 +19,57 @@ import jack
 
 import harness
 
-RATE, PERIOD = harness.RATE, harness.BLOCK
+RATE, BLOCK = harness.RATE, harness.BLOCK
 
 SETTINGS = ('[PRESET0]\nWAVE1_TYPE=2\nVCF_CUTOFF=40\n'
             '[PRESET1]\nWAVE1_TYPE=1\nVCF_CUTOFF=70\nVCF_RESONANCE=80\nLFO_DEPTH=60\n'
             '[MIDI]\nAT=VCF_INTENSITY\nVELOCITY_CUTOFF=50\n')
 
-# (period, frame in it, message). An event at frame f goes before the first block starting at
-# or after it: at frame 0 before that period's block, later in the period before the next one.
-# The program change and the controller land while a note sounds, each at its own block.
-EVENTS = [
-    (10, 0, [0x90, 69, 100]),    # A, 440 Hz
-    (12, 0, [0x90, 30, 40]),     # below the keys: a voice at its own pitch, soft
+
+def bend_sweep(block, first, step, count, start, end):
+    """The bend wheel from start to end in count steps, step samples apart."""
+    values = [start + (end - start) * i // (count - 1) for i in range(count)]
+    return [(block, first + i * step, [0xE0, v & 0x7F, v >> 7]) for i, v in enumerate(values)]
+
+
+# (block, sample in it, message): the event applies before that engine sample, counted at
+# 22050 Hz from the player's start; at another rate it is sent at the last frame that starts
+# no later. Events of one sample apply in the order they are listed.
+EVENTS = sorted([
+    (10, 0, [0x90, 69, 100]),     # A, 440 Hz, on the grid
+    (12, 57, [0x90, 30, 40]),     # below the keys: a voice at its own pitch, soft
     (14, 100, [0x90, 100, 127]),  # above them
-    (16, 0, [0xB0, 101, 0]),     # RPN 0: the bend range, 7 semitones
-    (16, 0, [0xB0, 100, 0]),
-    (16, 0, [0xB0, 6, 7]),
-    (17, 0, [0xE0, 0, 80]),      # a bend sweep
-    (18, 0, [0xE0, 0, 100]),
-    (19, 0, [0xE0, 0, 30]),
-    (20, 0, [0xC0, 1]),          # program change: preset 2
-    (22, 0, [0xD0, 90]),         # aftertouch, bound to the filter intensity
-    (25, 10, [0xB0, 74, 100]),   # cutoff, by the default binding
+    (16, 3, [0xB0, 101, 0]),      # RPN 0 selected at one sample: the bend range, 7 semitones
+    (16, 3, [0xB0, 100, 0]),
+    (16, 4, [0xB0, 6, 7]),
+    (20, 0, [0xC0, 1]),           # program change: preset 2
+    (22, 250, [0xD0, 90]),        # aftertouch, bound to the filter intensity
+    (25, 10, [0xB0, 74, 100]),    # cutoff, by the default binding
+    (26, 440, [0xB0, 20, 1]),     # an unbound controller, on the block's last sample
     (30, 200, [0x90, 72, 64]),
-    (35, 0, [0x80, 30, 0]),
+    (35, 1, [0x80, 30, 0]),
     (36, 0, [0x80, 100, 0]),
-    (45, 0, [0xB0, 64, 127]),    # pedal down
-    (50, 300, [0x80, 69, 0]),    # held back
-    (55, 0, [0xB0, 1, 64]),      # the wheel holds the LFO gate
+    (45, 333, [0xB0, 64, 127]),   # pedal down
+    (50, 300, [0x80, 69, 0]),     # held back
+    (55, 77, [0xB0, 1, 64]),      # the wheel holds the LFO gate
     (60, 0, [0xB0, 74, 20]),
-    (65, 0, [0xB0, 121, 0]),     # reset: bend centred, pedal up (69 goes up), wheel 0
-    (70, 100, [0x90, 72, 0]),    # velocity 0: a note-off
+    (65, 123, [0xB0, 121, 0]),    # reset: bend centred, pedal up (69 goes up), wheel 0
+    (70, 100, [0x90, 72, 0]),     # velocity 0: a note-off
+    (75, 5, [0x90, 52, 1]),       # the softest
     (80, 0, [0xB0, 64, 0]),
+    (85, 400, [0x80, 52, 0]),
     (90, 0, [0xB0, 1, 0]),
-]
-LAST_PERIOD = 90
-TAIL = '0.4'              # seconds rendered after the end
-RECORDED_PERIODS = 150    # the rendering is 110 blocks; room for the latency
+] + bend_sweep(17, 30, 19, 40, 8192, 16383) + bend_sweep(19, 11, 7, 60, 16383, 2000),
+    key=lambda event: event[0] * BLOCK + event[1])
+LAST_BLOCK = 90
+TAIL = '0.4'            # seconds rendered after the end
+RECORDED_SECONDS = 3    # the rendering is 110 blocks, 2.2 s; room for the latency
+
+
+def host_frame(block, sample, rate):
+    """The last frame at the rate that starts no later than the engine sample: an event there
+    applies before ceil(frame * 22050 / rate), that sample."""
+    return (block * BLOCK + sample) * rate // RATE
 
 
 def variable_length(value):
@@ -64,34 +81,44 @@ def variable_length(value):
     return bytes(reversed(groups))
 
 
-def midi_file(events, end):
-    """Format 0 with one tick a frame: 22050 ticks a quarter note of one second."""
-    track = variable_length(0) + bytes([0xFF, 0x51, 3]) + (1000000).to_bytes(3, 'big')
+def midi_file(events, last_block, rate=RATE):
+    """Format 0 with one tick a frame at the rate, so that each event's time is its frame:
+    quarter notes of rate / k ticks lasting 1 / k seconds, k the smallest whose division fits
+    the header's 15 bits."""
+    k = next(k for k in range(1, rate)
+             if rate % k == 0 and 1000000 % k == 0 and rate // k < 0x8000)
+    track = variable_length(0) + bytes([0xFF, 0x51, 3]) + (1000000 // k).to_bytes(3, 'big')
     now = 0
-    for period, frame, message in events:
-        at = period * PERIOD + frame
+    for block, sample, message in events:
+        at = host_frame(block, sample, rate)
         track += variable_length(at - now) + bytes(message)
         now = at
-    track += variable_length(end - now) + bytes([0xFF, 0x2F, 0])
-    return (b'MThd' + struct.pack('>IHHH', 6, 0, 1, RATE) +
+    track += variable_length(host_frame(last_block, 0, rate) - now) + bytes([0xFF, 0x2F, 0])
+    return (b'MThd' + struct.pack('>IHHH', 6, 0, 1, rate // k) +
             b'MTrk' + struct.pack('>I', len(track)) + track)
 
 
+def as_16_bit(value):
+    """A float sample as the renderer writes it at the rate: at 22050 Hz the program's samples
+    are int16 / 32768 and come back exactly; at others, the resampler's own rounding."""
+    x = value * 32768
+    return -32768 if x < -32767.5 else 32767 if x > 32766.5 else math.floor(0.5 + x)
+
 
 class Player:
-    """A JACK client that plays the events from the period it is armed in and records what
-    comes back, as int16 samples."""
+    """A JACK client that plays the events from the period it is armed in, each at its frame
+    counted from there, and records what comes back, as int16 samples."""
 
-    def __init__(self, server, events=EVENTS, periods=RECORDED_PERIODS):
+    def __init__(self, server, events=EVENTS, seconds=RECORDED_SECONDS, rate=RATE):
         self.client = jack.Client('morvane-e2e-midi', no_start_server=True, servername=server)
         self.midi = self.client.midi_outports.register('midi_out')
         self.audio = self.client.inports.register('in')
-        self.by_period = {}
-        self.periods = periods
-        for period, frame, message in events:
-            self.by_period.setdefault(period, []).append((frame, bytes(message)))
+        self.events = [(host_frame(block, sample, rate), bytes(message))
+                       for block, sample, message in events]
+        self.next = 0
+        self.frames = int(seconds * rate)
         self.armed = False
-        self.period = None
+        self.elapsed = 0  # frames since the period it was armed in
         self.recorded = []
         self.done = threading.Event()
         self.client.set_process_callback(self.process)
@@ -100,18 +127,27 @@ class Player:
         self.midi.clear_buffer()
         if not self.armed or self.done.is_set():
             return
-        self.period = 0 if self.period is None else self.period + 1
-        for frame, message in self.by_period.get(self.period, []):
-            self.midi.write_midi_event(frame, message)
+        while self.next < len(self.events) and self.events[self.next][0] < self.elapsed + frames:
+            frame, message = self.events[self.next]
+            self.midi.write_midi_event(frame - self.elapsed, message)
+            self.next += 1
         self.recorded.append(bytes(self.audio.get_buffer()))
-        if len(self.recorded) == self.periods:
+        self.elapsed += frames
+        if self.elapsed >= self.frames:
             self.done.set()
 
     def samples(self):
         floats = b''.join(self.recorded)
         values = struct.unpack('<%df' % (len(floats) // 4), floats)
-        # Exact: the program's samples are int16 divided by 32768.
-        return struct.pack('<%dh' % len(values), *(round(v * 32768) for v in values))
+        return struct.pack('<%dh' % len(values), *map(as_16_bit, values))
+
+
+def assert_found(reference, player, period):
+    """The reference is in the recording, a whole number of periods in: each event applied at
+    its own sample after the one the player armed in began."""
+    offset = harness.find_reference(reference, player.samples())
+    if offset % period:
+        raise harness.E2eError('the reference starts at frame %d of a period' % (offset % period))
 
 
 def burst(moves):
@@ -119,7 +155,7 @@ def burst(moves):
     return [(0xB0, 74, i % 128) for i in range(moves)]
 
 
-def spread(period, messages, last_frame=PERIOD - 1):
+def spread(period, messages, last_frame=BLOCK - 1):
     return [(period, i * last_frame // len(messages), list(m)) for i, m in enumerate(messages)]
 
 
@@ -128,11 +164,11 @@ def spread(period, messages, last_frame=PERIOD - 1):
 BURSTS = {
     '600 moves and a note-off in one period': (
         [(10, 0, [0x90, 69, 100])] + spread(20, burst(600), 439) + [(20, 440, [0x80, 69, 0])],
-        21, 100),
+        21, 2),
     'a steady 400 a period for 3 s': (
         [(10, 0, [0x90, 69, 100])] + [e for p in range(11, 161) for e in spread(p, burst(400))] +
         [(160, 440, [0x80, 69, 0])],
-        161, 240),
+        161, 4.8),
 }
 
 
@@ -141,15 +177,15 @@ class Midi(unittest.TestCase):
         harness.allowing_an_underrun(self.play_through_jack)
 
     def test_no_message_of_a_burst_is_lost(self):
-        for what, (events, last, periods) in BURSTS.items():
+        for what, (events, last, seconds) in BURSTS.items():
             with self.subTest(what):
-                harness.allowing_an_underrun(lambda: self.play_through_jack(events, last, periods))
+                harness.allowing_an_underrun(lambda: self.play_through_jack(events, last, seconds))
 
-    def play_through_jack(self, events=EVENTS, last_period=LAST_PERIOD, periods=RECORDED_PERIODS):
+    def play_through_jack(self, events=EVENTS, last_block=LAST_BLOCK, seconds=RECORDED_SECONDS):
         with harness.Session(x=True, jack=True) as session:
             program, _, home = session.start_morvane(
                 SETTINGS, args=['--audio=jack', '--no-connect'])
-            player = Player(session.env['JACK_DEFAULT_SERVER'], events, periods)
+            player = Player(session.env['JACK_DEFAULT_SERVER'], events, seconds)
             with player.client:
                 player.client.connect(player.midi, 'Morvane:midi_in')
                 player.client.connect('Morvane:out', player.audio)
@@ -158,12 +194,12 @@ class Midi(unittest.TestCase):
             self.assertIsNone(program.poll(), 'the program ended')
             song = os.path.join(session.directory, 'song.mid')
             with open(song, 'wb') as f:
-                f.write(midi_file(events, last_period * PERIOD))
+                f.write(midi_file(events, last_block))
             reference = subprocess.run(
                 [os.environ['MORVANE_RENDER'], '--ini', os.path.join(home, 'morvane.ini'),
                  '--preset', '0', '--tail', TAIL, song, '-'],
                 capture_output=True, check=True, env=session.env, timeout=60).stdout
-            harness.find_reference(reference, player.samples())
+            assert_found(reference, player, BLOCK)
 
     def test_a_source_ticked_in_the_midi_window_plays_and_is_connected_again(self):
         harness.allowing_an_underrun(self.tick_a_source)
@@ -173,7 +209,7 @@ class Midi(unittest.TestCase):
         source = 'morvane-e2e-midi:midi_out'
         with harness.Session(x=True, jack=True) as session:
             server = session.env['JACK_DEFAULT_SERVER']
-            player = Player(server, events, 60)
+            player = Player(server, events, 1.2)
             with player.client:
                 program, window, home = session.start_morvane(
                     SETTINGS, args=['--audio=jack', '--no-connect'])
@@ -204,7 +240,7 @@ class Midi(unittest.TestCase):
             self.assertIsNone(program.poll(), 'the program ended')
             song = os.path.join(session.directory, 'song.mid')
             with open(song, 'wb') as f:
-                f.write(midi_file(events, 30 * PERIOD))
+                f.write(midi_file(events, 30))
             reference = subprocess.run(
                 [os.environ['MORVANE_RENDER'], '--ini', os.path.join(home, 'morvane.ini'),
                  '--preset', '0', '--tail', TAIL, song, '-'],
