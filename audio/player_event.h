@@ -71,7 +71,8 @@ static_assert(std::is_trivially_copyable_v<PlayerEvent>);
 static_assert(sizeof(PlayerEvent) <= sizeof(PanelSound) + sizeof(std::uint64_t));
 
 // What MIDI did that the panel shows and keeps: a slider moved (as a drag would), a
-// preset loaded (as F1..F8 do outside save mode), a controller learnt.
-using PanelAction = std::variant<SetControl, LoadProgram, ControllerLearnt>;
+// preset loaded (as F1..F8 do outside save mode), a controller learnt, the bend range set
+// by RPN 0 (as its box in the MIDI window would).
+using PanelAction = std::variant<SetControl, LoadProgram, ControllerLearnt, SetPlaying>;
 
 } // namespace morvane

@@ -122,7 +122,8 @@ template <typename MidiCommand> void RealtimePlayer::ApplyMidiCommand(const Midi
         }
         ApplyCommand(command);
         if constexpr (std::is_same_v<MidiCommand, SetControl> ||
-                      std::is_same_v<MidiCommand, LoadProgram>)
+                      std::is_same_v<MidiCommand, LoadProgram> ||
+                      std::is_same_v<MidiCommand, SetPlaying>)
             PushPanelAction(command);
     }
 }
@@ -163,14 +164,18 @@ void RealtimePlayer::PushPanelAction(const PanelAction& action) {
                        if (!TryPushPanelAction(action))
                            panelActionOverflows_.fetch_add(1, std::memory_order_relaxed);
                    },
+                   [&](const SetPlaying& set) {
+                       if (PanelActionsWaiting() || !TryPushPanelAction(action))
+                           waitingPlaying_[static_cast<std::size_t>(set.control)] = set.value;
+                   },
                },
                action);
 }
 
 bool RealtimePlayer::PanelActionsWaiting() const {
-    return waitingProgram_ ||
-           std::any_of(waitingMoves_.begin(), waitingMoves_.end(),
-                       [](const std::optional<int>& move) { return move.has_value(); });
+    const auto waits = [](const std::optional<int>& value) { return value.has_value(); };
+    return waitingProgram_ || std::ranges::any_of(waitingMoves_, waits) ||
+           std::ranges::any_of(waitingPlaying_, waits);
 }
 
 void RealtimePlayer::SendWaitingPanelActions() {
@@ -186,6 +191,14 @@ void RealtimePlayer::SendWaitingPanelActions() {
         if (!TryPushPanelAction(SetControl{static_cast<ControlId>(i), *move}))
             return;
         move.reset();
+    }
+    for (const PlayingControl control : kPlayingControls) {
+        std::optional<int>& value = waitingPlaying_[static_cast<std::size_t>(control)];
+        if (!value)
+            continue;
+        if (!TryPushPanelAction(SetPlaying{control, *value}))
+            return;
+        value.reset();
     }
 }
 

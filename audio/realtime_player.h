@@ -44,8 +44,8 @@ struct BlockLead {
 // callback's own period (a JACK port, a plugin host), read as the render reaches it. Everything a
 // message does to the sound happens here, at that boundary: keys, the mod wheel, a controller
 // moving a slider, and a program change of a preset the interface has handed over. What the panel
-// shows follows: slider moves, program changes and learnt controllers go back to the
-// interface through a queue of their own, for it to show and keep.
+// shows follows: slider moves, program changes, learnt controllers and the bend range RPN 0
+// sets go back to the interface through a queue of their own, for it to show and keep.
 //
 // Two threads, and the sequencer's: the producer (the user interface) calls Send,
 // SetRecording and the Pop... calls; the sequencer's thread calls SendSequencerMidi; the consumer
@@ -223,9 +223,11 @@ private:
     // A sound the panel took before it had shown every slider MIDI moved is stale: it
     // would move them back for a moment.
     std::uint64_t panelActionsPushed_ = 0;
-    // What found the panel's queue full, by slider, and a program change.
+    // What found the panel's queue full, by slider, a program change, and by playing
+    // setting.
     std::array<std::optional<int>, kControlCount> waitingMoves_{};
     std::optional<int> waitingProgram_;
+    std::array<std::optional<int>, kPlayingControls.size()> waitingPlaying_{};
 };
 
 } // namespace morvane

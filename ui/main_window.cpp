@@ -394,7 +394,8 @@ void MainWindow::SaveBindings() {
 }
 
 // What MIDI asks of the panel, done as the user would: a slider dragged (its label
-// follows), a function key pressed, a learnt binding kept at once.
+// follows), a function key pressed, a learnt binding kept at once, a bend range shown and
+// kept as its box keeps one.
 void MainWindow::ApplyPanelAction(const PanelAction& action) {
     std::visit(
         Overloaded{
@@ -421,6 +422,7 @@ void MainWindow::ApplyPanelAction(const PanelAction& action) {
                                        panel_->ControlWidget(learnt.id));
                 }
             },
+            [&](const SetPlaying& set) { midiWindow->ShowPlaying(set.control, set.value); },
         },
         action);
     SyncSound();

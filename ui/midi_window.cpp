@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -181,6 +182,17 @@ void MidiWindow::ChannelChosen(int channel) {
 void MidiWindow::PlayingChosen(PlayingControl control, int value) {
     setup_.fileError(SaveMidiPlaying(setup_.settingsFile, control, value));
     emit PlayingChanged(control, value);
+}
+
+// What the box shows is what the next start plays with: the file keeps it. The player has
+// it already, and a second RPN may have changed it since, so nothing goes back.
+void MidiWindow::ShowPlaying(PlayingControl control, int value) {
+    QSpinBox* box = playingBoxes[static_cast<std::size_t>(control)];
+    if (box->value() == value)
+        return;
+    const QSignalBlocker quiet(box);
+    box->setValue(value);
+    setup_.fileError(SaveMidiPlaying(setup_.settingsFile, control, value));
 }
 
 void MidiWindow::ShowBindings() {

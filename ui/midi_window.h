@@ -82,6 +82,9 @@ public:
     std::optional<int> ListenedChannel() const;
     // Shows the bindings anew, after a learn or a menu's let-go.
     void ShowBindings();
+    // Shows and saves a playing setting that MIDI changed in the player (the bend range by
+    // RPN 0), as a change in its box would be saved; the player is not told again.
+    void ShowPlaying(PlayingControl control, int value);
     // Says, under the lists, that a learnt controller left the slider it moved before.
     void ShowControllerTaken(int controller, ControlId from, ControlId to);
     // Lists the sources present and connects those ticked, as the timer does.

@@ -490,3 +490,39 @@ TEST(RealtimePlayer, ControllersPresetsAndControlsChangeTheSoundAtTheBlockBounda
                                             RenderBlocks{std::uint64_t(kBlocks - 3)}}));
     }
 }
+
+// The bend range RPN 0 sets goes back for the panel to show, after the slider moves that
+// came before it; when the panel's queue is full, the last range waits and comes last.
+TEST(RealtimePlayer, TheBendRangeRpnSetsGoesBackToThePanel) {
+    const auto cc = [](std::uint8_t controller, std::uint8_t value) {
+        return Event{MidiMessage{{kControlChange, controller, value}, 3}};
+    };
+    for (const int moves : {0, 1, int(RealtimePlayer::kPanelActionCapacity) + 10}) {
+        SCOPED_TRACE(testing::Message() << moves << " cutoff moves first");
+        auto player = Player(RealtimePlayer::Pace::Live, kSampleRate);
+        for (int i = 0; i < moves; ++i)
+            player->SendOrKeep(cc(74, std::uint8_t(i % 128)));
+        for (const std::uint8_t range : {12, 30, 5})
+            for (const Event& event : {cc(101, 0), cc(100, 0), cc(6, range)})
+                player->SendOrKeep(event);
+        std::vector<PanelAction> shown;
+        for (int block = 0; block < 4; ++block) {
+            player->SendWaiting();
+            Pull<std::int16_t>(*player, kBlockSamples, {441});
+            while (std::optional<PanelAction> action = player->PopPanelAction())
+                shown.push_back(*action);
+        }
+        std::vector<int> ranges;
+        for (const PanelAction& action : shown)
+            if (const auto* set = std::get_if<SetPlaying>(&action)) {
+                EXPECT_EQ(set->control, PlayingControl::BendRange);
+                ranges.push_back(set->value);
+            }
+        const std::vector<int> expected = moves > int(RealtimePlayer::kPanelActionCapacity)
+                                              ? std::vector<int>{5}
+                                              : std::vector<int>{12, 24, 5};
+        EXPECT_EQ(ranges, expected);
+        EXPECT_TRUE(std::holds_alternative<SetPlaying>(shown.back()));
+        EXPECT_EQ(player->State().BendRange, 5);
+    }
+}

@@ -924,6 +924,34 @@ private slots:
         QVERIFY(heard(1));
     }
 
+    // The bend range RPN 0 sets is shown in its box and kept as a change there would be:
+    // the next start plays with what the box showed. Above 24 shows 24.
+    void bendRangeSetByMidiIsShownAndSaved() {
+        Window window;
+        QSpinBox& box = *window.form->midiWindow->playingBoxes[2];
+        const auto rpn = [&](unsigned char range) {
+            window.PlayBlocks(1);
+            const std::vector<unsigned char> messages[] = {
+                {0xB0, 101, 0}, {0xB0, 100, 0}, {0xB0, 6, range}};
+            for (const std::vector<unsigned char>& message : messages)
+                SequencerFeed(window.form->Player()).Receive(message);
+            window.PlayBlocks(1);
+        };
+        for (const auto& [sent, shown] : {std::pair{7, 7}, std::pair{100, 24}, std::pair{0, 0}}) {
+            rpn(static_cast<unsigned char>(sent));
+            QCOMPARE(box.value(), shown);
+            QCOMPARE(window.form->Player().State().BendRange, shown);
+            QVERIFY(window.SettingsText().contains(QString("BEND_RANGE=%1").arg(shown)));
+        }
+        rpn(9);
+        window.CloseWindow();
+        window.Open();
+        window.PlayBlocks(1);
+        QCOMPARE(window.form->midiWindow->playingBoxes[2]->value(), 9);
+        QCOMPARE(window.form->Player().State().BendRange, 9);
+        QVERIFY(window.errors.empty());
+    }
+
     // The sources ticked are kept in the settings file, connected, and connected again
     // when they come back after going away.
     void midiSourcesTickedAreKeptAndReconnected() {
