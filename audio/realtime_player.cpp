@@ -67,6 +67,10 @@ Status RealtimePlayer::ListenToMidi(std::optional<int> channel,
     return midi_->ListenToChannel(*channel);
 }
 
+const ControllerBindings& RealtimePlayer::Bindings() const {
+    return midi_->Bindings();
+}
+
 void RealtimePlayer::ApplyCommand(const Command& command) {
     const KeyColourChanges changes = instrument_.Apply(command);
     if ((changes.Resting.any() || changes.Sounding.any()) && !colours_.Push(changes))

@@ -156,6 +156,7 @@ public:
 
     // The consumer's state; read it only on the consumer's thread.
     const SynthState& State() const { return *state_; }
+    const ControllerBindings& Bindings() const;
     int DeviceRate() const { return resampler_.DeviceRate(); }
 
 private:

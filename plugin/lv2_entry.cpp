@@ -2,9 +2,11 @@
 // callbacks forward to SynthPlugin.
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
 
 #include <lv2/core/lv2.h>
+#include <lv2/state/state.h>
 
 #include "plugin/ports.h"
 #include "plugin/synth_plugin.h"
@@ -60,7 +62,32 @@ void Cleanup(LV2_Handle handle) {
     delete Instance(handle);
 }
 
-const void* ExtensionData(const char*) {
+LV2_State_Status Save(LV2_Handle handle, LV2_State_Store_Function store, LV2_State_Handle state,
+                      uint32_t, const LV2_Feature* const*) {
+    try {
+        return Instance(handle)->Save(store, state);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "morvane.lv2: cannot save the bindings: %s\n", error.what());
+        return LV2_STATE_ERR_UNKNOWN;
+    }
+}
+
+LV2_State_Status Restore(LV2_Handle handle, LV2_State_Retrieve_Function retrieve,
+                         LV2_State_Handle state, uint32_t, const LV2_Feature* const*) {
+    try {
+        return Instance(handle)->Restore(retrieve, state);
+    } catch (const std::exception& error) {
+        // The bindings stay as they were.
+        std::fprintf(stderr, "morvane.lv2: cannot restore the bindings: %s\n", error.what());
+        return LV2_STATE_ERR_UNKNOWN;
+    }
+}
+
+const LV2_State_Interface kState = {Save, Restore};
+
+const void* ExtensionData(const char* uri) {
+    if (std::strcmp(uri, LV2_STATE__interface) == 0)
+        return &kState;
     return nullptr;
 }
 

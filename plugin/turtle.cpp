@@ -141,6 +141,7 @@ std::string PluginDescription() {
            "oscillators, a filter, an LFO, distortion and echo.\" ;\n"
         << "    lv2:requiredFeature urid:map ;\n"
         << "    lv2:optionalFeature lv2:hardRTCapable, log:log ;\n"
+        << "    lv2:extensionData state:interface ;\n"
         << "    lv2:port [\n"
         << "    a lv2:InputPort, atom:AtomPort ;\n"
         << "    atom:bufferType atom:Sequence ;\n"
