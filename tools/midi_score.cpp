@@ -32,7 +32,7 @@ bool NamesMidiFile(std::string_view path) {
 }
 
 Result<score::Score> MidiScore(const MidiFile& file, std::int64_t tailBlocks,
-                               const ControllerBindings& bindings) {
+                               const ControllerBindings& bindings, std::optional<int> channel) {
     const std::int64_t endBlock = EndBlock(file);
     if (endBlock + tailBlocks > kLongestMidiRenderBlocks)
         return Error{"the file and its tail last " + std::to_string(endBlock + tailBlocks) +
@@ -48,6 +48,9 @@ Result<score::Score> MidiScore(const MidiFile& file, std::int64_t tailBlocks,
         rendered = std::max(rendered, block);
     };
     MidiMapping mapping(bindings);
+    if (channel)
+        if (Status listening = mapping.ListenToChannel(*channel); !listening)
+            return listening.error();
     for (const MidiFileEvent& event : file.events) {
         renderUpTo(FirstBlockAtOrAfter(event.time, file.ticksPerQuarter));
         for (const MidiAction& action : mapping.Apply(event.message.Bytes()))
@@ -59,11 +62,11 @@ Result<score::Score> MidiScore(const MidiFile& file, std::int64_t tailBlocks,
 }
 
 Result<score::Score> ReadMidiScore(const std::filesystem::path& path, std::int64_t tailBlocks,
-                                   const ControllerBindings& bindings) {
+                                   const ControllerBindings& bindings, std::optional<int> channel) {
     const Result<MidiFile> file = LoadMidiFile(path);
     if (!file)
         return file.error();
-    Result<score::Score> score = MidiScore(*file, tailBlocks, bindings);
+    Result<score::Score> score = MidiScore(*file, tailBlocks, bindings, channel);
     if (!score)
         return Error{path.string() + ": " + score.error().message};
     return score;

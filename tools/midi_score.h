@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string_view>
 
 #include "base/result.h"
@@ -25,13 +26,16 @@ inline constexpr std::int64_t kLongestMidiRenderBlocks = 24 * 60 * 60 * 50;
 bool NamesMidiFile(std::string_view path);
 
 // The file's events as commands, with render commands between them, through the
-// file's end and tailBlocks more. Controllers move the sliders the bindings give them.
+// file's end and tailBlocks more. Controllers move the sliders the bindings give them;
+// only the channel's messages play (1..16, every channel's when empty).
 Result<score::Score> MidiScore(const MidiFile& file, std::int64_t tailBlocks,
-                               const ControllerBindings& bindings);
+                               const ControllerBindings& bindings,
+                               std::optional<int> channel = std::nullopt);
 
 // Reads the file and then as MidiScore; errors begin with the path, and a broken file's
 // error names the byte offset where reading stopped.
 Result<score::Score> ReadMidiScore(const std::filesystem::path& path, std::int64_t tailBlocks,
-                                   const ControllerBindings& bindings);
+                                   const ControllerBindings& bindings,
+                                   std::optional<int> channel = std::nullopt);
 
 } // namespace morvane

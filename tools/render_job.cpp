@@ -15,6 +15,7 @@
 #include "audio/wav_recorder.h"
 #include "base/ascii.h"
 #include "settings/midi_bindings_file.h"
+#include "settings/midi_settings_file.h"
 #include "tools/midi_score.h"
 #include "tools/output_file.h"
 #include "tools/render_rate.h"
@@ -42,19 +43,28 @@ bool FitsInWav(std::uint64_t frames) {
     return frames <= (kLargestRiffSize - kRiffSizeWithoutSamples) / sizeof(std::int16_t);
 }
 
-// Controllers move the sliders that the settings file binds them to, as in the program;
-// a line of the bindings that says nothing sensible is named and skipped.
+// Controllers move the sliders that the settings file binds them to, and only the channel
+// it listens to plays, as in the program; a line of the section that says nothing sensible
+// is named and skipped.
 Result<score::Score> ReadMidiScoreOf(const RenderJob& job, std::ostream& errors) {
     Result<ControllerBindings> bindings = ControllerBindings::Defaults();
-    if (job.settingsFile)
-        bindings = LoadControllerBindings(
-            *job.settingsFile, [&](const std::string& line, const std::string& why) {
-                errors << kProgram << *job.settingsFile << ", section MIDI: skipped \"" << line
-                       << "\": " << why << '\n';
-            });
-    if (!bindings)
-        return Error{std::string(kProgram) + bindings.error().message};
-    return ReadMidiScore(job.score, job.tailBlocks.value_or(kDefaultTailBlocks), *bindings);
+    std::optional<int> channel;
+    if (job.settingsFile) {
+        const auto skipped = [&](const std::string& line, const std::string& why) {
+            errors << kProgram << *job.settingsFile << ", section MIDI: skipped \"" << line
+                   << "\": " << why << '\n';
+        };
+        bindings = LoadControllerBindings(*job.settingsFile, skipped);
+        if (!bindings)
+            return Error{std::string(kProgram) + bindings.error().message};
+        const Result<MidiSettings> midi = LoadMidiSettings(*job.settingsFile, skipped);
+        if (!midi)
+            return Error{std::string(kProgram) + midi.error().message};
+        if (midi->channel != kAllMidiChannels)
+            channel = midi->channel;
+    }
+    return ReadMidiScore(job.score, job.tailBlocks.value_or(kDefaultTailBlocks), *bindings,
+                         channel);
 }
 
 Result<score::Score> ReadScoreOf(const RenderJob& job, std::istream& input, std::ostream& errors) {

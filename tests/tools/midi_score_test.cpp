@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -193,5 +194,59 @@ TEST(MidiScore, BrokenOrEndlessFileIsAnErrorAndLeavesNoOutput) {
         EXPECT_EQ(run.status, kExitFailure) << c.name;
         EXPECT_EQ(run.errors, dir / "song.mid" + ": " + c.error + "\n") << c.name;
         EXPECT_EQ(dir.Names(), std::vector<std::string>{"song.mid"}) << c.name;
+    }
+}
+
+// The settings file's channel is the one that plays, as in the program: the rendering is
+// that of the file holding only that channel's messages; 0 or no line plays every channel.
+TEST(MidiScore, PlaysTheChannelTheSettingsFileListensTo) {
+    // (delta ticks, status without its channel, data, channel 0..15), a few off the grid.
+    struct Message {
+        std::uint32_t delta;
+        int status;
+        int data1;
+        int data2;
+        int channel;
+    };
+    const std::vector<Message> song = {
+        {0, 0x90, 69, 100, 0}, {5, 0x90, 76, 90, 1},  {3, 0xB0, 74, 20, 0},
+        {7, 0xE0, 0, 100, 1},  {10, 0x80, 69, 0, 0},  {4, 0xB0, 64, 127, 1},
+        {6, 0x80, 76, 0, 1},   {13, 0x90, 57, 60, 2}, {20, 0xB0, 121, 0, 1},
+    };
+    // The messages of the channels kept, their time unchanged.
+    const auto file = [&](std::initializer_list<int> channels) {
+        std::vector<std::pair<std::uint32_t, std::string>> events;
+        std::uint32_t skipped = 0;
+        for (const Message& m : song) {
+            if (std::find(channels.begin(), channels.end(), m.channel) == channels.end()) {
+                skipped += m.delta;
+                continue;
+            }
+            events.push_back({skipped + m.delta, Bytes({m.status | m.channel, m.data1, m.data2})});
+            skipped = 0;
+        }
+        return MidiFileBytes(kTicksPerQuarter, {kTempoTrack, Track(events, skipped + 20)});
+    };
+    const struct {
+        const char* line;
+        std::string heard;
+    } cases[] = {
+        {"CHANNEL=2\n", file({1})},
+        {"CHANNEL=1\n", file({0})},
+        {"CHANNEL=0\n", file({0, 1, 2})},
+        {"", file({0, 1, 2})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        ScratchDirectory dir;
+        WriteBytes(dir / "song.mid", file({0, 1, 2}));
+        WriteBytes(dir / "heard.mid", c.heard);
+        WriteBytes(dir / "listening.ini", std::string("[MIDI]\n") + c.line);
+        WriteBytes(dir / "all.ini", "[MIDI]\nCHANNEL=0\n");
+        const ToolRun played = RenderTool({"--ini", dir / "listening.ini", dir / "song.mid", "-"});
+        const ToolRun heard = RenderTool({"--ini", dir / "all.ini", dir / "heard.mid", "-"});
+        ASSERT_EQ(played.status, kExitSuccess) << played.errors;
+        ASSERT_EQ(heard.status, kExitSuccess) << heard.errors;
+        EXPECT_TRUE(played.output == heard.output);
     }
 }
