@@ -237,6 +237,10 @@ Status WritePluginBundle(const fs::path& folder) {
             WriteFile(folder / kDescriptionFile, PluginDescription(), folder / kDescriptionFile);
         !written)
         return written;
+    if (Status written = WriteFile(folder / kUiDescriptionFile, UiDescription(),
+                                   folder / kUiDescriptionFile);
+        !written)
+        return written;
     const std::vector<Preset> presets{DefaultPreset()};
     return WritePresets(folder, PluginManifest(presets), presets, folder);
 }

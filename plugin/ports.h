@@ -13,6 +13,10 @@ namespace morvane::lv2 {
 inline constexpr const char* kPluginUri = "urn:morvane:synth";
 inline constexpr const char* kBinaryName = "morvane.so";
 inline constexpr const char* kDescriptionFile = "morvane.ttl";
+// The panel: a UI library the host loads, which runs the panel program beside it.
+inline constexpr const char* kUiUri = "urn:morvane:synth:panel";
+inline constexpr const char* kUiBinaryName = "morvane_ui.so";
+inline constexpr const char* kUiDescriptionFile = "morvane_ui.ttl";
 
 inline constexpr int kMidiInPort = 0;
 inline constexpr int kOutPort = 1;

@@ -29,6 +29,11 @@ constexpr const char* kPrefixes = "@prefix atom: <http://lv2plug.in/ns/ext/atom#
                                   "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n"
                                   "\n";
 
+// Only the manifest and the UI's description speak of UIs.
+constexpr const char* kUiPrefixes = "@prefix kx: <http://kxstudio.sf.net/ns/lv2ext/external-ui#> .\n"
+                                    "@prefix ui: <http://lv2plug.in/ns/extensions/ui#> .\n"
+                                    "\n";
+
 // The largest delay the resampler reports at a rate a host may run: its filter's delay is
 // a fixed count of engine samples, so the most host frames come at the highest rate
 // (1814 at 1 MHz).
@@ -199,12 +204,42 @@ std::string PluginDescription() {
     return out.str();
 }
 
+std::string UiDescription() {
+    std::ostringstream out;
+    out << kPrefixes << kUiPrefixes
+        << "# The external kind of UI, which no vocabulary installed with LV2 describes.\n"
+        << "kx:Widget\n"
+        << "    a rdfs:Class ;\n"
+        << "    rdfs:subClassOf ui:UI ;\n"
+        << "    rdfs:label \"external UI widget\" .\n\n"
+        << "kx:Host\n"
+        << "    a lv2:Feature ;\n"
+        << "    rdfs:label \"external UI host\" .\n\n"
+        << Uri(kUiUri) << "\n"
+        << "    a kx:Widget ;\n"
+        << "    rdfs:label \"Morvane panel\" ;\n"
+        << "    lv2:requiredFeature urid:map ;\n"
+        << "    lv2:optionalFeature kx:Host ;\n"
+        << "    lv2:extensionData ui:idleInterface, ui:showInterface ;\n"
+        << "    ui:portNotification [\n"
+        << "        ui:plugin " << Uri(kPluginUri) << " ;\n"
+        << "        lv2:symbol \"notify\" ;\n"
+        << "        ui:protocol atom:eventTransfer\n"
+        << "    ] .\n";
+    return out.str();
+}
+
 std::string PluginManifest(std::span<const Preset> presets) {
     std::ostringstream out;
-    out << kPrefixes << Uri(kPluginUri) << "\n"
+    out << kPrefixes << kUiPrefixes << Uri(kPluginUri) << "\n"
         << "    a lv2:Plugin ;\n"
         << "    lv2:binary " << Uri(kBinaryName) << " ;\n"
-        << "    rdfs:seeAlso " << Uri(kDescriptionFile) << " .\n\n";
+        << "    ui:ui " << Uri(kUiUri) << " ;\n"
+        << "    rdfs:seeAlso " << Uri(kDescriptionFile) << " .\n\n"
+        << Uri(kUiUri) << "\n"
+        << "    a kx:Widget ;\n"
+        << "    ui:binary " << Uri(kUiBinaryName) << " ;\n"
+        << "    rdfs:seeAlso " << Uri(kUiDescriptionFile) << " .\n\n";
     for (const Preset& preset : presets)
         WritePresetEntry(out, preset);
     return out.str();

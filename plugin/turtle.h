@@ -31,6 +31,8 @@ std::vector<PortValue> SoundPorts(const SoundControls& controls, bool withEcho, 
 Preset DefaultPreset();
 
 std::string PluginDescription();
+// The panel: a UI of the external kind, whose library starts the panel program.
+std::string UiDescription();
 // The plugin bundle's manifest: the plugin and the presets it ships.
 std::string PluginManifest(std::span<const Preset> presets);
 // A bundle of presets alone, for a plugin installed elsewhere.

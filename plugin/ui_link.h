@@ -1,0 +1,95 @@
+#pragma once
+
+#include <sys/socket.h>
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <vector>
+
+// What the UI library in the host and the panel process say to each other over their
+// socket pair (SOCK_SEQPACKET, so a message arrives whole or not at all). Both sides take
+// the format from here alone; it is private to one bundle, so it carries no version.
+namespace morvane::lv2 {
+
+// The panel program in the bundle, and the option that names its end of the socket.
+inline constexpr const char* kPanelProgram = "morvane-lv2-panel";
+inline constexpr const char* kPanelSocketOption = "--socket=";
+inline constexpr const char* kPanelTitleOption = "--title=";
+
+enum class LinkKind : std::uint32_t {
+    // Either way: a control port's value, a float.
+    PortValue = 1,
+    // Either way: an atom (header and body) for an atom port, as atom:eventTransfer.
+    PortAtom = 2,
+    // Library to panel, first: the host's URIDs of kLinkUris, in that order.
+    Urids = 3,
+};
+
+struct LinkHeader {
+    LinkKind kind;
+    std::uint32_t port;
+};
+
+// The URIs the panel needs the host's numbers for, to read and write atoms.
+enum LinkUri : int {
+    kUriMidiEvent,
+    kUriAtomObject,
+    kUriAtomInt,
+    kUriAtomLong,
+    kUriAtomString,
+    kLinkUriCount,
+};
+inline constexpr std::array<const char*, kLinkUriCount> kLinkUris = {
+    "http://lv2plug.in/ns/ext/midi#MidiEvent",
+    "http://lv2plug.in/ns/ext/atom#Object",
+    "http://lv2plug.in/ns/ext/atom#Int",
+    "http://lv2plug.in/ns/ext/atom#Long",
+    "http://lv2plug.in/ns/ext/atom#String",
+};
+
+// The largest message: an atom larger than this is not relayed.
+inline constexpr std::size_t kLinkMessageLimit = 64 * 1024;
+
+inline std::vector<std::uint8_t> LinkMessage(LinkKind kind, std::uint32_t port,
+                                             std::span<const std::uint8_t> payload) {
+    std::vector<std::uint8_t> message(sizeof(LinkHeader) + payload.size());
+    const LinkHeader header{kind, port};
+    std::memcpy(message.data(), &header, sizeof header);
+    if (!payload.empty())
+        std::memcpy(message.data() + sizeof header, payload.data(), payload.size());
+    return message;
+}
+
+inline std::vector<std::uint8_t> PortValueMessage(std::uint32_t port, float value) {
+    std::uint8_t bytes[sizeof value];
+    std::memcpy(bytes, &value, sizeof value);
+    return LinkMessage(LinkKind::PortValue, port, bytes);
+}
+
+struct ReceivedLink {
+    LinkHeader header;
+    std::vector<std::uint8_t> payload;
+
+    std::optional<float> Value() const {
+        float value;
+        if (header.kind != LinkKind::PortValue || payload.size() != sizeof value)
+            return std::nullopt;
+        std::memcpy(&value, payload.data(), sizeof value);
+        return value;
+    }
+};
+
+// Splits a message that arrived; nothing for one too short to have a header.
+inline std::optional<ReceivedLink> ParseLink(std::span<const std::uint8_t> message) {
+    if (message.size() < sizeof(LinkHeader))
+        return std::nullopt;
+    ReceivedLink received;
+    std::memcpy(&received.header, message.data(), sizeof(LinkHeader));
+    received.payload.assign(message.begin() + sizeof(LinkHeader), message.end());
+    return received;
+}
+
+} // namespace morvane::lv2
