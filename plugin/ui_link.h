@@ -9,6 +9,8 @@
 #include <span>
 #include <vector>
 
+#include "plugin/ui_protocol.h"
+
 // What the UI library in the host and the panel process say to each other over their
 // socket pair (SOCK_SEQPACKET, so a message arrives whole or not at all). Both sides take
 // the format from here alone; it is private to one bundle, so it carries no version.
@@ -40,6 +42,20 @@ enum LinkUri : int {
     kUriAtomInt,
     kUriAtomLong,
     kUriAtomString,
+    kUriLearn,
+    kUriCancelLearn,
+    kUriForget,
+    kUriRestoreBindings,
+    kUriDescribe,
+    kUriKeys,
+    kUriBindings,
+    kUriLearnt,
+    kUriLearnArmed,
+    kUriSlider,
+    kUriController,
+    kUriTakenFrom,
+    kUriSounding,
+    kUriText,
     kLinkUriCount,
 };
 inline constexpr std::array<const char*, kLinkUriCount> kLinkUris = {
@@ -48,6 +64,20 @@ inline constexpr std::array<const char*, kLinkUriCount> kLinkUris = {
     "http://lv2plug.in/ns/ext/atom#Int",
     "http://lv2plug.in/ns/ext/atom#Long",
     "http://lv2plug.in/ns/ext/atom#String",
+    ui::kLearn,
+    ui::kCancelLearn,
+    ui::kForget,
+    ui::kRestoreBindings,
+    ui::kDescribe,
+    ui::kKeys,
+    ui::kBindings,
+    ui::kLearnt,
+    ui::kLearnArmed,
+    ui::kSlider,
+    ui::kController,
+    ui::kTakenFrom,
+    ui::kSounding,
+    ui::kText,
 };
 
 // The largest message: an atom larger than this is not relayed.

@@ -67,16 +67,21 @@ fs::path MusicDirectory(const FileLocationInputs& inputs) {
     return UserDirsMusic(inputs).value_or(inputs.home);
 }
 
-FileLocations ChooseFileLocations(const FileLocationInputs& inputs) {
-    if (!IsInstalledLayout(inputs.executableDirectory))
-        return {SettingsFilePath(inputs.executableDirectory), inputs.executableDirectory};
+fs::path InstalledSettingsFile(const FileLocationInputs& inputs) {
     const fs::path settingsDirectory = ConfigHome(inputs) / kProgramFolder;
     // A folder that cannot be made shows when the file is written, with its path.
     MakeDirectory(settingsDirectory);
+    return SettingsFilePath(settingsDirectory);
+}
+
+FileLocations ChooseFileLocations(const FileLocationInputs& inputs) {
+    if (!IsInstalledLayout(inputs.executableDirectory))
+        return {SettingsFilePath(inputs.executableDirectory), inputs.executableDirectory};
+    const fs::path settingsFile = InstalledSettingsFile(inputs);
     fs::path music = MusicDirectory(inputs);
     if (!MakeDirectory(music))
         music = inputs.home;
-    return {SettingsFilePath(settingsDirectory), music};
+    return {settingsFile, music};
 }
 
 } // namespace morvane

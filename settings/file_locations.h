@@ -31,6 +31,11 @@ bool IsInstalledLayout(const std::filesystem::path& executableDirectory);
 // in the configuration home, else the home directory.
 std::filesystem::path MusicDirectory(const FileLocationInputs& inputs);
 
+// The settings file of an installed program, CONFIG/morvane/morvane.ini, its folder made
+// when missing. The plugin's panel, which lives in a plugin bundle rather than a bin folder,
+// keeps its presets there too, with the installed program's.
+std::filesystem::path InstalledSettingsFile(const FileLocationInputs& inputs);
+
 // Installed: the settings in CONFIG/morvane/ and the recordings in the music directory, the
 // folders made when missing (the home directory when the music folder cannot be made).
 // Otherwise both beside the executable.
