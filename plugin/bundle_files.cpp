@@ -237,8 +237,8 @@ Status WritePluginBundle(const fs::path& folder) {
             WriteFile(folder / kDescriptionFile, PluginDescription(), folder / kDescriptionFile);
         !written)
         return written;
-    if (Status written = WriteFile(folder / kUiDescriptionFile, UiDescription(),
-                                   folder / kUiDescriptionFile);
+    if (Status written =
+            WriteFile(folder / kUiDescriptionFile, UiDescription(), folder / kUiDescriptionFile);
         !written)
         return written;
     const std::vector<Preset> presets{DefaultPreset()};

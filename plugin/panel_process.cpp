@@ -35,8 +35,7 @@ Status SpawnDefaults(posix_spawnattr_t& attributes) {
         sigaddset(&reset, signal);
     if (posix_spawnattr_setsigmask(&attributes, &none) != 0 ||
         posix_spawnattr_setsigdefault(&attributes, &reset) != 0 ||
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) !=
-            0)
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) != 0)
         return Error{"cannot prepare the panel's start"};
     return {};
 }

@@ -30,9 +30,10 @@ constexpr const char* kPrefixes = "@prefix atom: <http://lv2plug.in/ns/ext/atom#
                                   "\n";
 
 // Only the manifest and the UI's description speak of UIs.
-constexpr const char* kUiPrefixes = "@prefix kx: <http://kxstudio.sf.net/ns/lv2ext/external-ui#> .\n"
-                                    "@prefix ui: <http://lv2plug.in/ns/extensions/ui#> .\n"
-                                    "\n";
+constexpr const char* kUiPrefixes =
+    "@prefix kx: <http://kxstudio.sf.net/ns/lv2ext/external-ui#> .\n"
+    "@prefix ui: <http://lv2plug.in/ns/extensions/ui#> .\n"
+    "\n";
 
 // The largest delay the resampler reports at a rate a host may run: its filter's delay is
 // a fixed count of engine samples, so the most host frames come at the highest rate

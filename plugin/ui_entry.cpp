@@ -74,7 +74,8 @@ public:
         if (panel_)
             return true;
         const char* title = host_ && host_->plugin_human_id ? host_->plugin_human_id : "Morvane";
-        morvane::Result<std::unique_ptr<PanelProcess>> started = PanelProcess::Start(program_, title);
+        morvane::Result<std::unique_ptr<PanelProcess>> started =
+            PanelProcess::Start(program_, title);
         if (!started) {
             std::fprintf(stderr, "morvane.lv2: cannot open the panel: %s\n",
                          started.error().message.c_str());
@@ -114,7 +115,8 @@ public:
         } else if (format == eventTransfer_ && panel_ && size >= sizeof(LV2_Atom) &&
                    size <= morvane::lv2::kLinkMessageLimit - sizeof(morvane::lv2::LinkHeader)) {
             panel_->Send(morvane::lv2::LinkMessage(
-                LinkKind::PortAtom, port, std::span(static_cast<const std::uint8_t*>(buffer), size)));
+                LinkKind::PortAtom, port,
+                std::span(static_cast<const std::uint8_t*>(buffer), size)));
         }
     }
 
@@ -123,7 +125,8 @@ private:
         if (const std::optional<float> value = link.Value()) {
             values_[link.header.port] = *value;
             write_(controller_, link.header.port, sizeof(float), 0, &*value);
-        } else if (link.header.kind == LinkKind::PortAtom && link.payload.size() >= sizeof(LV2_Atom)) {
+        } else if (link.header.kind == LinkKind::PortAtom &&
+                   link.payload.size() >= sizeof(LV2_Atom)) {
             write_(controller_, link.header.port, static_cast<std::uint32_t>(link.payload.size()),
                    eventTransfer_, link.payload.data());
         }
@@ -168,9 +171,9 @@ LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char*, const char* bundl
         std::string program = bundlePath;
         if (!program.empty() && program.back() != '/')
             program += '/';
-        auto ui = std::make_unique<PanelUi>(program + morvane::lv2::kPanelProgram, write,
-                                            controller, *map,
-                                            static_cast<const ExternalUiHost*>(host));
+        auto ui =
+            std::make_unique<PanelUi>(program + morvane::lv2::kPanelProgram, write, controller,
+                                      *map, static_cast<const ExternalUiHost*>(host));
         if (widget)
             *widget = ui->Widget();
         return ui.release();

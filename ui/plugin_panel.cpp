@@ -21,6 +21,7 @@
 #include "base/overloaded.h"
 #include "engine/keymap.h"
 #include "engine/startup.h"
+#include "midi/versioned_bindings.h"
 #include "plugin/ports.h"
 #include "ui/caption_font.h"
 #include "ui/front_panel.h"
@@ -184,9 +185,9 @@ void PluginPanel::TakeValue(std::uint32_t port, float value) {
     const int index = static_cast<int>(port);
     if (index >= lv2::kFirstControlPort && index < lv2::kTuningPort) {
         const auto id = static_cast<ControlId>(index - lv2::kFirstControlPort);
-        const int position = static_cast<int>(std::lround(
-            std::clamp(value, static_cast<float>(Describe(id).minimum),
-                       static_cast<float>(Describe(id).maximum))));
+        const int position =
+            static_cast<int>(std::lround(std::clamp(value, static_cast<float>(Describe(id).minimum),
+                                                    static_cast<float>(Describe(id).maximum))));
         ports_[id] = position;
         following_ = true;
         controls_.Set(id, position);
@@ -211,16 +212,20 @@ void PluginPanel::TakeMessage(std::span<const std::uint8_t> bytes) {
     std::optional<std::int64_t> sounding;
     std::optional<int> slider;
     std::optional<int> controller;
+    std::optional<std::string_view> text;
     LV2_ATOM_OBJECT_FOREACH(object, property) {
         const LV2_Atom& value = property->value;
         if (property->key == urids_[lv2::kUriSounding] && value.type == urids_[lv2::kUriAtomLong])
             sounding = reinterpret_cast<const LV2_Atom_Long&>(value).body;
-        else if (value.type == urids_[lv2::kUriAtomInt] &&
-                 property->key == urids_[lv2::kUriSlider])
+        else if (value.type == urids_[lv2::kUriAtomInt] && property->key == urids_[lv2::kUriSlider])
             slider = reinterpret_cast<const LV2_Atom_Int&>(value).body;
         else if (value.type == urids_[lv2::kUriAtomInt] &&
                  property->key == urids_[lv2::kUriController])
             controller = reinterpret_cast<const LV2_Atom_Int&>(value).body;
+        else if (property->key == urids_[lv2::kUriText] &&
+                 value.type == urids_[lv2::kUriAtomString] && value.size > 0)
+            text = std::string_view(static_cast<const char*>(LV2_ATOM_BODY_CONST(&value)),
+                                    value.size - 1);
     }
     const std::uint32_t type = object->body.otype;
     const auto control = [](std::optional<int> slider) -> std::optional<ControlId> {
@@ -237,6 +242,9 @@ void PluginPanel::TakeMessage(std::span<const std::uint8_t> bytes) {
         panel_->MarkLearning(std::nullopt);
         if (control(slider) && controller)
             static_cast<void>(bindings_.Bind(*controller, *control(slider)));
+    } else if (type == urids_[lv2::kUriBindings] && text) {
+        if (Result<ControllerBindings> bindings = ReadVersionedBindings(*text))
+            bindings_ = *bindings;
     }
 }
 
@@ -271,9 +279,9 @@ void PluginPanel::SendObject(int type, std::optional<std::pair<int, int>> proper
     Append(atom, LV2_Atom{size, urids_[lv2::kUriAtomObject]});
     Append(atom, LV2_Atom_Object_Body{0, urids_[type]});
     if (property) {
-        Append(atom, LV2_Atom_Property_Body{urids_[property->first], 0,
-                                            LV2_Atom{sizeof(std::int32_t),
-                                                     urids_[lv2::kUriAtomInt]}});
+        Append(atom,
+               LV2_Atom_Property_Body{urids_[property->first], 0,
+                                      LV2_Atom{sizeof(std::int32_t), urids_[lv2::kUriAtomInt]}});
         Append(atom, static_cast<std::int32_t>(property->second));
         Append(atom, std::int32_t{0}); // padding to 8 bytes
     }
@@ -348,9 +356,9 @@ void PluginPanel::SelectPreset(int slot) {
     ShowPresetMode();
     if (!done) {
         std::cerr << "morvane panel: " << done.error().message << '\n';
-        auto* box = new QMessageBox(QMessageBox::Warning, QString::fromUtf8(kErrorCaption),
-                                    QString::fromStdString(done.error().message),
-                                    QMessageBox::Ok, this);
+        auto* box =
+            new QMessageBox(QMessageBox::Warning, QString::fromUtf8(kErrorCaption),
+                            QString::fromStdString(done.error().message), QMessageBox::Ok, this);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->open();
     }

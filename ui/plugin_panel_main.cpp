@@ -39,7 +39,8 @@ int main(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
         if (argument.starts_with(morvane::lv2::kPanelTitleOption))
-            title = QString::fromUtf8(argument.substr(std::string_view(morvane::lv2::kPanelTitleOption).size()));
+            title = QString::fromUtf8(
+                argument.substr(std::string_view(morvane::lv2::kPanelTitleOption).size()));
         else
             socket = SocketOption(argument);
     }
@@ -48,9 +49,11 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     ::fcntl(*socket, F_SETFD, FD_CLOEXEC);
-    const std::filesystem::path settingsFile = morvane::InstalledSettingsFile(
-        {{}, QDir::homePath().toStdString(), qEnvironmentVariable("XDG_CONFIG_HOME").toStdString(),
-         {}});
+    const std::filesystem::path settingsFile =
+        morvane::InstalledSettingsFile({{},
+                                        QDir::homePath().toStdString(),
+                                        qEnvironmentVariable("XDG_CONFIG_HOME").toStdString(),
+                                        {}});
     morvane::PluginPanel panel(*socket, settingsFile, title);
     panel.show();
     return application.exec();

@@ -5,8 +5,10 @@
 //   in:  set SYMBOL VALUE   the host moves a control port (and tells the UI)
 //        show | hide        the external UI's show and hide
 //        frames             how many frames have run
+//        dump               every control input's value
 //        quit               cleans the UI up and ends
 //   out: ready | shown | hidden | closed (the UI reported itself closed) | frames N
+//        value SYMBOL VALUE ... end   the dump
 //        port SYMBOL VALUE  the UI wrote a control port
 //        midi FRAME HEX     the UI's MIDI event, delivered at that frame of the output
 //        keys MASK          the plugin told the UI which keys sound
@@ -216,8 +218,8 @@ void Host::RunBlock() {
             continue;
         LV2_ATOM_OBJECT_FOREACH(object, property) {
             if (property->key == Map(nullptr, morvane::lv2::ui::kSounding))
-                Say("keys " + std::to_string(reinterpret_cast<const LV2_Atom_Long&>(
-                                                 property->value).body));
+                Say("keys " +
+                    std::to_string(reinterpret_cast<const LV2_Atom_Long&>(property->value).body));
         }
     }
 }
@@ -241,6 +243,14 @@ void Host::Command(const std::string& line) {
     } else if (command == "hide") {
         widget_->hide(widget_);
         Say("hidden");
+    } else if (command == "dump") {
+        for (std::size_t port = 0; port < symbols_.size(); ++port)
+            if (isControlInput_[port]) {
+                std::ostringstream value;
+                value << "value " << symbols_[port] << ' ' << controls_[port];
+                Say(value.str());
+            }
+        Say("end");
     } else if (command == "frames") {
         Say("frames " + std::to_string(frames_));
     } else if (command == "quit") {
