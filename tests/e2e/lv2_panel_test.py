@@ -178,13 +178,18 @@ class Panel(unittest.TestCase):
     def test_a_key_pressed_in_the_panel_plays_as_the_offline_rendering(self):
         with harness.Session(x=True) as session:
             host, window = self.start(session)
+            screen = Screen(session.env['DISPLAY'])
+            self.assertEqual(screen.count(window, KEYBOARD, SOUNDING_RED), 0)
             session.run(['xdotool', 'keydown', Z])
             down = int(host.expect(r'midi (\d+) 902d7f').group(1))
-            time.sleep(0.5)
+            self.assertEqual(int(host.expect(r'keys (\d+)').group(1)), 1 << 1)
+            harness.wait_until(lambda: screen.count(window, KEYBOARD, SOUNDING_RED) > 0,
+                               'the key lit')
             session.run(['xdotool', 'keyup', Z])
             up = int(host.expect(r'midi (\d+) 802d00').group(1))
             time.sleep(1.0)
             host.quit()
+            screen.close()
             played = host.samples()
             blocks = len(played) // 2 // harness.BLOCK
             self.assertGreater(blocks, up // harness.BLOCK + 40)
