@@ -32,6 +32,9 @@ done
 for label in "$@"; do
     grep -qF "$label" <<<"$info" || fail "lv2info shows no preset $label"
 done
+# Hosts keep the instance's bindings with the session only when it names the interface.
+grep -qE '^[[:space:]]*Extension Data:.*state#interface$' <<<"$info" ||
+    fail "lv2info shows no state interface"
 count=$(grep -cE '^[[:space:]]*Symbol:' <<<"$info")
 [[ $count -eq ${#symbols[@]} ]] || fail "lv2info shows $count ports, expected ${#symbols[@]}"
 [[ $failed -eq 0 ]] && echo "check_installed_bundle: $uri valid with ${#symbols[@]} ports"
