@@ -6,7 +6,7 @@ MIDI file: each event applies at its own sample, counted from the plugin's activ
 The events are the standalone's JACK test's. Its program change, which loads a preset there,
 is ignored by the plugin; rendered without a settings file it loads the default sound, which
 the plugin plays already. No aftertouch is bound without a settings file, in the plugin or the
-renderer."""
+renderer, and both listen to every channel."""
 
 import os
 import subprocess

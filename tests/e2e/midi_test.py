@@ -2,9 +2,10 @@
 
 Through JACK: a client of the test sends notes at several velocities and beyond the keys, RPN 0,
 bend sweeps, the mod wheel, bound aftertouch, reset all controllers, the sustain pedal, a
-controller and a program change at chosen frames, most of them inside the engine's blocks, to
-"midi_in" and records "out" in the same process cycle; the recording is bit for bit the offline
-rendering of the same events written as a MIDI file, each event applying at its own sample.
+controller, a program change and messages of a channel not listened to at chosen frames, most of
+them inside the engine's blocks, to "midi_in" and records "out" in the same process cycle; the
+recording is bit for bit the offline rendering of the same events written as a MIDI file with the
+same settings file, each event applying at its own sample.
 Without an ALSA sequencer the program says so in one line and plays on."""
 
 import math
@@ -23,7 +24,7 @@ RATE, BLOCK = harness.RATE, harness.BLOCK
 
 SETTINGS = ('[PRESET0]\nWAVE1_TYPE=2\nVCF_CUTOFF=40\n'
             '[PRESET1]\nWAVE1_TYPE=1\nVCF_CUTOFF=70\nVCF_RESONANCE=80\nLFO_DEPTH=60\n'
-            '[MIDI]\nAT=VCF_INTENSITY\nVELOCITY_CUTOFF=50\n')
+            '[MIDI]\nAT=VCF_INTENSITY\nVELOCITY_CUTOFF=50\nCHANNEL=1\n')
 
 
 def bend_sweep(block, first, step, count, start, end):
@@ -38,6 +39,7 @@ def bend_sweep(block, first, step, count, start, end):
 EVENTS = sorted([
     (10, 0, [0x90, 69, 100]),     # A, 440 Hz, on the grid
     (12, 57, [0x90, 30, 40]),     # below the keys: a voice at its own pitch, soft
+    (13, 222, [0x91, 60, 127]),   # channel 2, not listened to: no sound, no cut
     (14, 100, [0x90, 100, 127]),  # above them
     (16, 3, [0xB0, 101, 0]),      # RPN 0 selected at one sample: the bend range, 7 semitones
     (16, 3, [0xB0, 100, 0]),
@@ -45,10 +47,12 @@ EVENTS = sorted([
     (20, 0, [0xC0, 1]),           # program change: preset 2
     (22, 250, [0xD0, 90]),        # aftertouch, bound to the filter intensity
     (25, 10, [0xB0, 74, 100]),    # cutoff, by the default binding
+    (25, 300, [0xB1, 74, 0]),     # channel 2 again
     (26, 440, [0xB0, 20, 1]),     # an unbound controller, on the block's last sample
     (30, 200, [0x90, 72, 64]),
     (35, 1, [0x80, 30, 0]),
     (36, 0, [0x80, 100, 0]),
+    (40, 9, [0x81, 60, 0]),
     (45, 333, [0xB0, 64, 127]),   # pedal down
     (50, 300, [0x80, 69, 0]),     # held back
     (55, 77, [0xB0, 1, 64]),      # the wheel holds the LFO gate
