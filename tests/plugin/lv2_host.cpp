@@ -68,6 +68,7 @@ std::unique_ptr<Lv2Host> Lv2Host::Load(const std::string& bundle, const std::str
     host->out_ = host->Index("out");
     host->sequenceType_ = MapUri(host.get(), LV2_ATOM__Sequence);
     host->midiType_ = MapUri(host.get(), LV2_MIDI__MidiEvent);
+    host->chunkType_ = MapUri(host.get(), LV2_ATOM__Chunk);
     Node controlSymbol{lilv_new_string(host->world_, "control")};
     host->hasMessagePorts_ = lilv_plugin_get_port_by_symbol(host->plugin_, controlSymbol.node);
     if (host->hasMessagePorts_) {
@@ -200,7 +201,7 @@ void Lv2Host::Run(std::span<const Midi> events, std::span<float> out) {
     if (hasMessagePorts_) {
         // What the plugin may write into: a chunk the size of the buffer.
         auto* notify = reinterpret_cast<LV2_Atom*>(notify_.data());
-        notify->type = MapUri(this, LV2_ATOM__Chunk);
+        notify->type = chunkType_;
         notify->size = static_cast<std::uint32_t>(notify_.size() * sizeof(std::uint64_t));
     }
     lilv_instance_run(instance_, static_cast<std::uint32_t>(out.size()));

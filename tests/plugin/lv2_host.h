@@ -53,7 +53,7 @@ public:
     bool LoadPreset(const std::string& bundle, const std::string& uri);
     // Deactivates and activates the instance, as a host does to start it afresh.
     void Restart();
-    // Runs one block of out.size() frames.
+    // Runs one block of out.size() frames; allocates nothing of its own.
     void Run(std::span<const Midi> events, std::span<float> out);
 
     // The message goes to the control port in the next Run, its numbers as atom:Int.
@@ -86,6 +86,7 @@ private:
     std::vector<std::string> logged_;
     LV2_URID sequenceType_ = 0;
     LV2_URID midiType_ = 0;
+    LV2_URID chunkType_ = 0;
     std::uint32_t out_ = 0;
     std::vector<float> controls_; // by port index; audio and atom ports keep a 0 here
     std::vector<float> minimum_;

@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <ostream>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -14,6 +17,29 @@
 #include "plugin/ports.h"
 #include "plugin/ui_protocol.h"
 #include "tests/plugin/lv2_host.h"
+
+namespace {
+
+// Every allocation of the thread while it is counted, the plugin's included: a host's run()
+// must allocate nothing.
+thread_local bool countingAllocations = false;
+thread_local long allocations = 0;
+
+} // namespace
+
+void* operator new(std::size_t size) {
+    if (countingAllocations)
+        ++allocations;
+    if (void* memory = std::malloc(size ? size : 1))
+        return memory;
+    throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept {
+    std::free(memory);
+}
+void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
 
 namespace {
 
@@ -93,12 +119,21 @@ const std::vector<Step>& Learning() {
     return steps;
 }
 
+// Runs the host's block, counting what the run allocates.
+long Allocations(Lv2Host& host, std::span<const Lv2Host::Midi> midi, std::span<float> out) {
+    allocations = 0;
+    countingAllocations = true;
+    host.Run(midi, out);
+    countingAllocations = false;
+    return allocations;
+}
+
 void Play(Lv2Host& host, const std::vector<Step>& steps) {
     std::vector<float> out(kFrames);
     for (std::size_t i = 0; i < steps.size(); ++i) {
         for (const Message& message : steps[i].sent)
             host.Send(message);
-        host.Run(steps[i].midi, out);
+        EXPECT_EQ(Allocations(host, steps[i].midi, out), 0) << "step " << i;
         EXPECT_EQ(host.Notified(), steps[i].notified) << "step " << i;
     }
 }
