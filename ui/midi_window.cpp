@@ -84,7 +84,11 @@ MidiWindow::MidiWindow(QWidget* parent, MidiWindowSetup setup, ControllerBinding
     setObjectName("MidiWindow");
     setWindowTitle(tr("MIDI設定"));
     PlayingParameters playingValues;
-    if (Result<MidiSettings> loaded = LoadMidiSettings(setup_.settingsFile, setup_.skipped)) {
+    // An instance's window shows its ports, told later, from the defaults on.
+    Result<MidiSettings> loaded = setup_.instance
+                                      ? Result<MidiSettings>(Error{"no settings file"})
+                                      : LoadMidiSettings(setup_.settingsFile, setup_.skipped);
+    if (loaded) {
         channel_ = loaded->channel;
         sources_ = loaded->sources;
         playingValues = loaded->playing;
@@ -105,8 +109,13 @@ MidiWindow::MidiWindow(QWidget* parent, MidiWindowSetup setup, ControllerBinding
             tr("--midi-channel=%1 が優先されています").arg(*setup_.commandLineChannel));
     }
     channelNote->setVisible(setup_.commandLineChannel.has_value());
-    form->addRow(tr("チャンネル"), channelBox);
-    form->addRow(QString(), channelNote);
+    if (setup_.instance) {
+        channelBox->hide();
+        channelNote->hide();
+    } else {
+        form->addRow(tr("チャンネル"), channelBox);
+        form->addRow(QString(), channelNote);
+    }
     connect(channelBox, &QSpinBox::valueChanged, this, &MidiWindow::ChannelChosen);
     for (std::size_t i = 0; i < kPlayingControls.size(); ++i) {
         const PlayingControl control = kPlayingControls[i];
@@ -153,11 +162,16 @@ MidiWindow::MidiWindow(QWidget* parent, MidiWindowSetup setup, ControllerBinding
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(playing);
-    layout->addWidget(sourcesGroup);
+    if (setup_.instance)
+        sourcesGroup->hide();
+    else
+        layout->addWidget(sourcesGroup);
     layout->addWidget(bindingsGroup);
     layout->addWidget(statusLine);
 
     ShowBindings();
+    if (setup_.instance)
+        return;
     connect(&sourcePoll_, &QTimer::timeout, this, &MidiWindow::PollSources);
     sourcePoll_.start(kSourcePollMs);
     PollSources();
@@ -180,7 +194,8 @@ void MidiWindow::ChannelChosen(int channel) {
 }
 
 void MidiWindow::PlayingChosen(PlayingControl control, int value) {
-    setup_.fileError(SaveMidiPlaying(setup_.settingsFile, control, value));
+    if (!setup_.instance)
+        setup_.fileError(SaveMidiPlaying(setup_.settingsFile, control, value));
     emit PlayingChanged(control, value);
 }
 
@@ -192,7 +207,8 @@ void MidiWindow::ShowPlaying(PlayingControl control, int value) {
         return;
     const QSignalBlocker quiet(box);
     box->setValue(value);
-    setup_.fileError(SaveMidiPlaying(setup_.settingsFile, control, value));
+    if (!setup_.instance)
+        setup_.fileError(SaveMidiPlaying(setup_.settingsFile, control, value));
 }
 
 void MidiWindow::ShowBindings() {
@@ -241,6 +257,8 @@ void MidiWindow::RestoreDefaults() {
 // comes back (a keyboard unplugged, a sequencer restarted) is connected again by itself.
 // The list is built anew only when what it shows changes, so a tick is never lost to it.
 void MidiWindow::PollSources() {
+    if (setup_.instance)
+        return;
     if (present_ && present_->Lost())
         present_.reset();
     if (!present_ && setup_.openSources)

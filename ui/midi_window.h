@@ -61,11 +61,16 @@ struct MidiWindowSetup {
     std::function<void(const Status&)> fileError;
     // Told of each line of the file's section that is skipped.
     SkippedBindingLine skipped;
+    // The window of a plugin instance: its playing settings are the instance's ports, shown
+    // with ShowPlaying, and it has no channel or sources of its own. No file is read or
+    // written.
+    bool instance = false;
 };
 
 // "MIDI設定": the channel listened to, how velocity and the bend wheel play, the MIDI sources to
 // connect (kept in the settings file and connected again whenever they appear), and the
-// controllers' bindings, each removable, with the defaults a click away. The program creates it at
+// controllers' bindings, each removable, with the defaults a click away. A plugin instance's
+// window shows how it plays and its bindings alone. The program creates it at
 // start-up, shown or not, as it keeps the sources connected either way. The bindings are the
 // window's owner's; a change of the channel, of a playing setting or of the bindings is announced
 // for the owner to tell the player.
@@ -83,7 +88,8 @@ public:
     // Shows the bindings anew, after a learn or a menu's let-go.
     void ShowBindings();
     // Shows and saves a playing setting that MIDI changed in the player (the bend range by
-    // RPN 0), as a change in its box would be saved; the player is not told again.
+    // RPN 0), as a change in its box would be saved; the player is not told again. An
+    // instance's window shows its port's value so, and saves nothing.
     void ShowPlaying(PlayingControl control, int value);
     // Says, under the lists, that a learnt controller left the slider it moved before.
     void ShowControllerTaken(int controller, ControlId from, ControlId to);

@@ -5,8 +5,11 @@
 
 #include <QCoreApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QToolButton>
+#include <QToolTip>
 
 #include <algorithm>
 #include <cerrno>
@@ -26,6 +29,8 @@
 #include "ui/caption_font.h"
 #include "ui/front_panel.h"
 #include "ui/glyphs.h"
+#include "ui/midi_window.h"
+#include "ui/panel_widgets.h"
 
 namespace morvane {
 
@@ -33,7 +38,15 @@ namespace {
 
 using lv2::LinkKind;
 
+std::optional<ControlId> Control(std::optional<int> slider) {
+    if (!slider || *slider < 0 || *slider >= kControlCount)
+        return std::nullopt;
+    return static_cast<ControlId>(*slider);
+}
+
 constexpr int kClientWidth = 522;
+// Where the program has it, below its other flat buttons.
+const QRect kMidiButtonRect = {470, 424, 43, 25};
 constexpr std::uint8_t kNoteOff = 0x80;
 constexpr std::uint8_t kNoteOn = 0x90;
 
@@ -114,6 +127,7 @@ PluginPanel::PluginPanel(int socket, std::filesystem::path settingsFile, const Q
     panel_->raise();
     setFixedSize(kClientWidth, keyButtons_->LowerRowTop() + kRowHeight);
     input_->StartSweep();
+    BuildMidiWindow();
 
     connect(&notifier_, &QSocketNotifier::activated, this, &PluginPanel::Receive);
 }
@@ -192,6 +206,12 @@ void PluginPanel::TakeValue(std::uint32_t port, float value) {
         following_ = true;
         controls_.Set(id, position);
         following_ = false;
+    } else if (index >= lv2::kFirstPlayingPort &&
+               index < lv2::kFirstPlayingPort + lv2::kPlayingPortCount) {
+        const PlayingControl control = kPlayingControls[index - lv2::kFirstPlayingPort];
+        midiWindow->ShowPlaying(
+            control, static_cast<int>(std::lround(
+                         std::clamp(value, 0.0f, static_cast<float>(LargestPlaying(control))))));
     } else if (index == lv2::kTuningPort) {
         const int tuning = static_cast<int>(std::lround(std::clamp(
             value, static_cast<float>(kLowestTuning), static_cast<float>(kHighestTuning))));
@@ -212,6 +232,7 @@ void PluginPanel::TakeMessage(std::span<const std::uint8_t> bytes) {
     std::optional<std::int64_t> sounding;
     std::optional<int> slider;
     std::optional<int> controller;
+    std::optional<int> takenFrom;
     std::optional<std::string_view> text;
     LV2_ATOM_OBJECT_FOREACH(object, property) {
         const LV2_Atom& value = property->value;
@@ -222,29 +243,28 @@ void PluginPanel::TakeMessage(std::span<const std::uint8_t> bytes) {
         else if (value.type == urids_[lv2::kUriAtomInt] &&
                  property->key == urids_[lv2::kUriController])
             controller = reinterpret_cast<const LV2_Atom_Int&>(value).body;
+        else if (value.type == urids_[lv2::kUriAtomInt] &&
+                 property->key == urids_[lv2::kUriTakenFrom])
+            takenFrom = reinterpret_cast<const LV2_Atom_Int&>(value).body;
         else if (property->key == urids_[lv2::kUriText] &&
                  value.type == urids_[lv2::kUriAtomString] && value.size > 0)
             text = std::string_view(static_cast<const char*>(LV2_ATOM_BODY_CONST(&value)),
                                     value.size - 1);
     }
     const std::uint32_t type = object->body.otype;
-    const auto control = [](std::optional<int> slider) -> std::optional<ControlId> {
-        if (!slider || *slider < 0 || *slider >= kControlCount)
-            return std::nullopt;
-        return static_cast<ControlId>(*slider);
-    };
     if (type == urids_[lv2::kUriKeys] && sounding) {
         for (int key = 0; key < kKeyCount; ++key)
             keyButtons_->SetKeyColour(key, (*sounding >> key) & 1);
     } else if (type == urids_[lv2::kUriLearnArmed]) {
-        panel_->MarkLearning(control(slider));
+        panel_->MarkLearning(Control(slider));
     } else if (type == urids_[lv2::kUriLearnt]) {
-        panel_->MarkLearning(std::nullopt);
-        if (control(slider) && controller)
-            static_cast<void>(bindings_.Bind(*controller, *control(slider)));
+        ShowLearnt(Control(slider), controller, Control(takenFrom));
     } else if (type == urids_[lv2::kUriBindings] && text) {
-        if (Result<ControllerBindings> bindings = ReadVersionedBindings(*text))
+        if (Result<ControllerBindings> bindings = ReadVersionedBindings(*text)) {
+            told_ = *bindings;
             bindings_ = *bindings;
+            midiWindow->ShowBindings();
+        }
     }
 }
 
@@ -330,6 +350,8 @@ QMenu* PluginPanel::MidiLearnMenu(ControlId id) {
         if (!bound)
             return;
         bindings_.Unbind(id);
+        told_ = bindings_;
+        midiWindow->ShowBindings();
         SendObject(lv2::kUriForget, std::pair{lv2::kUriController, *bound});
     });
     const QString boundTo =
@@ -338,6 +360,55 @@ QMenu* PluginPanel::MidiLearnMenu(ControlId id) {
               : QString::fromUtf8(kUnboundCaption);
     menu->addAction(boundTo)->setEnabled(false);
     return menu;
+}
+
+// The instance's MIDI settings: how it plays (its ports) and its bindings, which the
+// instance keeps; the window's changes go to it as messages.
+void PluginPanel::BuildMidiWindow() {
+    btnMidi = MakeFlatButton(this, "btnMidi", "MIDI", kMidiButtonRect);
+    MidiWindowSetup setup;
+    setup.instance = true;
+    midiWindow = new MidiWindow(this, std::move(setup), bindings_);
+    connect(btnMidi, &QToolButton::clicked, this, [this] {
+        midiWindow->show();
+        midiWindow->raise();
+        midiWindow->activateWindow();
+    });
+    connect(midiWindow, &MidiWindow::PlayingChanged, this,
+            [this](PlayingControl control, int value) {
+                WritePort(lv2::kFirstPlayingPort + static_cast<int>(control), value);
+            });
+    connect(midiWindow, &MidiWindow::BindingsChanged, this, &PluginPanel::SendBindingChanges);
+}
+
+// The window removed a binding or brought the defaults back: the instance is told so, and
+// answers with its bindings.
+void PluginPanel::SendBindingChanges() {
+    if (bindings_ == ControllerBindings::Defaults()) {
+        SendObject(lv2::kUriRestoreBindings);
+    } else {
+        for (int controller = 0; controller < kBindingSourceCount; ++controller)
+            if (told_.ControlFor(controller) && !bindings_.ControlFor(controller))
+                SendObject(lv2::kUriForget, std::pair{lv2::kUriController, controller});
+    }
+    told_ = bindings_;
+}
+
+// As the program shows a learn: the slider no longer framed, the list anew, and where the
+// controller moved another slider before, a word of it by the slider.
+void PluginPanel::ShowLearnt(std::optional<ControlId> id, std::optional<int> controller,
+                             std::optional<ControlId> takenFrom) {
+    panel_->MarkLearning(std::nullopt);
+    if (!id || !controller)
+        return;
+    static_cast<void>(bindings_.Bind(*controller, *id));
+    told_ = bindings_;
+    midiWindow->ShowBindings();
+    if (takenFrom && *takenFrom != *id) {
+        midiWindow->ShowControllerTaken(*controller, *takenFrom, *id);
+        QToolTip::showText(panel_->ControlWidget(*id)->mapToGlobal(QPoint(0, 0)),
+                           midiWindow->statusLine->text(), panel_->ControlWidget(*id));
+    }
 }
 
 void PluginPanel::keyPressEvent(QKeyEvent* event) {

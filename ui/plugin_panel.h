@@ -23,10 +23,12 @@
 
 class QKeyEvent;
 class QMenu;
+class QToolButton;
 
 namespace morvane {
 
 class FrontPanel;
+class MidiWindow;
 
 // The plugin's panel in a process of its own: the program's front panel and on-screen
 // keyboard, less what the host owns (recording, the volume, the sound device). It plays
@@ -41,6 +43,9 @@ public:
     ~PluginPanel() override;
 
     FrontPanel& Panel() { return *panel_; }
+
+    QToolButton* btnMidi;
+    MidiWindow* midiWindow;
 
 protected:
     // Esc gives up a MIDI learn that waits.
@@ -61,6 +66,10 @@ private:
     void SendCommand(const Command& command);
 
     QMenu* MidiLearnMenu(ControlId id);
+    void BuildMidiWindow();
+    void SendBindingChanges();
+    void ShowLearnt(std::optional<ControlId> id, std::optional<int> controller,
+                    std::optional<ControlId> takenFrom);
     void SelectPreset(int slot);
     void ShowPresetMode();
     void ShowTuning();
@@ -86,6 +95,9 @@ private:
     bool following_ = false;
     // The keys this panel sent down and not yet up.
     KeySet keysDown_;
+    // The instance's bindings as it last told them, and as the MIDI window shows and edits
+    // them.
+    ControllerBindings told_ = ControllerBindings::Defaults();
     ControllerBindings bindings_ = ControllerBindings::Defaults();
 };
 

@@ -1,0 +1,174 @@
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QListWidget>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <lv2/atom/atom.h>
+
+#include "plugin/ports.h"
+#include "plugin/ui_link.h"
+#include "ui/front_panel.h"
+#include "ui/midi_window.h"
+#include "ui/panel_widgets.h"
+#include "ui/plugin_panel.h"
+
+using namespace morvane;
+using lv2::LinkKind;
+
+namespace {
+
+// The host's URID of each link URI: its index plus one.
+std::uint32_t Urid(int uri) {
+    return static_cast<std::uint32_t>(uri + 1);
+}
+
+template <class T> void Append(std::vector<std::uint8_t>& bytes, const T& value) {
+    const std::size_t at = bytes.size();
+    bytes.resize(at + sizeof value);
+    std::memcpy(bytes.data() + at, &value, sizeof value);
+}
+
+// The plugin's Bindings message with the text.
+std::vector<std::uint8_t> BindingsMessage(const std::string& text) {
+    const std::uint32_t textSize = static_cast<std::uint32_t>(text.size() + 1);
+    const std::uint32_t padded = (textSize + 7) / 8 * 8;
+    std::vector<std::uint8_t> atom;
+    Append(atom, LV2_Atom{static_cast<std::uint32_t>(sizeof(LV2_Atom_Object_Body) +
+                                                     sizeof(LV2_Atom_Property_Body) + padded),
+                          Urid(lv2::kUriAtomObject)});
+    Append(atom, LV2_Atom_Object_Body{0, Urid(lv2::kUriBindings)});
+    Append(atom, LV2_Atom_Property_Body{Urid(lv2::kUriText), 0,
+                                        LV2_Atom{textSize, Urid(lv2::kUriAtomString)}});
+    atom.insert(atom.end(), text.begin(), text.end());
+    atom.resize(atom.size() + padded - text.size());
+    return lv2::LinkMessage(LinkKind::PortAtom, lv2::kNotifyPort, atom);
+}
+
+// The UI library's end of the socket.
+class Library {
+public:
+    Library() {
+        QVERIFY(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends_) == 0);
+        std::vector<std::uint32_t> urids;
+        for (int uri = 0; uri < lv2::kLinkUriCount; ++uri)
+            urids.push_back(Urid(uri));
+        Send(lv2::LinkMessage(
+            LinkKind::Urids, 0,
+            std::span(reinterpret_cast<const std::uint8_t*>(urids.data()), urids.size() * 4)));
+    }
+    ~Library() { ::close(ends_[0]); }
+    int PanelEnd() const { return ends_[1]; }
+
+    void Send(const std::vector<std::uint8_t>& message) {
+        QVERIFY(::send(ends_[0], message.data(), message.size(), 0) > 0);
+        QTest::qWait(50);
+    }
+    void SendValue(int port, float value) { Send(lv2::PortValueMessage(port, value)); }
+
+    // What the panel sent since the last call.
+    std::vector<lv2::ReceivedLink> Received() {
+        QTest::qWait(50);
+        std::vector<lv2::ReceivedLink> links;
+        std::vector<std::uint8_t> buffer(lv2::kLinkMessageLimit);
+        for (ssize_t size;
+             (size = ::recv(ends_[0], buffer.data(), buffer.size(), MSG_DONTWAIT)) > 0;)
+            links.push_back(
+                *lv2::ParseLink(std::span(buffer.data(), static_cast<std::size_t>(size))));
+        return links;
+    }
+
+private:
+    int ends_[2] = {-1, -1};
+};
+
+// The port values among the links, in order.
+std::vector<std::pair<int, float>> Values(const std::vector<lv2::ReceivedLink>& links) {
+    std::vector<std::pair<int, float>> values;
+    for (const lv2::ReceivedLink& link : links)
+        if (link.Value())
+            values.emplace_back(static_cast<int>(link.header.port), *link.Value());
+    return values;
+}
+
+// The message types (URIDs) of the objects sent to the plugin's control port, and the Int
+// property each carries, if any.
+std::vector<std::pair<std::uint32_t, int>> Messages(const std::vector<lv2::ReceivedLink>& links) {
+    std::vector<std::pair<std::uint32_t, int>> messages;
+    for (const lv2::ReceivedLink& link : links) {
+        if (link.header.kind != LinkKind::PortAtom ||
+            static_cast<int>(link.header.port) != lv2::kControlInPort)
+            continue;
+        LV2_Atom_Object_Body body;
+        std::memcpy(&body, link.payload.data() + sizeof(LV2_Atom), sizeof body);
+        int value = -1;
+        const std::size_t property = sizeof(LV2_Atom_Object) + sizeof(LV2_Atom_Property_Body);
+        if (link.payload.size() >= property + 4)
+            std::memcpy(&value, link.payload.data() + property, 4);
+        messages.emplace_back(body.otype, value);
+    }
+    return messages;
+}
+
+} // namespace
+
+class PluginPanelTest : public QObject {
+    Q_OBJECT
+private slots:
+    // The panel moves ports only for what the user does; what the host moves it shows.
+    void movesPortsForTheUserAndFollowsTheHost() {
+        QTemporaryDir folder;
+        Library library;
+        PluginPanel panel(library.PanelEnd(), folder.filePath("morvane.ini").toStdString(), "T");
+        QCOMPARE(Messages(library.Received()),
+                 (std::vector<std::pair<std::uint32_t, int>>{{Urid(lv2::kUriDescribe), -1}}));
+
+        auto* cutoff = static_cast<QScrollBar*>(panel.Panel().ControlWidget(VcfCutoff));
+        library.SendValue(lv2::ControlPort(VcfCutoff), 80);
+        library.SendValue(lv2::kTuningPort, 4500);
+        library.SendValue(lv2::kFirstPlayingPort + 2, 12);
+        QCOMPARE(cutoff->value(), 80);
+        QCOMPARE(panel.Panel().LabelTuning->text(), QString("450.0"));
+        QCOMPARE(panel.midiWindow->playingBoxes[2]->value(), 12);
+        QVERIFY(library.Received().empty());
+
+        cutoff->setValue(81);
+        panel.Panel().UpDownTuning->UpButton()->click(); // the program's step: 0.2 Hz
+        panel.midiWindow->playingBoxes[0]->setValue(40);
+        QCOMPARE(Values(library.Received()),
+                 (std::vector<std::pair<int, float>>{{lv2::ControlPort(VcfCutoff), 81},
+                                                     {lv2::kTuningPort, 4502},
+                                                     {lv2::kFirstPlayingPort, 40}}));
+    }
+
+    // The bindings the instance tells are listed; a removal and the defaults go back to it.
+    void editsTheInstancesBindings() {
+        QTemporaryDir folder;
+        Library library;
+        PluginPanel panel(library.PanelEnd(), folder.filePath("morvane.ini").toStdString(), "T");
+        library.Received();
+        library.Send(BindingsMessage("morvane-bindings 1\nCC20=VCF_CUTOFF\nCC74=\n"));
+        QListWidget* list = panel.midiWindow->bindingList;
+        QVERIFY(!list->findItems("CC20", Qt::MatchStartsWith).empty());
+        QVERIFY(list->findItems("CC74", Qt::MatchStartsWith).empty());
+
+        list->setCurrentItem(list->findItems("CC20", Qt::MatchStartsWith).front());
+        panel.midiWindow->removeButton->click();
+        panel.midiWindow->defaultsButton->click();
+        QCOMPARE(Messages(library.Received()),
+                 (std::vector<std::pair<std::uint32_t, int>>{
+                     {Urid(lv2::kUriForget), 20}, {Urid(lv2::kUriRestoreBindings), -1}}));
+    }
+};
+
+QTEST_MAIN(PluginPanelTest)
+#include "plugin_panel_test.moc"
