@@ -54,6 +54,22 @@ std::vector<std::uint8_t> BindingsMessage(const std::string& text) {
     return lv2::LinkMessage(LinkKind::PortAtom, lv2::kNotifyPort, atom);
 }
 
+// A message of the plugin with Int properties (URI index, value).
+std::vector<std::uint8_t> IntMessage(int type, const std::vector<std::pair<int, int>>& properties) {
+    std::vector<std::uint8_t> atom;
+    Append(atom, LV2_Atom{static_cast<std::uint32_t>(sizeof(LV2_Atom_Object_Body) +
+                                                     properties.size() *
+                                                         (sizeof(LV2_Atom_Property_Body) + 8)),
+                          Urid(lv2::kUriAtomObject)});
+    Append(atom, LV2_Atom_Object_Body{0, Urid(type)});
+    for (const auto& [key, value] : properties) {
+        Append(atom, LV2_Atom_Property_Body{Urid(key), 0, LV2_Atom{4, Urid(lv2::kUriAtomInt)}});
+        Append(atom, std::int32_t{value});
+        Append(atom, std::int32_t{0}); // to 8 bytes
+    }
+    return lv2::LinkMessage(LinkKind::PortAtom, lv2::kNotifyPort, atom);
+}
+
 // The UI library's end of the socket.
 class Library {
 public:
@@ -161,12 +177,24 @@ private slots:
         QVERIFY(!list->findItems("CC20", Qt::MatchStartsWith).empty());
         QVERIFY(list->findItems("CC74", Qt::MatchStartsWith).empty());
 
+        // A learn the instance armed frames the slider until Esc, which it is told of; one
+        // it finished is listed.
+        library.Send(IntMessage(lv2::kUriLearnArmed, {{lv2::kUriSlider, VcfResonance}}));
+        QCOMPARE(panel.Panel().MarkedForLearning(), std::optional<ControlId>(VcfResonance));
+        QTest::keyClick(&panel, Qt::Key_Escape);
+        QCOMPARE(panel.Panel().MarkedForLearning(), std::nullopt);
+        library.Send(IntMessage(lv2::kUriLearnt, {{lv2::kUriSlider, VcfResonance},
+                                                  {lv2::kUriController, 21},
+                                                  {lv2::kUriTakenFrom, -1}}));
+        QVERIFY(!list->findItems("CC21", Qt::MatchStartsWith).empty());
+
         list->setCurrentItem(list->findItems("CC20", Qt::MatchStartsWith).front());
         panel.midiWindow->removeButton->click();
         panel.midiWindow->defaultsButton->click();
-        QCOMPARE(Messages(library.Received()),
-                 (std::vector<std::pair<std::uint32_t, int>>{
-                     {Urid(lv2::kUriForget), 20}, {Urid(lv2::kUriRestoreBindings), -1}}));
+        QCOMPARE(Messages(library.Received()), (std::vector<std::pair<std::uint32_t, int>>{
+                                                   {Urid(lv2::kUriCancelLearn), -1},
+                                                   {Urid(lv2::kUriForget), 20},
+                                                   {Urid(lv2::kUriRestoreBindings), -1}}));
     }
 };
 
