@@ -117,6 +117,9 @@ private:
     LV2_Atom_Forge forge_{};
     std::array<std::uint64_t, (kVersionedBindingsCapacity + 256) / sizeof(std::uint64_t)> forged_{};
     std::array<char, kVersionedBindingsCapacity> bindingsText_{};
+    // The longest bindings text and every note waiting (well under 128 bytes each) fit the
+    // buffer the bundle asks hosts for, with the keys.
+    static_assert(sizeof(forged_) * 2 + kPanelNoteCapacity * 128 <= kNotifyBufferBytes);
 };
 
 } // namespace morvane::lv2
