@@ -1,8 +1,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QFile>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -164,6 +166,28 @@ private slots:
                  (std::vector<std::pair<int, float>>{{lv2::ControlPort(VcfCutoff), 81},
                                                      {lv2::kTuningPort, 4502},
                                                      {lv2::kFirstPlayingPort, 40}}));
+    }
+
+    // A save keeps the ports' values in the settings file, which a load sets the ports from.
+    void savesAndLoadsPresetsThroughThePorts() {
+        QTemporaryDir folder;
+        const QString file = folder.filePath("morvane.ini");
+        Library library;
+        PluginPanel panel(library.PanelEnd(), file.toStdString(), "T");
+        library.SendValue(lv2::ControlPort(VcfCutoff), 77);
+        library.Received();
+        panel.Panel().ButtonPresetSave->click();
+        emit panel.Panel().PresetClicked(3);
+        QFile saved(file);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(saved.readAll());
+        QVERIFY(text.contains(QRegularExpression("\\[PRESET3\\][^[]*VCF_CUTOFF=77")));
+        QVERIFY(library.Received().empty());
+
+        library.SendValue(lv2::ControlPort(VcfCutoff), 20);
+        QTest::keyClick(&panel, Qt::Key_F4); // loads even the slot selected
+        QCOMPARE(Values(library.Received()),
+                 (std::vector<std::pair<int, float>>{{lv2::ControlPort(VcfCutoff), 77}}));
     }
 
     // The bindings the instance tells are listed; a removal and the defaults go back to it.
