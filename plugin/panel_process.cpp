@@ -22,6 +22,8 @@ namespace {
 constexpr auto kQuitGrace = std::chrono::milliseconds(500);
 constexpr auto kQuitPoll = std::chrono::milliseconds(5);
 
+constexpr std::size_t kWaitingLimit = 1024;
+
 // The descriptor the panel finds its end of the socket at.
 constexpr int kPanelSocket = 3;
 
@@ -94,9 +96,25 @@ PanelProcess::~PanelProcess() {
     }
 }
 
+// A panel that does not read (stopped, or busy for long) costs the host no more than a
+// value for each port and a bounded number of messages: a port's newer value takes the place
+// of one still waiting, and messages beyond the bound are dropped.
 void PanelProcess::Send(std::vector<std::uint8_t> message) {
     if (gone_)
         return;
+    SendWaiting();
+    const std::optional<ReceivedLink> link = ParseLink(message);
+    if (link && link->Value()) {
+        for (std::vector<std::uint8_t>& waiting : waiting_) {
+            const std::optional<ReceivedLink> older = ParseLink(waiting);
+            if (older && older->Value() && older->header.port == link->header.port) {
+                waiting = std::move(message);
+                return;
+            }
+        }
+    } else if (waiting_.size() >= kWaitingLimit) {
+        return;
+    }
     waiting_.push_back(std::move(message));
     SendWaiting();
 }

@@ -173,6 +173,18 @@ class Panel(unittest.TestCase):
             self.click(session, window, CUTOFF_UP)
             self.assertEqual(host.expect(r'port vcf_cutoff (\S+)').group(1), '81')
             self.assertNotEqual(moved, 80)
+            # A panel that reads nothing for a while (stopped) misses none of the host's last
+            # values, however many came: far more than its socket holds.
+            panel = int(session.run(['xdotool', 'getwindowpid', window]).stdout)
+            os.kill(panel, signal.SIGSTOP)
+            for value in list(range(3000)) + [60]:
+                host.say('set vcf_cutoff %d' % (value % 100))
+            host.say('frames')
+            host.expect(r'frames \d+')
+            os.kill(panel, signal.SIGCONT)
+            time.sleep(0.5)
+            self.click(session, window, CUTOFF_UP)
+            self.assertEqual(host.expect(r'port vcf_cutoff (\S+)').group(1), '61')
             host.quit()
 
     def test_a_key_pressed_in_the_panel_plays_as_the_offline_rendering(self):
