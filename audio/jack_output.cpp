@@ -137,7 +137,7 @@ public:
     explicit PortMidi(void* buffer)
         : buffer_(buffer), count_(buffer ? jack_midi_get_event_count(buffer) : 0) {}
 
-    std::optional<MidiMessage> NextUpTo(int frame) noexcept override {
+    std::optional<PeriodMessage> NextUpTo(int frame) noexcept override {
         for (; next_ < count_; ++next_) {
             jack_midi_event_t event;
             if (jack_midi_event_get(&event, buffer_, next_) != 0 || event.size == 0 ||
@@ -149,7 +149,7 @@ public:
             MidiMessage message;
             std::copy_n(event.buffer, event.size, message.bytes.begin());
             message.size = static_cast<std::uint8_t>(event.size);
-            return message;
+            return PeriodMessage{message, static_cast<int>(event.time)};
         }
         return std::nullopt;
     }

@@ -28,7 +28,7 @@ constexpr int kRoundTripSeconds = 2;
 // The stream carries sound alone.
 class NoMidi final : public PeriodMidi {
 public:
-    std::optional<MidiMessage> NextUpTo(int) noexcept override { return std::nullopt; }
+    std::optional<PeriodMessage> NextUpTo(int) noexcept override { return std::nullopt; }
 };
 
 void InitialiseOnce() {

@@ -21,7 +21,23 @@ struct RenderBlocks {
     friend bool operator==(const RenderBlocks&, const RenderBlocks&) = default;
 };
 
-// A scored player has rendered its last block.
+// A scored player renders this many more samples, ending anywhere in a block; what was sent
+// before them applies before the first of them, what is sent after them at the sample that
+// follows.
+struct RenderSamples {
+    std::uint64_t samples;
+    friend bool operator==(const RenderSamples&, const RenderSamples&) = default;
+};
+
+// In a score made of MIDI: a message of the channel listened to applies here. Whatever it
+// does (an unbound controller does nothing), the stream is cut at this sample, as live
+// MIDI cuts it.
+struct MidiMessageHere {
+    friend bool operator==(const MidiMessageHere&, const MidiMessageHere&) = default;
+};
+
+// A scored player has rendered its last block: one the score ends inside is rendered to
+// its end.
 struct EndOfScore {
     friend bool operator==(const EndOfScore&, const EndOfScore&) = default;
 };
@@ -62,8 +78,9 @@ struct PanelSound {
 };
 
 // A MidiMessage goes through the player's own mapping.
-using PlayerEvent = std::variant<Command, RenderBlocks, EndOfScore, MidiMessage, ArmLearn,
-                                 ForgetController, CancelLearn, MidiSetup, PanelSound>;
+using PlayerEvent =
+    std::variant<Command, RenderBlocks, RenderSamples, MidiMessageHere, EndOfScore, MidiMessage,
+                 ArmLearn, ForgetController, CancelLearn, MidiSetup, PanelSound>;
 
 // Events cross the queue to the audio callback by copy: plain bytes, the biggest a whole
 // sound with its stamp.

@@ -40,6 +40,8 @@ Status RealtimePlayer::UseDeviceRate(int deviceRate) {
         return resampler.error();
     resampler_ = std::move(*resampler);
     lastSoundFrame_.store(framesOut_.load());
+    resamplerStartFrame_ = framesOut_.load();
+    resamplerIn_ = 0;
     return {};
 }
 
@@ -105,6 +107,8 @@ void RealtimePlayer::ApplyEvent(const PlayerEvent& event) {
                 static_cast<void>(ListenToMidi(listen.channel, listen.bindings));
             },
             [](const RenderBlocks&) {},
+            [](const RenderSamples&) {},
+            [](const MidiMessageHere&) {},
             [](const EndOfScore&) {},
         },
         event);
@@ -231,33 +235,92 @@ void RealtimePlayer::Apply() {
 void RealtimePlayer::ApplyMidiUpTo(PeriodMidi* midi, int frame) {
     if (!midi)
         return;
-    while (std::optional<MidiMessage> message = midi->NextUpTo(frame))
-        ApplyMidi(*message);
+    while (std::optional<PeriodMessage> message = midi->NextUpTo(frame))
+        ApplyTimedMidi(message->message);
 }
 
-// A scored player takes events until one allows a block; what came before it belongs
-// before that block, as a score's commands come before its render.
-bool RealtimePlayer::FillBlock() {
-    if (pace_ == Pace::Live) {
-        Apply();
-        return true;
+// A message of the channel listened to cuts the stream where it applies, whatever it does;
+// one of another channel changes nothing and cuts nothing.
+void RealtimePlayer::ApplyTimedMidi(const MidiMessage& message) {
+    const std::uint64_t heard = midi_->Heard();
+    ApplyMidi(message);
+    if (midi_->Heard() != heard)
+        renderer_.Cut();
+}
+
+std::uint64_t RealtimePlayer::InputPosition() const {
+    return resamplerIn_ + static_cast<std::uint64_t>(rendered_ - blockUsed_);
+}
+
+// Frame h of the resampler's output (counted from its start) applies before input sample
+// ceil(h × 22050 / R): every frame before h is made of earlier samples alone, so the event
+// is never late, and at 22050 Hz it is sample h itself.
+std::uint64_t RealtimePlayer::SampleOfFrame(std::uint64_t frame) const {
+    const auto rate = static_cast<std::uint64_t>(resampler_.DeviceRate());
+    return (frame * kSampleRate + rate - 1) / rate;
+}
+
+// The resampler makes output frame j from the input up to sample floor(j × 22050 / R) and
+// no further: to fill frames 0..frames - 1 it needs that many samples and one more.
+std::uint64_t RealtimePlayer::InputForFrames(std::uint64_t frames) const {
+    const auto rate = static_cast<std::uint64_t>(resampler_.DeviceRate());
+    return frames == 0 ? 0 : (frames - 1) * kSampleRate / rate + 1;
+}
+
+void RealtimePlayer::ApplyDueMidi(PeriodMidi* midi) {
+    for (;;) {
+        if (!waitingMidi_) {
+            std::optional<PeriodMessage> next;
+            if (midi)
+                next = midi->NextUpTo(std::numeric_limits<int>::max());
+            if (!next)
+                return;
+            const std::uint64_t frame =
+                periodStart_ + static_cast<std::uint64_t>(std::max(next->frame, 0));
+            waitingMidi_ = TimedMessage{next->message, SampleOfFrame(frame)};
+        }
+        if (waitingMidi_->sample > InputPosition())
+            return;
+        ApplyTimedMidi(waitingMidi_->message);
+        waitingMidi_.reset();
     }
-    while (blocksAllowed_ == 0) {
+}
+
+// A scored player takes events until one allows samples; what came before it belongs
+// before them, as a score's commands come before its wait. Whatever changes the sound cuts
+// the stream there. The score's end finishes the block it falls in.
+bool RealtimePlayer::TakeScoredEvents() {
+    while (samplesAllowed_ == 0) {
+        if (endAfterBlock_ && rendered_ == 0) {
+            EndRendering();
+            return false;
+        }
         std::optional<PlayerEvent> event = events_.Pop();
         if (!event) {
             starved_.fetch_add(1, std::memory_order_relaxed);
             return false;
         }
-        if (std::holds_alternative<EndOfScore>(*event)) {
-            EndRendering();
-            return false;
-        }
-        if (const auto* render = std::get_if<RenderBlocks>(&*event))
-            blocksAllowed_ = render->blocks;
-        else
-            ApplyEvent(*event);
+        std::visit(Overloaded{
+                       [&](const RenderBlocks& render) {
+                           samplesAllowed_ = render.blocks * kBlockSamples;
+                       },
+                       [&](const RenderSamples& render) { samplesAllowed_ = render.samples; },
+                       [&](const EndOfScore&) {
+                           endAfterBlock_ = true;
+                           if (rendered_ != 0)
+                               samplesAllowed_ =
+                                   static_cast<std::uint64_t>(kBlockSamples - rendered_);
+                       },
+                       [&](const Command& command) {
+                           ApplyEvent(command);
+                           renderer_.Cut();
+                       },
+                       [&](const MidiMessageHere&) { renderer_.Cut(); },
+                       [&](const MidiMessage& message) { ApplyTimedMidi(message); },
+                       [&](const auto& other) { ApplyEvent(other); },
+                   },
+                   *event);
     }
-    --blocksAllowed_;
     return true;
 }
 
@@ -267,23 +330,56 @@ void RealtimePlayer::EndRendering() {
         ended_.store(true, std::memory_order_release);
 }
 
-bool RealtimePlayer::NextBlock(std::int16_t* block) {
+// Live, what the queue holds applies here, on the grid: the keyboard, the mouse and the
+// panel carry no time.
+bool RealtimePlayer::StartBlock() {
     SendWaitingPanelActions();
     if (stopped_.load(std::memory_order_acquire)) {
         EndRendering();
         return false;
     }
-    if (renderingEnded_ || !FillBlock())
+    if (renderingEnded_)
         return false;
-    const BlockResult result = RenderBlock(*state_, block);
-    if (result.EndedKeys.any() && !colours_.Push(KeyColourChanges{KeySet{}, result.EndedKeys}))
-        colourOverflows_.fetch_add(1, std::memory_order_relaxed);
-    if (recording_.load(std::memory_order_acquire)) {
-        Block copy;
-        std::copy_n(block, kBlockSamples, copy.begin());
-        if (!recorded_.Push(copy))
-            recordOverflows_.fetch_add(1, std::memory_order_relaxed);
+    if (pace_ == Pace::Live)
+        Apply();
+    rendered_ = 0;
+    if (pace_ == Pace::Scored && !TakeScoredEvents()) {
+        rendered_ = kBlockSamples;
+        return false;
     }
+    return true;
+}
+
+bool RealtimePlayer::RenderUpTo(int position, PeriodMidi* midi) {
+    while (rendered_ < position) {
+        ApplyDueMidi(midi);
+        std::uint64_t count = static_cast<std::uint64_t>(position - rendered_);
+        if (pace_ == Pace::Scored) {
+            if (!TakeScoredEvents())
+                return false;
+            count = std::min(count, samplesAllowed_);
+            samplesAllowed_ -= count;
+        }
+        if (waitingMidi_)
+            count = std::min(count, waitingMidi_->sample - InputPosition());
+        const BlockResult result =
+            renderer_.Render(*state_, rendering_.data() + rendered_, static_cast<int>(count));
+        rendered_ += static_cast<int>(count);
+        if (result.EndedKeys.any() && !colours_.Push(KeyColourChanges{KeySet{}, result.EndedKeys}))
+            colourOverflows_.fetch_add(1, std::memory_order_relaxed);
+    }
+    if (rendered_ == kBlockSamples && recording_.load(std::memory_order_acquire) &&
+        !recorded_.Push(rendering_))
+        recordOverflows_.fetch_add(1, std::memory_order_relaxed);
+    return true;
+}
+
+bool RealtimePlayer::NextBlock(std::int16_t* block) {
+    if (rendered_ == kBlockSamples && !StartBlock())
+        return false;
+    if (!RenderUpTo(kBlockSamples, nullptr))
+        return false;
+    std::copy_n(rendering_.begin(), kBlockSamples, block);
     return true;
 }
 
@@ -326,30 +422,60 @@ void RealtimePlayer::DropOldestLead() {
     --leadCount_;
 }
 
-bool RealtimePlayer::NextDeviceBlock() {
-    if (lead_.blocks > 0)
-        return NextFromLead();
-    blockIsSound_ = NextBlock(block_.data());
-    return blockIsSound_;
+// Through a lead, whole blocks, each with the period's MIDI up to its first frame.
+void RealtimePlayer::NextLeadInput(PeriodMidi* midi, int done) {
+    ApplyMidiUpTo(midi, done);
+    blockIsSound_ = NextFromLead();
+    if (!blockIsSound_)
+        block_.fill(0);
+    blockUsed_ = 0;
+}
+
+// Without a lead, as far as the device needs and no further, so that a message of a later
+// period still finds its sample ahead; at least a sample, should the resampler want one
+// more. A new block starts only when the last one has gone to the resampler.
+void RealtimePlayer::NextStreamInput(PeriodMidi* midi, std::uint64_t wanted) {
+    if (rendered_ == kBlockSamples) {
+        blockIsSound_ = StartBlock();
+        blockUsed_ = 0;
+        if (!blockIsSound_) {
+            rendering_.fill(0);
+            return;
+        }
+    }
+    const std::uint64_t position = InputPosition();
+    const std::uint64_t missing = wanted > position ? wanted - position : 1;
+    const int upTo =
+        rendered_ + static_cast<int>(std::min<std::uint64_t>(missing, kBlockSamples - rendered_));
+    static_cast<void>(RenderUpTo(upTo, midi));
 }
 
 template <typename Sample>
 void RealtimePlayer::RenderAny(Sample* out, int frames, PeriodMidi* midi) noexcept {
     const std::uint64_t start = framesOut_.load(std::memory_order_relaxed);
+    periodStart_ = start - resamplerStartFrame_;
+    const std::uint64_t wanted = InputForFrames(periodStart_ + static_cast<std::uint64_t>(frames));
+    const bool lead = lead_.blocks > 0;
+    const std::int16_t* input = lead ? block_.data() : rendering_.data();
     int done = 0;
     while (done < frames) {
-        if (blockUsed_ == kBlockSamples) {
-            ApplyMidiUpTo(midi, done);
-            if (!NextDeviceBlock()) {
-                blockIsSound_ = false;
-                block_.fill(0);
+        if (blockUsed_ == (lead ? kBlockSamples : rendered_)) {
+            if (lead)
+                NextLeadInput(midi, done);
+            else
+                NextStreamInput(midi, wanted);
+            // A scored player whose producer is late mid-block plays silence meanwhile.
+            if (blockUsed_ == (lead ? kBlockSamples : rendered_)) {
+                std::fill(out + done, out + frames, Sample{});
+                break;
             }
-            blockUsed_ = 0;
         }
         const Resampler::Progress progress =
-            resampler_.Process(std::span<const std::int16_t>(block_).subspan(blockUsed_),
+            resampler_.Process(std::span<const std::int16_t>(
+                                   input + blockUsed_, input + (lead ? kBlockSamples : rendered_)),
                                std::span<Sample>(out + done, frames - done));
         blockUsed_ += progress.consumed;
+        resamplerIn_ += static_cast<std::uint64_t>(progress.consumed);
         done += progress.produced;
         if (blockIsSound_ && blockUsed_ == kBlockSamples)
             lastSoundFrame_.store(start + done + resampler_.DelayFrames(),
@@ -359,13 +485,14 @@ void RealtimePlayer::RenderAny(Sample* out, int frames, PeriodMidi* midi) noexce
             break;
         }
     }
-    // What came after the period's last block start belongs before the first block of a
-    // later period, ahead of the queue there. Nothing reads the state before that block,
-    // so it is applied now, and nothing has to be kept for it.
+    // What is left of the period applies before the first sample of the next: nothing
+    // reads the state before then, so nothing has to be kept for it. The cut waits there.
+    if (waitingMidi_)
+        ApplyTimedMidi(waitingMidi_->message);
+    waitingMidi_.reset();
     ApplyMidiUpTo(midi, std::numeric_limits<int>::max());
     framesOut_.store(start + frames, std::memory_order_release);
 }
-
 void RealtimePlayer::Render(std::int16_t* out, int frames) noexcept {
     RenderAny(out, frames, nullptr);
 }

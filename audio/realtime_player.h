@@ -11,6 +11,7 @@
 #include "audio/resampler.h"
 #include "audio/sample_source.h"
 #include "audio/spsc_ring.h"
+#include "engine/block_renderer.h"
 #include "engine/command.h"
 #include "engine/startup.h"
 #include "engine/synth_state.h"
@@ -171,15 +172,27 @@ private:
     void ApplyMidiActions(const MidiActions& actions);
     template <typename MidiCommand> void ApplyMidiCommand(const MidiCommand& command);
     void ApplyMidiUpTo(PeriodMidi* midi, int frame);
-    bool FillBlock();
+    void ApplyTimedMidi(const MidiMessage& message);
+    // The period's messages (and one kept from before) due at the next sample rendered.
+    void ApplyDueMidi(PeriodMidi* midi);
+    // The input sample the resampler is handed next, counted from its start.
+    std::uint64_t InputPosition() const;
+    std::uint64_t SampleOfFrame(std::uint64_t frame) const;
+    std::uint64_t InputForFrames(std::uint64_t frames) const;
+    bool TakeScoredEvents();
+    // Starts a block to be rendered: false, rendering nothing, when there is none.
+    bool StartBlock();
+    // Renders the block on to position, applying what comes due on the way: false when a
+    // scored player must stop short to wait for its producer.
+    bool RenderUpTo(int position, PeriodMidi* midi);
+    void NextLeadInput(PeriodMidi* midi, int done);
+    void NextStreamInput(PeriodMidi* midi, std::uint64_t wanted);
     // Takes the lead's oldest block into block_ and blockIsSound_ and renders what the
     // lead then lacks: false, leaving them alone, when there is no block to take.
     bool NextFromLead();
     // Renders until lead_.blocks wait, or none can be rendered.
     void TopUpLead();
     void DropOldestLead();
-    // The next block for the device, through the lead or straight from the renderer.
-    bool NextDeviceBlock();
     void EndRendering();
     template <typename Sample> void RenderAny(Sample* out, int frames, PeriodMidi* midi) noexcept;
 
@@ -205,10 +218,30 @@ private:
     std::atomic<std::uint64_t> lastSoundFrame_{0};
 
     // The consumer's own.
-    std::uint64_t blocksAllowed_ = 0; // scored: the blocks of RenderBlocks not yet played
+    // Scored: the samples of RenderSamples (or RenderBlocks) not yet rendered, and whether
+    // the score ends with the block.
+    std::uint64_t samplesAllowed_ = 0;
+    bool endAfterBlock_ = false;
+    StreamRenderer renderer_;
+    // The block being rendered, rendered_ samples of it so far; without a lead the
+    // resampler takes them from there.
+    Block rendering_{};
+    int rendered_ = kBlockSamples;
+    // With a lead, the block the resampler takes from.
     Block block_{};
-    int blockUsed_ = kBlockSamples; // samples of block_ already handed to the resampler
+    int blockUsed_ = kBlockSamples; // samples of the input block handed to the resampler
     bool blockIsSound_ = false;
+    // Since the resampler started: the output frame it started at, and the input it took.
+    std::uint64_t resamplerStartFrame_ = 0;
+    std::uint64_t resamplerIn_ = 0;
+    // The period's first frame since the resampler started.
+    std::uint64_t periodStart_ = 0;
+    // A message of the period read ahead, and the input sample it applies before.
+    struct TimedMessage {
+        MidiMessage message;
+        std::uint64_t sample = 0;
+    };
+    std::optional<TimedMessage> waitingMidi_;
     // No more blocks will be rendered; ended_ follows once the lead is empty.
     bool renderingEnded_ = false;
     // A ring of rendered blocks, oldest at leadFirst_; silent ones are no sound.

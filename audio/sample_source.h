@@ -6,6 +6,12 @@
 
 namespace morvane {
 
+// A message of the period with the frame it came at, counted from the period's start.
+struct PeriodMessage {
+    MidiMessage message;
+    int frame = 0;
+};
+
 // The MIDI channel messages of the period a Render fills, in the order they came, read
 // where the sender left them (a JACK port's buffer, a host's event sequence) as the
 // Render walks through the period: however many came, none has to wait in a queue of
@@ -14,7 +20,7 @@ class PeriodMidi {
 public:
     // The next message that came at or before frame of the period, or nothing while the
     // next one lies later (or none is left).
-    virtual std::optional<MidiMessage> NextUpTo(int frame) noexcept = 0;
+    virtual std::optional<PeriodMessage> NextUpTo(int frame) noexcept = 0;
 
 protected:
     ~PeriodMidi() = default;

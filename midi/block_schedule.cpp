@@ -19,6 +19,15 @@ std::int64_t FirstBlockAtOrAfter(std::int64_t time, int ticksPerQuarter) {
     return time / blockLength + (time % blockLength != 0 ? 1 : 0);
 }
 
+// Whole blocks and what is left of one, so that the product stays far within 64 bits for
+// any time a file can reach.
+std::int64_t FirstSampleAtOrAfter(std::int64_t time, int ticksPerQuarter) {
+    const std::int64_t blockLength = kBlockMicroseconds * ticksPerQuarter;
+    const std::int64_t rest = (time % blockLength) * kSamplesPerBlock;
+    return time / blockLength * kSamplesPerBlock + rest / blockLength +
+           (rest % blockLength != 0 ? 1 : 0);
+}
+
 std::int64_t EndBlock(const MidiFile& file) {
     return FirstBlockAtOrAfter(file.end, file.ticksPerQuarter);
 }

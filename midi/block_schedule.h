@@ -6,17 +6,21 @@
 #include "base/result.h"
 #include "midi/midi_file.h"
 
-// When the events of a MIDI file reach the engine, which renders in 20 ms blocks: an
-// event at time t is applied before block b, the first block that starts at or after t
-// (block b starts at b × 20 ms). An event exactly on a block start therefore goes before
-// that block, and every time is compared exactly.
+// When the events of a MIDI file reach the engine, which renders 22050 samples a second in
+// 20 ms blocks: an event at time t is applied before sample n = ceil(t × 22050), the first
+// that starts at or after t. An event exactly on a sample's start therefore goes before
+// that sample, and every time is compared exactly. The render itself ends with a block.
 namespace morvane {
 
 inline constexpr std::int64_t kBlockMicroseconds = 20000; // 441 samples at 22050 Hz
+inline constexpr std::int64_t kSamplesPerBlock = 441;
 
 // The first block that starts at or after the time, given in the file's unit
 // (microseconds times ticks per quarter note).
 std::int64_t FirstBlockAtOrAfter(std::int64_t time, int ticksPerQuarter);
+
+// The first sample that starts at or after the time, in the same unit.
+std::int64_t FirstSampleAtOrAfter(std::int64_t time, int ticksPerQuarter);
 
 // The first block at or after the file's end: rendering blocks 0 .. EndBlock - 1 plays the
 // file through its end.

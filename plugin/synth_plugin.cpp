@@ -61,7 +61,7 @@ public:
         : sequence_(sequence), midiEvent_(midiEvent),
           next_(sequence ? lv2_atom_sequence_begin(&sequence->body) : nullptr) {}
 
-    std::optional<MidiMessage> NextUpTo(int frame) noexcept override {
+    std::optional<PeriodMessage> NextUpTo(int frame) noexcept override {
         for (;
              sequence_ && !lv2_atom_sequence_is_end(&sequence_->body, sequence_->atom.size, next_);
              next_ = lv2_atom_sequence_next(next_)) {
@@ -72,8 +72,9 @@ public:
                 continue;
             if (next_->time.frames > frame)
                 return std::nullopt;
+            const auto at = static_cast<int>(next_->time.frames);
             next_ = lv2_atom_sequence_next(next_);
-            return message;
+            return PeriodMessage{*message, at};
         }
         return std::nullopt;
     }

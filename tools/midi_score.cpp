@@ -41,23 +41,26 @@ Result<score::Score> MidiScore(const MidiFile& file, std::int64_t tailBlocks,
                      " hours rendered at most"};
 
     score::Score score;
-    std::int64_t rendered = 0;
-    const auto renderUpTo = [&](std::int64_t block) {
-        if (block > rendered)
-            score.events.push_back(RenderBlocks{static_cast<std::uint64_t>(block - rendered)});
-        rendered = std::max(rendered, block);
+    std::int64_t rendered = 0; // samples
+    const auto renderUpTo = [&](std::int64_t sample) {
+        if (sample > rendered)
+            score.events.push_back(RenderSamples{static_cast<std::uint64_t>(sample - rendered)});
+        rendered = std::max(rendered, sample);
     };
     MidiMapping mapping(bindings);
     if (channel)
         if (Status listening = mapping.ListenToChannel(*channel); !listening)
             return listening.error();
     for (const MidiFileEvent& event : file.events) {
-        renderUpTo(FirstBlockAtOrAfter(event.time, file.ticksPerQuarter));
+        renderUpTo(FirstSampleAtOrAfter(event.time, file.ticksPerQuarter));
+        const std::uint64_t heard = mapping.Heard();
         for (const MidiAction& action : mapping.Apply(event.message.Bytes()))
             AddEvent(action, score.events);
+        if (mapping.Heard() != heard)
+            score.events.push_back(MidiMessageHere{});
     }
-    renderUpTo(endBlock + tailBlocks);
-    score.blocks = static_cast<std::uint64_t>(rendered);
+    renderUpTo((endBlock + tailBlocks) * kSamplesPerBlock);
+    score.blocks = static_cast<std::uint64_t>(endBlock + tailBlocks);
     return score;
 }
 

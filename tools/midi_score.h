@@ -12,7 +12,7 @@
 
 // A Standard MIDI File played as a score: its messages go through the same mapping as
 // live MIDI input, and its commands become the score's events, each applied before the
-// first block that starts at or after its message's time.
+// first sample that starts at or after its message's time.
 namespace morvane {
 
 // Two seconds after the file's end, for the release and the echo to die away.

@@ -11,6 +11,7 @@
 
 #include "base/ascii.h"
 #include "engine/keymap.h"
+#include "engine/synth_state.h"
 #include "engine/tuning.h"
 
 namespace morvane::score {
@@ -20,6 +21,7 @@ namespace {
 constexpr std::string_view kBlanks = " \t\r"; // a CR too, for files written with CR LF
 constexpr std::string_view kTuningName = "TUNING";
 constexpr std::int64_t kMostBlocksPerCommand = std::numeric_limits<std::int32_t>::max();
+constexpr std::int64_t kMostSamplesPerCommand = std::numeric_limits<std::int32_t>::max();
 
 // A line's command, nothing for a blank or comment line, or what is wrong with the line
 // (ReadScore adds its place).
@@ -101,7 +103,7 @@ struct CommandForm {
     LineResult (*make)(const TokenList& tokens);
 };
 
-constexpr std::array<CommandForm, 6> kCommandForms = {{
+constexpr std::array<CommandForm, 7> kCommandForms = {{
     {"param", 2, 2, "NAME VALUE", [](const TokenList& t) { return Param(t[1], t[2]); }},
     {"on", 1, 2, "KEY [VELOCITY]",
      [](const TokenList& t) -> LineResult {
@@ -130,6 +132,12 @@ constexpr std::array<CommandForm, 6> kCommandForms = {{
      [](const TokenList& t) {
          return Then(IntegerIn(t[1], 0, kMostBlocksPerCommand, "block count"),
                      [](int blocks) { return RenderBlocks{static_cast<std::uint64_t>(blocks)}; });
+     }},
+    {"wait", 1, 1, "N",
+     [](const TokenList& t) {
+         return Then(IntegerIn(t[1], 0, kMostSamplesPerCommand, "sample count"), [](int samples) {
+             return RenderSamples{static_cast<std::uint64_t>(samples)};
+         });
      }},
 }};
 
@@ -185,6 +193,7 @@ Result<Score> ReadScore(std::istream& in, std::string_view name) {
     const std::string source(name);
     auto at = [&](int line) { return source + ":" + std::to_string(line) + ": "; };
     Score score;
+    std::uint64_t samples = 0;
     LineReader reader(in);
     for (int number = 1;; ++number) {
         const LineReader::Outcome outcome = reader.Next();
@@ -199,9 +208,13 @@ Result<Score> ReadScore(std::istream& in, std::string_view name) {
         if (!*command)
             continue;
         if (auto* render = std::get_if<RenderBlocks>(&**command))
-            score.blocks += render->blocks;
+            samples += render->blocks * kBlockSamples;
+        if (auto* wait = std::get_if<RenderSamples>(&**command))
+            samples += wait->samples;
         score.events.push_back(**command);
     }
+    // The player finishes the block the score ends in.
+    score.blocks = (samples + kBlockSamples - 1) / kBlockSamples;
     if (in.bad())
         return Error{source + ": cannot be read"};
     return score;

@@ -10,16 +10,17 @@
 #include "base/result.h"
 
 // A score for the offline renderer: one command a line, played in order through the
-// real-time player at its own pace; every command but render takes effect between two
-// blocks. A MIDI file becomes the same events.
+// real-time player at its own pace; every command but render and wait takes effect at the
+// sample the renders and waits before it have reached. A MIDI file becomes the same events.
 namespace morvane::score {
 
 // param NAME VALUE moves the control as the preset loader does (the value is within the
 // control's range), TUNING as the tuning control does; on and off are the keys, ctrl the
-// Ctrl key's hold on the LFO gate, render the blocks to render.
+// Ctrl key's hold on the LFO gate, render the blocks to render and wait the samples.
 struct Score {
     std::vector<PlayerEvent> events;
-    std::uint64_t blocks = 0; // the blocks of all render commands together
+    // The blocks of all render and wait commands together, the last one begun counted whole.
+    std::uint64_t blocks = 0;
 };
 
 // Longer lines are an error: the reader holds one line at a time and never more than

@@ -44,20 +44,25 @@ std::vector<Event> Phrase() {
 }
 
 // What the engine renders for the phrase when the events are applied straight to its
-// state between the same blocks.
+// state between the same samples, each command a cut.
 std::vector<std::int16_t> RenderedDirectly(const std::vector<Event>& phrase) {
     std::unique_ptr<SynthState> s = fixture::MakeSynth();
     Instrument instrument(*s);
+    StreamRenderer renderer;
     std::vector<std::int16_t> samples;
     for (const Event& event : phrase) {
-        if (const auto* command = std::get_if<Command>(&event))
+        std::uint64_t count = 0;
+        if (const auto* command = std::get_if<Command>(&event)) {
             instrument.Apply(*command);
-        const auto* render = std::get_if<RenderBlocks>(&event);
-        for (std::uint64_t b = 0; render && b < render->blocks; ++b) {
-            Block block;
-            RenderBlock(*s, block.data());
-            samples.insert(samples.end(), block.begin(), block.end());
+            renderer.Cut();
+        } else if (const auto* blocks = std::get_if<RenderBlocks>(&event)) {
+            count = blocks->blocks * kBlockSamples;
+        } else if (const auto* wait = std::get_if<RenderSamples>(&event)) {
+            count = wait->samples;
         }
+        const std::size_t at = samples.size();
+        samples.resize(at + count);
+        renderer.Render(*s, samples.data() + at, static_cast<int>(count));
     }
     return samples;
 }
@@ -90,10 +95,11 @@ std::vector<Sample> Pull(RealtimePlayer& player, std::size_t frames, std::vector
 class ListedMidi final : public PeriodMidi {
 public:
     void Add(const MidiMessage& message, int frame) { messages_.push_back({message, frame}); }
-    std::optional<MidiMessage> NextUpTo(int frame) noexcept override {
+    std::optional<PeriodMessage> NextUpTo(int frame) noexcept override {
         if (next_ == messages_.size() || messages_[next_].second > frame)
             return std::nullopt;
-        return messages_[next_++].first;
+        const auto& [message, at] = messages_[next_++];
+        return PeriodMessage{message, at};
     }
 
 private:
@@ -230,36 +236,100 @@ TEST(RealtimePlayer, ALeadPlaysItsSilenceThenEachBlockFiveBehindItsRender) {
 
 // A message from the JACK callback goes before the first block that starts at or after
 // its frame, whether blocks and periods line up or a block straddles periods.
-TEST(RealtimePlayer, MidiFromTheCallbackGoesBeforeTheFirstBlockStartingAtOrAfterItsFrame) {
+TEST(RealtimePlayer, MidiFromTheCallbackAppliesAtItsOwnSample) {
     const struct {
-        int period, cycle, frame, block;
+        int period, cycle, frame;
     } cases[] = {
-        {441, 0, 0, 0},  {441, 0, 1, 1},  {441, 2, 440, 3},
-        {100, 0, 50, 1}, {100, 4, 41, 1}, {100, 4, 42, 2}, // block 1 starts at frame 41 of cycle 4
+        {441, 0, 0}, {441, 0, 1}, {441, 2, 440}, {100, 0, 50}, {100, 4, 41}, {64, 7, 63},
     };
-    constexpr int kBlocks = 6;
+    constexpr int kSamples = 6 * kBlockSamples;
     const MidiMessage noteOn{{kNoteOn, 69, 127}, 3};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message()
                      << c.period << "-frame periods, cycle " << c.cycle << " frame " << c.frame);
         auto player = Player(RealtimePlayer::Pace::Live, kSampleRate);
         std::vector<std::int16_t> played;
-        for (int cycle = 0; played.size() < std::size_t{kBlocks * kBlockSamples}; ++cycle) {
+        for (int cycle = 0; played.size() < std::size_t{kSamples}; ++cycle) {
             ListedMidi midi;
             if (cycle == c.cycle)
                 midi.Add(noteOn, c.frame);
             const std::vector<std::int16_t> period = RenderPeriod(*player, c.period, midi);
             played.insert(played.end(), period.begin(), period.end());
         }
-        played.resize(kBlocks * kBlockSamples);
-        EXPECT_EQ(played, RenderedDirectly({RenderBlocks{std::uint64_t(c.block)},
-                                            Command{KeyDown{KeyForNote(69)}},
-                                            RenderBlocks{std::uint64_t(kBlocks - c.block)}}));
+        played.resize(kSamples);
+        const auto sample = static_cast<std::uint64_t>(c.cycle * c.period + c.frame);
+        EXPECT_EQ(played, RenderedDirectly({RenderSamples{sample}, Command{KeyDown{KeyForNote(69)}},
+                                            RenderSamples{kSamples - sample}}));
+    }
+}
+
+// Messages at random frames of periods of any size, at the engine's rate and at 48000 Hz:
+// each applies before sample ceil(h x 22050 / R) of its frame h, as in the offline
+// render of the same messages at those samples through the same resampler.
+TEST(RealtimePlayer, MidiAtAnyFrameAppliesWhereTheOfflineRenderPutsIt) {
+    constexpr int kFrames = 30 * kBlockSamples;
+    for (const int rate : {kSampleRate, 48000}) {
+        for (const int period : {64, 441, 1000, 0}) {
+            SCOPED_TRACE(testing::Message() << rate << " Hz, period " << period);
+            std::mt19937 random(static_cast<std::uint32_t>(rate + period));
+            auto pick = [&](int lowest, int highest) {
+                return std::uniform_int_distribution<int>(lowest, highest)(random);
+            };
+            std::vector<std::pair<int, MidiMessage>> messages; // by frame
+            for (int i = 0; i < 80; ++i) {
+                const auto data = [&] { return static_cast<std::uint8_t>(pick(0, 127)); };
+                const std::uint8_t note = static_cast<std::uint8_t>(pick(40, 80));
+                const MidiMessage choices[] = {
+                    {{kNoteOn, note, data()}, 3},      {{kNoteOff, note, 0}, 3},
+                    {{kPitchBend, data(), data()}, 3}, {{kControlChange, 1, data()}, 3},
+                    {{kControlChange, 74, data()}, 3}, {{kControlChange, 20, data()}, 3},
+                };
+                // Half of them at a period's first frame, where a player that rendered
+                // ahead for the period before would be late.
+                int frame = pick(0, kFrames - 1);
+                if (period > 0 && i % 2 == 0)
+                    frame -= frame % period;
+                messages.emplace_back(frame,
+                                      choices[pick(0, static_cast<int>(std::size(choices)) - 1)]);
+            }
+            std::stable_sort(messages.begin(), messages.end(),
+                             [](const auto& a, const auto& b) { return a.first < b.first; });
+
+            auto offline = Player(RealtimePlayer::Pace::Scored, rate);
+            std::uint64_t rendered = 0;
+            for (const auto& [frame, message] : messages) {
+                const std::uint64_t sample =
+                    (std::uint64_t(frame) * kSampleRate + rate - 1) / std::uint64_t(rate);
+                ASSERT_TRUE(offline->Send(RenderSamples{sample - rendered}));
+                ASSERT_TRUE(offline->Send(message));
+                rendered = sample;
+            }
+            ASSERT_TRUE(offline->Send(RenderSamples{kFrames + 2 * kBlockSamples - rendered}));
+            ASSERT_TRUE(offline->Send(EndOfScore{}));
+            const std::vector<float> expected = Pull<float>(*offline, kFrames, {441});
+
+            auto live = Player(RealtimePlayer::Pace::Live, rate);
+            std::vector<float> played;
+            std::size_t next = 0;
+            while (played.size() < kFrames) {
+                const int size = period > 0 ? period : pick(1, 2048);
+                const int start = static_cast<int>(played.size());
+                ListedMidi midi;
+                for (; next < messages.size() && messages[next].first < start + size; ++next)
+                    midi.Add(messages[next].second, messages[next].first - start);
+                std::vector<float> out(size);
+                live->Render(out.data(), size, midi);
+                played.insert(played.end(), out.begin(), out.end());
+            }
+            played.resize(kFrames);
+            const auto differ = std::mismatch(played.begin(), played.end(), expected.begin());
+            EXPECT_EQ(differ.first - played.begin(), kFrames);
+        }
     }
 }
 
 // However many messages come in a period, none is lost: a note-off after a burst of
-// controller moves still releases its key, at the first block starting at or after it,
+// controller moves still releases its key, at its own sample,
 // and the last of a burst of slider moves sets the sound and, however full its queue,
 // the panel.
 TEST(RealtimePlayer, NoMessageOfABurstIsLost) {
@@ -278,8 +348,7 @@ TEST(RealtimePlayer, NoMessageOfABurstIsLost) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const int releaseBlock = (c.noteOffAt + kBlockSamples - 1) / kBlockSamples;
-        const int blocks = releaseBlock + 8;
+        const int blocks = c.noteOffAt / kBlockSamples + 9;
         auto player = Player(RealtimePlayer::Pace::Live, kSampleRate);
         std::vector<std::int16_t> played;
         for (int start = 0; played.size() < std::size_t(blocks * kBlockSamples);
@@ -291,7 +360,7 @@ TEST(RealtimePlayer, NoMessageOfABurstIsLost) {
             if (start <= c.noteOffAt) {
                 const int last = releases ? c.noteOffAt - start : c.period - 1;
                 // An unbound controller moves nothing; the cutoff's moves all land at the
-                // release's block, where its last one counts.
+                // release's sample, where its last one counts.
                 for (int i = 0; i < c.movesPerPeriod; ++i)
                     midi.Add(cc(20, std::uint8_t(i % 128)), i * last / c.movesPerPeriod);
                 for (int i = 0; releases && i <= c.movesPerPeriod; ++i)
@@ -314,10 +383,10 @@ TEST(RealtimePlayer, NoMessageOfABurstIsLost) {
         SoundParameters moved = *fixture::MakeSynth();
         WriteControl(moved, VcfCutoff, ControllerPosition(VcfCutoff, 100));
         EXPECT_EQ(played,
-                  RenderedDirectly({Command{KeyDown{KeyForNote(69)}},
-                                    RenderBlocks{std::uint64_t(releaseBlock)},
-                                    Command{SetSound{moved}}, Command{KeyUp{KeyForNote(69)}},
-                                    RenderBlocks{std::uint64_t(blocks - releaseBlock)}}));
+                  RenderedDirectly(
+                      {Command{KeyDown{KeyForNote(69)}}, RenderSamples{std::uint64_t(c.noteOffAt)},
+                       Command{SetSound{moved}}, Command{KeyUp{KeyForNote(69)}},
+                       RenderSamples{std::uint64_t(blocks * kBlockSamples - c.noteOffAt)}}));
     }
 }
 
@@ -424,12 +493,12 @@ TEST(RealtimePlayer, MidiSharesTheGateWithCtrlAndOutlivesTheSweep) {
     EXPECT_EQ(played, RenderedDirectly({Command{KeyDown{KeyForNote(69)}}, RenderBlocks{3}}));
 }
 
-// What MIDI and the panel do to the sound lands at a block boundary, as a drag of the
-// slider or a load of the preset would there: from the callback, before the first block
-// starting at or after the message's frame; from the queue, before the next block. A
+// What MIDI and the panel do to the sound lands as a drag of the slider or a load of the
+// preset would there: from the callback, at the message's own sample; from the queue,
+// before the next block. A
 // program change loads only a preset the interface has handed over. A sound the panel
 // took before it had shown the controller's move does not undo the move.
-TEST(RealtimePlayer, ControllersPresetsAndControlsChangeTheSoundAtTheBlockBoundary) {
+TEST(RealtimePlayer, ControllersPresetsAndControlsChangeTheSoundWhereTheyApply) {
     PresetValues bright = DefaultPresetValues();
     bright[Wave1Type] = 2;
     bright[VcfCutoff] = 90;
@@ -470,7 +539,7 @@ TEST(RealtimePlayer, ControllersPresetsAndControlsChangeTheSoundAtTheBlockBounda
             ListedMidi midi;
             if (cycle == 0)
                 midi.Add(message(kNoteOn, 69, 127), 0);
-            // Frame 100 of period 2 and the queue before period 3 both reach block 3.
+            // Frame 100 of period 2 applies at sample 982; the queue before period 3 at 1323.
             const auto* message = std::get_if<MidiMessage>(&c.event);
             if (cycle == 2 && message)
                 midi.Add(*message, 100);
@@ -485,9 +554,12 @@ TEST(RealtimePlayer, ControllersPresetsAndControlsChangeTheSoundAtTheBlockBounda
         }
         SoundParameters changed = *fixture::MakeSynth();
         c.expected(changed, bright);
-        EXPECT_EQ(played, RenderedDirectly({Command{KeyDown{KeyForNote(69)}}, RenderBlocks{3},
+        const std::uint64_t at = std::holds_alternative<MidiMessage>(c.event)
+                                     ? 2 * kBlockSamples + 100
+                                     : 3 * kBlockSamples;
+        EXPECT_EQ(played, RenderedDirectly({Command{KeyDown{KeyForNote(69)}}, RenderSamples{at},
                                             Command{SetSound{changed}},
-                                            RenderBlocks{std::uint64_t(kBlocks - 3)}}));
+                                            RenderSamples{kBlocks * kBlockSamples - at}}));
     }
 }
 

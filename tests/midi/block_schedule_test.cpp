@@ -8,7 +8,7 @@
 using namespace morvane;
 
 // With 3 ticks per quarter the unit is a third of a microsecond: block 1 starts at 60000.
-TEST(BlockSchedule, AnEventGoesBeforeTheFirstBlockStartingAtOrAfterIt) {
+TEST(BlockSchedule, AnEventGoesBeforeTheFirstBlockAndSampleStartingAtOrAfterIt) {
     struct Case {
         std::int64_t time;
         std::int64_t block;
@@ -16,6 +16,15 @@ TEST(BlockSchedule, AnEventGoesBeforeTheFirstBlockStartingAtOrAfterIt) {
     const Case cases[] = {{0, 0}, {1, 1}, {59999, 1}, {60000, 1}, {60001, 2}, {120000, 2}};
     for (const Case& c : cases)
         EXPECT_EQ(FirstBlockAtOrAfter(c.time, 3), c.block) << c.time;
+
+    // Sample n starts at n × 3000000 / 22050 units, 136.05 × n.
+    const Case samples[] = {{0, 0},       {1, 1},       {136, 1},     {137, 2},
+                            {60000, 441}, {60001, 442}, {59999, 441}, {120000, 882}};
+    for (const Case& c : samples)
+        EXPECT_EQ(FirstSampleAtOrAfter(c.time, 3), c.block) << c.time;
+    // A day at the most ticks a quarter a file can give stays exact.
+    EXPECT_EQ(FirstSampleAtOrAfter(std::int64_t{86400000000} * 32767, 32767),
+              std::int64_t{86400} * 22050);
 
     MidiFile file;
     file.ticksPerQuarter = 3;

@@ -97,3 +97,43 @@ TEST(ScoreFeeder, ProgramChangesLoadTheStartsPresets) {
     const score::Score score{{Command{LoadProgram{5}}, RenderBlocks{1}}, 1};
     EXPECT_EQ(Play(score, *start).player->State().CutoffHz, 11025);
 }
+
+// wait places what follows it at any sample, render N is wait 441 x N, and a score that
+// ends inside a block has that block rendered to its end.
+TEST(ScoreFeeder, WaitPlacesCommandsAtAnySample) {
+    struct Case {
+        const char* text;
+        std::vector<std::pair<int, Command>> commands; // at their samples
+        int blocks;
+    };
+    const Case cases[] = {
+        {"on 4\nrender 3\n", {{0, KeyDown{4}}}, 3},
+        {"on 4\nwait 1323\n", {{0, KeyDown{4}}}, 3},
+        {"wait 100\non 4 90\nwait 782\noff 4\nbend 3000\nwait 441\n",
+         {{100, KeyDown{4, 90}}, {882, KeyUp{4}}, {882, BendPitch{3000}}},
+         3},
+        {"on 4\nwait 1\non 9\nwait 439\nwait 1\noff 4\nwait 60\n",
+         {{0, KeyDown{4}}, {1, KeyDown{9}}, {441, KeyUp{4}}},
+         2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const ScorePlayed played = Play(c.text);
+        std::unique_ptr<SynthState> direct = std::make_unique<SynthState>();
+        InitialiseRunningState(*direct);
+        static_cast<SoundParameters&>(*direct) = FreshStart().sound;
+        Instrument instrument(*direct);
+        StreamRenderer renderer;
+        std::vector<Block> expected(static_cast<std::size_t>(c.blocks));
+        std::int16_t* out = expected.front().data();
+        int at = 0;
+        for (const auto& [sample, command] : c.commands) {
+            renderer.Render(*direct, out + at, sample - at);
+            at = sample;
+            instrument.Apply(command);
+            renderer.Cut();
+        }
+        renderer.Render(*direct, out + at, c.blocks * kBlockSamples - at);
+        EXPECT_EQ(played.blocks, expected);
+    }
+}

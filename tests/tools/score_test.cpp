@@ -52,6 +52,25 @@ TEST(Score, BlanksCommentsAndTheCaseOfNamesAreFree) {
     EXPECT_EQ(score.blocks, 0u);
 }
 
+// Waits count in samples; the block the score ends in counts whole.
+TEST(Score, WaitsAreSamplesAndTheLastBlockCountsWhole) {
+    const struct {
+        const char* text;
+        std::uint64_t blocks;
+    } cases[] = {
+        {"wait 441\n", 1}, {"wait 442\n", 2}, {"wait 1\nrender 2\nwait 0\n", 3}, {"wait 0\n", 0}};
+    for (const auto& c : cases) {
+        auto read = Read(c.text);
+        ASSERT_TRUE(read.ok()) << read.error().message;
+        EXPECT_EQ(read->blocks, c.blocks) << c.text;
+    }
+    auto read = Read("wait 5\n");
+    ASSERT_TRUE(read.ok());
+    EXPECT_EQ(read->events, std::vector<PlayerEvent>{RenderSamples{5}});
+    EXPECT_FALSE(Read("wait -1\n").ok());
+    EXPECT_FALSE(Read("wait\n").ok());
+}
+
 TEST(Score, AWrongLineIsNamedWithWhatIsWrong) {
     struct Case {
         const char* line;
