@@ -298,6 +298,66 @@ TEST(PluginMidi, ABurstInOneRunLosesNothing) {
     }
 }
 
+// Each event applies before engine sample ceil(h × 22050 / rate) of its host frame h: the
+// plugin plays as a score that waits for that sample before each event's command. At another
+// rate every event comes the same number K of engine samples later still, while the
+// resampler reads ahead, and the latency the plugin reports holds K as host frames.
+TEST(PluginTiming, EachEventAppliesAtItsOwnSample) {
+    struct Placed {
+        int frame; // the engine sample it applies before
+        std::vector<std::uint8_t> midi;
+        const char* command;
+    };
+    const std::vector<Placed> events = {
+        {300, {0x90, 56, 64}, "on 12 64"},   {301, {0x90, 60, 127}, "on 16"},
+        {1000, {0xE0, 32, 95}, "bend 4000"}, {1777, {0xE0, 0, 0}, "bend -8192"},
+        {2205, {0x80, 56, 0}, "off 12"},     {2646, {0x80, 60, 0}, "off 16"},
+    };
+    constexpr int kEnd = 10 * kBlock;
+    constexpr int kLongestLag = kBlock;
+    const auto score = [&](int later) {
+        std::string text;
+        int now = 0;
+        for (const Placed& event : events) {
+            text +=
+                "wait " + std::to_string(event.frame + later - now) + "\n" + event.command + "\n";
+            now = event.frame + later;
+        }
+        return text + "wait " + std::to_string(kEnd + kLongestLag - now) + "\n";
+    };
+    std::vector<TimedMidi> midi;
+    for (const Placed& event : events)
+        midi.push_back({event.frame, event.midi});
+    for (const HostCase& c : {HostCase{"64 frames", kEngineRate, {64}},
+                              HostCase{"random blocks", kEngineRate, RandomSizes()},
+                              HostCase{"64 frames at 48000 Hz", 48000, {64}},
+                              HostCase{"random blocks at 48000 Hz", 48000, RandomSizes()}}) {
+        SCOPED_TRACE(c.name);
+        auto host = LoadPlugin(c.rate);
+        ASSERT_TRUE(host);
+        const int delay = morvane::Resampler::Create(c.rate)->DelayFrames();
+        const int frames = HostFrame(kEnd, c.rate);
+        const std::vector<std::int16_t> played =
+            As16Bit(Play(*host, c.rate, midi, {}, frames, c.sizes));
+        const std::string rate = "--rate " + std::to_string(c.rate);
+        int lag = 0;
+        for (; lag <= kLongestLag; ++lag) {
+            std::vector<std::int16_t> rendered = Render("events.score", score(lag), rate);
+            ASSERT_GE(rendered.size(), played.size());
+            rendered.resize(played.size());
+            if (SameSamples(played, rendered))
+                break;
+        }
+        ASSERT_LE(lag, kLongestLag) << "no score plays as the plugin";
+        if (c.rate == kEngineRate) {
+            EXPECT_EQ(lag, 0);
+        }
+        const std::int64_t lagFrames =
+            (static_cast<std::int64_t>(lag) * c.rate + kEngineRate - 1) / kEngineRate;
+        EXPECT_EQ(host->Control("latency"), delay + lagFrames);
+    }
+}
+
 // The latency a host reads lies within the range the bundle declares, at every rate the
 // plugin runs at, the highest included.
 TEST(PluginLatency, StaysWithinItsDeclaredRange) {
