@@ -18,6 +18,7 @@ import unittest
 import harness
 
 TITLE = '^Morvane$'
+URI = 'urn:morvane:synth'
 # The right arrow of the cutoff slider: the VCF group at (328, 208), the bar 80 into it, 97
 # wide, its row 16 down, 9 high.
 CUTOFF_UP = ('501', '228')
@@ -147,10 +148,12 @@ class Panel(unittest.TestCase):
         return host, window
 
     def find_panel(self, session, host):
+        """The panel's window, which a process of the host (a Host, or a Popen) shows."""
+        process = getattr(host, 'process', host)
         found = []
 
         def shown():
-            if host.process.poll() is not None:
+            if process.poll() is not None:
                 raise harness.E2eError('the host ended before the panel showed')
             found[:] = session.run(['xdotool', 'search', '--onlyvisible', '--name', TITLE],
                                    check=False).stdout.split()
@@ -247,6 +250,42 @@ class Panel(unittest.TestCase):
             host.expect('hidden')
             self.assertFalse(os.path.exists('/proc/%d' % panel), 'the panel was left behind')
             host.quit()
+
+
+
+class JalvPanel(unittest.TestCase):
+    """A host of the distribution: jalv's console front end shows the panel through the
+    show interface when asked to (-s) and dumps what the plugin and the UI say (-d)."""
+
+    def test_jalv_shows_the_panel_and_relays_both_ways(self):
+        with harness.Session(x=True, jack=True) as session:
+            session.env['LV2_PATH'] = os.path.dirname(os.environ['MORVANE_LV2_BUNDLE'])
+            dump = os.path.join(session.directory, 'jalv.log')
+            with open(dump, 'wb') as log:
+                jalv = subprocess.Popen(['stdbuf', '-oL', 'jalv', '-s', '-d', URI],
+                                        env=session.env, stdin=subprocess.PIPE, stdout=log,
+                                        stderr=log)
+            session.programs.append(jalv)
+            window = Panel.find_panel(self, session, jalv)
+            panel = int(session.run(['xdotool', 'getwindowpid', window]).stdout)
+            session.run(['xdotool', 'windowfocus', '--sync', window])
+            session.run(['xdotool', 'keydown', Z])
+
+            def dumped(text):
+                with open(dump, encoding='utf-8', errors='replace') as f:
+                    return text in f.read()
+
+            harness.wait_until(lambda: dumped('"902D7F"'), 'the note from the panel')
+            harness.wait_until(lambda: dumped('<urn:morvane:sounding> "2"'), 'the key sounding')
+            session.run(['xdotool', 'keyup', Z])
+            harness.wait_until(lambda: dumped('"802D00"'), 'the note\'s end from the panel')
+            # The host's first signal ends the UI, which ends the panel and reaps it; jalv
+            # then waits for a second signal before it ends itself.
+            jalv.terminate()
+            harness.wait_until(lambda: not os.path.exists('/proc/%d' % panel),
+                               'the panel to end with the UI')
+            jalv.terminate()
+            self.assertEqual(jalv.wait(timeout=harness.STOP_TIMEOUT), 0)
 
 
 if __name__ == '__main__':
