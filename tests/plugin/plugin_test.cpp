@@ -331,7 +331,9 @@ TEST(PluginTiming, EachEventAppliesAtItsOwnSample) {
     for (const HostCase& c : {HostCase{"64 frames", kEngineRate, {64}},
                               HostCase{"random blocks", kEngineRate, RandomSizes()},
                               HostCase{"64 frames at 48000 Hz", 48000, {64}},
-                              HostCase{"random blocks at 48000 Hz", 48000, RandomSizes()}}) {
+                              HostCase{"random blocks at 48000 Hz", 48000, RandomSizes()},
+                              HostCase{"1 frame at 44100 Hz", 44100, {1}},
+                              HostCase{"random blocks at 44100 Hz", 44100, RandomSizes()}}) {
         SCOPED_TRACE(c.name);
         auto host = LoadPlugin(c.rate);
         ASSERT_TRUE(host);
