@@ -1,6 +1,7 @@
 #include "audio/realtime_player.h"
 
 #include <algorithm>
+#include <chrono>
 #include <limits>
 #include <span>
 #include <string>
@@ -226,10 +227,23 @@ bool RealtimePlayer::SendWaiting() {
 void RealtimePlayer::Apply() {
     if (pace_ != Pace::Live)
         return;
-    while (std::optional<MidiMessage> message = sequencerMidi_.Pop())
-        ApplyMidi(*message);
+    if (waitingSequencer_)
+        ApplyTimedMidi(waitingSequencer_->message);
+    waitingSequencer_.reset();
+    while (std::optional<StampedMessage> stamped = sequencerMidi_.Pop())
+        ApplyTimedMidi(stamped->message);
+    ApplyQueue();
+}
+
+void RealtimePlayer::ApplyQueue() {
     while (std::optional<PlayerEvent> event = events_.Pop())
         ApplyEvent(*event);
+}
+
+std::int64_t RealtimePlayer::SteadyNanoseconds() noexcept {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 void RealtimePlayer::ApplyMidiUpTo(PeriodMidi* midi, int frame) {
@@ -267,23 +281,61 @@ std::uint64_t RealtimePlayer::InputForFrames(std::uint64_t frames) const {
     return frames == 0 ? 0 : (frames - 1) * kSampleRate / rate + 1;
 }
 
+// A message that came k nanoseconds into the period before applies k nanoseconds into
+// this one, at the frame's sample: a period late, its spacing kept. One that came earlier
+// applies at the period's start, one that seems later (a late callback) at its end.
+std::optional<std::uint64_t> RealtimePlayer::SequencerSample() {
+    if (!waitingSequencer_) {
+        if (pace_ != Pace::Live || lead_.blocks > 0 || periodFrames_ == 0)
+            return std::nullopt;
+        waitingSequencer_ = sequencerMidi_.Pop();
+        if (!waitingSequencer_)
+            return std::nullopt;
+    }
+    if (waitingSequencer_->arrival >= periodTime_)
+        return std::nullopt;
+    constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
+    const std::int64_t since =
+        std::max<std::int64_t>(waitingSequencer_->arrival - previousPeriodTime_, 0);
+    const std::int64_t frame = std::min<std::int64_t>(
+        since / kNanosecondsPerSecond * resampler_.DeviceRate() +
+            since % kNanosecondsPerSecond * resampler_.DeviceRate() / kNanosecondsPerSecond,
+        periodFrames_ - 1);
+    return SampleOfFrame(periodStart_ + static_cast<std::uint64_t>(frame));
+}
+
+// The period's messages and the sequencer's in the order of their samples, the period's
+// first at the same sample.
 void RealtimePlayer::ApplyDueMidi(PeriodMidi* midi) {
     for (;;) {
-        if (!waitingMidi_) {
-            std::optional<PeriodMessage> next;
-            if (midi)
-                next = midi->NextUpTo(std::numeric_limits<int>::max());
-            if (!next)
-                return;
-            const std::uint64_t frame =
-                periodStart_ + static_cast<std::uint64_t>(std::max(next->frame, 0));
-            waitingMidi_ = TimedMessage{next->message, SampleOfFrame(frame)};
+        if (!waitingMidi_ && midi) {
+            if (std::optional<PeriodMessage> next =
+                    midi->NextUpTo(std::numeric_limits<int>::max())) {
+                const std::uint64_t frame =
+                    periodStart_ + static_cast<std::uint64_t>(std::max(next->frame, 0));
+                waitingMidi_ = TimedMessage{next->message, SampleOfFrame(frame)};
+            }
         }
-        if (waitingMidi_->sample > InputPosition())
+        const std::optional<std::uint64_t> sequencer = SequencerSample();
+        const std::uint64_t position = InputPosition();
+        if (waitingMidi_ && waitingMidi_->sample <= position &&
+            (!sequencer || waitingMidi_->sample <= *sequencer)) {
+            ApplyTimedMidi(waitingMidi_->message);
+            waitingMidi_.reset();
+        } else if (sequencer && *sequencer <= position) {
+            ApplyTimedMidi(waitingSequencer_->message);
+            waitingSequencer_.reset();
+        } else {
             return;
-        ApplyTimedMidi(waitingMidi_->message);
-        waitingMidi_.reset();
+        }
     }
+}
+
+std::optional<std::uint64_t> RealtimePlayer::NextMidiSample() {
+    std::optional<std::uint64_t> next = SequencerSample();
+    if (waitingMidi_ && (!next || waitingMidi_->sample < *next))
+        next = waitingMidi_->sample;
+    return next;
 }
 
 // A scored player takes events until one allows samples; what came before it belongs
@@ -340,8 +392,10 @@ bool RealtimePlayer::StartBlock() {
     }
     if (renderingEnded_)
         return false;
-    if (pace_ == Pace::Live)
+    if (pace_ == Pace::Live && lead_.blocks > 0)
         Apply();
+    else if (pace_ == Pace::Live)
+        ApplyQueue();
     rendered_ = 0;
     if (pace_ == Pace::Scored && !TakeScoredEvents()) {
         rendered_ = kBlockSamples;
@@ -360,8 +414,8 @@ bool RealtimePlayer::RenderUpTo(int position, PeriodMidi* midi) {
             count = std::min(count, samplesAllowed_);
             samplesAllowed_ -= count;
         }
-        if (waitingMidi_)
-            count = std::min(count, waitingMidi_->sample - InputPosition());
+        if (const std::optional<std::uint64_t> next = NextMidiSample())
+            count = std::min(count, *next - InputPosition());
         const BlockResult result =
             renderer_.Render(*state_, rendering_.data() + rendered_, static_cast<int>(count));
         rendered_ += static_cast<int>(count);
@@ -454,6 +508,10 @@ template <typename Sample>
 void RealtimePlayer::RenderAny(Sample* out, int frames, PeriodMidi* midi) noexcept {
     const std::uint64_t start = framesOut_.load(std::memory_order_relaxed);
     periodStart_ = start - resamplerStartFrame_;
+    const std::int64_t now = clock_();
+    previousPeriodTime_ = periodFrames_ > 0 ? periodTime_ : now;
+    periodTime_ = now;
+    periodFrames_ = frames;
     const std::uint64_t wanted = InputForFrames(periodStart_ + static_cast<std::uint64_t>(frames));
     const bool lead = lead_.blocks > 0;
     const std::int16_t* input = lead ? block_.data() : rendering_.data();
@@ -490,6 +548,10 @@ void RealtimePlayer::RenderAny(Sample* out, int frames, PeriodMidi* midi) noexce
     if (waitingMidi_)
         ApplyTimedMidi(waitingMidi_->message);
     waitingMidi_.reset();
+    while (SequencerSample()) {
+        ApplyTimedMidi(waitingSequencer_->message);
+        waitingSequencer_.reset();
+    }
     ApplyMidiUpTo(midi, std::numeric_limits<int>::max());
     framesOut_.store(start + frames, std::memory_order_release);
 }

@@ -36,17 +36,20 @@ struct BlockLead {
 // interface never touches that state but sends every input through a lock-free queue, as
 // the engine's commands and the player's own few events, and the player applies what is
 // queued between two blocks, in order, through the one Instrument that every input plays. It
-// renders a block whenever the device needs samples, carrying a part-used block over to the next
-// call, and sends back through lock-free queues what the interface needs: key colour changes and,
-// while recording, the rendered blocks.
+// renders whenever the device needs samples, no further than the device needs, and sends back
+// through lock-free queues what the interface needs: key colour changes and, while recording,
+// the rendered blocks.
 //
-// MIDI reaches the player too and goes through its own mapping, at a block boundary as
-// every input does: by a queue of its own (the ALSA sequencer's, filled on its thread), or from the
-// callback's own period (a JACK port, a plugin host), read as the render reaches it. Everything a
-// message does to the sound happens here, at that boundary: keys, the mod wheel, a controller
-// moving a slider, and a program change of a preset the interface has handed over. What the panel
-// shows follows: slider moves, program changes, learnt controllers and the bend range RPN 0
-// sets go back to the interface through a queue of their own, for it to show and keep.
+// MIDI reaches the player too and goes through its own mapping, each message at its own
+// sample, where it cuts the engine's stream: from the callback's own period (a JACK port, a
+// plugin host), read as the render reaches it, a message at frame h of the stream applies
+// before sample ceil(h × 22050 / R); from the ALSA sequencer's queue, filled on its thread
+// and stamped as it comes, a period after it came. Everything a message does to the sound
+// happens here, at that sample: keys, the mod wheel, a controller moving a slider, and a
+// program change of a preset the interface has handed over. What the panel shows follows:
+// slider moves, program changes, learnt controllers and the bend range RPN 0 sets go back to
+// the interface through a queue of their own, for it to show and keep. With a lead (the
+// classic mode) blocks are rendered ahead whole, and MIDI applies between them.
 //
 // Two threads, and the sequencer's: the producer (the user interface) calls Send,
 // SetRecording and the Pop... calls; the sequencer's thread calls SendSequencerMidi; the consumer
@@ -54,8 +57,9 @@ struct BlockLead {
 // Render, none of which locks, allocates, logs or makes a system call.
 //
 // Live players render for ever and apply whatever has arrived. A scored player (the
-// offline renderer) renders only the blocks its RenderBlocks events allow, so that every
-// event lands between the same two blocks whatever the pace; it ends at its EndOfScore.
+// offline renderer) renders only the samples its RenderBlocks and RenderSamples events
+// allow, so that every event lands at the same sample whatever the pace; it ends at its
+// EndOfScore, with the block that holds it.
 class RealtimePlayer final : public SampleSource {
 public:
     enum class Pace { Live, Scored };
@@ -111,9 +115,17 @@ public:
     // For the panel to carry out, in the order they came.
     std::optional<PanelAction> PopPanelAction() { return panelActions_.Pop(); }
     // --- a second producer: the sequencer's thread ---
-    // The message applies at the next block the consumer starts, ahead of the queue's
-    // events there. False when the queue is full: the message is not sent.
-    bool SendSequencerMidi(const MidiMessage& message) { return sequencerMidi_.Push(message); }
+    // The message is stamped with the time it arrives and applies one device period later:
+    // in the period after the one that was playing then, as far into it as it came into
+    // that one. With a lead, or while no device plays, it applies at the next block
+    // instead. False when the queue is full: the message is not sent.
+    bool SendSequencerMidi(const MidiMessage& message) {
+        return sequencerMidi_.Push({message, clock_()});
+    }
+    // Nanoseconds of a steady clock: the player's own reads the monotonic clock, which
+    // Linux answers without a system call. Tests give one of their own, before any use.
+    using Clock = std::int64_t (*)() noexcept;
+    void UseClock(Clock clock) { clock_ = clock; }
 
     // From the next block on the player renders nothing more: the close has begun.
     void Stop() { stopped_.store(true, std::memory_order_release); }
@@ -141,18 +153,18 @@ public:
     void Apply();
     // Applies what is due and renders the next block into block: false, leaving it
     // alone, when there is none to render (ended, stopped, or a scored player waiting
-    // for its producer).
+    // for its producer, which takes up again where it stopped).
     bool NextBlock(std::int16_t* block);
     // Fills out with frames samples at the device rate, rendering blocks as needed and
     // silence where none may be rendered.
     void Render(std::int16_t* out, int frames) noexcept;
     void Render(float* out, int frames) noexcept;
-    // The same with the MIDI messages of the period. Each is applied before the first
-    // block whose first sample goes out at or after its frame: in this period, or at the
-    // first block start of a later one; ahead of what the queue brings to the same
-    // boundary. With 441-frame periods at 22050 Hz every period is one block: a message
-    // at frame 0 sounds in its own period, any other in the next, just as a file's event
-    // at that time in the offline renderer.
+    // The same with the MIDI messages of the period. The message at frame f of a period
+    // that starts at frame p (counted since the player started, or since a new device rate)
+    // applies before sample ceil((p + f) × 22050 / R). The resampler makes each frame of
+    // samples up to its own time alone, so a message is never late and adds no latency:
+    // the same samples as the offline renderer's of the messages at those samples, through
+    // the same resampler, whatever the periods.
     void Render(float* out, int frames, PeriodMidi& midi) noexcept override;
 
     // The consumer's state; read it only on the consumer's thread.
@@ -175,6 +187,13 @@ private:
     void ApplyTimedMidi(const MidiMessage& message);
     // The period's messages (and one kept from before) due at the next sample rendered.
     void ApplyDueMidi(PeriodMidi* midi);
+    // The input sample the sequencer's waiting message applies before, when it came
+    // before this period started.
+    std::optional<std::uint64_t> SequencerSample();
+    // The sample of the next message to apply, from either.
+    std::optional<std::uint64_t> NextMidiSample();
+    // The queue's events alone, without the sequencer's.
+    void ApplyQueue();
     // The input sample the resampler is handed next, counted from its start.
     std::uint64_t InputPosition() const;
     std::uint64_t SampleOfFrame(std::uint64_t frame) const;
@@ -201,7 +220,13 @@ private:
     std::unique_ptr<SynthState> state_;
     Instrument instrument_;
     SpscRing<PlayerEvent, kEventCapacity> events_;
-    SpscRing<MidiMessage, kSequencerCapacity> sequencerMidi_;
+    struct StampedMessage {
+        MidiMessage message;
+        std::int64_t arrival = 0; // by clock_
+    };
+    static std::int64_t SteadyNanoseconds() noexcept;
+    Clock clock_ = &SteadyNanoseconds;
+    SpscRing<StampedMessage, kSequencerCapacity> sequencerMidi_;
     std::deque<PlayerEvent> waitingEvents_; // the producer's own
     SpscRing<KeyColourChanges, kColourCapacity> colours_;
     SpscRing<Block, kRecordCapacity> recorded_;
@@ -242,6 +267,12 @@ private:
         std::uint64_t sample = 0;
     };
     std::optional<TimedMessage> waitingMidi_;
+    // The sequencer's next message, taken from its queue; the clock at the start of this
+    // period and of the one before, and this period's length in frames.
+    std::optional<StampedMessage> waitingSequencer_;
+    std::int64_t periodTime_ = 0;
+    std::int64_t previousPeriodTime_ = 0;
+    int periodFrames_ = 0;
     // No more blocks will be rendered; ended_ follows once the lead is empty.
     bool renderingEnded_ = false;
     // A ring of rendered blocks, oldest at leadFirst_; silent ones are no sound.

@@ -263,6 +263,27 @@ TEST(RealtimePlayer, MidiFromTheCallbackAppliesAtItsOwnSample) {
     }
 }
 
+// The offline render of messages at their engine samples (in order), through the resampler
+// to rate: what a live player must play for them.
+std::vector<float> OfflineRender(int rate,
+                                 const std::vector<std::pair<std::uint64_t, MidiMessage>>& messages,
+                                 int frames) {
+    auto offline = Player(RealtimePlayer::Pace::Scored, rate);
+    std::uint64_t rendered = 0;
+    for (const auto& [sample, message] : messages) {
+        EXPECT_TRUE(offline->Send(RenderSamples{sample - rendered}));
+        EXPECT_TRUE(offline->Send(message));
+        rendered = sample;
+    }
+    EXPECT_TRUE(offline->Send(RenderSamples{std::uint64_t(frames) + 2 * kBlockSamples - rendered}));
+    EXPECT_TRUE(offline->Send(EndOfScore{}));
+    return Pull<float>(*offline, frames, {441});
+}
+
+std::uint64_t SampleOfFrame(std::uint64_t frame, int rate) {
+    return (frame * kSampleRate + rate - 1) / std::uint64_t(rate);
+}
+
 // Messages at random frames of periods of any size, at the engine's rate and at 48000 Hz:
 // each applies before sample ceil(h x 22050 / R) of its frame h, as in the offline
 // render of the same messages at those samples through the same resampler.
@@ -295,18 +316,10 @@ TEST(RealtimePlayer, MidiAtAnyFrameAppliesWhereTheOfflineRenderPutsIt) {
             std::stable_sort(messages.begin(), messages.end(),
                              [](const auto& a, const auto& b) { return a.first < b.first; });
 
-            auto offline = Player(RealtimePlayer::Pace::Scored, rate);
-            std::uint64_t rendered = 0;
-            for (const auto& [frame, message] : messages) {
-                const std::uint64_t sample =
-                    (std::uint64_t(frame) * kSampleRate + rate - 1) / std::uint64_t(rate);
-                ASSERT_TRUE(offline->Send(RenderSamples{sample - rendered}));
-                ASSERT_TRUE(offline->Send(message));
-                rendered = sample;
-            }
-            ASSERT_TRUE(offline->Send(RenderSamples{kFrames + 2 * kBlockSamples - rendered}));
-            ASSERT_TRUE(offline->Send(EndOfScore{}));
-            const std::vector<float> expected = Pull<float>(*offline, kFrames, {441});
+            std::vector<std::pair<std::uint64_t, MidiMessage>> atSamples;
+            for (const auto& [frame, message] : messages)
+                atSamples.emplace_back(SampleOfFrame(std::uint64_t(frame), rate), message);
+            const std::vector<float> expected = OfflineRender(rate, atSamples, kFrames);
 
             auto live = Player(RealtimePlayer::Pace::Live, rate);
             std::vector<float> played;
@@ -421,28 +434,78 @@ TEST(RealtimePlayer, InputThatFindsTheQueueFullWaitsInOrder) {
     }
 }
 
-// The sequencer's thread hands its messages to the player itself: each applies at the
-// first block after it came, ahead of the interface's queue there, and what is not a
-// channel message is left. A burst larger than the queue waits on that thread, in order,
-// so its note-off still releases the key.
-TEST(SequencerFeed, MessagesApplyAtTheNextBlockAndABurstWaitsInOrder) {
-    const std::vector<unsigned char> noteOn{kNoteOn, 69, 127}, noteOff{kNoteOff, 69, 0},
-        clock{0xF8}, sysex{0xF0, 0x7E, 0xF7};
-    {
-        auto player = Player(RealtimePlayer::Pace::Live, kSampleRate);
+namespace {
+
+std::atomic<std::int64_t> fakeNow{0};
+
+std::int64_t FakeNow() noexcept {
+    return fakeNow.load();
+}
+
+} // namespace
+
+// The sequencer's thread hands its messages to the player itself, stamped as they come:
+// each applies one period later, as far into its period as it came into the one before,
+// however long the periods and whatever the rate; what is not a channel message is left.
+TEST(SequencerFeed, MessagesApplyOnePeriodAfterTheyCame) {
+    const struct {
+        int rate, period;
+    } cases[] = {{kSampleRate, 441}, {kSampleRate, 64}, {48000, 1000}};
+    constexpr int kFrames = 60 * kBlockSamples;
+    constexpr std::int64_t kNanoseconds = 1'000'000'000;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.rate << " Hz, period " << c.period);
+        std::mt19937 random(static_cast<std::uint32_t>(c.period));
+        auto pick = [&](std::int64_t lowest, std::int64_t highest) {
+            return std::uniform_int_distribution<std::int64_t>(lowest, highest)(random);
+        };
+        auto player = Player(RealtimePlayer::Pace::Live, c.rate);
+        player->UseClock(&FakeNow);
         SequencerFeed feed(*player);
-        std::vector<std::int16_t> played = Pull<std::int16_t>(*player, kBlockSamples, {441});
-        ASSERT_TRUE(player->Send(Command{KeyUp{KeyForNote(69)}}));
-        for (const auto& bytes : {clock, noteOn, sysex})
-            std::thread([&] { feed.Receive(bytes); }).join();
-        std::vector<std::int16_t> next = Pull<std::int16_t>(*player, kBlockSamples, {441});
-        played.insert(played.end(), next.begin(), next.end());
-        feed.Receive(noteOff);
-        next = Pull<std::int16_t>(*player, 2 * kBlockSamples, {300});
-        played.insert(played.end(), next.begin(), next.end());
-        EXPECT_EQ(played, RenderedDirectly({RenderBlocks{1}, Command{KeyDown{KeyForNote(69)}},
-                                            Command{KeyUp{KeyForNote(69)}}, RenderBlocks{3}}));
+        const auto periodTime = [&](int k) {
+            return std::int64_t{k} * c.period * kNanoseconds / c.rate;
+        };
+        std::vector<std::pair<std::uint64_t, MidiMessage>> expected;
+        std::vector<float> played;
+        for (int k = 0; played.size() < std::size_t{kFrames}; ++k) {
+            fakeNow = periodTime(k);
+            std::vector<float> out(static_cast<std::size_t>(c.period));
+            player->Render(out.data(), c.period);
+            played.insert(played.end(), out.begin(), out.end());
+            std::vector<std::int64_t> arrivals;
+            for (std::int64_t i = pick(0, 2); i > 0; --i)
+                arrivals.push_back(pick(periodTime(k), periodTime(k + 1) - 1));
+            std::sort(arrivals.begin(), arrivals.end());
+            for (std::int64_t arrival : arrivals) {
+                const auto data = [&] { return static_cast<std::uint8_t>(pick(0, 127)); };
+                const std::int64_t kind = pick(0, 3);
+                const MidiMessage message =
+                    kind == 0 ? MidiMessage{{kPitchBend, data(), data()}, 3}
+                              : MidiMessage{{kind == 1 ? kNoteOff : kNoteOn,
+                                             static_cast<std::uint8_t>(pick(60, 64)), data()},
+                                            3};
+                fakeNow = arrival;
+                feed.Receive(std::vector<unsigned char>{0xF8});
+                feed.Receive(
+                    std::vector<unsigned char>(message.bytes.begin(), message.bytes.end()));
+                feed.Receive(std::vector<unsigned char>{0xF0, 0x7E, 0xF7});
+                const std::int64_t into = std::min<std::int64_t>(
+                    (arrival - periodTime(k)) * c.rate / kNanoseconds, c.period - 1);
+                expected.emplace_back(
+                    SampleOfFrame(std::uint64_t((k + 1) * c.period + into), c.rate), message);
+            }
+        }
+        played.resize(kFrames);
+        const std::vector<float> rendered = OfflineRender(c.rate, expected, kFrames);
+        const auto differ = std::mismatch(played.begin(), played.end(), rendered.begin());
+        EXPECT_EQ(differ.first - played.begin(), kFrames);
     }
+}
+
+// A burst larger than the queue waits on the sequencer's thread, in order, so its note-off
+// still releases the key.
+TEST(SequencerFeed, ABurstWaitsInOrder) {
+    const std::vector<unsigned char> noteOn{kNoteOn, 69, 127}, noteOff{kNoteOff, 69, 0};
     for (const int moves : {int(RealtimePlayer::kSequencerCapacity), 3000}) {
         SCOPED_TRACE(testing::Message() << moves << " moves");
         auto player = Player(RealtimePlayer::Pace::Live, kSampleRate);
