@@ -52,6 +52,8 @@ Status RealtimePlayer::KeepLead(const BlockLead& lead) {
         return Error{"a lead of " + std::to_string(std::max(lead.blocks, lead.silent)) +
                      " blocks is more than the player keeps"};
     lead_ = lead;
+    // Through a lead the next block comes from it; without, on from what is rendered.
+    blockUsed_ = lead.blocks > 0 ? kBlockSamples : rendered_;
     leadFirst_ = 0;
     leadCount_ = lead.silent;
     for (int i = 0; i < leadCount_; ++i)
