@@ -10,6 +10,7 @@ Without an ALSA sequencer the program says so in one line and plays on."""
 
 import math
 import os
+import shutil
 import struct
 import subprocess
 import threading
@@ -210,7 +211,15 @@ class Midi(unittest.TestCase):
     def test_jack_midi_plays_as_the_offline_rendering_of_its_file(self):
         for rate in (RATE, 48000):
             with self.subTest(rate=rate):
-                harness.allowing_an_underrun(lambda: self.play_through_jack(rate=rate))
+                harness.allowing_an_underrun(
+                    lambda: self.play_through_jack(rate=rate, then=self.bend_range_kept))
+
+    def bend_range_kept(self, home):
+        """The range RPN 0 set shows in the MIDI window, which keeps it for the next start."""
+        def kept():
+            with open(os.path.join(home, 'morvane.ini')) as f:
+                return 'BEND_RANGE=7\n' in f.read()
+        harness.wait_until(kept, 'the bend range in the settings file', 5)
 
     def test_no_message_of_a_burst_is_lost(self):
         for what, (events, last, seconds) in BURSTS.items():
@@ -218,10 +227,14 @@ class Midi(unittest.TestCase):
                 harness.allowing_an_underrun(lambda: self.play_through_jack(events, last, seconds))
 
     def play_through_jack(self, events=EVENTS, last_block=LAST_BLOCK, seconds=RECORDED_SECONDS,
-                          rate=RATE):
+                          rate=RATE, then=None):
         with harness.Session(x=True, jack=rate) as session:
             program, _, home = session.start_morvane(
                 SETTINGS, args=['--audio=jack', '--no-connect'])
+            # The reference starts from the settings the program started with: what MIDI
+            # changes in them while it plays (the bend range) must not reach back before.
+            settings = os.path.join(session.directory, 'start.ini')
+            shutil.copyfile(os.path.join(home, 'morvane.ini'), settings)
             player = Player(session.env['JACK_DEFAULT_SERVER'], events, seconds, rate)
             with player.client:
                 player.client.connect(player.midi, 'Morvane:midi_in')
@@ -232,9 +245,10 @@ class Midi(unittest.TestCase):
             song = os.path.join(session.directory, 'song.mid')
             with open(song, 'wb') as f:
                 f.write(midi_file(events, last_block, rate))
-            reference = render(session, song, rate,
-                               '--ini', os.path.join(home, 'morvane.ini'), '--preset', '0')
+            reference = render(session, song, rate, '--ini', settings, '--preset', '0')
             assert_found(reference, player, rate // 50)
+            if then:
+                then(home)
 
     def test_a_source_ticked_in_the_midi_window_plays_and_is_connected_again(self):
         harness.allowing_an_underrun(self.tick_a_source)
