@@ -423,10 +423,11 @@ bool RealtimePlayer::RenderUpTo(int position, PeriodMidi* midi) {
         rendered_ += static_cast<int>(count);
         if (result.EndedKeys.any() && !colours_.Push(KeyColourChanges{KeySet{}, result.EndedKeys}))
             colourOverflows_.fetch_add(1, std::memory_order_relaxed);
+        // The recorder takes whole blocks, as they are completed.
+        if (rendered_ == kBlockSamples && recording_.load(std::memory_order_acquire) &&
+            !recorded_.Push(rendering_))
+            recordOverflows_.fetch_add(1, std::memory_order_relaxed);
     }
-    if (rendered_ == kBlockSamples && recording_.load(std::memory_order_acquire) &&
-        !recorded_.Push(rendering_))
-        recordOverflows_.fetch_add(1, std::memory_order_relaxed);
     return true;
 }
 

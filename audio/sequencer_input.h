@@ -13,10 +13,10 @@ namespace morvane {
 class RealtimePlayer;
 
 // Hands the sequencer's messages to the player's own MIDI queue, on the sequencer's
-// thread, so that a busy or blocked interface neither delays nor bunches them: each
-// applies at the first block the player starts after it came. What finds the queue full
-// waits here, in order, until the player makes room: the sequencer keeps what comes
-// meanwhile, and a note-off is never lost. The first wait is told on standard error.
+// thread, so that a busy or blocked interface neither delays nor bunches them: each is
+// stamped as it comes and applies a device period later, spaced as it came. What finds the queue
+// full waits here, in order, until the player makes room: the sequencer keeps what comes meanwhile,
+// and a note-off is never lost. The first wait is told on standard error.
 class SequencerFeed {
 public:
     explicit SequencerFeed(RealtimePlayer& player) : player_(player) {}

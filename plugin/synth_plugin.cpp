@@ -188,8 +188,8 @@ void SynthPlugin::Run(std::uint32_t frames) noexcept {
     FollowTuningPort();
     FollowPlayingPorts();
     ReadPanelMessages();
-    // The player applies each message before the first block that starts at or after its
-    // frame.
+    // The player applies each message before the sample of its frame, counted since the
+    // activation: never later, so the latency port holds the resampler's delay alone.
     SequenceMidi midi(midiIn_, uris_.midiEvent);
     if (out_)
         player_->Render(out_, static_cast<int>(frames), midi);

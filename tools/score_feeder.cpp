@@ -31,7 +31,7 @@ bool ScoreFeeder::Feed(RealtimePlayer& player) {
     return true;
 }
 
-// The queue holds fewer events than a score may put between two blocks: the player takes
+// The queue holds fewer events than a score may put inside a block: the player takes
 // what came, and is fed again until the block may be rendered.
 bool NextScoreBlock(RealtimePlayer& player, ScoreFeeder& feeder, std::int16_t* block) {
     for (;;) {

@@ -547,8 +547,8 @@ void MainWindow::SetPresetSelection(int slot) {
     SendPresets();
 }
 
-// The player loads a program change's preset itself, at the block boundary the message
-// reaches; the panel follows a moment later from the file. So the player gets the presets
+// The player loads a program change's preset itself, at the sample the message applies
+// at; the panel follows a moment later from the file. So the player gets the presets
 // afresh whenever the panel has read or written them. An unreadable file has been reported
 // by the load or save that came before; the player keeps what it had.
 void MainWindow::SendPresets() {
