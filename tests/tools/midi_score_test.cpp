@@ -98,8 +98,9 @@ std::string PresetSection(const PresetValues& values) {
 
 } // namespace
 
-// The phrase as a hand-written score: each event lands before the first block that
-// starts at or after it, so the events on tick 0 and tick 30 go before blocks 0 and 3.
+// The phrase as a hand-written score: each event lands before the first sample that
+// starts at or after it, so the events on tick 0 and tick 30 go before blocks 0 and 3; the
+// held-back note-off at tick 25 cuts at sample 1103 and changes nothing.
 TEST(MidiScore, RendersAsTheSameEventsWrittenAsAScore) {
     PresetValues changed = DefaultPresetValues();
     changed[ModDepth] = Describe(ModDepth).maximum;
@@ -141,6 +142,31 @@ TEST(MidiScore, RendersAsTheSameEventsWrittenAsAScore) {
         ASSERT_EQ(fromScore.status, kExitSuccess) << c.name << ": " << fromScore.errors;
         EXPECT_EQ(fromMidi.output.size(), std::size_t{110} * kBlockBytes) << c.name;
         EXPECT_TRUE(fromMidi.output == fromScore.output) << c.name;
+    }
+}
+
+// Events off the 20 ms grid apply at their own samples, ceil(t x 22050): a tick is 44.1
+// samples, so ticks 3 and 27 are samples 133 and 1191, as a score's waits place them, at
+// the engine's rate and at 48000 Hz alike.
+TEST(MidiScore, EventsOffTheGridApplyAtTheirOwnSamples) {
+    ScratchDirectory dir;
+    WriteBytes(
+        dir / "off-grid.mid",
+        MidiFileBytes(kTicksPerQuarter, {kTempoTrack, Track(
+                                                          {
+                                                              {3, Bytes({0x90, 0x45, 0x50})},
+                                                              {24, Bytes({0x80, 0x45, 0x00})},
+                                                          },
+                                                          73)}));
+    const std::string score = "wait 133\non 33 80\nwait 1058\noff 33\nwait 3219\n";
+    for (const char* rate : {"22050", "48000"}) {
+        const ToolRun fromMidi =
+            RenderTool({"--tail", "0", "--rate", rate, dir / "off-grid.mid", "-"});
+        const ToolRun fromScore = RenderTool({"--rate", rate, "-", "-"}, score);
+        ASSERT_EQ(fromMidi.status, kExitSuccess) << fromMidi.errors;
+        ASSERT_EQ(fromScore.status, kExitSuccess) << fromScore.errors;
+        EXPECT_FALSE(fromMidi.output.empty());
+        EXPECT_TRUE(fromMidi.output == fromScore.output) << rate;
     }
 }
 
