@@ -190,6 +190,18 @@ class Panel(unittest.TestCase):
             self.assertEqual(host.expect(r'port vcf_cutoff (\S+)').group(1), '61')
             host.quit()
 
+    def test_midi_learn_from_a_sliders_menu(self):
+        with harness.Session(x=True) as session:
+            host, window = self.start(session)
+            session.run(['xdotool', 'mousemove', '--window', window, *CUTOFF_UP, 'click', '3'])
+            time.sleep(0.5)
+            session.run(['xdotool', 'key', 'Down', 'Return'])  # "MIDI学習", the first item
+            host.expect('notify urn:morvane:LearnArmed')
+            host.say('midi b01440')  # CC20, not bound by default
+            host.expect('notify urn:morvane:Learnt')
+            host.expect('notify urn:morvane:Bindings')
+            host.quit()
+
     def test_a_key_pressed_in_the_panel_plays_as_the_offline_rendering(self):
         with harness.Session(x=True) as session:
             host, window = self.start(session)

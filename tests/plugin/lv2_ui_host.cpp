@@ -6,12 +6,14 @@
 //        show | hide        the external UI's show and hide
 //        frames             how many frames have run
 //        dump               every control input's value
+//        midi HEX           a MIDI message of the host's own at the next block
 //        quit               cleans the UI up and ends
 //   out: ready | shown | hidden | closed (the UI reported itself closed) | frames N
 //        value SYMBOL VALUE ... end   the dump
 //        port SYMBOL VALUE  the UI wrote a control port
 //        midi FRAME HEX     the UI's MIDI event, delivered at that frame of the output
 //        keys MASK          the plugin told the UI which keys sound
+//        notify TYPE        the URI of each message the plugin sent the UI
 //   morvane-lv2-ui-host BUNDLE OUTPUT
 
 #include <dlfcn.h>
@@ -32,6 +34,7 @@
 #include <lilv/lilv.h>
 #include <lv2/atom/atom.h>
 #include <lv2/atom/util.h>
+#include <lv2/midi/midi.h>
 #include <lv2/ui/ui.h>
 #include <lv2/urid/urid.h>
 
@@ -214,6 +217,9 @@ void Host::RunBlock() {
         if (event->body.type != Map(nullptr, LV2_ATOM__Object))
             continue;
         const auto* object = reinterpret_cast<const LV2_Atom_Object*>(&event->body);
+        for (const auto& [uri, urid] : uris)
+            if (urid == object->body.otype)
+                Say("notify " + uri);
         if (object->body.otype != Map(nullptr, morvane::lv2::ui::kKeys))
             continue;
         LV2_ATOM_OBJECT_FOREACH(object, property) {
@@ -251,6 +257,16 @@ void Host::Command(const std::string& line) {
                 Say(value.str());
             }
         Say("end");
+    } else if (command == "midi") {
+        std::string hex;
+        words >> hex;
+        std::vector<std::uint8_t> atom(sizeof(LV2_Atom));
+        for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+            atom.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+        const LV2_Atom header{static_cast<std::uint32_t>(atom.size() - sizeof(LV2_Atom)),
+                              Map(nullptr, LV2_MIDI__MidiEvent)};
+        std::memcpy(atom.data(), &header, sizeof header);
+        pendingMidi_.push_back(atom);
     } else if (command == "frames") {
         Say("frames " + std::to_string(frames_));
     } else if (command == "quit") {
