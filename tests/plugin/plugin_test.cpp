@@ -60,7 +60,7 @@ std::vector<TimedMidi> Song() {
         {2600, {0xB0, 100, 0}},
         {2601, {0xB0, 6, 12}},   // 12 semitones
         {2602, {0xB0, 38, 5}},   // its fine part, ignored
-        {2900, {0xD0, 90}},      // aftertouch: the plugin binds none
+        {2900, {0xD0, 90}},      // aftertouch, bound to the filter's intensity
         {3000, {0xB0, 64, 127}}, // pedal down
         {3100, {0x80, 69, 0}},   // held back
         {3500, {0x80, 30, 0}},
@@ -230,14 +230,26 @@ class PluginPlaysAsTheRenderer : public testing::TestWithParam<HostCase> {};
 // the plugin plays bit for bit the rendering of the same file, whatever the host's blocks.
 TEST_P(PluginPlaysAsTheRenderer, MidiEventsInAnyBlockSize) {
     const HostCase& c = GetParam();
+    // Aftertouch moves the filter's intensity: bound in the instance's session as in the
+    // settings file the renderer reads.
+    TemporaryDirectory folder;
+    const std::string settings = folder.Path() + "/bound.ini";
+    std::ofstream(settings) << "[MIDI]\nAT=VCF_INTENSITY\n";
     const std::vector<std::int16_t> rendered =
         Render("song.mid", MidiFile(kSong, kSongEnd, c.rate),
-               "--tail 0.3 --rate " + std::to_string(c.rate));
+               "--ini '" + settings + "' --tail 0.3 --rate " + std::to_string(c.rate));
     ASSERT_GT(rendered.size(), 20u * kBlock * c.rate / kEngineRate);
     ASSERT_TRUE(std::ranges::any_of(rendered, [](std::int16_t v) { return v != 0; }));
 
     auto host = LoadPlugin(c.rate);
     ASSERT_TRUE(host);
+    const std::string unbound = host->SaveState();
+    const std::string bindings = "morvane-bindings 1\n";
+    const std::size_t at = unbound.find(bindings);
+    ASSERT_NE(at, std::string::npos) << unbound;
+    std::string bound = unbound;
+    bound.insert(at + bindings.size(), "AT=VCF_INTENSITY\n");
+    ASSERT_TRUE(host->RestoreState(bound));
     // The file's last frames, as long as the resampler's delay, come from the silence it is
     // flushed with, where the plugin plays on.
     const int delay = morvane::Resampler::Create(c.rate)->DelayFrames();
