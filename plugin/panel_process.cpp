@@ -135,9 +135,8 @@ void PanelProcess::SendWaiting() {
 
 bool PanelProcess::Receive(const std::function<void(const ReceivedLink&)>& take) {
     SendWaiting();
-    std::vector<std::uint8_t> buffer(kLinkMessageLimit);
     while (!gone_) {
-        const ssize_t size = ::recv(socket_, buffer.data(), buffer.size(), MSG_DONTWAIT);
+        const ssize_t size = ::recv(socket_, buffer_.data(), buffer_.size(), MSG_DONTWAIT);
         if (size < 0 && errno == EINTR)
             continue;
         if (size < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
@@ -147,7 +146,7 @@ bool PanelProcess::Receive(const std::function<void(const ReceivedLink&)>& take)
             break;
         }
         if (const std::optional<ReceivedLink> received =
-                ParseLink(std::span(buffer.data(), static_cast<std::size_t>(size))))
+                ParseLink(std::span(buffer_.data(), static_cast<std::size_t>(size))))
             take(*received);
     }
     if (gone_)

@@ -39,6 +39,7 @@ private:
     pid_t pid_;
     int socket_;
     std::deque<std::vector<std::uint8_t>> waiting_;
+    std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(kLinkMessageLimit);
     bool gone_ = false;
 };
 
