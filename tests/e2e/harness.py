@@ -55,6 +55,12 @@ class Underrun(E2eError):
     the silence, samples lost)."""
 
 
+def sounding_for(samples, width=2):
+    """How many samples there are from the first non-zero one to the end (0 for silence)."""
+    first = len(samples) - len(samples.lstrip(b'\0'))
+    return len(samples) // width - first // width if first < len(samples) else 0
+
+
 def wait_until(ready, what, timeout=START_TIMEOUT):
     deadline = time.monotonic() + timeout
     while not ready():
@@ -482,6 +488,7 @@ class Capture:
         self.samples = b''
         self.data = bytearray()
         self.start_bound = float('inf')  # the smallest bound on t0 so far
+        self.complete = False
 
     def __enter__(self):
         self.process = self.session.start(
@@ -504,7 +511,8 @@ class Capture:
             self.start_bound = min(self.start_bound, arrived - len(self.data) // 2 / RATE)
 
     def __exit__(self, *exc):
-        time.sleep(SOUND_LATENCY)
+        if not self.complete:
+            time.sleep(SOUND_LATENCY)
         stop_process(self.process)
         self.reader.join()
         self.process.stdout.close()
@@ -515,6 +523,14 @@ class Capture:
     def live_samples(self, start=0):
         """The samples captured so far, from sample start on."""
         return bytes(self.data[start * 2:len(self.data) // 2 * 2])
+
+    def wait_for_sound(self, samples):
+        """Waits until the capture holds that many samples from its first sound on: where a
+        test knows how much sound it compares, this waits just as long as needed, and the
+        capture then ends without its closing wait for what may still be on its way."""
+        wait_until(lambda: sounding_for(self.live_samples()) >= samples,
+                   '%d samples of sound in the capture' % samples)
+        self.complete = True
 
     def time_of(self, sample):
         """When the sample was at the sink, on the clock of time.monotonic()."""
@@ -536,6 +552,7 @@ class JackCapture:
         self.path = os.path.join(session.directory, 'capture-%d.f32' % session.captures)
         self.pieces = []
         self.floats = b''
+        self.complete = False
 
     def __enter__(self):
         import jack  # only the JACK tests need the module
@@ -582,7 +599,8 @@ class JackCapture:
             time.sleep(0.001)
 
     def __exit__(self, *exc):
-        time.sleep(SOUND_LATENCY)
+        if not self.complete:
+            time.sleep(SOUND_LATENCY)
         self.leaving.set()
         self.joiner.join()
         self.client.deactivate()
@@ -611,6 +629,12 @@ class JackCapture:
         """The float32 samples recorded so far, from sample start on (from the client's
         start, before it joined the port as well)."""
         return b''.join(self.pieces[:])[start * 4:]
+
+    def wait_for_sound(self, samples):
+        """As Capture.wait_for_sound, in the port's samples."""
+        wait_until(lambda: sounding_for(self.live_floats(), 4) >= samples,
+                   '%d samples of sound from %s' % (samples, self.port_name))
+        self.complete = True
 
     def time_of(self, sample):
         """When the sample reached the sink, on the clock of time.monotonic(); as for
