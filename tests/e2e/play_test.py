@@ -24,7 +24,7 @@ render 50
 off 4
 off 8
 off 11
-render 60
+render 30
 '''
 
 # What plays, the servers it plays beside, and where the sound is caught: the sound server,
@@ -100,20 +100,24 @@ class Play(unittest.TestCase):
             score = os.path.join(session.directory, 'chord.score')
             with open(score, 'w') as f:
                 f.write(SCORE)
+            reference, width = session.render(SCORE), 2
+            if on_jack and jack != harness.RATE:
+                reference = subprocess.run([os.environ['MORVANE_RESAMPLE'], str(jack)],
+                                           input=reference, capture_output=True,
+                                           check=True).stdout
+                width = 4
             capture = session.jack_capture('Morvane:out') if on_jack else session.capture()
             with capture, NoteStorm(session) if jack else contextlib.nullcontext() as storm:
                 played = session.run([os.environ['MORVANE_RENDER'], *options, '--play', score],
                                      check=False)
+                if played.returncode == 0:
+                    capture.wait_for_sound(len(reference) // width -
+                                           harness.first_sound(reference, width))
             self.assertEqual(played.returncode, 0, played.stderr)
             if storm:
                 self.assertEqual(storm.ports, set(), 'the score player took MIDI')
-            reference = session.render(SCORE)
-            if on_jack and jack != harness.RATE:
-                resampled = subprocess.run([os.environ['MORVANE_RESAMPLE'], str(jack)],
-                                           input=reference, capture_output=True, check=True).stdout
-                harness.find_reference(resampled, capture.floats, width=4)
-            else:
-                harness.find_reference(reference, capture.samples)
+            harness.find_reference(reference, capture.floats if width == 4 else capture.samples,
+                                   width)
             if jack:
                 # The JACK server outlived the player, and stops cleanly by its PID.
                 session.server('jack').check_alive()
