@@ -12,8 +12,7 @@ import harness
 
 PORT = 'Morvane:output_MONO'
 # As in the play test: whole silent blocks first, so the recorder has joined the stream.
-SCORE = 'render 10\non 4\non 8\non 11\nrender 50\noff 4\noff 8\noff 11\nrender 60\n'
-HOLD = 1.0
+SCORE = 'render 10\non 4\non 8\non 11\nrender 50\noff 4\noff 8\noff 11\nrender 30\n'
 COMPARED_BLOCKS = 30
 ERROR_CAPTION = 'エラー'
 BACK_WITHIN = 5.0
@@ -65,18 +64,20 @@ class NativePipeWire(unittest.TestCase):
             score = os.path.join(session.directory, 'chord.score')
             with open(score, 'w') as f:
                 f.write(SCORE)
+            reference, width = session.render(SCORE), 2
+            if rate != harness.RATE:
+                reference = subprocess.run([os.environ['MORVANE_RESAMPLE'], str(rate)],
+                                           input=reference, capture_output=True,
+                                           check=True).stdout
+                width = 4
             with session.jack_capture(PORT) as capture:
                 played = session.run([os.environ['MORVANE_RENDER'], '--audio=pipewire', '--play',
                                       score], check=False)
+                if played.returncode == 0:
+                    capture.wait_for_sound(len(reference) // width -
+                                           harness.first_sound(reference, width))
             self.assertEqual(played.returncode, 0, played.stderr)
-            reference = session.render(SCORE)
-            if rate == harness.RATE:
-                capture.find(reference)
-            else:
-                resampled = subprocess.run([os.environ['MORVANE_RESAMPLE'], str(rate)],
-                                           input=reference, capture_output=True,
-                                           check=True).stdout
-                capture.find(resampled, width=4)
+            capture.find(reference, width)
 
     def test_a_held_key_found_by_default_is_its_offline_rendering(self):
         harness.allowing_an_underrun(self.hold_a_key)
@@ -85,9 +86,9 @@ class NativePipeWire(unittest.TestCase):
         with harness.Session(x=True, pipewire=True) as session:
             program, window, home = start_without_jack_layer(session)
             with session.jack_capture(PORT) as capture:
-                time.sleep(0.5)  # the recorder joins the stream
+                harness.wait_until(capture.joined.is_set, 'the recorder to join the stream')
                 session.run(['xdotool', 'keydown', '52'])
-                time.sleep(HOLD)
+                capture.wait_for_sound(COMPARED_BLOCKS * harness.BLOCK)
                 session.run(['xdotool', 'keyup', '52'])
             self.assertIsNone(program.poll(), 'the program ended')
             reference = session.render('on 1\nrender %d\n' % COMPARED_BLOCKS)
