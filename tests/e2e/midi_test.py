@@ -68,7 +68,14 @@ EVENTS = sorted([
     key=lambda event: event[0] * BLOCK + event[1])
 LAST_BLOCK = 90
 TAIL = '0.4'            # seconds rendered after the end
-RECORDED_SECONDS = 3    # the rendering is 110 blocks, 2.2 s; room for the latency
+
+
+def recorded_seconds(last_block):
+    """The rendering's length, and room for the latency (a period here)."""
+    return last_block * BLOCK / RATE + float(TAIL) + 0.1
+
+
+RECORDED_SECONDS = recorded_seconds(LAST_BLOCK)
 
 
 def host_frame(block, sample, rate):
@@ -199,11 +206,11 @@ def spread(period, messages, last_frame=BLOCK - 1):
 BURSTS = {
     '600 moves and a note-off in one period': (
         [(10, 0, [0x90, 69, 100])] + spread(20, burst(600), 439) + [(20, 440, [0x80, 69, 0])],
-        21, 2),
+        21, recorded_seconds(21)),
     'a steady 400 a period for 3 s': (
         [(10, 0, [0x90, 69, 100])] + [e for p in range(11, 161) for e in spread(p, burst(400))] +
         [(160, 440, [0x80, 69, 0])],
-        161, 4.8),
+        161, recorded_seconds(161)),
 }
 
 
@@ -258,7 +265,7 @@ class Midi(unittest.TestCase):
         source = 'morvane-e2e-midi:midi_out'
         with harness.Session(x=True, jack=True) as session:
             server = session.env['JACK_DEFAULT_SERVER']
-            player = Player(server, events, 1.2)
+            player = Player(server, events, recorded_seconds(30))
             with player.client:
                 program, window, home = session.start_morvane(
                     SETTINGS, args=['--audio=jack', '--no-connect'])
