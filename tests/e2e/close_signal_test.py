@@ -14,6 +14,16 @@ import harness
 
 HEADER = 46  # bytes before a recording's samples
 
+
+def recorded_sound(home):
+    """Whether the one recording has some sound on the disk yet."""
+    recordings = glob.glob(os.path.join(home, '*.wav'))
+    if len(recordings) != 1:
+        return False
+    with open(recordings[0], 'rb') as f:
+        return harness.first_sound(f.read()[HEADER:]) is not None
+
+
 # The signals sent, one after the other; a second one arrives while the close drains. And
 # whether the settings path has become a directory, where the tuning cannot be saved.
 SIGNALS = [
@@ -38,7 +48,7 @@ class CloseSignal(unittest.TestCase):
                     if os.path.exists(settings):
                         os.remove(settings)
                     os.mkdir(settings)
-                time.sleep(1.0)
+                harness.wait_until(lambda: recorded_sound(home), 'sound in the recording')
                 for number in signals:
                     os.kill(program.pid, number)
                     time.sleep(0.01)
