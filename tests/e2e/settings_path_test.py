@@ -61,7 +61,7 @@ class UnreadableSettingsPath(unittest.TestCase):
 
             with session.capture() as capture:
                 session.run(['xdotool', 'keydown', '52'])  # Z
-                time.sleep(1.0)
+                capture.wait_for_sound(COMPARED_BLOCKS * harness.BLOCK)
                 session.run(['xdotool', 'keyup', '52'])
             time.sleep(0.5)
             self.assertIsNone(program.poll(), 'the program ended at the release')
