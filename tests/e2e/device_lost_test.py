@@ -60,6 +60,15 @@ def finished_recording(home):
     return data[WAV_HEADER_BYTES:]
 
 
+def recording_sounds(home):
+    """Whether the one recording, still being written, has some sound yet."""
+    files = glob.glob(os.path.join(home, '*.wav'))
+    if len(files) != 1:
+        return False
+    with open(files[0], 'rb') as f:
+        return sounding(f.read()[WAV_HEADER_BYTES:])
+
+
 def sound_back_after(capture, since):
     """Seconds from since to the capture's first sound, once there is one (else None)."""
     if isinstance(capture, harness.Capture):
@@ -85,7 +94,7 @@ class DeviceLostAndBack(unittest.TestCase):
                 program, window, home = session.start_morvane(args=args)
                 session.click(window, 'record')
                 session.run(['xdotool', 'keydown', '52'])  # Z, held to the end
-                time.sleep(1.0)
+                harness.wait_until(lambda: recording_sounds(home), 'sound in the recording')
                 server = session.server('jack' if jack_rate else 'pulse')
                 server.process.kill()
                 server.process.wait()
@@ -127,8 +136,7 @@ class DeviceLostAndBack(unittest.TestCase):
                 pulse = session.server('pulse')
                 session.run(['xdotool', 'keydown', '52'])  # Z, held to the end
                 with session.capture() as before:
-                    time.sleep(1.0)
-                self.assertTrue(sounding(before.samples), 'no sound before the loss')
+                    before.wait_for_sound(harness.BLOCK)
 
                 end(pulse.process)
                 pulse.process.wait()
