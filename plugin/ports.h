@@ -35,6 +35,15 @@ inline constexpr int kPortCount = kNotifyPort + 1;
 // text at its longest among them.
 inline constexpr int kNotifyBufferBytes = 8192;
 
+// What the panel may write: a value to a control input, an atom to the MIDI input or the
+// message input.
+constexpr bool TakesValues(int port) {
+    return port >= kFirstControlPort && port < kControlInPort;
+}
+constexpr bool TakesAtoms(int port) {
+    return port == kMidiInPort || port == kControlInPort;
+}
+
 // The highest rate a host may run the plugin at: far beyond any host's, and within an int.
 inline constexpr int kHighestRate = 1'000'000;
 

@@ -121,14 +121,18 @@ public:
     }
 
 private:
+    // The host takes the panel's word for neither the port nor an atom's size: a value
+    // goes only to a control input, and an atom, whole, to the MIDI or the message input.
     void Write(const ReceivedLink& link) {
+        const auto port = static_cast<int>(link.header.port);
         if (const std::optional<float> value = link.Value()) {
+            if (!morvane::lv2::TakesValues(port))
+                return;
             values_[link.header.port] = *value;
             write_(controller_, link.header.port, sizeof(float), 0, &*value);
-        } else if (link.header.kind == LinkKind::PortAtom &&
-                   link.payload.size() >= sizeof(LV2_Atom)) {
-            write_(controller_, link.header.port, static_cast<std::uint32_t>(link.payload.size()),
-                   eventTransfer_, link.payload.data());
+        } else if (const auto atom = link.Atom(); atom && morvane::lv2::TakesAtoms(port)) {
+            write_(controller_, link.header.port, static_cast<std::uint32_t>(atom->size()),
+                   eventTransfer_, atom->data());
         }
     }
 

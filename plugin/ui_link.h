@@ -9,6 +9,8 @@
 #include <span>
 #include <vector>
 
+#include <lv2/atom/atom.h>
+
 #include "plugin/ui_protocol.h"
 
 // What the UI library in the host and the panel process say to each other over their
@@ -109,6 +111,18 @@ struct ReceivedLink {
             return std::nullopt;
         std::memcpy(&value, payload.data(), sizeof value);
         return value;
+    }
+
+    // A PortAtom message's atom, header and body, when the message holds it whole: one
+    // whose header claims more than came is nothing, as its reader would run past the end.
+    std::optional<std::span<const std::uint8_t>> Atom() const {
+        LV2_Atom atom;
+        if (header.kind != LinkKind::PortAtom || payload.size() < sizeof atom)
+            return std::nullopt;
+        std::memcpy(&atom, payload.data(), sizeof atom);
+        if (atom.size > payload.size() - sizeof atom)
+            return std::nullopt;
+        return std::span(payload).first(sizeof atom + atom.size);
     }
 };
 

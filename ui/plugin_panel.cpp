@@ -60,10 +60,12 @@ int MidiNoteOfKey(int key) {
     return SemitoneOfKey(key) + kNoteOfSemitoneZero;
 }
 
-// Atoms are read where they are aligned as atoms must be.
+// Atoms are read where they are aligned as atoms must be, with zeros past the end for a
+// property header that the last bytes begin, so that its size can be read and refused.
 std::vector<std::uint64_t> Aligned(std::span<const std::uint8_t> bytes) {
-    std::vector<std::uint64_t> words(bytes.size() / 8 + 1);
-    std::memcpy(words.data(), bytes.data(), std::min(bytes.size(), words.size() * 8));
+    constexpr std::size_t kWord = sizeof(std::uint64_t);
+    std::vector<std::uint64_t> words((bytes.size() + sizeof(LV2_Atom_Property)) / kWord + 1);
+    std::memcpy(words.data(), bytes.data(), bytes.size());
     return words;
 }
 
@@ -185,8 +187,9 @@ void PluginPanel::Take(const lv2::ReceivedLink& link) {
             TakeValue(link.header.port, *value);
         return;
     case LinkKind::PortAtom:
-        if (static_cast<int>(link.header.port) == lv2::kNotifyPort)
-            TakeMessage(link.payload);
+        if (const auto atom = link.Atom();
+            atom && static_cast<int>(link.header.port) == lv2::kNotifyPort)
+            TakeMessage(*atom);
         return;
     }
 }
@@ -226,9 +229,9 @@ void PluginPanel::TakeMessage(std::span<const std::uint8_t> bytes) {
         return;
     const std::vector<std::uint64_t> words = Aligned(bytes);
     const auto* object = reinterpret_cast<const LV2_Atom_Object*>(words.data());
-    if (object->atom.type != urids_[lv2::kUriAtomObject] ||
-        sizeof(LV2_Atom) + object->atom.size > bytes.size())
+    if (object->atom.type != urids_[lv2::kUriAtomObject])
         return;
+    const auto* start = reinterpret_cast<const std::uint8_t*>(object);
     std::optional<std::int64_t> sounding;
     std::optional<int> slider;
     std::optional<int> controller;
@@ -236,6 +239,10 @@ void PluginPanel::TakeMessage(std::span<const std::uint8_t> bytes) {
     std::optional<std::string_view> text;
     LV2_ATOM_OBJECT_FOREACH(object, property) {
         const LV2_Atom& value = property->value;
+        // A property that runs past the object's end breaks the whole message.
+        const auto* body = static_cast<const std::uint8_t*>(LV2_ATOM_BODY_CONST(&value));
+        if (static_cast<std::size_t>(body - start) + value.size > bytes.size())
+            return;
         if (property->key == urids_[lv2::kUriSounding] && value.type == urids_[lv2::kUriAtomLong])
             sounding = reinterpret_cast<const LV2_Atom_Long&>(value).body;
         else if (value.type == urids_[lv2::kUriAtomInt] && property->key == urids_[lv2::kUriSlider])

@@ -40,8 +40,8 @@ template <class T> void Append(std::vector<std::uint8_t>& bytes, const T& value)
     std::memcpy(bytes.data() + at, &value, sizeof value);
 }
 
-// The plugin's Bindings message with the text.
-std::vector<std::uint8_t> BindingsMessage(const std::string& text) {
+// The plugin's Bindings message with the text, its size overstated by excess bytes.
+std::vector<std::uint8_t> BindingsMessage(const std::string& text, std::uint32_t excess = 0) {
     const std::uint32_t textSize = static_cast<std::uint32_t>(text.size() + 1);
     const std::uint32_t padded = (textSize + 7) / 8 * 8;
     std::vector<std::uint8_t> atom;
@@ -50,7 +50,7 @@ std::vector<std::uint8_t> BindingsMessage(const std::string& text) {
                           Urid(lv2::kUriAtomObject)});
     Append(atom, LV2_Atom_Object_Body{0, Urid(lv2::kUriBindings)});
     Append(atom, LV2_Atom_Property_Body{Urid(lv2::kUriText), 0,
-                                        LV2_Atom{textSize, Urid(lv2::kUriAtomString)}});
+                                        LV2_Atom{textSize + excess, Urid(lv2::kUriAtomString)}});
     atom.insert(atom.end(), text.begin(), text.end());
     atom.resize(atom.size() + padded - text.size());
     return lv2::LinkMessage(LinkKind::PortAtom, lv2::kNotifyPort, atom);
@@ -196,8 +196,12 @@ private slots:
         Library library;
         PluginPanel panel(library.PanelEnd(), folder.filePath("morvane.ini").toStdString(), "T");
         library.Received();
-        library.Send(BindingsMessage("morvane-bindings 1\nCC20=VCF_CUTOFF\nCC74=\n"));
+        // A text that claims more than its message holds is not read past the end.
+        const std::string text = "morvane-bindings 1\nCC20=VCF_CUTOFF\nCC74=\n";
+        library.Send(BindingsMessage(text, 64));
         QListWidget* list = panel.midiWindow->bindingList;
+        QVERIFY(list->findItems("CC20", Qt::MatchStartsWith).empty());
+        library.Send(BindingsMessage(text));
         QVERIFY(!list->findItems("CC20", Qt::MatchStartsWith).empty());
         QVERIFY(list->findItems("CC74", Qt::MatchStartsWith).empty());
 
