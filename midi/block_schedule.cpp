@@ -23,8 +23,8 @@ std::int64_t FirstBlockAtOrAfter(std::int64_t time, int ticksPerQuarter) {
 // any time a file can reach.
 std::int64_t FirstSampleAtOrAfter(std::int64_t time, int ticksPerQuarter) {
     const std::int64_t blockLength = kBlockMicroseconds * ticksPerQuarter;
-    const std::int64_t rest = (time % blockLength) * kSamplesPerBlock;
-    return time / blockLength * kSamplesPerBlock + rest / blockLength +
+    const std::int64_t rest = (time % blockLength) * kBlockSamples;
+    return time / blockLength * kBlockSamples + rest / blockLength +
            (rest % blockLength != 0 ? 1 : 0);
 }
 

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "base/result.h"
+#include "engine/synth_state.h"
 #include "midi/midi_file.h"
 
 // When the events of a MIDI file reach the engine, which renders 22050 samples a second in
@@ -13,7 +14,6 @@
 namespace morvane {
 
 inline constexpr std::int64_t kBlockMicroseconds = 20000; // 441 samples at 22050 Hz
-inline constexpr std::int64_t kSamplesPerBlock = 441;
 
 // The first block that starts at or after the time, given in the file's unit
 // (microseconds times ticks per quarter note).

@@ -59,7 +59,7 @@ Result<score::Score> MidiScore(const MidiFile& file, std::int64_t tailBlocks,
         if (mapping.Heard() != heard)
             score.events.push_back(MidiMessageHere{});
     }
-    renderUpTo((endBlock + tailBlocks) * kSamplesPerBlock);
+    renderUpTo((endBlock + tailBlocks) * kBlockSamples);
     score.blocks = static_cast<std::uint64_t>(endBlock + tailBlocks);
     return score;
 }
