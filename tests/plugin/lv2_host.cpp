@@ -27,6 +27,20 @@ void ClearSequence(std::vector<std::uint64_t>& buffer, LV2_URID sequenceType) {
     lv2_atom_sequence_clear(sequence);
 }
 
+// Sets the host's control port a saved state names to its value: lilv's port-value
+// callback, given the host and the float type's URID.
+struct PortValueTarget {
+    Lv2Host* host;
+    LV2_URID floatType;
+};
+
+void SetPortValue(const char* symbol, void* user, const void* value, std::uint32_t,
+                  std::uint32_t type) {
+    const auto* target = static_cast<const PortValueTarget*>(user);
+    if (type == target->floatType)
+        target->host->Control(symbol) = *static_cast<const float*>(value);
+}
+
 } // namespace
 
 std::unique_ptr<Lv2Host> Lv2Host::Load(const std::string& bundle, const std::string& uri,
@@ -161,29 +175,15 @@ bool Lv2Host::LoadPreset(const std::string& bundle, const std::string& uri) {
     LilvState* state = lilv_state_new_from_world(world_, &map_, preset.node);
     if (!state)
         return false;
-    const LV2_URID floatType = MapUri(this, LV2_ATOM__Float);
-    struct Target {
-        Lv2Host* host;
-        LV2_URID floatType;
-    } target{this, floatType};
-    lilv_state_emit_port_values(
-        state,
-        [](const char* symbol, void* user, const void* value, std::uint32_t, std::uint32_t type) {
-            auto* target = static_cast<Target*>(user);
-            if (type == target->floatType)
-                target->host->Control(symbol) = *static_cast<const float*>(value);
-        },
-        &target);
+    PortValueTarget target{this, MapUri(this, LV2_ATOM__Float)};
+    lilv_state_emit_port_values(state, SetPortValue, &target);
     lilv_state_free(state);
     return true;
 }
 
 void Lv2Host::Run(std::span<const Midi> events, std::span<float> out) {
+    ClearSequence(sequence_, sequenceType_);
     auto* sequence = reinterpret_cast<LV2_Atom_Sequence*>(sequence_.data());
-    sequence->atom.type = sequenceType_;
-    sequence->body.unit = 0;
-    sequence->body.pad = 0;
-    lv2_atom_sequence_clear(sequence);
     const std::uint32_t capacity = sequence_.size() * sizeof(std::uint64_t) - sizeof(LV2_Atom);
     for (const Midi& midi : events) {
         struct {
@@ -296,21 +296,10 @@ bool Lv2Host::RestoreState(const std::string& turtle) {
     LilvState* state = lilv_state_new_from_string(world_, &map_, turtle.c_str());
     if (!state)
         return false;
-    const LV2_URID floatType = MapUri(this, LV2_ATOM__Float);
-    struct Target {
-        Lv2Host* host;
-        LV2_URID floatType;
-    } target{this, floatType};
+    PortValueTarget target{this, MapUri(this, LV2_ATOM__Float)};
     const LV2_Feature mapFeature{LV2_URID__map, &map_};
     const LV2_Feature* features[] = {&mapFeature, nullptr};
-    lilv_state_restore(
-        state, instance_,
-        [](const char* symbol, void* user, const void* value, std::uint32_t, std::uint32_t type) {
-            auto* target = static_cast<Target*>(user);
-            if (type == target->floatType)
-                target->host->Control(symbol) = *static_cast<const float*>(value);
-        },
-        &target, 0, features);
+    lilv_state_restore(state, instance_, SetPortValue, &target, 0, features);
     lilv_state_free(state);
     return true;
 }
