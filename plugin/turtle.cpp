@@ -224,7 +224,7 @@ std::string UiDescription() {
         << "    lv2:extensionData ui:idleInterface, ui:showInterface ;\n"
         << "    ui:portNotification [\n"
         << "        ui:plugin " << Uri(kPluginUri) << " ;\n"
-        << "        lv2:symbol \"notify\" ;\n"
+        << "        lv2:symbol " << Quoted(ui::kNotifySymbol) << " ;\n"
         << "        ui:protocol atom:eventTransfer\n"
         << "    ] .\n";
     return out.str();
