@@ -57,8 +57,11 @@ Result<std::unique_ptr<PanelProcess>> PanelProcess::Start(const std::string& pro
     posix_spawnattr_t attributes;
     posix_spawn_file_actions_init(&actions);
     posix_spawnattr_init(&attributes);
-    // dup2 leaves the copy open across exec, unlike every other descriptor of ours.
+    // dup2 leaves the copy open across exec, unlike every other descriptor of ours. The
+    // host's own that it left open across exec are closed: a panel holding one would keep
+    // a pipe or a device of the host's from ending.
     posix_spawn_file_actions_adddup2(&actions, ends[1], kPanelSocket);
+    posix_spawn_file_actions_addclosefrom_np(&actions, kPanelSocket + 1);
     Status prepared = SpawnDefaults(attributes);
     const std::string socketOption = kPanelSocketOption + std::to_string(kPanelSocket);
     const std::string titleOption = kPanelTitleOption + title;

@@ -20,7 +20,8 @@ namespace morvane::lv2 {
 // its own and then kills it; either way it is reaped, so no process is left behind.
 class PanelProcess {
 public:
-    // Starts the program with its end of the socket; fails when it cannot be started.
+    // Starts the program with its end of the socket and no other descriptor of the host's;
+    // fails when it cannot be started.
     static Result<std::unique_ptr<PanelProcess>> Start(const std::string& program,
                                                        const std::string& title);
     ~PanelProcess();
