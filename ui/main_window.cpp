@@ -27,6 +27,7 @@
 #include "ui/error_boxes.h"
 #include "ui/front_panel.h"
 #include "ui/glyphs.h"
+#include "ui/midi_learn_menu.h"
 #include "ui/midi_window.h"
 #include "ui/mixer.h"
 #include "ui/panel_widgets.h"
@@ -42,10 +43,6 @@ const char* const kWindowCaption = "Morvane";
 const char* const kErrorCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "エラー");
 const char* const kRecordCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "録音");
 const char* const kStopCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "中止");
-const char* const kLearnCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "MIDI学習");
-const char* const kForgetCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "MIDI学習を解除");
-const char* const kBoundCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "割り当て: %1");
-const char* const kUnboundCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "割り当て: なし");
 
 // How often the window brings back key colours and passes on the panel's sound: a
 // quarter of a block, well below what an eye or an ear notices.
@@ -310,26 +307,18 @@ void MainWindow::OpenSequencer() {
 
 // The slider stays framed until a controller arrives or Esc gives the learn up.
 QMenu* MainWindow::MidiLearnMenu(ControlId id) {
-    auto* menu = new QMenu(this);
-    connect(menu->addAction(Text(kLearnCaption)), &QAction::triggered, this, [this, id] {
-        panel_->MarkLearning(id);
-        SendEvent(ArmLearn{id});
-    });
-    const std::optional<int> bound = bindings_.ControllerFor(id);
-    QAction* forget = menu->addAction(Text(kForgetCaption));
-    forget->setEnabled(bound.has_value());
-    connect(forget, &QAction::triggered, this, [this, id] {
-        bindings_.Unbind(id);
-        SendEvent(ForgetController{id});
-        SaveBindings();
-        midiWindow->ShowBindings();
-    });
-    // Named as the MIDI window's list names it: CC7, or AT for channel aftertouch.
-    const QString boundTo =
-        bound ? Text(kBoundCaption).arg(QString::fromStdString(ControllerBindings::KeyOf(*bound)))
-              : Text(kUnboundCaption);
-    menu->addAction(boundTo)->setEnabled(false);
-    return menu;
+    return morvane::MidiLearnMenu(
+        this, bindings_.ControllerFor(id),
+        [this, id] {
+            panel_->MarkLearning(id);
+            SendEvent(ArmLearn{id});
+        },
+        [this, id] {
+            bindings_.Unbind(id);
+            SendEvent(ForgetController{id});
+            SaveBindings();
+            midiWindow->ShowBindings();
+        });
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {

@@ -29,6 +29,7 @@
 #include "ui/caption_font.h"
 #include "ui/front_panel.h"
 #include "ui/glyphs.h"
+#include "ui/midi_learn_menu.h"
 #include "ui/midi_window.h"
 #include "ui/panel_widgets.h"
 
@@ -50,10 +51,6 @@ const QRect kMidiButtonRect = {470, 424, 43, 25};
 constexpr std::uint8_t kNoteOff = 0x80;
 constexpr std::uint8_t kNoteOn = 0x90;
 
-const char* const kLearnCaption = "MIDI学習";
-const char* const kForgetCaption = "MIDI学習を解除";
-const char* const kBoundCaption = "割り当て: %1";
-const char* const kUnboundCaption = "割り当て: なし";
 const char* const kErrorCaption = "エラー";
 
 int MidiNoteOfKey(int key) {
@@ -344,29 +341,21 @@ void PluginPanel::SendCommand(const Command& command) {
 
 // As the program's slider menu, the learn and the let-go done by the instance.
 QMenu* PluginPanel::MidiLearnMenu(ControlId id) {
-    auto* menu = new QMenu(this);
-    connect(menu->addAction(QString::fromUtf8(kLearnCaption)), &QAction::triggered, this,
-            [this, id] {
-                panel_->MarkLearning(id);
-                SendObject(lv2::kUriLearn, std::pair{lv2::kUriSlider, static_cast<int>(id)});
-            });
     const std::optional<int> bound = bindings_.ControllerFor(id);
-    QAction* forget = menu->addAction(QString::fromUtf8(kForgetCaption));
-    forget->setEnabled(bound.has_value());
-    connect(forget, &QAction::triggered, this, [this, id, bound] {
-        if (!bound)
-            return;
-        bindings_.Unbind(id);
-        told_ = bindings_;
-        midiWindow->ShowBindings();
-        SendObject(lv2::kUriForget, std::pair{lv2::kUriController, *bound});
-    });
-    const QString boundTo =
-        bound ? QString::fromUtf8(kBoundCaption)
-                    .arg(QString::fromStdString(ControllerBindings::KeyOf(*bound)))
-              : QString::fromUtf8(kUnboundCaption);
-    menu->addAction(boundTo)->setEnabled(false);
-    return menu;
+    return morvane::MidiLearnMenu(
+        this, bound,
+        [this, id] {
+            panel_->MarkLearning(id);
+            SendObject(lv2::kUriLearn, std::pair{lv2::kUriSlider, static_cast<int>(id)});
+        },
+        [this, id, bound] {
+            if (!bound)
+                return;
+            bindings_.Unbind(id);
+            told_ = bindings_;
+            midiWindow->ShowBindings();
+            SendObject(lv2::kUriForget, std::pair{lv2::kUriController, *bound});
+        });
 }
 
 // The instance's MIDI settings: how it plays (its ports) and its bindings, which the

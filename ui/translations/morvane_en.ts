@@ -163,14 +163,6 @@
         <translation>Stop</translation>
     </message>
     <message>
-        <source>MIDI学習</source>
-        <translation>MIDI Learn</translation>
-    </message>
-    <message>
-        <source>MIDI学習を解除</source>
-        <translation>Forget MIDI Controller</translation>
-    </message>
-    <message>
         <source>音量</source>
         <translation>Vol</translation>
     </message>
@@ -197,6 +189,17 @@
     <message>
         <source>サウンドサーバーを起動してください。起動すると Morvane は自動的に接続します。</source>
         <translation>Start the sound server; Morvane connects to it by itself when it comes.</translation>
+    </message>
+</context>
+<context>
+    <name>morvane::MidiLearnMenu</name>
+    <message>
+        <source>MIDI学習</source>
+        <translation>MIDI Learn</translation>
+    </message>
+    <message>
+        <source>MIDI学習を解除</source>
+        <translation>Forget MIDI Controller</translation>
     </message>
     <message>
         <source>割り当て: %1</source>
