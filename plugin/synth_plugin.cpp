@@ -121,6 +121,7 @@ SynthPlugin::Uris::Uris(const LV2_URID_Map& map) {
     forget = Map(ui::kForget);
     restoreBindings = Map(ui::kRestoreBindings);
     describe = Map(ui::kDescribe);
+    ctrl = Map(ui::kCtrl);
     keys = Map(ui::kKeys);
     bindings = Map(ui::kBindings);
     learnt = Map(ui::kLearnt);
@@ -130,6 +131,7 @@ SynthPlugin::Uris::Uris(const LV2_URID_Map& map) {
     takenFrom = Map(ui::kTakenFrom);
     sounding = Map(ui::kSounding);
     text = Map(ui::kText);
+    held = Map(ui::kHeld);
     bindingsState = Map(ui::kBindingsState);
 }
 
@@ -155,6 +157,8 @@ Status SynthPlugin::Activate() {
     static_cast<void>(player_->ListenToMidi(std::nullopt, bindings_));
     keysToSend_ = keysToSend_ || sounding_.any();
     sounding_.reset();
+    ctrlWanted_ = false;
+    ctrlHeld_ = false;
     for (int i = 0; i < kControlCount; ++i)
         ports_[i] = controls.Position(static_cast<ControlId>(i));
     tuningPort_ = state->Tuning;
@@ -188,6 +192,7 @@ void SynthPlugin::Run(std::uint32_t frames) noexcept {
     FollowTuningPort();
     FollowPlayingPorts();
     ReadPanelMessages();
+    FollowCtrl();
     // The player applies each message before the sample of its frame, counted since the
     // activation: never later, so the latency port holds the resampler's delay alone.
     SequenceMidi midi(midiIn_, uris_.midiEvent);
@@ -228,6 +233,14 @@ void SynthPlugin::FollowPlayingPorts() noexcept {
     }
 }
 
+// Like a port: only the latest state counts, and one the player's queue has no room for
+// is offered again next run, so a release is never lost and the gate never stuck.
+void SynthPlugin::FollowCtrl() noexcept {
+    if (ctrlWanted_ != ctrlHeld_ &&
+        player_->Send(Command{HoldLfo{LfoHolder::CtrlKey, ctrlWanted_}}))
+        ctrlHeld_ = ctrlWanted_;
+}
+
 // The panel's messages go to the player ahead of the run's MIDI from the host.
 void SynthPlugin::ReadPanelMessages() noexcept {
     if (!control_)
@@ -243,7 +256,9 @@ void SynthPlugin::ReadPanelMessages() noexcept {
 void SynthPlugin::ReadPanelMessage(const LV2_Atom_Object& message) noexcept {
     const LV2_Atom* slider = nullptr;
     const LV2_Atom* controller = nullptr;
-    lv2_atom_object_get(&message, uris_.slider, &slider, uris_.controller, &controller, 0);
+    const LV2_Atom* held = nullptr;
+    lv2_atom_object_get(&message, uris_.slider, &slider, uris_.controller, &controller, uris_.held,
+                        &held, 0);
     const LV2_URID type = message.body.otype;
     if (type == uris_.learn) {
         // Learn offered on what cannot follow a controller ends at once.
@@ -263,6 +278,9 @@ void SynthPlugin::ReadPanelMessage(const LV2_Atom_Object& message) noexcept {
     } else if (type == uris_.restoreBindings) {
         // The plugin listens to every channel, so the keys MIDI holds stay down.
         static_cast<void>(player_->Send(MidiSetup{std::nullopt, ControllerBindings::Defaults()}));
+    } else if (type == uris_.ctrl) {
+        if (const std::optional<int> down = IntOf(held, uris_.atomInt))
+            ctrlWanted_ = *down != 0;
     } else if (type == uris_.describe) {
         keysToSend_ = true;
         bindingsToSend_ = true;

@@ -51,9 +51,9 @@ private:
     struct Uris {
         explicit Uris(const LV2_URID_Map& map);
         LV2_URID midiEvent, atomObject, atomBlank, atomInt, atomString, atomSequence;
-        LV2_URID learn, cancelLearn, forget, restoreBindings, describe;
+        LV2_URID learn, cancelLearn, forget, restoreBindings, describe, ctrl;
         LV2_URID keys, bindings, learnt, learnArmed;
-        LV2_URID slider, controller, takenFrom, sounding, text;
+        LV2_URID slider, controller, takenFrom, sounding, text, held;
         LV2_URID bindingsState;
     };
     // Learnt and LearnArmed, waiting for room in the notify port.
@@ -71,6 +71,7 @@ private:
     void FollowPlayingPorts() noexcept;
     void ReadPanelMessages() noexcept;
     void ReadPanelMessage(const LV2_Atom_Object& message) noexcept;
+    void FollowCtrl() noexcept;
     void FollowPlayer() noexcept;
     void UseBindings(const ControllerBindings& bindings) noexcept;
     void Note(const PanelNote& note) noexcept;
@@ -98,6 +99,9 @@ private:
     int tuningPort_ = kDefaultTuning;
     std::array<const float*, kPlayingPortCount> playing_{};
     std::array<int, kPlayingPortCount> playingPorts_{};
+    // The panel's Ctrl key as it last said, and as the player has it: it holds the LFO gate.
+    bool ctrlWanted_ = false;
+    bool ctrlHeld_ = false;
 
     const LV2_Atom_Sequence* control_ = nullptr;
     LV2_Atom_Sequence* notify_ = nullptr;

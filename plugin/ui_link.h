@@ -58,6 +58,8 @@ enum LinkUri : int {
     kUriTakenFrom,
     kUriSounding,
     kUriText,
+    kUriCtrl,
+    kUriHeld,
     kLinkUriCount,
 };
 inline constexpr std::array<const char*, kLinkUriCount> kLinkUris = {
@@ -80,6 +82,8 @@ inline constexpr std::array<const char*, kLinkUriCount> kLinkUris = {
     ui::kTakenFrom,
     ui::kSounding,
     ui::kText,
+    ui::kCtrl,
+    ui::kHeld,
 };
 
 // The largest message: an atom larger than this is not relayed.

@@ -27,6 +27,9 @@ inline constexpr const char* kForget = "urn:morvane:Forget";
 inline constexpr const char* kRestoreBindings = "urn:morvane:RestoreBindings";
 // The panel has just opened: the plugin sends Bindings and Keys now. {}.
 inline constexpr const char* kDescribe = "urn:morvane:Describe";
+// The Ctrl key went down (held 1) or up (held 0): it holds the LFO gate as the program's
+// does, from the next block boundary. { held }.
+inline constexpr const char* kCtrl = "urn:morvane:Ctrl";
 
 // --- plugin to panel (the notify port), sent when they change and after Describe ---
 // { sounding }: the on-screen keys whose notes sound.
@@ -50,6 +53,8 @@ inline constexpr const char* kTakenFrom = "urn:morvane:taken_from";
 inline constexpr const char* kSounding = "urn:morvane:sounding";
 // atom:String.
 inline constexpr const char* kText = "urn:morvane:text";
+// atom:Int, 0 or 1.
+inline constexpr const char* kHeld = "urn:morvane:held";
 
 // The instance's state: its controller bindings as one atom:String in the versioned text.
 inline constexpr const char* kBindingsState = "urn:morvane:bindings";

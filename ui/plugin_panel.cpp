@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -312,8 +313,8 @@ void PluginPanel::SendObject(int type, std::optional<std::pair<int, int>> proper
     Send(lv2::LinkMessage(LinkKind::PortAtom, lv2::kControlInPort, atom));
 }
 
-// Keys play through the instance's MIDI input at full velocity; the Ctrl key's LFO gate
-// has no MIDI message of its own and stays with the computer keyboard of the program.
+// Keys play through the instance's MIDI input at full velocity; the Ctrl key's LFO gate,
+// which has no MIDI message, goes to its control port.
 void PluginPanel::SendCommand(const Command& command) {
     const auto up = [this](int key) {
         if (key < 0 || key >= kKeyCount || !keysDown_[key])
@@ -333,7 +334,10 @@ void PluginPanel::SendCommand(const Command& command) {
                        for (int key = 0; key < kKeyCount; ++key)
                            if (!sweep.keysHeld[key])
                                up(key);
+                       if (!sweep.ctrlHeld)
+                           HoldCtrl(false);
                    },
+                   [&](const HoldLfo& hold) { HoldCtrl(hold.held); },
                    [](const auto&) {},
                },
                command);
@@ -405,6 +409,26 @@ void PluginPanel::ShowLearnt(std::optional<ControlId> id, std::optional<int> con
         QToolTip::showText(panel_->ControlWidget(*id)->mapToGlobal(QPoint(0, 0)),
                            midiWindow->statusLine->text(), panel_->ControlWidget(*id));
     }
+}
+
+// Only changes are sent. A Ctrl key let go while another window has the keyboard sends no
+// key-up here, so the panel lets go of it itself when it loses the keyboard or closes.
+void PluginPanel::HoldCtrl(bool held) {
+    if (held == ctrlHeld_)
+        return;
+    ctrlHeld_ = held;
+    SendObject(lv2::kUriCtrl, std::pair{lv2::kUriHeld, held ? 1 : 0});
+}
+
+bool PluginPanel::event(QEvent* event) {
+    if (event->type() == QEvent::WindowDeactivate)
+        HoldCtrl(false);
+    return QWidget::event(event);
+}
+
+void PluginPanel::closeEvent(QCloseEvent* event) {
+    HoldCtrl(false);
+    QWidget::closeEvent(event);
 }
 
 void PluginPanel::keyPressEvent(QKeyEvent* event) {

@@ -21,6 +21,7 @@
 #include "ui/preset_group.h"
 #include "ui/tuning_control.h"
 
+class QCloseEvent;
 class QKeyEvent;
 class QMenu;
 class QToolButton;
@@ -48,6 +49,8 @@ public:
     MidiWindow* midiWindow;
 
 protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     // Esc gives up a MIDI learn that waits.
     void keyPressEvent(QKeyEvent* event) override;
 
@@ -64,6 +67,7 @@ private:
     void SendMidi(std::uint8_t status, int note, int velocity);
     void SendObject(int type, std::optional<std::pair<int, int>> property = std::nullopt);
     void SendCommand(const Command& command);
+    void HoldCtrl(bool held);
 
     QMenu* MidiLearnMenu(ControlId id);
     void BuildMidiWindow();
@@ -93,8 +97,9 @@ private:
     std::optional<int> tuningPort_;
     // Set while the controls follow the host, whose ports need no write back.
     bool following_ = false;
-    // The keys this panel sent down and not yet up.
+    // The keys this panel sent down and not yet up, and whether it told Ctrl held.
     KeySet keysDown_;
+    bool ctrlHeld_ = false;
     // The instance's bindings as it last told them, and as the MIDI window shows and edits
     // them.
     ControllerBindings told_ = ControllerBindings::Defaults();

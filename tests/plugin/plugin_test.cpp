@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <ostream>
 #include <random>
 #include <span>
@@ -17,6 +18,7 @@
 
 #include "audio/resampler.h"
 #include "plugin/ports.h"
+#include "plugin/ui_protocol.h"
 #include "tests/audio/temporary_directory.h"
 #include "tests/plugin/lv2_host.h"
 
@@ -416,6 +418,26 @@ TEST(PluginPorts, PlayingPortsAndTheBendPlayAsTheScore) {
     const std::vector<float> played =
         Play(*host, kEngineRate, {{441, {0x90, 56, 64}}, {1323, {0xE0, 127, 127}}}, moves,
              reference.size(), {100});
+    EXPECT_TRUE(SameSamples(As16Bit(played), reference));
+}
+
+// The panel's Ctrl key holds the LFO gate from the next block boundary, as the score's ctrl
+// lines between render lines do; saying it again changes nothing.
+TEST(PluginPanelCtrl, HoldsTheLfoGateAsTheScore) {
+    const std::string score = "on 12\nrender 2\nctrl 1\nrender 10\nctrl 0\nrender 6\n";
+    const std::vector<std::int16_t> reference = Render("ctrl.score", score);
+    ASSERT_NE(reference, Render("still.score", "on 12\nrender 18\n")) << "Ctrl changes nothing";
+    auto host = LoadPlugin(kEngineRate);
+    ASSERT_TRUE(host);
+    const std::map<int, int> held = {{2, 1}, {5, 1}, {12, 0}}; // by engine block
+    std::vector<float> played(reference.size());
+    std::vector<Lv2Host::Midi> on = {{0, {0x90, 56, 127}}};
+    for (int block = 0; block * kBlock < static_cast<int>(played.size()); ++block) {
+        if (held.contains(block))
+            host->Send({morvane::lv2::ui::kCtrl, {{morvane::lv2::ui::kHeld, held.at(block)}}, {}});
+        host->Run(block == 0 ? on : std::vector<Lv2Host::Midi>{},
+                  std::span<float>(played).subspan(block * kBlock, kBlock));
+    }
     EXPECT_TRUE(SameSamples(As16Bit(played), reference));
 }
 

@@ -12,6 +12,7 @@
 #include <QToolButton>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -223,6 +224,50 @@ private slots:
                                                    {Urid(lv2::kUriCancelLearn), -1},
                                                    {Urid(lv2::kUriForget), 20},
                                                    {Urid(lv2::kUriRestoreBindings), -1}}));
+    }
+
+    // Ctrl holds the instance's LFO gate while it is down, with the panel's keyboard; the
+    // panel lets go of it when it loses the keyboard or closes, and says each change once.
+    void passesTheCtrlKeyOn() {
+        QTemporaryDir folder;
+        Library library;
+        PluginPanel panel(library.PanelEnd(), folder.filePath("morvane.ini").toStdString(), "T");
+        library.Received();
+        // The modifiers held before the event, as X11 tells them.
+        const auto key = [&](QEvent::Type type, int code, Qt::KeyboardModifiers modifiers) {
+            QTest::simulateEvent(&panel, type == QEvent::KeyPress, code, modifiers, {}, false);
+        };
+        const auto pressCtrl = [&] { key(QEvent::KeyPress, Qt::Key_Control, Qt::NoModifier); };
+        QEvent deactivate(QEvent::WindowDeactivate);
+        const struct {
+            const char* what;
+            std::function<void()> act;
+            std::vector<int> held; // the Ctrl messages sent
+        } steps[] = {
+            {"press", pressCtrl, {1}},
+            {"a note with Ctrl down",
+             [&] {
+                 key(QEvent::KeyPress, Qt::Key_Z, Qt::ControlModifier);
+                 key(QEvent::KeyRelease, Qt::Key_Z, Qt::ControlModifier);
+             },
+             {}},
+            {"release",
+             [&] { key(QEvent::KeyRelease, Qt::Key_Control, Qt::ControlModifier); },
+             {0}},
+            {"a note alone", [&] { QTest::keyClick(&panel, Qt::Key_Z); }, {}},
+            {"press again", pressCtrl, {1}},
+            {"keyboard lost", [&] { QCoreApplication::sendEvent(&panel, &deactivate); }, {0}},
+            {"press once more", pressCtrl, {1}},
+            {"closed", [&] { panel.close(); }, {0}},
+        };
+        for (const auto& step : steps) {
+            step.act();
+            std::vector<int> held;
+            for (const auto& [type, value] : Messages(library.Received()))
+                if (type == Urid(lv2::kUriCtrl))
+                    held.push_back(value);
+            QVERIFY2(held == step.held, step.what);
+        }
     }
 };
 
