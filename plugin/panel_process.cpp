@@ -106,11 +106,9 @@ void PanelProcess::Send(std::vector<std::uint8_t> message) {
     if (gone_)
         return;
     SendWaiting();
-    const std::optional<ReceivedLink> link = ParseLink(message);
-    if (link && link->Value()) {
+    if (const std::optional<std::uint32_t> port = ValuePort(message)) {
         for (std::vector<std::uint8_t>& waiting : waiting_) {
-            const std::optional<ReceivedLink> older = ParseLink(waiting);
-            if (older && older->Value() && older->header.port == link->header.port) {
+            if (ValuePort(waiting) == port) {
                 waiting = std::move(message);
                 return;
             }

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sys/socket.h>
-
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -129,6 +127,17 @@ struct ReceivedLink {
         return std::span(payload).first(sizeof atom + atom.size);
     }
 };
+
+// The port a PortValue message sets, read where the message lies; nothing for another.
+inline std::optional<std::uint32_t> ValuePort(std::span<const std::uint8_t> message) {
+    LinkHeader header;
+    if (message.size() != sizeof header + sizeof(float))
+        return std::nullopt;
+    std::memcpy(&header, message.data(), sizeof header);
+    if (header.kind != LinkKind::PortValue)
+        return std::nullopt;
+    return header.port;
+}
 
 // Splits a message that arrived; nothing for one too short to have a header.
 inline std::optional<ReceivedLink> ParseLink(std::span<const std::uint8_t> message) {
