@@ -85,13 +85,12 @@ MidiWindow::MidiWindow(QWidget* parent, MidiWindowSetup setup, ControllerBinding
     setWindowTitle(tr("MIDI設定"));
     PlayingParameters playingValues;
     // An instance's window shows its ports, told later, from the defaults on.
-    Result<MidiSettings> loaded = setup_.instance
-                                      ? Result<MidiSettings>(Error{"no settings file"})
-                                      : LoadMidiSettings(setup_.settingsFile, setup_.skipped);
-    if (loaded) {
-        channel_ = loaded->channel;
-        sources_ = loaded->sources;
-        playingValues = loaded->playing;
+    if (!setup_.instance) {
+        if (Result<MidiSettings> loaded = LoadMidiSettings(setup_.settingsFile, setup_.skipped)) {
+            channel_ = loaded->channel;
+            sources_ = loaded->sources;
+            playingValues = loaded->playing;
+        }
     }
 
     auto* playing = new QGroupBox(tr("演奏"), this);
