@@ -15,30 +15,18 @@
 #include <lv2/ui/ui.h>
 #include <lv2/urid/urid.h>
 
+#include "plugin/external_ui.h"
 #include "plugin/panel_process.h"
 #include "plugin/ports.h"
 #include "plugin/ui_link.h"
 
 namespace {
 
+using morvane::lv2::ExternalUiHost;
+using morvane::lv2::ExternalUiWidget;
 using morvane::lv2::LinkKind;
 using morvane::lv2::PanelProcess;
 using morvane::lv2::ReceivedLink;
-
-constexpr const char* kExternalUiHost = "http://kxstudio.sf.net/ns/lv2ext/external-ui#Host";
-// The name hosts of the first external UIs offered the same feature by.
-constexpr const char* kOlderExternalUiHost = "http://lv2plug.in/ns/extensions/ui#external";
-
-// The external-UI widget and host feature, as the hosts that show such UIs lay them out.
-struct ExternalUiWidget {
-    void (*run)(ExternalUiWidget* widget);
-    void (*show)(ExternalUiWidget* widget);
-    void (*hide)(ExternalUiWidget* widget);
-};
-struct ExternalUiHost {
-    void (*ui_closed)(LV2UI_Controller controller);
-    const char* plugin_human_id;
-};
 
 const void* FindFeature(const LV2_Feature* const* features, const char* uri) {
     for (; features && *features; ++features)
@@ -168,9 +156,9 @@ LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char*, const char* bundl
         std::fprintf(stderr, "morvane.lv2: the host offers no %s\n", LV2_URID__map);
         return nullptr;
     }
-    const void* host = FindFeature(features, kExternalUiHost);
+    const void* host = FindFeature(features, morvane::lv2::kExternalUiHost);
     if (!host)
-        host = FindFeature(features, kOlderExternalUiHost);
+        host = FindFeature(features, morvane::lv2::kOlderExternalUiHost);
     try {
         std::string program = bundlePath;
         if (!program.empty() && program.back() != '/')

@@ -38,6 +38,7 @@
 #include <lv2/ui/ui.h>
 #include <lv2/urid/urid.h>
 
+#include "plugin/external_ui.h"
 #include "plugin/ports.h"
 #include "plugin/ui_protocol.h"
 
@@ -48,15 +49,8 @@ constexpr int kBlock = 441;
 constexpr auto kBlockTime = std::chrono::microseconds(20'000);
 constexpr std::size_t kSequenceBytes = 65536;
 
-struct ExternalUiWidget {
-    void (*run)(ExternalUiWidget*);
-    void (*show)(ExternalUiWidget*);
-    void (*hide)(ExternalUiWidget*);
-};
-struct ExternalUiHost {
-    void (*ui_closed)(LV2UI_Controller);
-    const char* plugin_human_id;
-};
+using morvane::lv2::ExternalUiHost;
+using morvane::lv2::ExternalUiWidget;
 
 std::map<std::string, LV2_URID> uris;
 
@@ -167,7 +161,7 @@ bool Host::LoadUi(const LilvPlugin* plugin) {
         return false;
     }
     const LV2_Feature mapFeature{LV2_URID__map, &map_};
-    const LV2_Feature hostFeature{"http://kxstudio.sf.net/ns/lv2ext/external-ui#Host", &external_};
+    const LV2_Feature hostFeature{morvane::lv2::kExternalUiHost, &external_};
     const LV2_Feature* features[] = {&mapFeature, &hostFeature, nullptr};
     LV2UI_Widget widget = nullptr;
     ui_ = descriptor_->instantiate(descriptor_, morvane::lv2::kPluginUri, folder, &Host::Write,
