@@ -414,10 +414,12 @@ bool RealtimePlayer::RenderUpTo(int position, PeriodMidi* midi) {
             if (!TakeScoredEvents())
                 return false;
             count = std::min(count, samplesAllowed_);
-            samplesAllowed_ -= count;
         }
         if (const std::optional<std::uint64_t> next = NextMidiSample())
             count = std::min(count, *next - InputPosition());
+        // A score allows no more than is rendered now, whatever cut it short.
+        if (pace_ == Pace::Scored)
+            samplesAllowed_ -= count;
         const BlockResult result =
             renderer_.Render(*state_, rendering_.data() + rendered_, static_cast<int>(count));
         rendered_ += static_cast<int>(count);
