@@ -136,20 +136,8 @@ void PanelProcess::SendWaiting() {
 
 bool PanelProcess::Receive(const std::function<void(const ReceivedLink&)>& take) {
     SendWaiting();
-    while (!gone_) {
-        const ssize_t size = ::recv(socket_, buffer_.data(), buffer_.size(), MSG_DONTWAIT);
-        if (size < 0 && errno == EINTR)
-            continue;
-        if (size < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            break;
-        if (size <= 0) {
-            gone_ = true;
-            break;
-        }
-        if (const std::optional<ReceivedLink> received =
-                ParseLink(std::span(buffer_.data(), static_cast<std::size_t>(size))))
-            take(*received);
-    }
+    if (!gone_ && !ReceiveLinks(socket_, buffer_, take))
+        gone_ = true;
     if (gone_)
         waiting_.clear();
     return !gone_;

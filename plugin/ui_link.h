@@ -1,6 +1,9 @@
 #pragma once
 
+#include <sys/socket.h>
+
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -147,6 +150,24 @@ inline std::optional<ReceivedLink> ParseLink(std::span<const std::uint8_t> messa
     std::memcpy(&received.header, message.data(), sizeof(LinkHeader));
     received.payload.assign(message.begin() + sizeof(LinkHeader), message.end());
     return received;
+}
+
+// Hands take every message waiting on the socket, without waiting for more, reading each
+// into buffer: false once the other end has closed.
+template <typename Take>
+bool ReceiveLinks(int socket, std::span<std::uint8_t> buffer, const Take& take) {
+    for (;;) {
+        const ssize_t size = ::recv(socket, buffer.data(), buffer.size(), MSG_DONTWAIT);
+        if (size < 0 && errno == EINTR)
+            continue;
+        if (size < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return true;
+        if (size <= 0)
+            return false;
+        if (const std::optional<ReceivedLink> link =
+                ParseLink(buffer.first(static_cast<std::size_t>(size))))
+            take(*link);
+    }
 }
 
 } // namespace morvane::lv2

@@ -152,20 +152,10 @@ void PluginPanel::LabelChanged(ControlId id, const std::string& text) {
 // Everything that has arrived; the host's end closing ends the panel.
 void PluginPanel::Receive() {
     std::vector<std::uint8_t> buffer(lv2::kLinkMessageLimit);
-    for (;;) {
-        const ssize_t size = ::recv(socket_, buffer.data(), buffer.size(), MSG_DONTWAIT);
-        if (size < 0 && errno == EINTR)
-            continue;
-        if (size < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return;
-        if (size <= 0) {
-            notifier_.setEnabled(false);
-            QCoreApplication::quit();
-            return;
-        }
-        if (const std::optional<lv2::ReceivedLink> link =
-                lv2::ParseLink(std::span(buffer.data(), static_cast<std::size_t>(size))))
-            Take(*link);
+    if (!lv2::ReceiveLinks(socket_, buffer,
+                           [this](const lv2::ReceivedLink& link) { Take(link); })) {
+        notifier_.setEnabled(false);
+        QCoreApplication::quit();
     }
 }
 
