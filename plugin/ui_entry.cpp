@@ -81,13 +81,16 @@ public:
 
     void Hide() { panel_.reset(); }
 
-    // Non-zero once the panel has gone, as the idle interface reports a closed UI.
+    // Non-zero once the panel has gone, as the idle interface reports a closed UI. A host
+    // may clean the UI up inside ui_closed: nothing of it is touched after that call.
     int Idle() {
         if (panel_ && !panel_->Receive([this](const ReceivedLink& link) { Write(link); })) {
             panel_.reset();
             closed_ = true;
-            if (host_ && host_->ui_closed)
+            if (host_ && host_->ui_closed) {
                 host_->ui_closed(controller_);
+                return 1;
+            }
         }
         return closed_ ? 1 : 0;
     }
