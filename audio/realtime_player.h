@@ -122,8 +122,10 @@ public:
     bool SendSequencerMidi(const MidiMessage& message) {
         return sequencerMidi_.Push({message, clock_()});
     }
-    // Nanoseconds of a steady clock: the player's own reads the monotonic clock, which
-    // Linux answers without a system call. Tests give one of their own, before any use.
+    // Nanoseconds of a steady clock, for the sequencer's messages: the player's own reads
+    // the monotonic clock, which Linux mostly answers without a system call. Tests give one
+    // of their own, and a player no sequencer feeds may give one that reads nothing; before
+    // any use.
     using Clock = std::int64_t (*)() noexcept;
     void UseClock(Clock clock) { clock_ = clock; }
 

@@ -153,6 +153,9 @@ Status SynthPlugin::Activate() {
     if (!player)
         return player.error();
     player_ = std::move(*player);
+    // No sequencer feeds an instance, whose messages carry their frames: its run() reads no
+    // clock, which where the kernel offers no fast one is a system call.
+    player_->UseClock([]() noexcept -> std::int64_t { return 0; });
     // The bindings are the instance's, kept with the session: they outlive a restart.
     static_cast<void>(player_->ListenToMidi(std::nullopt, bindings_));
     keysToSend_ = keysToSend_ || sounding_.any();

@@ -1,6 +1,10 @@
 // The plugin's panel messages and its saved state, in a host: learn and forget through the
 // control port, what the notify port tells, and bindings kept with a session.
 
+#include <dlfcn.h>
+
+#include <ctime>
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -20,15 +24,25 @@
 
 namespace {
 
-// Every allocation of the thread while it is counted, the plugin's included: a host's run()
-// must allocate nothing.
-thread_local bool countingAllocations = false;
+// Every allocation and every reading of a clock (a system call where the kernel offers no
+// fast clock) of the thread while they are counted, the plugin's included: a host's run()
+// must make neither.
+thread_local bool counting = false;
 thread_local long allocations = 0;
+thread_local long clockReads = 0;
 
 } // namespace
 
+extern "C" int clock_gettime(clockid_t clock, timespec* time) noexcept {
+    using ClockGetTime = int (*)(clockid_t, timespec*);
+    static const auto next = reinterpret_cast<ClockGetTime>(dlsym(RTLD_NEXT, "clock_gettime"));
+    if (counting)
+        ++clockReads;
+    return next(clock, time);
+}
+
 void* operator new(std::size_t size) {
-    if (countingAllocations)
+    if (counting)
         ++allocations;
     if (void* memory = std::malloc(size ? size : 1))
         return memory;
@@ -119,13 +133,15 @@ const std::vector<Step>& Learning() {
     return steps;
 }
 
-// Runs the host's block, counting what the run allocates.
-long Allocations(Lv2Host& host, std::span<const Lv2Host::Midi> midi, std::span<float> out) {
+// Runs the host's block, counting what the run allocates and how often it reads a clock.
+std::pair<long, long> AllocationsAndClockReads(Lv2Host& host, std::span<const Lv2Host::Midi> midi,
+                                               std::span<float> out) {
     allocations = 0;
-    countingAllocations = true;
+    clockReads = 0;
+    counting = true;
     host.Run(midi, out);
-    countingAllocations = false;
-    return allocations;
+    counting = false;
+    return {allocations, clockReads};
 }
 
 void Play(Lv2Host& host, const std::vector<Step>& steps) {
@@ -133,7 +149,8 @@ void Play(Lv2Host& host, const std::vector<Step>& steps) {
     for (std::size_t i = 0; i < steps.size(); ++i) {
         for (const Message& message : steps[i].sent)
             host.Send(message);
-        EXPECT_EQ(Allocations(host, steps[i].midi, out), 0) << "step " << i;
+        EXPECT_EQ(AllocationsAndClockReads(host, steps[i].midi, out), std::pair(0L, 0L))
+            << "step " << i;
         EXPECT_EQ(host.Notified(), steps[i].notified) << "step " << i;
     }
 }
