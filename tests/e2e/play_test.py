@@ -116,8 +116,11 @@ class Play(unittest.TestCase):
             self.assertEqual(played.returncode, 0, played.stderr)
             if storm:
                 self.assertEqual(storm.ports, set(), 'the score player took MIDI')
-            harness.find_reference(reference, capture.floats if width == 4 else capture.samples,
-                                   width)
+            if on_jack:
+                # A cycle the recorder itself missed on a busy machine counts as an underrun.
+                capture.find(reference, width)
+            else:
+                harness.find_reference(reference, capture.samples)
             if jack:
                 # The JACK server outlived the player, and stops cleanly by its PID.
                 session.server('jack').check_alive()
