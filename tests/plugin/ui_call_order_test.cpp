@@ -3,6 +3,7 @@
 
 #include <dlfcn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -31,7 +32,8 @@ namespace {
 // A bundle whose panel reads its socket until the host's end closes, or, titled "dies",
 // ends at once as a crashed panel does.
 fs::path StandInBundle() {
-    const fs::path bundle = fs::path(testing::TempDir()) / "morvane-call-order.lv2";
+    const fs::path bundle =
+        fs::path(testing::TempDir()) / ("morvane-call-order-" + std::to_string(::getpid()));
     fs::create_directories(bundle);
     const fs::path program = bundle / "morvane-lv2-panel";
     std::ofstream(program) << "#!/bin/sh\n"
@@ -186,4 +188,5 @@ TEST(UiCallOrder, ClosesOnceAndLeavesNoProcess) {
         EXPECT_TRUE(NoChildLeft()) << c.name;
     }
     ::dlclose(library);
+    fs::remove_all(bundle);
 }
