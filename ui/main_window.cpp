@@ -5,7 +5,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
 #include <QThread>
@@ -32,6 +31,7 @@
 #include "ui/mixer.h"
 #include "ui/panel_widgets.h"
 #include "ui/signal_close.h"
+#include "ui/translation.h"
 
 namespace morvane {
 
@@ -40,7 +40,6 @@ namespace {
 constexpr int kClientWidth = 522;
 
 const char* const kWindowCaption = "Morvane";
-const char* const kErrorCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "エラー");
 const char* const kRecordCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "録音");
 const char* const kStopCaption = QT_TRANSLATE_NOOP("morvane::MainWindow", "中止");
 
@@ -77,35 +76,6 @@ QToolButton* MakeFlatButton(QWidget* parent, const FlatButtonLayout& layout) {
     return morvane::MakeFlatButton(parent, layout.name, Text(layout.caption), layout.rect);
 }
 
-// The file messages of the settings file and the recorder, made without Qt, as patterns
-// around the path they name: each is shown in the window's language with its path kept.
-struct FileMessage {
-    const char* pattern;
-    const char* text; // %1 is the path
-};
-const FileMessage kFileMessages[] = {
-    {"^ファイル (.+) は開けません\\.$",
-     QT_TRANSLATE_NOOP("morvane::MainWindow", "ファイル %1 は開けません.")},
-    {"^ファイル (.+) を作成できません\\.$",
-     QT_TRANSLATE_NOOP("morvane::MainWindow", "ファイル %1 を作成できません.")},
-    {"^ファイル (.+) を作成できません。$",
-     QT_TRANSLATE_NOOP("morvane::MainWindow", "ファイル %1 を作成できません。")},
-    {"^ファイル (.+) に書き込めないため、録音を中止しました。$",
-     QT_TRANSLATE_NOOP("morvane::MainWindow",
-                       "ファイル %1 に書き込めないため、録音を中止しました。")},
-};
-
-QString TranslatedMessage(const std::string& message) {
-    const QString text = QString::fromStdString(message);
-    for (const FileMessage& known : kFileMessages) {
-        const QRegularExpressionMatch match =
-            QRegularExpression(QString::fromUtf8(known.pattern)).match(text);
-        if (match.hasMatch())
-            return Text(known.text).arg(match.captured(1));
-    }
-    return text; // the device's messages are English already
-}
-
 } // namespace
 
 MainWindow::MainWindow(MainWindowSetup setup, QWidget* parent)
@@ -119,7 +89,7 @@ MainWindow::MainWindow(MainWindowSetup setup, QWidget* parent)
     errorBoxes_ = new ErrorBoxes(this);
     if (!showError_)
         showError_ = [this](const std::string& message) {
-            errorBoxes_->Show(Text(kErrorCaption), TranslatedMessage(message));
+            errorBoxes_->Show(ErrorCaption(), TranslatedMessage(message));
         };
     // A close that raised a box (the tuning not saved) ends once it is answered.
     connect(errorBoxes_, &ErrorBoxes::AllAnswered, this, [this] {

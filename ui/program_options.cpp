@@ -128,22 +128,6 @@ Result<ProgramCommandLine> ParseProgramCommandLine(std::span<const std::string_v
     return ProgramCommandLine{options};
 }
 
-UiLanguage LocaleLanguage(const EnvironmentLookup& environment) {
-    std::string_view locale;
-    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        const char* value = environment(name);
-        if (value && *value) {
-            locale = value;
-            break;
-        }
-    }
-    // "C.UTF-8" is the C locale with another character set: still no language.
-    const std::string_view language = locale.substr(0, locale.find_first_of("_.@"));
-    if (language.empty() || language == "C" || language == "POSIX" || language == "ja")
-        return UiLanguage::Japanese;
-    return UiLanguage::English;
-}
-
 std::string ProgramUsage() {
     std::string usage = "usage: morvane [OPTION]...\n"
                         "\n"

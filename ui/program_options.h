@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -9,6 +8,7 @@
 
 #include "audio/audio_choice.h"
 #include "base/result.h"
+#include "ui/translation.h"
 
 // The command line of the synthesizer. It is read before any window system is touched,
 // so that --help and --version work without a display.
@@ -17,10 +17,6 @@ namespace morvane {
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitNoDisplay = 1;
 inline constexpr int kExitUsage = 2;
-
-// The language of the window's texts. Japanese is the original, and the texts of the
-// source; English comes from a translation.
-enum class UiLanguage { Japanese, English };
 
 // Start the window with these settings.
 struct StartOptions {
@@ -34,12 +30,6 @@ using ProgramCommandLine = std::variant<StartOptions, PrintUsage, PrintVersion>;
 
 // The arguments after the program's name; an error says what is wrong with them.
 Result<ProgramCommandLine> ParseProgramCommandLine(std::span<const std::string_view> arguments);
-
-// The language of the locale for messages, from LC_ALL, LC_MESSAGES and LANG (the first
-// that is set): Japanese for Japanese and where no language is named (C, POSIX, none),
-// English for every other language.
-using EnvironmentLookup = std::function<const char*(const char* name)>;
-UiLanguage LocaleLanguage(const EnvironmentLookup& environment);
 
 // The synopsis and one line for every option.
 std::string ProgramUsage();

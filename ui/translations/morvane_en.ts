@@ -151,10 +151,6 @@
 <context>
     <name>morvane::MainWindow</name>
     <message>
-        <source>エラー</source>
-        <translation>Error</translation>
-    </message>
-    <message>
         <source>録音</source>
         <translation>Record</translation>
     </message>
@@ -170,6 +166,13 @@
         <source>終了</source>
         <translation>Exit</translation>
     </message>
+    <message>
+        <source>サウンドサーバーを起動してください。起動すると Morvane は自動的に接続します。</source>
+        <translation>Start the sound server; Morvane connects to it by itself when it comes.</translation>
+    </message>
+</context>
+<context>
+    <name>morvane::Messages</name>
     <message>
         <source>ファイル %1 は開けません.</source>
         <translation>The file %1 cannot be opened.</translation>
@@ -187,8 +190,8 @@
         <translation>The recording stopped: the file %1 cannot be written.</translation>
     </message>
     <message>
-        <source>サウンドサーバーを起動してください。起動すると Morvane は自動的に接続します。</source>
-        <translation>Start the sound server; Morvane connects to it by itself when it comes.</translation>
+        <source>エラー</source>
+        <translation>Error</translation>
     </message>
 </context>
 <context>

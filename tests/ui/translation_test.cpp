@@ -3,7 +3,7 @@
 #include <map>
 #include <string>
 
-#include "ui/program_options.h"
+#include "ui/translation.h"
 
 using namespace morvane;
 
