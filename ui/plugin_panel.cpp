@@ -33,6 +33,7 @@
 #include "ui/midi_learn_menu.h"
 #include "ui/midi_window.h"
 #include "ui/panel_widgets.h"
+#include "ui/translation.h"
 
 namespace morvane {
 
@@ -51,8 +52,6 @@ constexpr int kClientWidth = 522;
 const QRect kMidiButtonRect = {470, 424, 43, 25};
 constexpr std::uint8_t kNoteOff = 0x80;
 constexpr std::uint8_t kNoteOn = 0x90;
-
-const char* const kErrorCaption = "エラー";
 
 int MidiNoteOfKey(int key) {
     return SemitoneOfKey(key) + kNoteOfSemitoneZero;
@@ -437,9 +436,8 @@ void PluginPanel::SelectPreset(int slot) {
     ShowPresetMode();
     if (!done) {
         std::cerr << "morvane panel: " << done.error().message << '\n';
-        auto* box =
-            new QMessageBox(QMessageBox::Warning, QString::fromUtf8(kErrorCaption),
-                            QString::fromStdString(done.error().message), QMessageBox::Ok, this);
+        auto* box = new QMessageBox(QMessageBox::Warning, ErrorCaption(),
+                                    TranslatedMessage(done.error().message), QMessageBox::Ok, this);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->open();
     }

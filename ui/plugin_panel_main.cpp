@@ -9,11 +9,13 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <string_view>
 
 #include "plugin/ui_link.h"
 #include "settings/file_locations.h"
 #include "ui/plugin_panel.h"
+#include "ui/translation.h"
 
 namespace {
 
@@ -34,6 +36,12 @@ std::optional<int> SocketOption(std::string_view argument) {
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
+    // The language the program would speak in the host's environment: a host started from
+    // an English desktop gets an English panel.
+    if (const morvane::Status translated =
+            morvane::InstallTranslation(morvane::LocaleLanguage(&std::getenv));
+        !translated)
+        std::fprintf(stderr, "%s: %s\n", argv[0], translated.error().message.c_str());
     std::optional<int> socket;
     QString title = "Morvane";
     for (int i = 1; i < argc; ++i) {

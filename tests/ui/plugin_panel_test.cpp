@@ -2,7 +2,9 @@
 #include <unistd.h>
 
 #include <QFile>
+#include <QGroupBox>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
@@ -10,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+#include <QTranslator>
 
 #include <cstring>
 #include <functional>
@@ -24,6 +27,7 @@
 #include "ui/midi_window.h"
 #include "ui/panel_widgets.h"
 #include "ui/plugin_panel.h"
+#include "ui/translation.h"
 
 using namespace morvane;
 using lv2::LinkKind;
@@ -268,6 +272,36 @@ private slots:
                     held.push_back(value);
             QVERIFY2(held == step.held, step.what);
         }
+    }
+    // The panel speaks the language the program would: its own texts, the front panel's,
+    // the MIDI window's and a settings file's message, Japanese unless English is chosen.
+    void speaksTheProgramsLanguage_data() {
+        QTest::addColumn<UiLanguage>("language");
+        QTest::addColumn<QStringList>("texts");
+        QTest::newRow("Japanese") << UiLanguage::Japanese
+                                  << QStringList{"チューニング", "音色保存", "MIDI設定", "エラー",
+                                                 "ファイル "};
+        QTest::newRow("English") << UiLanguage::English
+                                 << QStringList{"Tuning", "Save", "MIDI Settings", "Error",
+                                                "The file "};
+    }
+    void speaksTheProgramsLanguage() {
+        QFETCH(UiLanguage, language);
+        QFETCH(QStringList, texts);
+        QVERIFY(InstallTranslation(language));
+        QTemporaryDir folder;
+        Library library;
+        // A folder in the settings file's place cannot be read: a preset load says so.
+        PluginPanel panel(library.PanelEnd(), folder.path().toStdString(), "T");
+        QTest::keyClick(&panel, Qt::Key_F2);
+        const auto boxes = panel.findChildren<QMessageBox*>();
+        QCOMPARE(boxes.size(), 1);
+        const QStringList shown{panel.Panel().TuningGroup->title(),
+                                panel.Panel().ButtonPresetSave->text(),
+                                panel.midiWindow->windowTitle(), boxes.front()->windowTitle(),
+                                boxes.front()->text().left(texts.back().size())};
+        qDeleteAll(QCoreApplication::instance()->findChildren<QTranslator*>());
+        QCOMPARE(shown, texts);
     }
 };
 
