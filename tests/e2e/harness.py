@@ -552,7 +552,6 @@ class JackCapture:
         self.path = os.path.join(session.directory, 'capture-%d.f32' % session.captures)
         self.pieces = []
         self.floats = b''
-        self.complete = False
 
     def __enter__(self):
         import jack  # only the JACK tests need the module
@@ -599,8 +598,7 @@ class JackCapture:
             time.sleep(0.001)
 
     def __exit__(self, *exc):
-        if not self.complete:
-            time.sleep(SOUND_LATENCY)
+        time.sleep(SOUND_LATENCY)
         self.leaving.set()
         self.joiner.join()
         self.client.deactivate()
@@ -631,10 +629,11 @@ class JackCapture:
         return b''.join(self.pieces[:])[start * 4:]
 
     def wait_for_sound(self, samples):
-        """As Capture.wait_for_sound, in the port's samples."""
+        """As Capture.wait_for_sound, in the port's samples; the recorder still leaves the
+        graph a quarter second later, as it always has: one run in about twenty of the
+        PipeWire test hung once it left at once after the player (cause not found)."""
         wait_until(lambda: sounding_for(self.live_floats(), 4) >= samples,
                    '%d samples of sound from %s' % (samples, self.port_name))
-        self.complete = True
 
     def time_of(self, sample):
         """When the sample reached the sink, on the clock of time.monotonic(); as for
