@@ -35,22 +35,17 @@ struct RealtimeOutputOptions {
     unsigned long framesPerBuffer = 0;
 };
 
-// PortAudio's buffer for the low-latency mode: 64 frames (2.9 ms) a callback and 25 ms
-// of suggested latency, which PortAudio's ALSA layer makes a buffer of 640 frames (29 ms)
-// in periods of one callback each. Through PulseAudio that buffer is the stream's length
-// on the server, whose main thread carries both the server's requests for more and our
-// answers. A busy machine holds that thread up now and then, and the stream runs dry once
-// a hold outlasts what the server still has: the buffer less the period being asked for
-// and the period its sink reads ahead. PortAudio's own four periods made 20 ms a buffer of
-// 512 frames in periods of 128, 12 ms to spare; this leaves 23 ms. Measured on a loaded
-// two-core machine: the gaps of a held chord came where the server's log told of its
-// stream running dry, most of them while our callbacks still ran every few milliseconds
-// with the buffer full as far as PortAudio could tell; a key reached the sound server in
-// 28 ms (median), against 25 ms with the old buffer, and 44 ms with 704 frames. The
-// engine's 441-sample blocks need not match the device's buffers: the player carries the
-// rest of a block over to the next callback.
+// PortAudio's buffer for the low-latency mode: 64 frames (2.9 ms) a callback and 20 ms
+// of suggested latency. Measured on a two-core machine through PulseAudio at 22050 Hz:
+// a key reaches the sound server in 26 ms (median), against 43 ms with 30 ms suggested;
+// a five-note chord played 20 s without a gap with both cores busy, where 10 ms and
+// 5 ms gave over a hundred gaps. Over a whole minute of busy cores the machine stalled
+// now and then for hundreds of milliseconds, which gapped 30 ms and the classic mode's
+// 160 ms alike: no buffer that keeps a key playable covers that. The engine's 441-sample
+// blocks need not match the device's buffers: the player carries the rest of a block
+// over to the next callback.
 inline constexpr unsigned long kLowFramesPerBuffer = 64;
-inline constexpr double kLowSuggestedLatencySeconds = 0.025;
+inline constexpr double kLowSuggestedLatencySeconds = 0.020;
 // PipeWire's quantum for the low-latency mode: 256 frames at 48000 Hz (5.3 ms), at any
 // graph rate; a desktop's server allows down to 32. The graph runs at the smallest
 // quantum any of its nodes asks for, so asking for less would cost every other client.
