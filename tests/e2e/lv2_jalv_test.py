@@ -27,31 +27,39 @@ class Jalv(unittest.TestCase):
 
     def play_through_jalv(self, rate):
         with harness.Session(jack=rate) as session:
-            session.env['LV2_PATH'] = os.path.dirname(os.environ['MORVANE_LV2_BUNDLE'])
-            log = open(os.path.join(session.directory, 'jalv.log'), 'wb')
-            # jalv's console reads commands from its input and ends at its end: keep it open.
-            jalv = subprocess.Popen(['jalv', '-x', '-n', CLIENT, URI], env=session.env,
-                                    stdin=subprocess.PIPE, stdout=log, stderr=log)
-            session.programs.append(jalv)
-
-            def ports_shown():
-                if jalv.poll() is not None:
-                    raise harness.E2eError('jalv ended (status %d)' % jalv.returncode)
-                ports = session.run(['jack_lsp'], check=False).stdout.split()
-                return CLIENT + ':midi_in' in ports and CLIENT + ':out' in ports
-
-            harness.wait_until(ports_shown, 'the plugin\'s ports')
-            player = midi_test.Player(session.env['JACK_DEFAULT_SERVER'], rate=rate)
-            with player.client:
-                player.client.connect(player.midi, CLIENT + ':midi_in')
-                player.client.connect(CLIENT + ':out', player.audio)
-                player.armed = True
-                self.assertTrue(player.done.wait(30), 'the recording did not finish')
-            self.assertIsNone(jalv.poll(), 'jalv ended')
-            song = os.path.join(session.directory, 'song.mid')
-            with open(song, 'wb') as f:
-                f.write(midi_test.midi_file(midi_test.EVENTS, midi_test.LAST_BLOCK, rate))
+            player, song = play_song(self, session, [URI], rate)
             midi_test.assert_found(midi_test.render(session, song, rate), player, rate // 50)
+
+
+def play_song(test, session, jalv_arguments, rate):
+    """Runs jalv with the arguments (the plugin's URI, or a saved state) on the session's JACK
+    server, plays the MIDI test's events into it while recording its output, and writes the
+    same events as a MIDI file: the player holds the recording, the file is for the renderer."""
+    session.env['LV2_PATH'] = os.path.dirname(os.environ['MORVANE_LV2_BUNDLE'])
+    log = open(os.path.join(session.directory, 'jalv.log'), 'wb')
+    # jalv's console reads commands from its input and ends at its end: keep it open.
+    jalv = subprocess.Popen(['jalv', '-x', '-n', CLIENT] + jalv_arguments, env=session.env,
+                            stdin=subprocess.PIPE, stdout=log, stderr=log)
+    session.programs.append(jalv)
+
+    def ports_shown():
+        if jalv.poll() is not None:
+            raise harness.E2eError('jalv ended (status %d)' % jalv.returncode)
+        ports = session.run(['jack_lsp'], check=False).stdout.split()
+        return CLIENT + ':midi_in' in ports and CLIENT + ':out' in ports
+
+    harness.wait_until(ports_shown, 'the plugin\'s ports')
+    player = midi_test.Player(session.env['JACK_DEFAULT_SERVER'], rate=rate)
+    with player.client:
+        player.client.connect(player.midi, CLIENT + ':midi_in')
+        player.client.connect(CLIENT + ':out', player.audio)
+        player.armed = True
+        test.assertTrue(player.done.wait(30), 'the recording did not finish')
+    test.assertIsNone(jalv.poll(), 'jalv ended')
+    song = os.path.join(session.directory, 'song.mid')
+    with open(song, 'wb') as f:
+        f.write(midi_test.midi_file(midi_test.EVENTS, midi_test.LAST_BLOCK, rate))
+    return player, song
 
 
 if __name__ == '__main__':

@@ -5,13 +5,12 @@ for bit the offline rendering of the same events with a settings file whose MIDI
 the same bindings, so the state was in place before the first event."""
 
 import os
-import subprocess
 import unittest
 
 import harness
+import lv2_jalv_test
 import midi_test
 
-CLIENT = 'morvane-lv2'
 URI = 'urn:morvane:synth'
 BINDINGS = 'CC20=VCF_CUTOFF\nCC74=\nAT=VCF_INTENSITY\n'
 # What a host saves for the instance: no port values, so the ports keep their defaults.
@@ -36,34 +35,12 @@ class SavedBindings(unittest.TestCase):
     def play_through_jalv(self):
         rate = harness.RATE
         with harness.Session(jack=rate) as session:
-            session.env['LV2_PATH'] = os.path.dirname(os.environ['MORVANE_LV2_BUNDLE'])
             saved = os.path.join(session.directory, 'saved')
             os.mkdir(saved)
             with open(os.path.join(saved, 'state.ttl'), 'w') as f:
                 f.write(STATE)
-            log = open(os.path.join(session.directory, 'jalv.log'), 'wb')
-            # jalv takes the plugin from the state; its console ends at the end of its input.
-            jalv = subprocess.Popen(['jalv', '-x', '-n', CLIENT, '-l', saved], env=session.env,
-                                    stdin=subprocess.PIPE, stdout=log, stderr=log)
-            session.programs.append(jalv)
-
-            def ports_shown():
-                if jalv.poll() is not None:
-                    raise harness.E2eError('jalv ended (status %d)' % jalv.returncode)
-                ports = session.run(['jack_lsp'], check=False).stdout.split()
-                return CLIENT + ':midi_in' in ports and CLIENT + ':out' in ports
-
-            harness.wait_until(ports_shown, 'the plugin\'s ports')
-            player = midi_test.Player(session.env['JACK_DEFAULT_SERVER'], rate=rate)
-            with player.client:
-                player.client.connect(player.midi, CLIENT + ':midi_in')
-                player.client.connect(CLIENT + ':out', player.audio)
-                player.armed = True
-                self.assertTrue(player.done.wait(30), 'the recording did not finish')
-            self.assertIsNone(jalv.poll(), 'jalv ended')
-            song = os.path.join(session.directory, 'song.mid')
-            with open(song, 'wb') as f:
-                f.write(midi_test.midi_file(midi_test.EVENTS, midi_test.LAST_BLOCK, rate))
+            # jalv takes the plugin from the state.
+            player, song = lv2_jalv_test.play_song(self, session, ['-l', saved], rate)
             settings = os.path.join(session.directory, 'morvane.ini')
             with open(settings, 'w') as f:
                 f.write('[MIDI]\n' + BINDINGS)
