@@ -52,7 +52,12 @@ class E2eError(Exception):
 
 class Underrun(E2eError):
     """The reference was found in the capture, exact but for silence inserted (and, after
-    the silence, samples lost)."""
+    the silence, samples lost). places holds, where known, the sample of the capture at
+    which each silence starts."""
+
+    def __init__(self, text, places=()):
+        super().__init__(text)
+        self.places = list(places)
 
 
 def sounding_for(samples, width=2):
@@ -670,6 +675,56 @@ class BusyCores:
             stop_process(spinner)
 
 
+class MachineStalls:
+    """Watches the machine while the with-block runs, from a real-time process above every
+    sound server's and program's thread: a wake-up it gets later than THRESHOLD is a stall
+    of the whole machine (a virtual machine's host holding back its processors, say),
+    through which nothing on the machine could play, however it buffered. Where the system
+    refuses real-time scheduling nothing is known: realtime is False and no stall is seen."""
+
+    PRIORITY = 90  # above PipeWire's data thread (88), JACK's and PulseAudio's
+    THRESHOLD = 0.020
+    PROBE = (
+        'import os, sys, time\n'
+        'try:\n'
+        '    os.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(%d))\n'
+        '    print("realtime", flush=True)\n'
+        'except OSError:\n'
+        '    print("refused", flush=True)\n'
+        'while True:\n'
+        '    due = time.monotonic() + 0.002\n'
+        '    time.sleep(0.002)\n'
+        '    late = time.monotonic() - due\n'
+        '    if late > %r:\n'
+        '        print(due, late, flush=True)\n' % (PRIORITY, THRESHOLD))
+
+    def __enter__(self):
+        self.process = subprocess.Popen([sys.executable, '-c', self.PROBE],
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                        text=True)
+        self.realtime = self.process.stdout.readline().strip() == 'realtime'
+        return self
+
+    def __exit__(self, *exc):
+        stop_process(self.process)
+        # Each stall as (when it began, how long), on the clock of time.monotonic().
+        self.stalls = [tuple(map(float, line.split())) for line in self.process.stdout]
+        self.process.stdout.close()
+
+    def during_one(self, moment, margin=0.25):
+        """Whether a moment (say, when a gap began at the sink) falls within a stall, give or
+        take the margin: the sound queued before a stall plays on into it a little."""
+        return any(begun - margin <= moment <= begun + length + margin
+                   for begun, length in self.stalls)
+
+    def summary(self):
+        if not self.realtime:
+            return 'machine stalls unknown (no real-time scheduling)'
+        longest = max((length for _, length in self.stalls), default=0)
+        return 'the machine stalled %d time(s) (longest %.0f ms)' % (len(self.stalls),
+                                                                     longest * 1000)
+
+
 class BusyCompiler:
     """A C++ compile at normal priority, over and over while the with-block runs, as a
     developer's build beside the instrument: the compiler's processes come and go and
@@ -829,7 +884,7 @@ def find_reference(reference, captured, width=2):
                        'sample %s of %d)' % (first_sound(captured, width), len(captured) // width))
     offset = at // width - lead
     zero = bytes(width)
-    r, c, gaps = 0, offset * width, []
+    r, c, gaps, places = 0, offset * width, [], []
     while True:
         same = _same_bytes(reference, r, captured, c, width)
         r, c = r + same, c + same
@@ -846,11 +901,12 @@ def find_reference(reference, captured, width=2):
             # A stream that underran badly may lose samples after the silence as well (seen
             # on a machine with every core loaded); the samples before were exact.
             raise Underrun('%s, after silence was inserted at %d places (%s)'
-                           % (where, len(gaps), ', '.join(gaps[:3])))
+                           % (where, len(gaps), ', '.join(gaps[:3])), places)
         gaps.append('%d samples at sample %d' % ((c - silence) // width, r // width))
+        places.append(silence // width)
     if gaps:
         raise Underrun('the capture from sample %d is the reference with silence inserted: %s'
-                       % (offset, ', '.join(gaps)))
+                       % (offset, ', '.join(gaps)), places)
     return offset
 
 
