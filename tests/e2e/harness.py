@@ -717,12 +717,14 @@ class MachineStalls:
         return any(begun - margin <= moment <= begun + length + margin
                    for begun, length in self.stalls)
 
-    def summary(self):
+    def summary(self, origin):
+        """The stalls, each as its length and when it began, in seconds from origin."""
         if not self.realtime:
             return 'machine stalls unknown (no real-time scheduling)'
-        longest = max((length for _, length in self.stalls), default=0)
-        return 'the machine stalled %d time(s) (longest %.0f ms)' % (len(self.stalls),
-                                                                     longest * 1000)
+        return 'the machine stalled %d time(s)%s' % (
+            len(self.stalls), ''.join(' %s%.0f ms at %.1f s' % (',' if i else ':', length * 1000,
+                                                                 begun - origin)
+                                       for i, (begun, length) in enumerate(self.stalls)))
 
 
 class BusyCompiler:
@@ -854,7 +856,7 @@ def record_soak(output, load, gaps, detail=''):
         return
     with open(path, 'a') as table:
         verdict = '%3d gap(s)' % gaps if gaps >= 0 else 'not found'
-        table.write('%-10s %-30s %-10s %s\n' % (output, load, verdict, detail[:160]))
+        table.write('%-10s %-30s %-10s %s\n' % (output, load, verdict, detail[:400]))
 
 
 def first_sound(samples, width=2):

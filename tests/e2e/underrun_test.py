@@ -101,23 +101,27 @@ class HeldChord:
         time.sleep(self.HOLD)
         session.run(['xdotool', 'keyup', '--delay', '0', *keys])
 
-    def count(self, output, load, session, captured, stalls, time_of=None, recorder_missed=0):
-        """Records the run's gaps. A gap that began while the whole machine stood still
-        (placed on the clock where the capture tells when each sample was at the sink) is
-        in the table but fails no run: no program could have played through it. A recorder
-        in the graph that missed cycles of its own (on a loaded machine) says so, as the
-        sound it lost was no gap of the program's."""
-        gaps, during_stalls, detail = 0, 0, stalls.summary() + '; '
-        if recorder_missed:
-            detail += 'the recorder missed %d cycle(s); ' % recorder_missed
+    def count(self, output, load, session, capture, stalls, in_graph=False):
+        """Records the run's gaps. On PulseAudio, whose sink plays on by the clock, a gap
+        that began while the whole machine stood still is in the table but fails no run: no
+        program could have played through it. A graph (JACK, PipeWire) stops with the
+        machine and its recorder with it, so there every gap counts; a recorder that missed
+        cycles of its own (on a loaded machine) says so, as the sound it lost was no gap of
+        the program's."""
+        started = capture.time_of(0)
+        gaps, during_stalls, detail = 0, 0, stalls.summary(started) + '; '
+        if in_graph and capture.missed_cycles:
+            detail += 'the recorder missed %d cycle(s); ' % capture.missed_cycles
         try:
-            find_chord(session, [key for _, key in CHORD], self.COMPARED_BLOCKS, captured)
+            find_chord(session, [key for _, key in CHORD], self.COMPARED_BLOCKS, capture.samples)
         except harness.Underrun as underrun:
             gaps, text = harness.count_gaps_in(underrun)
-            if time_of:
-                during_stalls = sum(stalls.during_one(time_of(place))
-                                    for place in underrun.places)
-            detail += '%d during stalls; %s' % (during_stalls, text)
+            moments = [capture.time_of(place) for place in underrun.places]
+            detail += 'gaps at %s s; ' % ', '.join('%.1f' % (m - started) for m in moments)
+            if not in_graph:
+                during_stalls = sum(map(stalls.during_one, moments))
+                detail += '%d during stalls; ' % during_stalls
+            detail += text
         except harness.E2eError as error:
             harness.record_soak(output, load, -1, detail + str(error))
             raise
@@ -135,8 +139,7 @@ class BusyMachine(HeldChord, unittest.TestCase):
                 with session.capture() as capture:
                     self.hold_the_chord(session)
                 self.assertIsNone(program.poll(), 'the program ended')
-            self.count('PortAudio', 'busy cores', session, capture.samples, stalls,
-                       capture.time_of)
+            self.count('PortAudio', 'busy cores', session, capture, stalls)
 
 
 class BusyMachineServers(HeldChord, unittest.TestCase):
@@ -161,8 +164,8 @@ class BusyMachineServers(HeldChord, unittest.TestCase):
                     time.sleep(0.5)  # the recorder joins the stream
                     self.hold_the_chord(session)
                 self.assertIsNone(program.poll(), 'the program ended')
-            self.count(output, 'busy cores and a C++ compile', session, capture.samples,
-                       stalls, recorder_missed=capture.missed_cycles)
+            self.count(output, 'busy cores and a C++ compile', session, capture, stalls,
+                       in_graph=True)
 
 
 if __name__ == '__main__':
