@@ -722,7 +722,7 @@ class MachineStalls:
         if not self.realtime:
             return 'machine stalls unknown (no real-time scheduling)'
         return 'the machine stalled %d time(s)%s' % (
-            len(self.stalls), ''.join(' %s%.0f ms at %.1f s' % (',' if i else ':', length * 1000,
+            len(self.stalls), ''.join('%s %.0f ms at %.1f s' % (',' if i else ':', length * 1000,
                                                                  begun - origin)
                                        for i, (begun, length) in enumerate(self.stalls)))
 
