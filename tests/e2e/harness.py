@@ -675,17 +675,19 @@ class BusyCores:
             stop_process(spinner)
 
 
-class MachineStalls:
-    """Watches the machine while the with-block runs, from a real-time process above every
-    sound server's and program's thread: a wake-up it gets later than THRESHOLD is a stall
-    of the whole machine (a virtual machine's host holding back its processors, say),
-    through which nothing on the machine could play, however it buffered. Where the system
-    refuses real-time scheduling nothing is known: realtime is False and no stall is seen."""
+class ProcessorStalls:
+    """Watches every processor while the with-block runs, from a real-time process pinned to
+    each, above every sound server's and program's thread: a wake-up one of them gets later
+    than THRESHOLD is a stall of its processor (a virtual machine's host holding back one of
+    its virtual processors, say). A thread of the sound's path that was on it stood still
+    too, and nothing could have played for it, however it buffered. Where the system refuses
+    real-time scheduling nothing is known: realtime is False and no stall is seen."""
 
     PRIORITY = 90  # above PipeWire's data thread (88), JACK's and PulseAudio's
     THRESHOLD = 0.020
     PROBE = (
         'import os, sys, time\n'
+        'os.sched_setaffinity(0, {int(sys.argv[1])})\n'
         'try:\n'
         '    os.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(%d))\n'
         '    print("realtime", flush=True)\n'
@@ -696,35 +698,44 @@ class MachineStalls:
         '    time.sleep(0.002)\n'
         '    late = time.monotonic() - due\n'
         '    if late > %r:\n'
-        '        print(due, late, flush=True)\n' % (PRIORITY, THRESHOLD))
+        '        print(sys.argv[1], due, late, flush=True)\n' % (PRIORITY, THRESHOLD))
 
     def __enter__(self):
-        self.process = subprocess.Popen([sys.executable, '-c', self.PROBE],
+        self.probes = [subprocess.Popen([sys.executable, '-c', self.PROBE, str(cpu)],
                                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                         text=True)
-        self.realtime = self.process.stdout.readline().strip() == 'realtime'
+                       for cpu in sorted(os.sched_getaffinity(0))]
+        self.realtime = all([probe.stdout.readline().strip() == 'realtime'
+                             for probe in self.probes])
         return self
 
     def __exit__(self, *exc):
-        stop_process(self.process)
-        # Each stall as (when it began, how long), on the clock of time.monotonic().
-        self.stalls = [tuple(map(float, line.split())) for line in self.process.stdout]
-        self.process.stdout.close()
+        # Each stall as (its processor, when it began, how long), on the clock of
+        # time.monotonic(), in the order they began.
+        self.stalls = []
+        for probe in self.probes:
+            stop_process(probe)
+            self.stalls += [(int(cpu), float(begun), float(length))
+                            for cpu, begun, length in map(str.split, probe.stdout)]
+            probe.stdout.close()
+        self.stalls.sort(key=lambda stall: stall[1])
 
     def during_one(self, moment, margin=0.25):
         """Whether a moment (say, when a gap began at the sink) falls within a stall, give or
         take the margin: the sound queued before a stall plays on into it a little."""
         return any(begun - margin <= moment <= begun + length + margin
-                   for begun, length in self.stalls)
+                   for _, begun, length in self.stalls)
 
     def summary(self, origin):
-        """The stalls, each as its length and when it began, in seconds from origin."""
+        """The stalls, each as its processor, its length and when it began, in seconds from
+        origin."""
         if not self.realtime:
-            return 'machine stalls unknown (no real-time scheduling)'
-        return 'the machine stalled %d time(s)%s' % (
-            len(self.stalls), ''.join('%s %.0f ms at %.1f s' % (',' if i else ':', length * 1000,
-                                                                 begun - origin)
-                                       for i, (begun, length) in enumerate(self.stalls)))
+            return 'processor stalls unknown (no real-time scheduling)'
+        return '%d processor stall(s)%s' % (
+            len(self.stalls),
+            ''.join('%s processor %d %.0f ms at %.1f s' % (',' if i else ':', cpu,
+                                                           length * 1000, begun - origin)
+                    for i, (cpu, begun, length) in enumerate(self.stalls)))
 
 
 class BusyCompiler:

@@ -103,11 +103,11 @@ class HeldChord:
 
     def count(self, output, load, session, capture, stalls, in_graph=False):
         """Records the run's gaps. On PulseAudio, whose sink plays on by the clock, a gap
-        that began while the whole machine stood still is in the table but fails no run: no
-        program could have played through it. A graph (JACK, PipeWire) stops with the
-        machine and its recorder with it, so there every gap counts; a recorder that missed
-        cycles of its own (on a loaded machine) says so, as the sound it lost was no gap of
-        the program's."""
+        that began while a processor stood still is in the table but fails no run: a thread
+        of the sound's path on it could not have played through it. In a graph (JACK,
+        PipeWire) every gap counts, stall or not, as a graph's own thread may stand still
+        with the recorder; a recorder that missed cycles of its own (on a loaded machine)
+        says so, as the sound it lost was no gap of the program's."""
         started = capture.time_of(0)
         gaps, during_stalls, detail = 0, 0, stalls.summary(started) + '; '
         if in_graph and capture.missed_cycles:
@@ -134,7 +134,7 @@ class BusyMachine(HeldChord, unittest.TestCase):
 
     def test_a_chord_held_for_a_minute_on_busy_cores(self):
         with harness.Session(x=True, pulse=True) as session:
-            with harness.BusyCores(os.cpu_count()), harness.MachineStalls() as stalls:
+            with harness.BusyCores(os.cpu_count()), harness.ProcessorStalls() as stalls:
                 program = session.start_morvane(args=['--latency=low'])[0]
                 with session.capture() as capture:
                     self.hold_the_chord(session)
@@ -158,7 +158,7 @@ class BusyMachineServers(HeldChord, unittest.TestCase):
     def hold_on(self, servers, output, args, port):
         with harness.Session(x=True, **servers) as session:
             with harness.BusyCores(os.cpu_count()), harness.BusyCompiler(), \
-                    harness.MachineStalls() as stalls:
+                    harness.ProcessorStalls() as stalls:
                 program = session.start_morvane(args=['--latency=low', *args])[0]
                 with session.jack_capture(port) as capture:
                     time.sleep(0.5)  # the recorder joins the stream
