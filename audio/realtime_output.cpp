@@ -1,9 +1,11 @@
 #include "audio/realtime_output.h"
 
+#include <pa_linux_alsa.h>
 #include <portaudio.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <limits>
 #include <thread>
 #include <utility>
@@ -19,6 +21,17 @@ namespace {
 
 // The sound server's own buffering beyond what the device reports, at the engine's rate.
 constexpr int kHeardMarginFrames = kSampleRate / 20;
+
+// PortAudio's ALSA layer makes a buffer of the suggested latency and one period, cut into
+// as many periods as it was told beforehand (four unless told), each rounded up to whole
+// callbacks: this many make every period one callback long. Small periods keep the sound
+// server's buffer full, so more of it covers a server held up on a busy machine; where
+// four periods already are one callback each (the classic mode's), nothing changes.
+int PeriodsOfOneCallback(double bufferSeconds, unsigned long framesPerBuffer) {
+    const long double frames = static_cast<long double>(bufferSeconds) * kSampleRate +
+                               static_cast<long double>(framesPerBuffer);
+    return static_cast<int>(std::ceil(frames / static_cast<long double>(framesPerBuffer)));
+}
 
 // A PortAudio output. Its buffer is fixed when the stream opens, so a buffer that grows is a
 // second stream opened beside the first: the player goes over to it between two callbacks,
@@ -185,6 +198,8 @@ private:
         output.suggestedLatency = bufferSeconds;
         auto feed = std::make_unique<Feed>(*this);
         feed->liveFrom.store(live ? Clock::rep{0} : kNever);
+        // Other host APIs (JACK's) take no such setting and ignore it.
+        PaAlsa_SetNumPeriods(PeriodsOfOneCallback(bufferSeconds, framesPerBuffer_));
         PaError failure = Pa_OpenStream(&feed->stream, nullptr, &output, kSampleRate,
                                         framesPerBuffer_, paNoFlag, Callback, feed.get());
         if (failure == paNoError)

@@ -36,14 +36,17 @@ struct RealtimeOutputOptions {
 };
 
 // PortAudio's buffer for the low-latency mode: 64 frames (2.9 ms) a callback and 20 ms
-// of suggested latency. Measured on a two-core machine through PulseAudio at 22050 Hz:
-// a key reaches the sound server in 26 ms (median), against 43 ms with 30 ms suggested;
-// a five-note chord played 20 s without a gap with both cores busy, where 10 ms and
-// 5 ms gave over a hundred gaps. Over a whole minute of busy cores the machine stalled
-// now and then for hundreds of milliseconds, which gapped 30 ms and the classic mode's
-// 160 ms alike: no buffer that keeps a key playable covers that. The engine's 441-sample
-// blocks need not match the device's buffers: the player carries the rest of a block
-// over to the next callback.
+// of suggested latency, which PortAudio's ALSA layer makes a buffer of 512 frames (23 ms)
+// in periods of one callback each. Through PulseAudio that buffer is the stream's length
+// on the server, which asks for more from its main thread, a thread that is not
+// real-time, each time a period has played: the stream runs dry once a request is held
+// up longer than what the server still has, the buffer less the period asked for and the
+// period its sink reads ahead, 17 ms here, where PortAudio's own four periods of 128
+// frames left 12 ms. Measured on a two-core machine with both cores busy, a chord held a
+// minute: the dry spells of 254 samples that came in about one run of seven with 128-frame
+// periods did not come in ten runs; a key reached the sound server in 25.4 ms (median)
+// against 24.9 ms. The engine's 441-sample blocks need not match the device's buffers:
+// the player carries the rest of a block over to the next callback.
 inline constexpr unsigned long kLowFramesPerBuffer = 64;
 inline constexpr double kLowSuggestedLatencySeconds = 0.020;
 // PipeWire's quantum for the low-latency mode: 256 frames at 48000 Hz (5.3 ms), at any
