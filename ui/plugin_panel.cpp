@@ -341,9 +341,8 @@ QMenu* PluginPanel::MidiLearnMenu(ControlId id) {
             panel_->MarkLearning(id);
             SendObject(lv2::kUriLearn, std::pair{lv2::kUriSlider, static_cast<int>(id)});
         },
+        // Offered only while a controller is bound.
         [this, id, bound] {
-            if (!bound)
-                return;
             bindings_.Unbind(id);
             told_ = bindings_;
             midiWindow->ShowBindings();

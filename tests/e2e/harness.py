@@ -852,13 +852,6 @@ class WindowThreadStall:
             self.error = E2eError('stalling the window thread: %s' % error)
 
 
-def count_gaps_in(underrun):
-    """How many gaps of silence an Underrun found, and its text."""
-    text = str(underrun)
-    places = re.search(r'at (\d+) places', text)
-    return (int(places.group(1)) if places else text.count(' samples at sample ')), text
-
-
 def record_soak(output, load, gaps, detail=''):
     """A row of the soak table, which ./test -L soak prints at the end; gaps below 0: the
     sound was not found at all; the table is the file MORVANE_SOAK_TABLE names."""

@@ -115,13 +115,13 @@ class HeldChord:
         try:
             find_chord(session, [key for _, key in CHORD], self.COMPARED_BLOCKS, capture.samples)
         except harness.Underrun as underrun:
-            gaps, text = harness.count_gaps_in(underrun)
+            gaps = len(underrun.places)
             moments = [capture.time_of(place) for place in underrun.places]
             detail += 'gaps at %s s; ' % ', '.join('%.1f' % (m - started) for m in moments)
             if not in_graph:
                 during_stalls = sum(map(stalls.during_one, moments))
                 detail += '%d during stalls; ' % during_stalls
-            detail += text
+            detail += str(underrun)
         except harness.E2eError as error:
             harness.record_soak(output, load, -1, detail + str(error))
             raise
